@@ -1,0 +1,115 @@
+#include "echo/IcmpBinding.h"
+
+#include "echo/TPingThread.h"
+#include "platform/IcmpLibrary.h"
+#include "platform/LastError.h"
+#include "platform/MessageBoxes.h"
+#include "platform/ProgramExit.h"
+
+#include <QString>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+namespace {
+
+// Written only at start-up and at program end, while no request runs.
+std::unique_ptr<platform::IcmpLibrary> icmpLibrary;
+platform::IcmpCreateFileFn createFileEntry;
+platform::IcmpCloseHandleFn closeHandleEntry;
+platform::IcmpSendEchoFn sendEchoEntry;
+bool icmpAvailable = false;
+int icmpLoadCount = 0;
+
+constexpr int kAbortExitCode = 3;
+constexpr int kMaxRequestSize = 0xFFFF;
+
+void forgetEntries() {
+    createFileEntry = nullptr;
+    closeHandleEntry = nullptr;
+    sendEchoEntry = nullptr;
+}
+
+void askAbortOrIgnore(const QString& text) {
+    if (platform::Messages().ErrorAbortIgnore(text) == platform::MsgAnswer::Abort)
+        platform::TerminateProgram(kAbortExitCode);
+}
+
+} // namespace
+
+bool IcmpAvailable() { return icmpAvailable; }
+int IcmpLoadCount() { return icmpLoadCount; }
+
+void IcmpStartupBinding() {
+    if (icmpLoadCount == 0) {
+        icmpAvailable = true;
+        platform::IcmpLibraryProvider& provider = platform::IcmpProvider();
+        icmpLibrary = provider.Load("icmp.dll");
+        if (!icmpLibrary) {
+            icmpAvailable = false;
+            QString text = QStringLiteral("Unable to find icmp.dll");
+            QString reason = QString::fromStdString(provider.Reason());
+            if (!reason.isEmpty())
+                text += QLatin1Char('\n') + reason;
+            askAbortOrIgnore(text);
+        } else {
+            createFileEntry = icmpLibrary->CreateFileEntry("IcmpCreateFile");
+            closeHandleEntry = icmpLibrary->CloseHandleEntry("IcmpCloseHandle");
+            sendEchoEntry = icmpLibrary->SendEchoEntry("IcmpSendEcho");
+            if (!createFileEntry || !closeHandleEntry || !sendEchoEntry) {
+                icmpAvailable = false;
+                forgetEntries();
+                askAbortOrIgnore(QStringLiteral("Unable to load functions from icmp.dll"));
+            }
+        }
+    }
+    ++icmpLoadCount;
+}
+
+void IcmpReleaseBinding() {
+    if (icmpLoadCount <= 0)
+        return;
+    if (--icmpLoadCount > 0)
+        return;
+    // No worker may be left inside the library once it is gone: wake the
+    // waiting requests and let every worker finish.
+    if (icmpLibrary)
+        icmpLibrary->InterruptRequests();
+    TPingThread::WaitForAll();
+    icmpAvailable = false;
+    forgetEntries();
+    icmpLibrary.reset();
+    TPingThread::AllowNew();
+}
+
+IcmpHandle IcmpCreateFile() {
+    if (!icmpAvailable || !createFileEntry)
+        return InvalidIcmpHandle;
+    return createFileEntry();
+}
+
+void IcmpCloseHandle(IcmpHandle handle) {
+    if (closeHandleEntry && handle != InvalidIcmpHandle)
+        closeHandleEntry(handle);
+}
+
+int EchoRequest(IcmpHandle Handle, const TIpOptions& Options, TEchoReply& Reply,
+                std::uint32_t Address, int PacketSize, std::uint16_t TimeOut) {
+    if (!sendEchoEntry)
+        return static_cast<int>(IcmpStatus::GeneralFailure);
+    // The service takes a 16-bit request size: a larger request cannot be
+    // sent whole, and is refused rather than silently cut short.
+    if (PacketSize < 0 || PacketSize > kMaxRequestSize)
+        return static_cast<int>(IcmpStatus::PacketTooBig);
+    std::vector<std::uint8_t> request(static_cast<std::size_t>(PacketSize), 0xAA);
+    std::vector<std::uint8_t> replyBuffer(static_cast<std::size_t>(PacketSize) + sizeof(TEchoReply));
+    TIpOptions options = Options;
+    std::uint32_t count = sendEchoEntry(Handle, Address, request.data(),
+                                        static_cast<std::uint16_t>(PacketSize), &options,
+                                        replyBuffer.data(),
+                                        static_cast<std::uint32_t>(replyBuffer.size()), TimeOut);
+    if (count == 0)
+        return static_cast<int>(platform::GetLastError());
+    std::memcpy(&Reply, replyBuffer.data(), sizeof(TEchoReply));
+    return 0;
+}

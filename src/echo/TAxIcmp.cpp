@@ -1,0 +1,117 @@
+#include "echo/TAxIcmp.h"
+
+#include "echo/AxIcmp.h"
+#include "echo/IcmpBinding.h"
+#include "echo/TPingThread.h"
+#include "platform/Component.h"
+#include "platform/MessageBoxes.h"
+#include "resolve/WSExtra.h"
+
+TAxIcmp::TAxIcmp(QObject* AOwner) : QObject(AOwner), FAlive(std::make_shared<bool>(true)) {
+    FOptions.Ttl = FTimeToLive;
+    if (!platform::IsDesigning(this))
+        StartSocketLibrary(this);
+}
+
+TAxIcmp::~TAxIcmp() {
+    *FAlive = false;
+    if (FThread)
+        FThread->Detach();
+    StopSocketLibrary(this);
+}
+
+void TAxIcmp::SetPacketSize(int Value) { FPacketSize = Value < 8 ? 8 : Value; }
+
+void TAxIcmp::ClearReply() {
+    FStatus = 0;
+    FReply = TEchoReply{};
+    FReply.Address = NoAddress;
+}
+
+void TAxIcmp::StartPingThread(std::function<void()> onTerminate) {
+    std::shared_ptr<TPingThread> thread =
+        TPingThread::Create(FStatus, FOptions, FTargetAddress, FPacketSize, FTimeOut, FReply);
+    TPingThread* raw = thread.get();
+    thread->OnTerminate = [this, raw, done = std::move(onTerminate)] {
+        if (FThread.get() == raw)
+            FThread.reset();
+        done();
+    };
+    if (FThread)
+        FThread->Detach();
+    FThread = thread;
+    thread->Start();
+}
+
+void TAxIcmp::SendEcho() {
+    ClearReply();
+    if (FMode == wsmAsync) {
+        StartPingThread([this] { EchoDone(); });
+        return;
+    }
+    if (FInlineActive) {
+        FInlinePending = true;
+        return;
+    }
+    std::shared_ptr<bool> alive = FAlive;
+    FInlineActive = true;
+    do {
+        FInlinePending = false;
+        RunInline();
+        if (!*alive)
+            return;
+    } while (FInlinePending);
+    FInlineActive = false;
+}
+
+void TAxIcmp::RunInline() {
+    IcmpHandle handle = IcmpCreateFile();
+    if (handle == InvalidIcmpHandle) {
+        FStatus = ErrNoHandle;
+    } else {
+        FStatus = EchoRequest(handle, FOptions, FReply, FTargetAddress, FPacketSize, FTimeOut);
+        IcmpCloseHandle(handle);
+    }
+    EchoDone();
+}
+
+void TAxIcmp::EchoDone() {
+    if (CheckStatus())
+        DoData();
+    else
+        DoError(FStatus, FStatusText);
+}
+
+bool TAxIcmp::CheckStatus() {
+    if (FStatus == ErrNoHandle) {
+        FStatusText = QStringLiteral("Unable to get a handle for the Ping");
+        return false;
+    }
+    if (FStatus == 0) {
+        FStatus = static_cast<int>(FReply.Status);
+        FStatusText = IcmpStatusText(FStatus);
+        return true;
+    }
+    if (FStatus >= 10000 && FStatus <= 11000) {
+        FStatusText = SocketErrorText(FStatus);
+        return false;
+    }
+    FReply.Status = static_cast<std::uint32_t>(FStatus);
+    FStatusText = IcmpStatusText(FStatus);
+    return true;
+}
+
+void TAxIcmp::DoData() {
+    // A handler may replace the event while it runs: call a copy.
+    if (TDataRt handler = OnData)
+        handler(this, FStatus);
+}
+
+void TAxIcmp::DoError(int Code, const QString& Msg) {
+    if (TError handler = OnError) {
+        handler(this, Code, Msg);
+        return;
+    }
+    platform::Messages().Information(QStringLiteral("Ping Error ") + QString::number(Code) +
+                                     QStringLiteral(": ") + Msg);
+}

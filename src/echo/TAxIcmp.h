@@ -1,0 +1,97 @@
+#pragma once
+
+#include "platform/IcmpTypes.h"
+#include "resolve/TWSMode.h"
+
+#include <QObject>
+#include <QString>
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+class TPingThread;
+
+// Event types of the echo components; the sender comes first, and an empty
+// handler means the event is not assigned.
+using TError = std::function<void(QObject* Sender, int Error, const QString& Msg)>;
+using TDataRt = std::function<void(QObject* Sender, int Status)>;
+
+// The echo engine's own status codes, with the top bit set.
+constexpr int ErrNoHandle = static_cast<int>(0x80000100u);
+constexpr int ErrCancelled = static_cast<int>(0x80000103u);
+constexpr int ErrInProgress = static_cast<int>(0x80000104u);
+
+// "No address": all bits set, as the socket library's conversions give it.
+constexpr std::uint32_t NoAddress = 0xFFFFFFFFu;
+
+// The root of the echo components: request parameters, the destination and
+// the result of the last echo request. Issues one request at a time, on a
+// worker thread of its own or inline, and completes it on the window thread
+// with the data or the error event.
+class TAxIcmp : public QObject {
+    Q_OBJECT
+public:
+    explicit TAxIcmp(QObject* AOwner);
+    ~TAxIcmp() override;
+
+    TWSMode Mode() const { return FMode; }
+    void SetMode(TWSMode Value) { FMode = Value; }
+    int PacketSize() const { return FPacketSize; }
+    // Values below 8 become 8; there is no upper bound.
+    void SetPacketSize(int Value);
+    std::uint16_t TimeOut() const { return FTimeOut; }
+    void SetTimeOut(std::uint16_t Value) { FTimeOut = Value; }
+    std::uint8_t TimeToLive() const { return FTimeToLive; }
+    void SetTimeToLive(std::uint8_t Value) { FTimeToLive = Value; }
+
+    int Status() const { return FStatus; }
+    const QString& StatusText() const { return FStatusText; }
+    std::uint32_t TargetAddress() const { return FTargetAddress; }
+    void SetTargetAddress(std::uint32_t Value) { FTargetAddress = Value; }
+    const TEchoReply& Reply() const { return FReply; }
+    const TIpOptions& Options() const { return FOptions; }
+
+    // Fired after each completed echo with the status code.
+    TDataRt OnData;
+    // Fired with a code and a text when an echo or a run fails.
+    TError OnError;
+
+    // Issues one echo request to TargetAddress. With wsmAsync it returns at
+    // once and EchoDone follows on the window thread; with wsmBlocking
+    // EchoDone has run before it returns.
+    void SendEcho();
+    virtual void ClearReply();
+    // The completion of one request, on the window thread.
+    virtual void EchoDone();
+    // Sorts Status, sets StatusText, and tells whether the request produced
+    // an ICMP result (true) or failed (false).
+    bool CheckStatus();
+    void DoData();
+    void DoError(int Code, const QString& Msg);
+
+protected:
+    // Starts a worker for one request with the current parameters; its
+    // completion writes Status and Reply and then calls onTerminate. The
+    // request is cut off from this component if it is destroyed first.
+    void StartPingThread(std::function<void()> onTerminate);
+
+    std::uint32_t FTargetAddress = NoAddress;
+    TIpOptions FOptions;
+    QString FStatusText;
+    TWSMode FMode = wsmAsync;
+    int FPacketSize = 56;
+    std::uint16_t FTimeOut = 2500;
+    std::uint8_t FTimeToLive = 32;
+    int FStatus = 0;
+    TEchoReply FReply;
+
+private:
+    void RunInline();
+
+    std::shared_ptr<TPingThread> FThread;
+    // Blocking mode: a request issued from inside a completion waits for the
+    // running one to return, so that a long run is a loop, not a recursion.
+    bool FInlineActive = false;
+    bool FInlinePending = false;
+    std::shared_ptr<bool> FAlive;
+};

@@ -1,0 +1,72 @@
+#pragma once
+
+#include "platform/IcmpTypes.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+// One echo request on a worker thread of its own.
+//
+// The thread is created suspended on the window thread with copies of the
+// request and references to the creator's status and reply. The worker
+// performs the blocking request into its own copies; the results reach the
+// creator only through the completion, which runs on the window thread while
+// the worker waits: it writes the status (and the reply, when one came) into
+// the creator and then calls OnTerminate. The worker closes its service
+// handle and frees the thread object afterwards.
+//
+// Detach() cuts the thread off from its creator (the creator is being
+// destroyed): the completion then writes nothing and calls nothing, and the
+// worker ends on its own.
+class TPingThread : public std::enable_shared_from_this<TPingThread> {
+public:
+    static std::shared_ptr<TPingThread> Create(int& Status, const TIpOptions& Options,
+                                               std::uint32_t Address, int PacketSize,
+                                               std::uint16_t TimeOut, TEchoReply& Reply);
+    ~TPingThread();
+
+    // Runs on the window thread when the request has completed.
+    std::function<void()> OnTerminate;
+
+    // Starts the worker. Call once, after OnTerminate is in place.
+    void Start();
+    void Detach();
+    // The thread was created without a service handle and sends nothing.
+    bool Terminated() const { return FTerminated; }
+
+    // Waits until every worker of the process has ended; workers still
+    // waiting for their completion give it up. Used when the echo service is
+    // released at program end, after its waiting requests were woken.
+    static void WaitForAll();
+    // Lets workers be started again after WaitForAll.
+    static void AllowNew();
+    // Number of workers that have not ended yet.
+    static int LiveCount();
+
+private:
+    TPingThread() = default;
+    static void Execute(std::shared_ptr<TPingThread> self);
+    void Complete();
+
+    // Copies taken at creation; the worker reads and writes only these.
+    IcmpHandle FHandle = InvalidIcmpHandle;
+    std::uint32_t FAddress = 0;
+    int FPacketSize = 0;
+    std::uint16_t FTimeOut = 0;
+    TIpOptions FOptions;
+    int FResult = 0;
+    bool FGotReply = false;
+    TEchoReply FReplyCopy;
+    bool FTerminated = false;
+
+    // The creator's destinations; used on the window thread only.
+    int* FStatusDest = nullptr;
+    TEchoReply* FReplyDest = nullptr;
+
+    // Guarded by the registry's mutex.
+    bool FDetached = false;
+    bool FCompleted = false;
+    bool FAbandoned = false;
+    bool FStarted = false;
+};

@@ -1,0 +1,65 @@
+#include "platform/IcmpLibrary.h"
+
+#include "platform/IcmpService.h"
+
+namespace platform {
+
+namespace {
+
+// The service as this system provides it: ICMP sockets of the kernel. The
+// library "loads" when the process can open an ICMP socket of either kind.
+class LinuxIcmpLibrary final : public IcmpLibrary {
+public:
+    IcmpCreateFileFn CreateFileEntry(const std::string& name) override {
+        if (name == "IcmpCreateFile")
+            return &linuxicmp::IcmpCreateFile;
+        return {};
+    }
+    IcmpCloseHandleFn CloseHandleEntry(const std::string& name) override {
+        if (name == "IcmpCloseHandle")
+            return &linuxicmp::IcmpCloseHandle;
+        return {};
+    }
+    IcmpSendEchoFn SendEchoEntry(const std::string& name) override {
+        if (name == "IcmpSendEcho")
+            return &linuxicmp::IcmpSendEcho;
+        return {};
+    }
+    void InterruptRequests() override { linuxicmp::InterruptAllRequests(); }
+};
+
+class LinuxIcmpProvider final : public IcmpLibraryProvider {
+public:
+    std::unique_ptr<IcmpLibrary> Load(const std::string& name) override {
+        if (name != "icmp.dll")
+            return nullptr;
+        if (linuxicmp::ProbeSocketKind() == linuxicmp::SocketKind::None)
+            return nullptr;
+        linuxicmp::ResumeRequests();
+        return std::make_unique<LinuxIcmpLibrary>();
+    }
+    std::string Reason() const override {
+        return "This system lets the program open no ICMP socket: allow its group in "
+               "net.ipv4.ping_group_range (sysctl -w net.ipv4.ping_group_range=\"0 "
+               "2147483647\") or give the program raw sockets (setcap cap_net_raw+ep "
+               "netsonde).";
+    }
+};
+
+std::unique_ptr<IcmpLibraryProvider>& current() {
+    static std::unique_ptr<IcmpLibraryProvider> provider = std::make_unique<LinuxIcmpProvider>();
+    return provider;
+}
+
+} // namespace
+
+IcmpLibraryProvider& IcmpProvider() { return *current(); }
+
+std::unique_ptr<IcmpLibraryProvider>
+SetIcmpProvider(std::unique_ptr<IcmpLibraryProvider> replacement) {
+    std::unique_ptr<IcmpLibraryProvider> previous = std::move(current());
+    current() = replacement ? std::move(replacement) : std::make_unique<LinuxIcmpProvider>();
+    return previous;
+}
+
+} // namespace platform

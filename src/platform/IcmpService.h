@@ -1,0 +1,39 @@
+#pragma once
+
+#include "platform/IcmpTypes.h"
+
+#include <cstdint>
+
+// The ICMP echo service on Linux sockets. One handle owns one ICMP socket:
+// a datagram ICMP socket where net.ipv4.ping_group_range admits the
+// process's group, a raw ICMP socket (CAP_NET_RAW) otherwise.
+namespace platform::linuxicmp {
+
+enum class SocketKind { None, Datagram, Raw };
+
+// Opens a handle; InvalidIcmpHandle when neither kind of socket can be had.
+IcmpHandle IcmpCreateFile();
+bool IcmpCloseHandle(IcmpHandle handle);
+// Sends one echo request and waits for its answer. Returns 1 with a
+// TEchoReply at the start of replyBuffer followed by the echoed data, or 0
+// with the last error set: 11010 when nothing answered in time.
+std::uint32_t IcmpSendEcho(IcmpHandle handle, std::uint32_t destination, const void* requestData,
+                           std::uint16_t requestSize, const TIpOptions* options,
+                           void* replyBuffer, std::uint32_t replySize, std::uint32_t timeoutMs);
+
+// Which kind of socket this process can open now (probes and closes one).
+SocketKind ProbeSocketKind();
+// The kind of socket behind a handle.
+SocketKind HandleSocketKind(IcmpHandle handle);
+// Lets the process choose the socket kind: datagram first (the default) or
+// raw only. Used by tests and benchmarks to exercise both paths.
+void PreferRawSockets(bool rawOnly);
+
+// Wakes every request that is waiting for an answer and makes it return at
+// once with 11010; later requests return at once too. Called when the program
+// ends so that no worker is left blocked.
+void InterruptAllRequests();
+// Undoes InterruptAllRequests (tests start over with a live service).
+void ResumeRequests();
+
+} // namespace platform::linuxicmp

@@ -1,0 +1,172 @@
+// The ICMP echo service on real sockets, in a private network namespace
+// with loopback and a silent neighbour; each test runs on datagram and on
+// raw sockets.
+#include "platform/IcmpService.h"
+#include "platform/LastError.h"
+#include "support/FakeIcmpService.h"
+#include "support/PrivateNetwork.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstring>
+#include <thread>
+#include <vector>
+
+using namespace platform::linuxicmp;
+using netsonde::test::Ip;
+
+namespace {
+
+const bool privateNetwork = (netsonde::test::RequestPrivateNetwork(), true);
+
+struct Echo {
+    std::uint32_t count = 0;
+    std::uint32_t error = 0;
+    TEchoReply reply;
+    std::vector<std::uint8_t> data;
+};
+
+Echo send(IcmpHandle h, const char* to, std::uint16_t size, std::uint8_t ttl = 32,
+          std::uint32_t timeout = 2000, std::uint8_t fill = 0xAA) {
+    std::vector<std::uint8_t> request(size, fill);
+    std::vector<std::uint8_t> buffer(size + sizeof(TEchoReply));
+    TIpOptions options;
+    options.Ttl = ttl;
+    Echo e;
+    e.count = IcmpSendEcho(h, Ip(to), request.data(), size, &options, buffer.data(),
+                           static_cast<std::uint32_t>(buffer.size()), timeout);
+    e.error = platform::GetLastError();
+    std::memcpy(&e.reply, buffer.data(), sizeof e.reply);
+    e.data.assign(buffer.begin() + sizeof(TEchoReply), buffer.end());
+    return e;
+}
+
+class IcmpSockets : public testing::TestWithParam<SocketKind> {
+protected:
+    void SetUp() override {
+        PreferRawSockets(GetParam() == SocketKind::Raw);
+        handle = IcmpCreateFile();
+        if (handle == InvalidIcmpHandle || HandleSocketKind(handle) != GetParam()) {
+            GTEST_SKIP() << "this kind of ICMP socket cannot be opened here";
+        }
+    }
+    void TearDown() override {
+        if (handle != InvalidIcmpHandle) {
+            EXPECT_TRUE(IcmpCloseHandle(handle));
+        }
+        PreferRawSockets(false);
+    }
+    IcmpHandle handle = InvalidIcmpHandle;
+};
+
+TEST_P(IcmpSockets, LoopbackAnswersWithTheDataItWasSent) {
+    for (std::uint16_t size : {8, 56, 8000}) {
+        Echo e = send(handle, "127.0.0.1", size);
+        ASSERT_EQ(e.count, 1u) << "size " << size << " error " << e.error;
+        EXPECT_EQ(e.reply.Status, 0u);
+        EXPECT_EQ(e.reply.Address, Ip("127.0.0.1"));
+        EXPECT_EQ(e.reply.DataSize, size);
+        EXPECT_EQ(e.reply.Options.Ttl, 64) << "the kernel answers with its default TTL";
+        EXPECT_LT(e.reply.RoundTripTime, 1000u);
+        EXPECT_EQ(e.data, std::vector<std::uint8_t>(size, 0xAA));
+    }
+}
+
+TEST_P(IcmpSockets, OtherLoopbackAddressesAnswerFromThemselves) {
+    Echo e = send(handle, "127.0.0.9", 32);
+    ASSERT_EQ(e.count, 1u);
+    EXPECT_EQ(e.reply.Address, Ip("127.0.0.9"));
+}
+
+TEST_P(IcmpSockets, ALateReplyNeverReachesTheNextRequest) {
+    // The first request gives up at once; its reply arrives afterwards and
+    // waits in the socket. The next request must take only its own answer,
+    // told apart here by its size and fill.
+    Echo first = send(handle, "127.0.0.1", 100, 32, 0);
+    EXPECT_EQ(first.count, 0u);
+    EXPECT_EQ(first.error, 11010u);
+    Echo second = send(handle, "127.0.0.1", 300, 32, 2000, 0x55);
+    ASSERT_EQ(second.count, 1u);
+    EXPECT_EQ(second.reply.DataSize, 300);
+    EXPECT_EQ(second.data, std::vector<std::uint8_t>(300, 0x55));
+}
+
+TEST_P(IcmpSockets, TwoHandlesInParallelEachGetTheirOwnAnswers) {
+    IcmpHandle other = IcmpCreateFile();
+    ASSERT_NE(other, InvalidIcmpHandle);
+    std::atomic<int> wrong{0};
+    auto run = [&](IcmpHandle h, std::uint16_t size) {
+        for (int i = 0; i < 50; ++i) {
+            Echo e = send(h, "127.0.0.1", size);
+            if (e.count != 1 || e.reply.DataSize != size)
+                ++wrong;
+        }
+    };
+    std::thread a(run, handle, 40);
+    std::thread b(run, other, 90);
+    a.join();
+    b.join();
+    EXPECT_EQ(wrong.load(), 0);
+    EXPECT_TRUE(IcmpCloseHandle(other));
+}
+
+TEST_P(IcmpSockets, SilentDestinationTimesOutWithinTheTimeOut) {
+    const char* silent = netsonde::test::SilentAddress();
+    if (silent == nullptr)
+        GTEST_SKIP() << "no silent neighbour in this network";
+    auto start = std::chrono::steady_clock::now();
+    Echo e = send(handle, silent, 56, 32, 300);
+    auto waited = std::chrono::steady_clock::now() - start;
+    EXPECT_EQ(e.count, 0u);
+    EXPECT_EQ(e.error, 11010u);
+    EXPECT_GE(waited, std::chrono::milliseconds(300));
+}
+
+TEST_P(IcmpSockets, InterruptWakesAWaitingRequest) {
+    const char* silent = netsonde::test::SilentAddress();
+    if (silent == nullptr)
+        GTEST_SKIP() << "no silent neighbour in this network";
+    Echo e;
+    std::thread t([&] { e = send(handle, silent, 56, 32, 60000); });
+    InterruptAllRequests();
+    t.join();
+    ResumeRequests();
+    EXPECT_EQ(e.count, 0u);
+    EXPECT_EQ(e.error, 11010u);
+    EXPECT_EQ(send(handle, "127.0.0.1", 8).count, 1u) << "requests work again after resuming";
+}
+
+TEST_P(IcmpSockets, UnroutableDestinationIsNetUnreachable) {
+    Echo e = send(handle, "10.77.0.1", 56);
+    EXPECT_EQ(e.count, 0u);
+    EXPECT_EQ(e.error, 11002u);
+}
+
+TEST_P(IcmpSockets, RequestsThatCannotBeSentFailClearly) {
+    Echo tooBig = send(handle, "127.0.0.1", 65535);
+    EXPECT_EQ(tooBig.count, 0u);
+    EXPECT_EQ(tooBig.error, 11009u);
+    EXPECT_EQ(send(handle, "127.0.0.1", 56, 0).error, 11007u) << "TTL 0 cannot be sent";
+    TIpOptions options;
+    options.Ttl = 32;
+    std::uint8_t small[16] = {};
+    EXPECT_EQ(IcmpSendEcho(handle, Ip("127.0.0.1"), small, 8, &options, small, 16, 100), 0u);
+    EXPECT_EQ(platform::GetLastError(), 11001u) << "reply buffer smaller than a reply header";
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, IcmpSockets, testing::Values(SocketKind::Datagram, SocketKind::Raw),
+                         [](const auto& info) {
+                             return info.param == SocketKind::Raw ? "Raw" : "Datagram";
+                         });
+
+TEST(IcmpHandles, UnknownHandlesAreRefused) {
+    std::uint8_t buffer[64];
+    TIpOptions options;
+    options.Ttl = 1;
+    EXPECT_EQ(IcmpSendEcho(12345, Ip("127.0.0.1"), buffer, 8, &options, buffer, 64, 10), 0u);
+    EXPECT_EQ(platform::GetLastError(), 6u);
+    EXPECT_FALSE(IcmpCloseHandle(12345));
+}
+
+} // namespace

@@ -1,0 +1,37 @@
+#include "platform/WinSock.h"
+#include "resolve/WSExtra.h"
+
+#include <gtest/gtest.h>
+
+using namespace platform;
+
+TEST(SocketLibrary, StartupsAndCleanupsPairUp) {
+    TWSAData data;
+    ASSERT_FALSE(WSAIsStarted());
+    EXPECT_EQ(WSACleanup(), SOCKET_ERROR) << "clean-up without start-up";
+    EXPECT_EQ(WSAGetLastError(), wsa::WSANOTINITIALISED);
+
+    ASSERT_EQ(WSAStartup(0x0101, &data), 0);
+    EXPECT_EQ(data.wVersion, 0x0101);
+    ASSERT_EQ(WSAStartup(0x0202, nullptr), 0);
+    EXPECT_TRUE(WSAIsStarted());
+    EXPECT_EQ(WSACleanup(), 0);
+    EXPECT_TRUE(WSAIsStarted()) << "one start-up is still open";
+    EXPECT_EQ(WSACleanup(), 0);
+    EXPECT_FALSE(WSAIsStarted());
+}
+
+TEST(SocketLibrary, VersionsBelowOneOneAreRefused) {
+    EXPECT_EQ(WSAStartup(0x0001, nullptr), wsa::WSAVERNOTSUPPORTED);
+    EXPECT_EQ(WSAStartup(0x0000, nullptr), wsa::WSAVERNOTSUPPORTED);
+    EXPECT_FALSE(WSAIsStarted());
+}
+
+TEST(SocketErrorText, KnownCodesHaveTheirTextsAndGapsAreEmpty) {
+    EXPECT_EQ(SocketErrorText(11001), "Authoritative Host not found");
+    EXPECT_EQ(SocketErrorText(10093), "WSA Startup not initialized");
+    EXPECT_EQ(SocketErrorText(10035), "Socket marked as non-blocking and SO_LINGER set not 0");
+    EXPECT_EQ(SocketErrorText(11004), "Valid name, no data record for type");
+    for (int code : {10037, 0, -1, 10000, 11005, 10094})
+        EXPECT_TRUE(SocketErrorText(code).isEmpty()) << code;
+}

@@ -1,0 +1,275 @@
+#include "support/FakeIcmpService.h"
+
+#include "platform/LastError.h"
+
+#include <algorithm>
+#include <arpa/inet.h>
+#include <chrono>
+#include <cstring>
+
+namespace netsonde::test {
+
+std::uint32_t Ip(const char* dotted) { return ::inet_addr(dotted); }
+
+FakeAnswer FakeAnswer::Echo(const char* from, std::uint32_t rtt, std::uint8_t replyTtl) {
+    FakeAnswer a;
+    a.kind = Reply;
+    a.from = Ip(from);
+    a.rtt = rtt;
+    a.replyTtl = replyTtl;
+    return a;
+}
+
+FakeAnswer FakeAnswer::IcmpError(const char* from, std::uint32_t status, std::uint32_t rtt) {
+    FakeAnswer a;
+    a.kind = Error;
+    a.from = Ip(from);
+    a.status = status;
+    a.rtt = rtt;
+    a.replyTtl = 250;
+    return a;
+}
+
+FakeAnswer FakeAnswer::NoAnswer() { return FakeAnswer{}; }
+
+FakeAnswer FakeAnswer::Failure(std::uint32_t code) {
+    FakeAnswer a;
+    a.kind = Fail;
+    a.failCode = code;
+    return a;
+}
+
+namespace {
+
+class FakeLibrary final : public platform::IcmpLibrary {
+public:
+    FakeLibrary(FakeIcmpService& s, std::string missing) : service(s), missing(std::move(missing)) {}
+    platform::IcmpCreateFileFn CreateFileEntry(const std::string& name) override {
+        if (name != "IcmpCreateFile" || name == missing)
+            return {};
+        return [this] { return service.Create(); };
+    }
+    platform::IcmpCloseHandleFn CloseHandleEntry(const std::string& name) override {
+        if (name != "IcmpCloseHandle" || name == missing)
+            return {};
+        return [this](IcmpHandle h) { return service.Close(h); };
+    }
+    platform::IcmpSendEchoFn SendEchoEntry(const std::string& name) override {
+        if (name != "IcmpSendEcho" || name == missing)
+            return {};
+        return [this](IcmpHandle h, std::uint32_t d, const void* data, std::uint16_t size,
+                      const TIpOptions* o, void* r, std::uint32_t rs, std::uint32_t t) {
+            return service.Send(h, d, data, size, o, r, rs, t);
+        };
+    }
+    void InterruptRequests() override { service.Interrupt(); }
+
+private:
+    FakeIcmpService& service;
+    std::string missing;
+};
+
+class FakeProvider final : public platform::IcmpLibraryProvider {
+public:
+    FakeProvider(FakeIcmpService& s, bool& missingLibrary, std::string& missingEntry)
+        : service(s), missingLibrary(missingLibrary), missingEntry(missingEntry) {}
+    std::unique_ptr<platform::IcmpLibrary> Load(const std::string& name) override {
+        if (missingLibrary || name != "icmp.dll")
+            return nullptr;
+        return std::make_unique<FakeLibrary>(service, missingEntry);
+    }
+    std::string Reason() const override { return "fake service: no library"; }
+
+private:
+    FakeIcmpService& service;
+    bool& missingLibrary;
+    std::string& missingEntry;
+};
+
+} // namespace
+
+FakeIcmpService::FakeIcmpService() {
+    previous = platform::SetIcmpProvider(std::make_unique<FakeProvider>(*this, missingLibrary, missingEntry));
+}
+
+FakeIcmpService::~FakeIcmpService() { platform::SetIcmpProvider(std::move(previous)); }
+
+void FakeIcmpService::SetAnswer(const char* destination, FakeAnswer answer) {
+    std::lock_guard lock(m);
+    byDestination[Ip(destination)] = answer;
+}
+
+void FakeIcmpService::SetAnswer(const char* destination, std::uint8_t ttl, FakeAnswer answer) {
+    std::lock_guard lock(m);
+    byTtl[{Ip(destination), ttl}] = answer;
+}
+
+void FakeIcmpService::QueueAnswer(const char* destination, FakeAnswer answer) {
+    std::lock_guard lock(m);
+    queued[Ip(destination)].push_back(answer);
+}
+
+void FakeIcmpService::SetRoute(const char* destination, const std::vector<const char*>& routers,
+                               std::uint8_t replyTtl, std::uint32_t rtt) {
+    for (std::size_t i = 0; i < routers.size(); ++i)
+        SetAnswer(destination, static_cast<std::uint8_t>(i + 1),
+                  FakeAnswer::IcmpError(routers[i], 11013, rtt));
+    // Past the routers the destination answers; its reply loses one TTL per router.
+    SetAnswer(destination,
+              FakeAnswer::Echo(destination, rtt,
+                               static_cast<std::uint8_t>(replyTtl - routers.size())));
+}
+
+void FakeIcmpService::SetDefault(FakeAnswer answer) {
+    std::lock_guard lock(m);
+    fallback = answer;
+}
+
+void FakeIcmpService::SetMissingLibrary(bool missing) { missingLibrary = missing; }
+void FakeIcmpService::SetMissingEntry(const std::string& name) { missingEntry = name; }
+
+void FakeIcmpService::SetNoHandle(bool value) {
+    std::lock_guard lock(m);
+    noHandle = value;
+}
+
+void FakeIcmpService::HoldRequests(bool value) {
+    std::lock_guard lock(m);
+    hold = value;
+    changed.notify_all();
+}
+
+bool FakeIcmpService::WaitForHeld(int count, int timeoutMs) {
+    std::unique_lock lock(m);
+    return changed.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                            [&] { return held >= count; });
+}
+
+bool FakeIcmpService::WaitForRequests(std::size_t count, int timeoutMs) {
+    std::unique_lock lock(m);
+    return changed.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                            [&] { return requests.size() >= count; });
+}
+
+void FakeIcmpService::ReleaseOne() {
+    std::lock_guard lock(m);
+    ++releases;
+    changed.notify_all();
+}
+
+void FakeIcmpService::ReleaseAll() {
+    std::lock_guard lock(m);
+    hold = false;
+    changed.notify_all();
+}
+
+std::vector<FakeRequest> FakeIcmpService::Requests() const {
+    std::lock_guard lock(m);
+    return requests;
+}
+
+int FakeIcmpService::OpenHandles() const {
+    std::lock_guard lock(m);
+    return static_cast<int>(handles.size());
+}
+
+int FakeIcmpService::Interrupts() const {
+    std::lock_guard lock(m);
+    return interrupts;
+}
+
+IcmpHandle FakeIcmpService::Create() {
+    std::lock_guard lock(m);
+    if (noHandle) {
+        platform::SetLastError(24);
+        return InvalidIcmpHandle;
+    }
+    IcmpHandle h = nextHandle++;
+    handles.insert(h);
+    return h;
+}
+
+bool FakeIcmpService::Close(IcmpHandle handle) {
+    std::lock_guard lock(m);
+    return handles.erase(handle) == 1;
+}
+
+FakeAnswer FakeIcmpService::Choose(std::uint32_t destination, std::uint8_t ttl) {
+    auto q = queued.find(destination);
+    if (q != queued.end() && !q->second.empty()) {
+        FakeAnswer a = q->second.front();
+        q->second.pop_front();
+        return a;
+    }
+    auto t = byTtl.find({destination, ttl});
+    if (t != byTtl.end())
+        return t->second;
+    auto d = byDestination.find(destination);
+    if (d != byDestination.end())
+        return d->second;
+    return fallback;
+}
+
+std::uint32_t FakeIcmpService::Send(IcmpHandle handle, std::uint32_t destination,
+                                    const void* data, std::uint16_t size,
+                                    const TIpOptions* options, void* reply,
+                                    std::uint32_t replySize, std::uint32_t timeout) {
+    std::unique_lock lock(m);
+    FakeRequest r;
+    r.destination = destination;
+    r.ttl = options != nullptr ? options->Ttl : 0;
+    r.size = size;
+    const auto* bytes = static_cast<const std::uint8_t*>(data);
+    r.allAA = std::all_of(bytes, bytes + size, [](std::uint8_t b) { return b == 0xAA; });
+    r.replySize = replySize;
+    r.timeout = timeout;
+    r.thread = std::this_thread::get_id();
+    requests.push_back(r);
+    changed.notify_all();
+    if (handles.count(handle) == 0) {
+        platform::SetLastError(6);
+        return 0;
+    }
+    FakeAnswer a = Choose(destination, r.ttl);
+    if (hold) {
+        ++held;
+        changed.notify_all();
+        changed.wait(lock, [&] { return !hold || releases > 0 || interrupted; });
+        if (releases > 0)
+            --releases;
+        --held;
+        if (interrupted) {
+            platform::SetLastError(11010);
+            return 0;
+        }
+    }
+    if (a.kind == FakeAnswer::Silence) {
+        platform::SetLastError(11010);
+        return 0;
+    }
+    if (a.kind == FakeAnswer::Fail) {
+        platform::SetLastError(a.failCode);
+        return 0;
+    }
+    TEchoReply e;
+    e.Address = a.from;
+    e.Status = a.kind == FakeAnswer::Reply ? 0 : a.status;
+    e.RoundTripTime = a.rtt;
+    e.DataSize = a.kind == FakeAnswer::Reply ? size : 0;
+    e.Data = sizeof(TEchoReply);
+    e.Options.Ttl = a.replyTtl;
+    std::memcpy(reply, &e, sizeof e);
+    if (a.kind == FakeAnswer::Reply)
+        std::memcpy(static_cast<std::uint8_t*>(reply) + sizeof e, data,
+                    std::min<std::size_t>(size, replySize - sizeof e));
+    return 1;
+}
+
+void FakeIcmpService::Interrupt() {
+    std::lock_guard lock(m);
+    interrupted = true;
+    ++interrupts;
+    changed.notify_all();
+}
+
+} // namespace netsonde::test

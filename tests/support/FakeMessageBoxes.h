@@ -1,0 +1,30 @@
+#pragma once
+
+#include "platform/MessageBoxes.h"
+
+#include <QString>
+#include <QStringList>
+#include <deque>
+#include <memory>
+
+namespace netsonde::test {
+
+// Records every message box and answers the Abort/Ignore boxes from a
+// queue (Ignore when the queue is empty). Installed for its lifetime.
+class FakeMessageBoxes {
+public:
+    FakeMessageBoxes();
+    ~FakeMessageBoxes();
+
+    void AnswerNext(platform::MsgAnswer answer);
+
+    // "error: ...", "information: ..." or "plain: ..." per box shown.
+    QStringList shown;
+
+private:
+    std::deque<platform::MsgAnswer> answers;
+    std::unique_ptr<platform::MessageBoxes> previous;
+    friend class RecordingBoxes;
+};
+
+} // namespace netsonde::test

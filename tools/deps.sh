@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Installs what building, testing and running Netsonde needs on Debian 12.
+# Runs as root (or through sudo); installs only what is missing.
+set -euo pipefail
+
+packages=(
+    build-essential cmake ninja-build pkg-config
+    qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev libgl-dev
+    libqt6multimedia6 qt6-qpa-plugins fonts-dejavu-core
+    libgtest-dev libgmock-dev
+    iproute2 iputils-ping traceroute dnsmasq-base libcap2-bin
+    clang-format
+)
+
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+
+if ((${#missing[@]})); then
+    sudo_cmd=()
+    [[ $(id -u) -eq 0 ]] || sudo_cmd=(sudo)
+    "${sudo_cmd[@]}" apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
