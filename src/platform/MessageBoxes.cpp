@@ -28,6 +28,12 @@ public:
         QMessageBox box(QMessageBox::NoIcon, boxTitle(), text, QMessageBox::Ok);
         box.exec();
     }
+    void Error(const QString& text) override { QMessageBox::critical(nullptr, boxTitle(), text); }
+    MsgAnswer YesNo(const QString& text) override {
+        QMessageBox box(QMessageBox::Warning, boxTitle(), text, QMessageBox::Yes | QMessageBox::No);
+        box.setDefaultButton(QMessageBox::No);
+        return box.exec() == QMessageBox::Yes ? MsgAnswer::Yes : MsgAnswer::No;
+    }
 };
 
 std::unique_ptr<MessageBoxes>& current() {
@@ -37,7 +43,9 @@ std::unique_ptr<MessageBoxes>& current() {
 
 } // namespace
 
-MessageBoxes& Messages() { return *current(); }
+MessageBoxes& Messages() {
+    return *current();
+}
 
 std::unique_ptr<MessageBoxes> SetMessages(std::unique_ptr<MessageBoxes> replacement) {
     std::unique_ptr<MessageBoxes> previous = std::move(current());

@@ -17,6 +17,15 @@ public:
         owner.shown << QStringLiteral("information: ") + text;
     }
     void Plain(const QString& text) override { owner.shown << QStringLiteral("plain: ") + text; }
+    void Error(const QString& text) override { owner.shown << QStringLiteral("error: ") + text; }
+    platform::MsgAnswer YesNo(const QString& text) override {
+        owner.shown << QStringLiteral("question: ") + text;
+        if (owner.answers.empty())
+            return platform::MsgAnswer::Yes;
+        platform::MsgAnswer a = owner.answers.front();
+        owner.answers.pop_front();
+        return a == platform::MsgAnswer::No ? platform::MsgAnswer::No : platform::MsgAnswer::Yes;
+    }
 
 private:
     FakeMessageBoxes& owner;
@@ -26,8 +35,12 @@ FakeMessageBoxes::FakeMessageBoxes() {
     previous = platform::SetMessages(std::make_unique<RecordingBoxes>(*this));
 }
 
-FakeMessageBoxes::~FakeMessageBoxes() { platform::SetMessages(std::move(previous)); }
+FakeMessageBoxes::~FakeMessageBoxes() {
+    platform::SetMessages(std::move(previous));
+}
 
-void FakeMessageBoxes::AnswerNext(platform::MsgAnswer answer) { answers.push_back(answer); }
+void FakeMessageBoxes::AnswerNext(platform::MsgAnswer answer) {
+    answers.push_back(answer);
+}
 
 } // namespace netsonde::test

@@ -9,8 +9,9 @@
 
 namespace netsonde::test {
 
-// Records every message box and answers the Abort/Ignore boxes from a
-// queue (Ignore when the queue is empty). Installed for its lifetime.
+// Records every message box and answers the Abort/Ignore and Yes/No boxes
+// from one queue (Ignore or Yes when the queue is empty). Installed for its
+// lifetime.
 class FakeMessageBoxes {
 public:
     FakeMessageBoxes();
@@ -18,7 +19,8 @@ public:
 
     void AnswerNext(platform::MsgAnswer answer);
 
-    // "error: ...", "information: ..." or "plain: ..." per box shown.
+    // "error: ...", "information: ...", "plain: ..." or "question: ..." per box
+    // shown.
     QStringList shown;
 
 private:
