@@ -28,8 +28,6 @@ FakeSocketLibrary::FakeSocketLibrary() {
     previous = platform::SetSocketLibrary(std::make_unique<CountingLibrary>(*this));
 }
 
-FakeSocketLibrary::~FakeSocketLibrary() {
-    platform::SetSocketLibrary(std::move(previous));
-}
+FakeSocketLibrary::~FakeSocketLibrary() { platform::SetSocketLibrary(std::move(previous)); }
 
 } // namespace netsonde::test
