@@ -1,0 +1,53 @@
+#pragma once
+
+#include <QDialog>
+
+class QKeyEvent;
+
+// Results of a modal form; a button hands its result to the form, which
+// closes with it.
+enum : int {
+    mrNone = 0,
+    mrOk = 1,
+    mrCancel = 2,
+    mrAbort = 3,
+    mrRetry = 4,
+    mrIgnore = 5,
+    mrYes = 6,
+    mrNo = 7,
+    mrAll = 8,
+};
+
+// A form that can be shown modally and closes when it is given a modal
+// result. Enter clicks the active button (the focused glyph button, else the
+// default one), Esc clicks the cancel button; the close box and Esc without
+// a cancel button close the form with mrCancel.
+class TForm : public QDialog {
+    Q_OBJECT
+public:
+    explicit TForm(QWidget* owner = nullptr);
+
+    // Shows the form modally and returns the modal result it closed with.
+    int ShowModal();
+    int ModalResult() const { return FModalResult; }
+    // A non-zero result closes a modally shown form once the current event
+    // (a click and its handler) has been handled; setting it back to mrNone
+    // before then keeps the form open.
+    void SetModalResult(int value);
+
+    // The Enter and Esc handling of a form, for any top-level widget: returns
+    // true when the key was used.
+    static bool DialogKey(QWidget* form, QKeyEvent* event);
+
+    void done(int result) override;
+    void reject() override;
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    void CloseIfResult();
+
+    int FModalResult = mrNone;
+    bool FCheckQueued = false;
+};

@@ -1,0 +1,32 @@
+#pragma once
+
+#include "controls/TCBitBtn.h"
+
+#include <QPointer>
+
+class QMenu;
+
+// A glyph button that drops a popup menu below itself when clicked, marked
+// by a small downward arrow at its right edge.
+class g_btnmenu : public TCBitBtn {
+    Q_OBJECT
+public:
+    explicit g_btnmenu(QWidget* owner = nullptr);
+
+    // The menu to drop; not owned. A menu destroyed first is forgotten.
+    QMenu* Menu() const { return FMenu; }
+    void SetMenu(QMenu* value) { FMenu = value; }
+
+    // The glyph button's click, the rest look, then the menu below the
+    // button.
+    void Click() override;
+
+    // Draws the arrow of a button of size w x h.
+    static void DrawDropArrow(QPainter& canvas, const QRect& client);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    QPointer<QMenu> FMenu;
+};
