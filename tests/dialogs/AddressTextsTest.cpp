@@ -1,28 +1,8 @@
 #include "dialogs/AddressTexts.h"
 
-#include <algorithm>
 #include <gtest/gtest.h>
 
 namespace {
-
-TEST(AddressTexts, SameIgnoresCaseButNotBlanks) {
-    EXPECT_TRUE(AddressTexts::Same("Host", "host"));
-    EXPECT_TRUE(AddressTexts::Same(QString::fromUtf8("MÜNCHEN"), QString::fromUtf8("münchen")));
-    EXPECT_TRUE(AddressTexts::Same("", ""));
-    EXPECT_FALSE(AddressTexts::Same(" host", "host"));
-    EXPECT_FALSE(AddressTexts::Same("host", "host "));
-    EXPECT_FALSE(AddressTexts::Same("", " "));
-    EXPECT_FALSE(AddressTexts::Same("10.0.0.1", "10.0.0.10"));
-}
-
-TEST(AddressTexts, OrderIsTextualAndCaseInsensitive) {
-    QStringList list{"b", "host9", "A", "10.0.0.2", "host10", "", "10.0.0.10"};
-    std::sort(list.begin(), list.end(), AddressTexts::Less);
-    EXPECT_EQ(list, (QStringList{"", "10.0.0.10", "10.0.0.2", "A", "b", "host10", "host9"}));
-    // Entries that differ only in case still have a fixed order.
-    EXPECT_NE(AddressTexts::Less("a", "A"), AddressTexts::Less("A", "a"));
-    EXPECT_FALSE(AddressTexts::Less("a", "a"));
-}
 
 TEST(AddressTexts, RangePadsToThreeDigitsWithoutSeparator) {
     EXPECT_EQ(AddressTexts::Range("192.168.1.", 1, 3),

@@ -1,0 +1,305 @@
+#include "dialogs/Tfm_add.h"
+
+#include "controls/TCBitBtn.h"
+#include "controls/g_edit.h"
+#include "controls/g_label3d.h"
+#include "controls/g_listbox.h"
+#include "controls/g_updown.h"
+#include "controls/tbevel_ex.h"
+#include "dialogs/AddressListFile.h"
+#include "dialogs/AddressTexts.h"
+#include "dialogs/TOpenDialog.h"
+#include "dialogs/TSaveDialog.h"
+#include "platform/MessageBoxes.h"
+
+#include <QGuiApplication>
+#include <QScreen>
+#include <algorithm>
+#include <iterator>
+
+QPointer<Tfm_add> fm_add;
+
+namespace {
+
+// Outer size at 96 dots per inch, and the frame the window system adds to
+// the client area (borders and caption).
+constexpr int OuterWidth = 473;
+constexpr int OuterHeight = 330;
+constexpr int FrameWidth = 8;
+constexpr int FrameHeight = 27;
+
+QImage glyph(const char* name) {
+    return QImage(QStringLiteral(":/dialogs/%1.png").arg(QLatin1String(name)));
+}
+
+} // namespace
+
+Tfm_add::Tfm_add(QWidget* owner) : TForm(owner) {
+    setWindowTitle(QStringLiteral("Select Addresses"));
+    // The toolkit's default frame: resizable, with system menu, minimise and
+    // maximise buttons.
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint);
+
+    QFont dialogFont = font();
+    dialogFont.setPointSize(8);
+    setFont(dialogFont);
+    // Texts drawn larger than at 96 dots per inch get room to match.
+    FScale = std::max(1.0, logicalDpiY() / 96.0);
+
+    // The frames and labels lie on the form's surface, under the windowed
+    // controls, so they are made first.
+    tbevel_ex1 = new tbevel_ex(this);
+    tbevel_ex2 = new tbevel_ex(this);
+    for (tbevel_ex* frame : {tbevel_ex1, tbevel_ex2}) {
+        frame->SetBorderWidth(0);
+        frame->SetBorderHeight(0);
+    }
+    SetBounds(tbevel_ex1, 8, 24, 289, 65);
+    SetBounds(tbevel_ex2, 8, 112, 289, 73);
+
+    lb_sel = new g_listbox(this);
+    bn_ok = new TCBitBtn(this);
+    bn_cancel = new TCBitBtn(this);
+    g_label3d1 = new g_label3d(this);
+    ed_add = new g_edit(this);
+    g_label3d2 = new g_label3d(this);
+    g_label3d3 = new g_label3d(this);
+    bn_one = new TCBitBtn(this);
+    g_label3d4 = new g_label3d(this);
+    g_label3d5 = new g_label3d(this);
+    g_label3d6 = new g_label3d(this);
+    bn_range = new TCBitBtn(this);
+    bn_del = new TCBitBtn(this);
+    bn_delAll = new TCBitBtn(this);
+    ud_from = new g_updown(this);
+    ud_to = new g_updown(this);
+    bn_load = new TCBitBtn(this);
+    bn_save = new TCBitBtn(this);
+    dl_open = new TOpenDialog(this);
+    dl_save = new TSaveDialog(this);
+    ed_net = new g_edit(this);
+    ed_from = new g_edit(this);
+    ed_to = new g_edit(this);
+
+    // The list.
+    SetBounds(lb_sel, 304, 24, 153, 241);
+    lb_sel->setToolTip(QStringLiteral("It's my selection"));
+    lb_sel->SetSorted(true);
+    lb_sel->SetItemHeight(Px(13));
+    lb_sel->OnClick = [this](QObject* sender) { lb_selClick(sender); };
+
+    // Labels, all in the plain style, each with the control its accelerator
+    // moves the focus to.
+    struct LabelSpec {
+        g_label3d* label;
+        int left, top, width, height;
+        const char* caption;
+        QWidget* focus;
+    };
+    const LabelSpec labels[] = {
+        {g_label3d1, 304, 8, 97, 16, "Selecte&d Addresses", lb_sel},
+        {g_label3d2, 8, 8, 128, 16, "Add an IP Address or &Host", ed_add},
+        {g_label3d3, 8, 96, 86, 16, "Add a Net Range", ed_net},
+        {g_label3d4, 16, 120, 26, 16, "&Net :", ed_net},
+        {g_label3d5, 136, 120, 32, 16, "&From :", ed_from},
+        {g_label3d6, 224, 120, 22, 16, "&To :", ed_to},
+    };
+    for (const LabelSpec& l : labels) {
+        l.label->SetTipo3D(T3D::normal);
+        l.label->SetCaption(QString::fromLatin1(l.caption));
+        l.label->SetFocusControl(l.focus);
+        SetBounds(l.label, l.left, l.top, l.width, l.height);
+    }
+
+    // Edits.
+    SetBounds(ed_add, 16, 32, 273, 21);
+    ed_add->setToolTip(QStringLiteral("IP Address or Host here"));
+    SetBounds(ed_net, 48, 120, 81, 21);
+    ed_net->setToolTip(QStringLiteral("Repeated text (like 192.168.1)"));
+    SetBounds(ed_from, 168, 120, 33, 21);
+    ed_from->setText(QStringLiteral("1"));
+    ed_from->setMaxLength(3);
+    SetBounds(ed_to, 248, 120, 33, 21);
+    ed_to->setText(QStringLiteral("255"));
+    ed_to->setMaxLength(3);
+    ed_add->OnEnter = [this](QObject* sender) { ed_addEnter(sender); };
+    ed_add->OnExit = [this](QObject* sender) { ed_addExit(sender); };
+    for (g_edit* edit : {ed_net, ed_from, ed_to}) {
+        edit->OnEnter = [this](QObject* sender) { ed_netEnter(sender); };
+        edit->OnExit = [this](QObject* sender) { ed_netExit(sender); };
+    }
+
+    // Spin buttons beside the range edits.
+    SetBounds(ud_from, 201, 120, 12, 21);
+    SetBounds(ud_to, 281, 120, 12, 21);
+    ud_from->SetAssociate(ed_from);
+    ud_to->SetAssociate(ed_to);
+    for (g_updown* ud : {ud_from, ud_to}) {
+        ud->SetMin(1);
+        ud->SetMax(255);
+        ud->SetWrap(false);
+    }
+    ud_from->SetPosition(1);
+    ud_to->SetPosition(255);
+
+    // Buttons.
+    struct ButtonSpec {
+        TCBitBtn* button;
+        int left, top, width, height;
+        const char* caption;
+        const char* hint;
+        const char* glyphName;
+        bool glyphTop;
+        void (Tfm_add::*click)(QObject*);
+    };
+    const ButtonSpec buttons[] = {
+        {bn_ok, 304, 272, 65, 25, "&Ok", "Let's do it", "ok", false, nullptr},
+        {bn_cancel, 376, 272, 81, 25, "&Cancel", "Oh, not again", "cancel", false, nullptr},
+        {bn_one, 216, 56, 73, 25, "Add", "Add the text now", "addone", false,
+         &Tfm_add::bn_oneClick},
+        {bn_range, 216, 152, 73, 25, "Add", "Add the range", "addrange", false,
+         &Tfm_add::bn_rangeClick},
+        {bn_del, 8, 192, 145, 49, "&Remove Selected", "Yes do it", "remove", true,
+         &Tfm_add::bn_delClick},
+        {bn_delAll, 152, 192, 145, 49, "Remove &All", "Caution", "removeall", true,
+         &Tfm_add::bn_delAllClick},
+        {bn_load, 8, 248, 145, 49, "&Load from File", "You lose current selection !", "load",
+         true, &Tfm_add::bn_loadClick},
+        {bn_save, 152, 248, 145, 49, "&Save to File", "Save it Now", "save", true,
+         &Tfm_add::bn_saveClick},
+    };
+    for (const ButtonSpec& b : buttons) {
+        SetBounds(b.button, b.left, b.top, b.width, b.height);
+        b.button->SetCaption(QString::fromLatin1(b.caption));
+        b.button->setToolTip(QString::fromLatin1(b.hint));
+        b.button->SetTipo3D(T3D::normal);
+        b.button->SetGlyph(glyph(b.glyphName));
+        if (b.glyphTop)
+            b.button->SetLayout(blGlyphTop);
+        if (b.click) {
+            auto handler = b.click;
+            b.button->OnClick = [this, handler](QObject* sender) { (this->*handler)(sender); };
+        }
+    }
+    bn_ok->SetModalResult(mrOk);
+    bn_cancel->SetModalResult(mrCancel);
+    bn_cancel->SetCancel(true);
+
+    // File dialogs.
+    dl_open->SetTitle(QStringLiteral("Load from File"));
+    dl_open->SetDefaultExt(QStringLiteral("NET"));
+    dl_open->SetFilter(QStringLiteral("NET Files|*.net|All Files|*.*"));
+    dl_open->SetFilterIndex(1);
+    dl_open->SetOptions(ofHideReadOnly | ofPathMustExist | ofFileMustExist);
+    dl_save->SetTitle(QStringLiteral("Save to File"));
+    dl_save->SetDefaultExt(QStringLiteral("NET"));
+    dl_save->SetFilter(QStringLiteral("NET Files|*.NET|All Files|*.*"));
+    dl_save->SetFilterIndex(1);
+    dl_save->SetOptions(ofOverwritePrompt | ofHideReadOnly | ofPathMustExist | ofCreatePrompt);
+
+    // Tab order.
+    QWidget* const tabOrder[] = {ed_add, bn_one, ed_net,    ed_from,   ud_from, ed_to,   ud_to,
+                                 bn_range, lb_sel, bn_ok, bn_cancel, bn_del,  bn_delAll,
+                                 bn_load, bn_save};
+    for (std::size_t i = 0; i + 1 < std::size(tabOrder); ++i)
+        setTabOrder(tabOrder[i], tabOrder[i + 1]);
+
+    resize(Px(OuterWidth - FrameWidth), Px(OuterHeight - FrameHeight));
+    ed_add->setFocus();
+}
+
+Tfm_add::~Tfm_add() = default;
+
+int Tfm_add::Px(int pixels) const { return qRound(pixels * FScale); }
+
+void Tfm_add::SetBounds(QWidget* control, int left, int top, int width, int height) {
+    control->setGeometry(Px(left), Px(top), Px(width), Px(height));
+}
+
+// ---- the list ----
+
+int Tfm_add::Count() const { return lb_sel->Count(); }
+
+QString Tfm_add::Item(int index) const { return lb_sel->Item(index); }
+
+QVariant Tfm_add::ItemData(int index) const { return lb_sel->ItemData(index); }
+
+QStringList Tfm_add::Items() const { return lb_sel->Items(); }
+
+void Tfm_add::AddItem(const QString& text, const QVariant& data) { lb_sel->AddItem(text, data); }
+
+void Tfm_add::AddAddress(const QString& Text) {
+    if (lb_sel->IndexOf(Text) < 0)
+        lb_sel->AddItem(Text);
+}
+
+// ---- handlers ----
+
+void Tfm_add::bn_oneClick(QObject*) {
+    AddAddress(ed_add->text());
+    ed_add->selectAll();
+    ed_add->setFocus();
+}
+
+void Tfm_add::bn_rangeClick(QObject*) {
+    const int From = ud_from->Position();
+    const int To = ud_to->Position();
+    for (const QString& text : AddressTexts::Range(ed_net->text(), From, To))
+        AddAddress(text);
+}
+
+void Tfm_add::bn_delClick(QObject*) {
+    const int selected = lb_sel->ItemIndex();
+    if (selected >= 0)
+        lb_sel->DeleteItem(selected);
+}
+
+void Tfm_add::bn_delAllClick(QObject*) { lb_sel->Clear(); }
+
+void Tfm_add::lb_selClick(QObject*) { bn_del->setEnabled(lb_sel->ItemIndex() >= 0); }
+
+void Tfm_add::bn_loadClick(QObject*) {
+    if (!dl_open->Execute())
+        return;
+    QStringList entries;
+    QString error;
+    if (!AddressListFile::Read(dl_open->FileName(), entries, error)) {
+        platform::Messages().Error(error);
+        return;
+    }
+    lb_sel->Clear();
+    for (const QString& entry : entries)
+        lb_sel->AddItem(entry);
+}
+
+void Tfm_add::bn_saveClick(QObject*) {
+    if (!dl_save->Execute())
+        return;
+    QString error;
+    if (!AddressListFile::Write(dl_save->FileName(), Items(), error))
+        platform::Messages().Error(error);
+}
+
+void Tfm_add::ed_addEnter(QObject*) { bn_one->SetDefault(true); }
+
+void Tfm_add::ed_addExit(QObject*) { bn_one->SetDefault(false); }
+
+void Tfm_add::ed_netEnter(QObject*) { bn_range->SetDefault(true); }
+
+void Tfm_add::ed_netExit(QObject*) { bn_range->SetDefault(false); }
+
+// ---- form events ----
+
+void Tfm_add::showEvent(QShowEvent* event) {
+    TForm::showEvent(event);
+    if (FCentred)
+        return;
+    FCentred = true;
+    if (QScreen* s = screen()) {
+        QRect frame = frameGeometry();
+        frame.moveCenter(s->availableGeometry().center());
+        move(frame.topLeft());
+    }
+    ed_add->setFocus();
+}

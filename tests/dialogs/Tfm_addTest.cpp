@@ -1,0 +1,412 @@
+#include "dialogs/Tfm_add.h"
+
+#include "controls/TCBitBtn.h"
+#include "controls/g_edit.h"
+#include "controls/g_label3d.h"
+#include "controls/g_listbox.h"
+#include "controls/g_updown.h"
+#include "controls/tbevel_ex.h"
+#include "support/EventWait.h"
+#include "support/FakeFileDialogs.h"
+#include "support/FakeMessageBoxes.h"
+#include "support/FakeSounds.h"
+
+#include "ScratchMount.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using netsonde::test::FakeFileDialogs;
+using netsonde::test::FakeMessageBoxes;
+using netsonde::test::WaitUntil;
+
+namespace {
+
+QByteArray contentOf(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
+}
+
+void putContent(const QString& path, const QByteArray& bytes) {
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    ASSERT_EQ(f.write(bytes), bytes.size());
+}
+
+// A dialog shown and active, as the user meets it.
+class DialogTest : public testing::Test {
+protected:
+    void SetUp() override {
+        fm.show();
+        QApplication::setActiveWindow(&fm);
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&fm));
+    }
+
+    void Type(QWidget* w, const QString& text) {
+        w->setFocus();
+        QTest::keyClicks(w, text);
+    }
+    void Click(QWidget* w) { QTest::mouseClick(w, Qt::LeftButton); }
+    void SetRange(const QString& net, int from, int to) {
+        fm.ed_net->setText(net);
+        fm.ud_from->SetPosition(from);
+        fm.ud_to->SetPosition(to);
+    }
+
+    netsonde::test::FakeSounds sounds;
+    FakeMessageBoxes boxes;
+    FakeFileDialogs dialogs;
+    Tfm_add fm;
+};
+
+TEST_F(DialogTest, FormHasItsCaptionSizeAndControls) {
+    EXPECT_EQ(fm.windowTitle(), "Select Addresses");
+    EXPECT_GE(fm.width(), 465);
+    EXPECT_GE(fm.height(), 303);
+    EXPECT_EQ(fm.lb_sel->geometry(), QRect(304, 24, 153, 241));
+    EXPECT_EQ(fm.bn_ok->geometry(), QRect(304, 272, 65, 25));
+    EXPECT_EQ(fm.bn_cancel->geometry(), QRect(376, 272, 81, 25));
+    EXPECT_EQ(fm.ed_add->geometry(), QRect(16, 32, 273, 21));
+    EXPECT_EQ(fm.tbevel_ex1->geometry(), QRect(8, 24, 289, 65));
+    EXPECT_EQ(fm.tbevel_ex2->geometry(), QRect(8, 112, 289, 73));
+    EXPECT_EQ(fm.bn_save->geometry(), QRect(152, 248, 145, 49));
+    EXPECT_EQ(fm.ud_to->geometry(), QRect(281, 120, 12, 21));
+    EXPECT_EQ(fm.ed_to->geometry(), QRect(248, 120, 33, 21));
+
+    EXPECT_EQ(fm.bn_ok->Caption(), "&Ok");
+    EXPECT_EQ(fm.bn_ok->ModalResult(), mrOk);
+    EXPECT_EQ(fm.bn_cancel->ModalResult(), mrCancel);
+    EXPECT_TRUE(fm.bn_cancel->Cancel());
+    EXPECT_FALSE(fm.bn_ok->Default());
+    EXPECT_EQ(fm.bn_load->toolTip(), "You lose current selection !");
+    EXPECT_EQ(fm.lb_sel->toolTip(), "It's my selection");
+    EXPECT_EQ(fm.bn_del->Layout(), blGlyphTop);
+    EXPECT_EQ(fm.bn_one->Layout(), blGlyphLeft);
+    EXPECT_EQ(fm.bn_save->NumGlyphs(), 1);
+    EXPECT_EQ(fm.bn_load->NumGlyphs(), 2);
+    EXPECT_EQ(fm.ed_from->text(), "1");
+    EXPECT_EQ(fm.ed_to->text(), "255");
+    EXPECT_EQ(fm.ed_from->maxLength(), 3);
+    EXPECT_EQ(fm.ud_from->Position(), 1);
+    EXPECT_EQ(fm.ud_to->Position(), 255);
+    EXPECT_TRUE(fm.bn_del->isEnabled());
+    EXPECT_EQ(fm.Count(), 0);
+}
+
+TEST_F(DialogTest, OpensWithFocusInAddEditAndTabsInOrder) {
+    EXPECT_EQ(QApplication::focusWidget(), fm.ed_add);
+    EXPECT_TRUE(fm.bn_one->Default());
+    const QList<QWidget*> order{fm.ed_add, fm.bn_one,   fm.ed_net, fm.ed_from,   fm.ud_from,
+                                fm.ed_to,  fm.ud_to,    fm.bn_range, fm.lb_sel,  fm.bn_ok,
+                                fm.bn_cancel, fm.bn_del, fm.bn_delAll, fm.bn_load, fm.bn_save};
+    QList<QWidget*> seen;
+    QWidget* w = fm.ed_add;
+    for (int i = 0; i < order.size(); ++i) {
+        seen << w;
+        w = w->nextInFocusChain();
+        while (w != fm.ed_add && !order.contains(w))
+            w = w->nextInFocusChain();
+    }
+    EXPECT_EQ(seen, order);
+}
+
+TEST_F(DialogTest, LabelAcceleratorsMoveTheFocus) {
+    QTest::keyClick(&fm, Qt::Key_N, Qt::AltModifier);
+    EXPECT_EQ(QApplication::focusWidget(), fm.ed_net);
+    QTest::keyClick(&fm, Qt::Key_T, Qt::AltModifier);
+    EXPECT_EQ(QApplication::focusWidget(), fm.ed_to);
+    QTest::keyClick(&fm, Qt::Key_D, Qt::AltModifier);
+    EXPECT_EQ(QApplication::focusWidget(), fm.lb_sel);
+    QTest::keyClick(&fm, Qt::Key_H, Qt::AltModifier);
+    EXPECT_EQ(QApplication::focusWidget(), fm.ed_add);
+}
+
+TEST_F(DialogTest, AddKeepsTextsUniqueIgnoringCaseOnly) {
+    Type(fm.ed_add, "host");
+    Click(fm.bn_one);
+    EXPECT_EQ(fm.Items(), QStringList{"host"});
+    // The whole text is selected and the focus is back for the next address.
+    EXPECT_EQ(QApplication::focusWidget(), fm.ed_add);
+    EXPECT_EQ(fm.ed_add->selectedText(), "host");
+
+    QTest::keyClicks(fm.ed_add, "Host");
+    Click(fm.bn_one);
+    EXPECT_EQ(fm.Items(), QStringList{"host"});
+
+    fm.ed_add->setText(" host");
+    Click(fm.bn_one);
+    EXPECT_EQ(fm.Items(), (QStringList{" host", "host"}));
+}
+
+TEST_F(DialogTest, EmptyTextIsOneEntry) {
+    Click(fm.bn_one);
+    Click(fm.bn_one);
+    EXPECT_EQ(fm.Items(), QStringList{""});
+}
+
+TEST_F(DialogTest, EntriesAreSortedAsTextWithoutRegardToCase) {
+    for (const char* text : {"b", "host9", "A", "host10", "10.0.0.2", "10.0.0.10"}) {
+        fm.ed_add->setText(text);
+        Click(fm.bn_one);
+    }
+    EXPECT_EQ(fm.Items(), (QStringList{"10.0.0.10", "10.0.0.2", "A", "b", "host10", "host9"}));
+    // Entries that the caller brings keep their data and their sorted place.
+    fm.AddItem("c", 42);
+    EXPECT_EQ(fm.Item(4), "c");
+    EXPECT_EQ(fm.ItemData(4), QVariant(42));
+    EXPECT_FALSE(fm.ItemData(0).isValid());
+}
+
+TEST_F(DialogTest, RangeAddsPaddedNumbersAndSkipsListedOnes) {
+    fm.AddItem("192.168.1.002", 7);
+    SetRange("192.168.1.", 1, 3);
+    Click(fm.bn_range);
+    EXPECT_EQ(fm.Items(), (QStringList{"192.168.1.001", "192.168.1.002", "192.168.1.003"}));
+    // The entry that was there keeps its data.
+    EXPECT_EQ(fm.ItemData(1), QVariant(7));
+
+    SetRange("NET", 7, 7);
+    Click(fm.bn_range);
+    SetRange("net", 7, 7);
+    Click(fm.bn_range);
+    EXPECT_EQ(fm.Count(), 4);
+    EXPECT_EQ(fm.Item(3), "NET007");
+}
+
+TEST_F(DialogTest, RangeWithToBelowFromAddsNothingAndEmptyNetGivesNumbers) {
+    SetRange("10.0.0.", 200, 100);
+    Click(fm.bn_range);
+    EXPECT_EQ(fm.Count(), 0);
+    EXPECT_TRUE(boxes.shown.isEmpty());
+
+    SetRange("", 1, 2);
+    Click(fm.bn_range);
+    EXPECT_EQ(fm.Items(), (QStringList{"001", "002"}));
+}
+
+TEST_F(DialogTest, RangeReadsTheNumbersTypedIntoTheEdits) {
+    fm.ed_net->setText("h");
+    for (g_edit* edit : {fm.ed_from, fm.ed_to}) {
+        edit->setFocus();
+        edit->selectAll();
+        QTest::keyClicks(edit, edit == fm.ed_from ? "254" : "255");
+    }
+    Click(fm.bn_range);
+    EXPECT_EQ(fm.Items(), (QStringList{"h254", "h255"}));
+}
+
+TEST_F(DialogTest, EnterAddsInTheGroupThatHoldsTheFocus) {
+    Type(fm.ed_add, "alpha");
+    QTest::keyClick(fm.ed_add, Qt::Key_Return);
+    EXPECT_EQ(fm.Items(), QStringList{"alpha"});
+    EXPECT_EQ(QApplication::focusWidget(), fm.ed_add);
+    EXPECT_TRUE(fm.isVisible());
+
+    for (g_edit* edit : {fm.ed_net, fm.ed_from, fm.ed_to}) {
+        fm.bn_delAllClick(nullptr);
+        fm.ed_net->setText("n");
+        fm.ud_from->SetPosition(1);
+        fm.ud_to->SetPosition(2);
+        edit->setFocus();
+        EXPECT_TRUE(fm.bn_range->Default());
+        EXPECT_FALSE(fm.bn_one->Default());
+        QTest::keyClick(edit, Qt::Key_Return);
+        EXPECT_EQ(fm.Items(), (QStringList{"n001", "n002"}));
+    }
+
+    // Elsewhere Enter does nothing and the dialog stays open.
+    fm.bn_delAllClick(nullptr);
+    fm.ed_add->setText("beta");
+    fm.lb_sel->setFocus();
+    EXPECT_FALSE(fm.bn_one->Default());
+    EXPECT_FALSE(fm.bn_range->Default());
+    QTest::keyClick(fm.lb_sel, Qt::Key_Return);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(fm.Count(), 0);
+    EXPECT_TRUE(fm.isVisible());
+}
+
+TEST_F(DialogTest, RemoveSelectedAndRemoveAll) {
+    for (const char* text : {"a", "b", "c"})
+        fm.AddItem(text);
+    // Nothing selected: nothing removed.
+    Click(fm.bn_del);
+    EXPECT_EQ(fm.Count(), 3);
+
+    const QRect rowB = fm.lb_sel->visualItemRect(fm.lb_sel->item(1));
+    QTest::mouseClick(fm.lb_sel->viewport(), Qt::LeftButton, {}, rowB.center());
+    EXPECT_TRUE(fm.bn_del->isEnabled());
+    Click(fm.bn_del);
+    EXPECT_EQ(fm.Items(), (QStringList{"a", "c"}));
+
+    Click(fm.bn_delAll);
+    EXPECT_EQ(fm.Count(), 0);
+    Click(fm.bn_delAll);
+    EXPECT_EQ(fm.Count(), 0);
+}
+
+TEST_F(DialogTest, RemoveButtonFollowsTheSelectionOnListClicks) {
+    fm.AddItem("a");
+    fm.lb_sel->clearSelection();
+    fm.lb_selClick(fm.lb_sel);
+    EXPECT_FALSE(fm.bn_del->isEnabled());
+    const QRect row = fm.lb_sel->visualItemRect(fm.lb_sel->item(0));
+    QTest::mouseClick(fm.lb_sel->viewport(), Qt::LeftButton, {}, row.center());
+    EXPECT_TRUE(fm.bn_del->isEnabled());
+}
+
+TEST_F(DialogTest, LoadReplacesTheListWithEveryLineSorted) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("hosts.NET");
+    putContent(path, QByteArray("b\r\na\na\r\r\nB\0ignored\r\n", 20));
+    fm.AddItem("old", 1);
+    dialogs.PickNext(dir.filePath("hosts"));
+    Click(fm.bn_load);
+    EXPECT_EQ(fm.Items(), (QStringList{"", "a", "a", "b", "B"}));
+    for (int i = 0; i < fm.Count(); ++i)
+        EXPECT_FALSE(fm.ItemData(i).isValid());
+    ASSERT_EQ(dialogs.requests.size(), 1u);
+    EXPECT_EQ(dialogs.requests[0].Title, "Load from File");
+    EXPECT_EQ(dialogs.requests[0].Filter, "NET Files|*.net|All Files|*.*");
+    EXPECT_EQ(dialogs.requests[0].DefaultExt, "NET");
+    EXPECT_TRUE(boxes.shown.isEmpty());
+}
+
+TEST_F(DialogTest, CancelledOrFailedLoadKeepsTheList) {
+    fm.AddItem("keep", 5);
+    dialogs.PickNext(std::nullopt);
+    Click(fm.bn_load);
+    EXPECT_EQ(fm.Items(), QStringList{"keep"});
+
+    QTemporaryDir dir;
+    const QString unreadable = dir.filePath("locked.net");
+    putContent(unreadable, "x\r\n");
+    ::chmod(unreadable.toLocal8Bit().constData(), 0);
+    if (::access(unreadable.toLocal8Bit().constData(), R_OK) == 0) {
+        // Root reads anything: a folder with the name of a file fails for everyone.
+        QFile::remove(unreadable);
+        ASSERT_TRUE(QDir().mkdir(unreadable));
+    }
+    dialogs.PickNext(unreadable);
+    Click(fm.bn_load);
+    EXPECT_EQ(fm.Items(), QStringList{"keep"});
+    EXPECT_EQ(fm.ItemData(0), QVariant(5));
+    ASSERT_EQ(boxes.shown.size(), 1);
+    EXPECT_TRUE(boxes.shown[0].startsWith("error: "));
+    EXPECT_TRUE(boxes.shown[0].contains(unreadable)) << boxes.shown[0].toStdString();
+}
+
+TEST_F(DialogTest, SaveWritesSortedEntriesByteForByte) {
+    QTemporaryDir dir;
+    for (const char* text : {"b", "A", ""})
+        fm.AddItem(text);
+    dialogs.PickNext(dir.filePath("list"));
+    Click(fm.bn_save);
+    // The name got the default extension; creating it was confirmed.
+    EXPECT_EQ(contentOf(dir.filePath("list.NET")), QByteArray("\r\nA\r\nb\r\n"));
+    ASSERT_EQ(boxes.shown.size(), 1);
+    EXPECT_TRUE(boxes.shown[0].startsWith("question: "));
+    EXPECT_EQ(dialogs.requests[0].Title, "Save to File");
+    EXPECT_EQ(dialogs.requests[0].Filter, "NET Files|*.NET|All Files|*.*");
+
+    // An empty list gives an empty file; replacing is confirmed first.
+    fm.bn_delAllClick(nullptr);
+    dialogs.PickNext(dir.filePath("list.NET"));
+    Click(fm.bn_save);
+    EXPECT_EQ(contentOf(dir.filePath("list.NET")), QByteArray());
+    EXPECT_TRUE(boxes.shown.last().contains("already exists"));
+}
+
+TEST_F(DialogTest, DeclinedOrCancelledSaveWritesNothing) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("list.NET");
+    putContent(path, "old\r\n");
+    fm.AddItem("new");
+    dialogs.PickNext(path);
+    boxes.AnswerNext(platform::MsgAnswer::No);
+    dialogs.PickNext(std::nullopt);
+    Click(fm.bn_save);
+    EXPECT_EQ(contentOf(path), QByteArray("old\r\n"));
+    EXPECT_EQ(dialogs.requests.size(), 2u);
+}
+
+TEST_F(DialogTest, FailedSaveKeepsTheEarlierFileAndNamesIt) {
+    QTemporaryDir dir;
+    const QString folder = dir.filePath("ro");
+    ASSERT_TRUE(QDir().mkpath(folder));
+    const QString path = folder + "/list.NET";
+    netsonde::test::ScratchMount mount(folder, 64);
+    putContent(path, "old1\r\nold2\r\n");
+    if (mount.Mounted())
+        ASSERT_TRUE(mount.MakeReadOnly());
+    else
+        ::chmod(folder.toLocal8Bit().constData(), 0555);
+    if (!mount.Mounted() && ::access(folder.toLocal8Bit().constData(), W_OK) == 0)
+        GTEST_SKIP() << "the folder stays writable for this user";
+
+    fm.AddItem("new");
+    dialogs.PickNext(path);
+    Click(fm.bn_save);
+    EXPECT_EQ(contentOf(path), QByteArray("old1\r\nold2\r\n"));
+    EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList{"list.NET"});
+    ASSERT_FALSE(boxes.shown.isEmpty());
+    EXPECT_TRUE(boxes.shown.last().startsWith("error: "));
+    EXPECT_TRUE(boxes.shown.last().contains(path));
+    EXPECT_EQ(fm.Items(), QStringList{"new"});
+    ::chmod(folder.toLocal8Bit().constData(), 0755);
+}
+
+// Showing modally: each way of closing gives its result.
+class ModalTest : public testing::Test {
+protected:
+    // Shows fm modally and runs action once it is up; returns the result.
+    int ShowAndThen(const std::function<void()>& action) {
+        QTimer::singleShot(0, &fm, [this, action] {
+            if (WaitUntil([this] { return fm.isVisible(); }))
+                action();
+        });
+        return fm.ShowModal();
+    }
+
+    netsonde::test::FakeSounds sounds;
+    FakeMessageBoxes boxes;
+    Tfm_add fm;
+};
+
+TEST_F(ModalTest, OkHandsOverTheListEvenWhenEmpty) {
+    fm.AddItem("gone", 1);
+    const int result = ShowAndThen([this] {
+        QTest::mouseClick(fm.bn_delAll, Qt::LeftButton);
+        QTest::mouseClick(fm.bn_ok, Qt::LeftButton);
+    });
+    EXPECT_EQ(result, mrOk);
+    EXPECT_EQ(fm.Count(), 0);
+}
+
+TEST_F(ModalTest, CancelEscAndCloseBoxGiveCancel) {
+    EXPECT_EQ(ShowAndThen([this] { QTest::mouseClick(fm.bn_cancel, Qt::LeftButton); }),
+              mrCancel);
+    EXPECT_EQ(ShowAndThen([this] { QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape); }),
+              mrCancel);
+    EXPECT_EQ(ShowAndThen([this] { fm.close(); }), mrCancel);
+}
+
+TEST_F(ModalTest, OpensCentredOnTheScreen) {
+    QPoint centre, screenCentre;
+    ShowAndThen([&] {
+        centre = fm.frameGeometry().center();
+        screenCentre = fm.screen()->availableGeometry().center();
+        fm.reject();
+    });
+    EXPECT_LE((centre - screenCentre).manhattanLength(), 2);
+}
+
+} // namespace
