@@ -18,13 +18,13 @@ namespace {
 
 constexpr QRgb Black = 0x000000, Maroon = 0x800000, Green = 0x008000, Olive = 0x808000,
                Navy = 0x000080, Purple = 0x800080, Teal = 0x008080, Silver = 0xC0C0C0,
-               Gray = 0x808080, Red = 0xFF0000, Lime = 0x00FF00, Yellow = 0xFFFF00,
-               Blue = 0x0000FF, Fuchsia = 0xFF00FF, Aqua = 0x00FFFF, White = 0xFFFFFF;
+               Gray = 0x808080, Red = 0xFF0000, Lime = 0x00FF00, Yellow = 0xFFFF00, Blue = 0x0000FF,
+               Fuchsia = 0xFF00FF, Aqua = 0x00FFFF, White = 0xFFFFFF;
 
 QList<QRgb> Palette16() {
     QList<QRgb> table;
-    for (QRgb c : {Black, Maroon, Green, Olive, Navy, Purple, Teal, Silver, Gray, Red, Lime,
-                   Yellow, Blue, Fuchsia, Aqua, White})
+    for (QRgb c : {Black, Maroon, Green, Olive, Navy, Purple, Teal, Silver, Gray, Red, Lime, Yellow,
+                   Blue, Fuchsia, Aqua, White})
         table.push_back(0xFF000000 | c);
     return table;
 }
@@ -39,11 +39,11 @@ QPen Pen(QRgb c, int width) {
 
 void Check(QPainter& p, int dx, int dy) {
     p.setPen(Pen(Green, 3));
-    p.drawPolyline(QPolygon({QPoint(3 + dx, 9 + dy), QPoint(7 + dx, 13 + dy),
-                             QPoint(14 + dx, 4 + dy)}));
+    p.drawPolyline(
+        QPolygon({QPoint(3 + dx, 9 + dy), QPoint(7 + dx, 13 + dy), QPoint(14 + dx, 4 + dy)}));
     p.setPen(Pen(Lime, 1));
-    p.drawPolyline(QPolygon({QPoint(3 + dx, 8 + dy), QPoint(7 + dx, 12 + dy),
-                             QPoint(14 + dx, 3 + dy)}));
+    p.drawPolyline(
+        QPolygon({QPoint(3 + dx, 8 + dy), QPoint(7 + dx, 12 + dy), QPoint(14 + dx, 3 + dy)}));
 }
 
 void Cross(QPainter& p) {
@@ -99,12 +99,12 @@ void Retry(QPainter& p) {
 }
 
 void Ignore(QPainter& p) {
-    p.fillRect(QRect(8, 8, 2, 8), QColor::fromRgb(Gray));
-    p.setPen(Pen(Navy, 2));
-    p.drawArc(QRect(2, 4, 13, 10), 180 * 16, -180 * 16);
+    // Skip forward: two arrow heads and a bar.
     p.setPen(Qt::NoPen);
     p.setBrush(QColor::fromRgb(Navy));
-    p.drawPolygon(QPolygon({QPoint(11, 9), QPoint(16, 9), QPoint(14, 12)}));
+    p.drawPolygon(QPolygon({QPoint(2, 4), QPoint(8, 9), QPoint(2, 14)}));
+    p.drawPolygon(QPolygon({QPoint(8, 4), QPoint(14, 9), QPoint(8, 14)}));
+    p.fillRect(QRect(14, 4, 2, 11), QColor::fromRgb(Blue));
 }
 
 void All(QPainter& p) {

@@ -5,9 +5,12 @@
 namespace {
 QString SoundName(int index) {
     switch (index) {
-    case 0: return QStringLiteral("UP");
-    case 1: return QStringLiteral("DOWN");
-    default: return {};
+    case 0:
+        return QStringLiteral("UP");
+    case 1:
+        return QStringLiteral("DOWN");
+    default:
+        return {};
     }
 }
 } // namespace

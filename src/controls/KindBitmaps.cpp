@@ -28,7 +28,9 @@ const TKindInfo& KindInfo(TBitBtnKind kind) {
     return Kinds[k >= 0 && k < KindCount ? k : 0];
 }
 
-QString KindCaption(TBitBtnKind kind) { return QString::fromUtf8(KindInfo(kind).Caption); }
+QString KindCaption(TBitBtnKind kind) {
+    return QString::fromUtf8(KindInfo(kind).Caption);
+}
 
 const QImage& GetKindBitmap(TBitBtnKind kind) {
     static std::array<QImage, KindCount> cache;

@@ -15,9 +15,13 @@ struct TKindInfo {
 const TKindInfo& KindInfo(TBitBtnKind kind);
 QString KindCaption(TBitBtnKind kind);
 // True for the kinds that make a button the default (Enter) button.
-constexpr bool KindIsDefault(TBitBtnKind kind) { return kind == bkOK || kind == bkYes; }
+constexpr bool KindIsDefault(TBitBtnKind kind) {
+    return kind == bkOK || kind == bkYes;
+}
 // True for the kinds that make a button the cancel (Esc) button.
-constexpr bool KindIsCancel(TBitBtnKind kind) { return kind == bkCancel || kind == bkNo; }
+constexpr bool KindIsCancel(TBitBtnKind kind) {
+    return kind == bkCancel || kind == bkNo;
+}
 
 // The glyph strip of a kind: two images side by side, normal and disabled.
 // Loaded on first use and kept to the end of the program; a null image for

@@ -54,9 +54,8 @@ public:
 
     // Places and draws glyph and caption in client; returns the caption's
     // rectangle.
-    QRect Draw(QPainter& canvas, const QRect& client, const QString& caption,
-               TButtonLayout layout, int margin, int spacing, TButtonState state, T3D style,
-               bool lit);
+    QRect Draw(QPainter& canvas, const QRect& client, const QString& caption, TButtonLayout layout,
+               int margin, int spacing, TButtonState state, T3D style, bool lit);
     // The image-list index of a state's image, rendered when missing; -1
     // without a strip.
     int RenderStateImage(TButtonState state);

@@ -24,7 +24,9 @@ TCBitBtn::TCBitBtn(QWidget* owner) : QPushButton(owner), FGlyph(std::make_unique
 
 TCBitBtn::~TCBitBtn() = default;
 
-const QImage& TCBitBtn::Glyph() const { return FGlyph->Glyph(); }
+const QImage& TCBitBtn::Glyph() const {
+    return FGlyph->Glyph();
+}
 
 void TCBitBtn::SetGlyph(const QImage& value) {
     FGlyph->SetGlyph(value);
@@ -75,7 +77,9 @@ void TCBitBtn::SetMargin(int value) {
     }
 }
 
-int TCBitBtn::NumGlyphs() const { return FGlyph->NumGlyphs(); }
+int TCBitBtn::NumGlyphs() const {
+    return FGlyph->NumGlyphs();
+}
 
 void TCBitBtn::SetNumGlyphs(int value) {
     if (value > 4)
@@ -107,7 +111,9 @@ void TCBitBtn::SetBtnShape(TBtnShape value) {
     }
 }
 
-T3D TCBitBtn::Tipo3D() const { return CircButton::ButtonTipo3DEnabled ? FTipo3D : T3D::normal; }
+T3D TCBitBtn::Tipo3D() const {
+    return CircButton::ButtonTipo3DEnabled ? FTipo3D : T3D::normal;
+}
 
 void TCBitBtn::SetTipo3D(T3D value) {
     if (value != FTipo3D) {
@@ -116,7 +122,9 @@ void TCBitBtn::SetTipo3D(T3D value) {
     }
 }
 
-bool TCBitBtn::IgnoreLight() const { return CircButton::ForceIgnoreLight || FIgnoreLight; }
+bool TCBitBtn::IgnoreLight() const {
+    return CircButton::ForceIgnoreLight || FIgnoreLight;
+}
 
 void TCBitBtn::SetIgnoreLight(bool value) {
     if (value != FIgnoreLight) {
@@ -133,7 +141,9 @@ void TCBitBtn::SetDefault(bool value) {
         UpdateActiveRole(w->focusWidget());
 }
 
-void TCBitBtn::SetCancel(bool value) { FCancel = value; }
+void TCBitBtn::SetCancel(bool value) {
+    FCancel = value;
+}
 
 void TCBitBtn::UpdateActiveRole(QWidget* focused) {
     // Focus moving to another window, or leaving the application, does not
@@ -272,10 +282,18 @@ void TCBitBtn::PaintButton(QPainter& canvas, bool pressed, bool focusmark) {
         shape = bnsBox;
     const bool a = FIsActive || focusmark;
     switch (shape) {
-    case bnsBox: DrawBoxFace(canvas, r, pressed, a); break;
-    case bnsCirc: DrawCircFace(canvas, r, pressed, a); break;
-    case bnsArc: DrawArcFace(canvas, r, pressed); break;
-    case bnsFlat: DrawFlatFace(canvas, r, pressed, a, FMouseInside); break;
+    case bnsBox:
+        DrawBoxFace(canvas, r, pressed, a);
+        break;
+    case bnsCirc:
+        DrawCircFace(canvas, r, pressed, a);
+        break;
+    case bnsArc:
+        DrawArcFace(canvas, r, pressed);
+        break;
+    case bnsFlat:
+        DrawFlatFace(canvas, r, pressed, a, FMouseInside);
+        break;
     }
 
     if (FIsActive && shape != bnsFlat)

@@ -20,7 +20,8 @@ void TForm::SetModalResult(int value) {
     // The form closes after the click that set the result has run its
     // handler, so the handler can still take the result back.
     FCheckQueued = true;
-    QMetaObject::invokeMethod(this, [this] { CloseIfResult(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this] { CloseIfResult(); }, Qt::QueuedConnection);
 }
 
 void TForm::CloseIfResult() {
@@ -34,7 +35,9 @@ void TForm::done(int result) {
     QDialog::done(result);
 }
 
-void TForm::reject() { done(mrCancel); }
+void TForm::reject() {
+    done(mrCancel);
+}
 
 bool TForm::DialogKey(QWidget* form, QKeyEvent* event) {
     const auto mods = event->modifiers() & ~Qt::KeypadModifier;

@@ -21,7 +21,9 @@ TGlyphCache& TGlyphCache::Instance() {
     return *slot;
 }
 
-TGlyphCache* TGlyphCache::Existing() { return CacheSlot().get(); }
+TGlyphCache* TGlyphCache::Existing() {
+    return CacheSlot().get();
+}
 
 void TGlyphCache::ReleaseIfEmpty() {
     auto& slot = CacheSlot();

@@ -5,7 +5,9 @@
 #include <QMenu>
 #include <QPainter>
 
-g_btnmenu::g_btnmenu(QWidget* owner) : TCBitBtn(owner) { SetMargin(4); }
+g_btnmenu::g_btnmenu(QWidget* owner) : TCBitBtn(owner) {
+    SetMargin(4);
+}
 
 void g_btnmenu::Click() {
     TCBitBtn::Click();

@@ -4,7 +4,7 @@
 
 #include <QPointer>
 
-class QMenu;
+#include <QMenu>
 
 // A glyph button that drops a popup menu below itself when clicked, marked
 // by a small downward arrow at its right edge.
@@ -21,7 +21,7 @@ public:
     // button.
     void Click() override;
 
-    // Draws the arrow of a button of size w x h.
+    // Draws the drop arrow at the right edge of a button's client area.
     static void DrawDropArrow(QPainter& canvas, const QRect& client);
 
 protected:

@@ -25,7 +25,9 @@ QImage Strip(int n, int w, int h) {
     return img;
 }
 
-QRect Client(int w, int h) { return QRect(0, 0, w, h); }
+QRect Client(int w, int h) {
+    return QRect(0, 0, w, h);
+}
 
 TEST(LayoutGlyphAndTextTest, SharedSpaceLeavesEqualGapsWithTheRemainderLast) {
     // 18-pixel glyph and 40-pixel caption across 100 pixels: 42 free, 14 each.
@@ -166,7 +168,9 @@ TEST_F(ButtonGlyphTest, DisabledImageTakesTheCurrent3DColours) {
     TButtonGlyph g;
     g.SetGlyph(strip);
     ASSERT_EQ(g.NumGlyphs(), 2);
-    const QImage dis = g.GlyphList()->Image(g.RenderStateImage(bsDisabled));
+    const int index = g.RenderStateImage(bsDisabled);
+    ASSERT_NE(g.GlyphList(), nullptr);
+    const QImage dis = g.GlyphList()->Image(index);
     EXPECT_EQ(dis.pixel(1, 1), 0xFFF0F0E0u);
     EXPECT_EQ(dis.pixel(2, 1), 0xFF506070u);
     EXPECT_EQ(dis.pixel(3, 1), 0xFF0A141Eu); // other colours stay
@@ -180,7 +184,9 @@ TEST_F(ButtonGlyphTest, OneImageGlyphIsEmbossedWhenDisabled) {
     img.setPixel(3, 1, qRgb(250, 250, 250)); // light pixels are not ink
     TButtonGlyph g;
     g.SetGlyph(img);
-    const QImage dis = g.GlyphList()->Image(g.RenderStateImage(bsDisabled));
+    const int index = g.RenderStateImage(bsDisabled);
+    ASSERT_NE(g.GlyphList(), nullptr);
+    const QImage dis = g.GlyphList()->Image(index);
     EXPECT_EQ(dis.pixel(1, 1), 0xFF808080u); // shadow in place
     EXPECT_EQ(dis.pixel(2, 2), 0xFFFFFFFFu); // highlight right and down
     EXPECT_EQ(dis.pixel(3, 1), 0xFFC0C0C0u); // button face

@@ -48,8 +48,9 @@ TEST_F(GradientTest, BandsFollowRoundedSplitsAndEndOnTheBottomColour) {
     for (int y = 0; y < 20; ++y) {
         const QRgb p = img.pixel(5, y);
         EXPECT_TRUE(qRed(p) == qGreen(p) && qGreen(p) == qBlue(p)) << "row " << y;
-        if (y > 0)
+        if (y > 0) {
             EXPECT_LE(Grey(img, y), Grey(img, y - 1)) << "row " << y;
+        }
     }
     EXPECT_EQ(img.pixel(5, 20), QColor(Qt::magenta).rgb()); // nothing below the rect
 }
