@@ -206,7 +206,10 @@ Tfm_add::Tfm_add(QWidget* owner) : TForm(owner) {
         setTabOrder(tabOrder[i], tabOrder[i + 1]);
 
     resize(Px(OuterWidth - FrameWidth), Px(OuterHeight - FrameHeight));
+    // The dialog opens with the focus in ed_add. The window's activation does
+    // not count as entering the edit, so the edit is entered here.
     ed_add->setFocus();
+    ed_addEnter(ed_add);
 }
 
 Tfm_add::~Tfm_add() = default;
@@ -301,5 +304,4 @@ void Tfm_add::showEvent(QShowEvent* event) {
         frame.moveCenter(s->availableGeometry().center());
         move(frame.topLeft());
     }
-    ed_add->setFocus();
 }
