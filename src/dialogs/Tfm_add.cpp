@@ -12,7 +12,7 @@
 #include "dialogs/TSaveDialog.h"
 #include "platform/MessageBoxes.h"
 
-#include <QGuiApplication>
+#include <QApplication>
 #include <QScreen>
 #include <algorithm>
 #include <iterator>
@@ -27,6 +27,17 @@ constexpr int OuterWidth = 473;
 constexpr int OuterHeight = 330;
 constexpr int FrameWidth = 8;
 constexpr int FrameHeight = 27;
+
+// The labels: position and size at 96 dots per inch, and caption.
+struct LabelSpec {
+    int left, top, width, height;
+    const char* caption;
+};
+constexpr LabelSpec Labels[] = {
+    {304, 8, 97, 16, "Selecte&d Addresses"}, {8, 8, 128, 16, "Add an IP Address or &Host"},
+    {8, 96, 86, 16, "Add a Net Range"},      {16, 120, 26, 16, "&Net :"},
+    {136, 120, 32, 16, "&From :"},           {224, 120, 22, 16, "&To :"},
+};
 
 QImage glyph(const char* name) {
     return QImage(QStringLiteral(":/dialogs/%1.png").arg(QLatin1String(name)));
@@ -44,9 +55,6 @@ Tfm_add::Tfm_add(QWidget* owner) : TForm(owner) {
     QFont dialogFont = font();
     dialogFont.setPointSize(8);
     setFont(dialogFont);
-    // Texts drawn larger than at 96 dots per inch get room to match.
-    FScale = std::max(1.0, logicalDpiY() / 96.0);
-
     // The frames and labels lie on the form's surface, under the windowed
     // controls, so they are made first.
     tbevel_ex1 = new tbevel_ex(this);
@@ -55,8 +63,6 @@ Tfm_add::Tfm_add(QWidget* owner) : TForm(owner) {
         frame->SetBorderWidth(0);
         frame->SetBorderHeight(0);
     }
-    SetBounds(tbevel_ex1, 8, 24, 289, 65);
-    SetBounds(tbevel_ex2, 8, 112, 289, 73);
 
     lb_sel = new g_listbox(this);
     bn_ok = new TCBitBtn(this);
@@ -82,6 +88,25 @@ Tfm_add::Tfm_add(QWidget* owner) : TForm(owner) {
     ed_from = new g_edit(this);
     ed_to = new g_edit(this);
 
+    // Labels, all in the plain style, each with the control its accelerator
+    // moves the focus to. They size themselves to their text.
+    g_label3d* const labelControls[] = {g_label3d1, g_label3d2, g_label3d3,
+                                        g_label3d4, g_label3d5, g_label3d6};
+    QWidget* const labelFocus[] = {lb_sel, ed_add, ed_net, ed_net, ed_from, ed_to};
+    // The layout is given in pixels at 96 dots per inch for a narrow dialog
+    // font. It grows with the screen's logical resolution, and with a font
+    // whose captions come out wider, so that no caption is cut or covered.
+    FScale = std::max(1.0, logicalDpiY() / 96.0);
+    for (std::size_t i = 0; i < std::size(Labels); ++i) {
+        g_label3d* label = labelControls[i];
+        label->SetTipo3D(T3D::normal);
+        label->SetCaption(QString::fromLatin1(Labels[i].caption));
+        label->SetFocusControl(labelFocus[i]);
+        FScale = std::max(FScale, double(label->width()) / Labels[i].width);
+    }
+    for (std::size_t i = 0; i < std::size(Labels); ++i)
+        labelControls[i]->move(Px(Labels[i].left), Px(Labels[i].top));
+
     // The list.
     SetBounds(lb_sel, 304, 24, 153, 241);
     lb_sel->setToolTip(QStringLiteral("It's my selection"));
@@ -89,28 +114,8 @@ Tfm_add::Tfm_add(QWidget* owner) : TForm(owner) {
     lb_sel->SetItemHeight(Px(13));
     lb_sel->OnClick = [this](QObject* sender) { lb_selClick(sender); };
 
-    // Labels, all in the plain style, each with the control its accelerator
-    // moves the focus to.
-    struct LabelSpec {
-        g_label3d* label;
-        int left, top, width, height;
-        const char* caption;
-        QWidget* focus;
-    };
-    const LabelSpec labels[] = {
-        {g_label3d1, 304, 8, 97, 16, "Selecte&d Addresses", lb_sel},
-        {g_label3d2, 8, 8, 128, 16, "Add an IP Address or &Host", ed_add},
-        {g_label3d3, 8, 96, 86, 16, "Add a Net Range", ed_net},
-        {g_label3d4, 16, 120, 26, 16, "&Net :", ed_net},
-        {g_label3d5, 136, 120, 32, 16, "&From :", ed_from},
-        {g_label3d6, 224, 120, 22, 16, "&To :", ed_to},
-    };
-    for (const LabelSpec& l : labels) {
-        l.label->SetTipo3D(T3D::normal);
-        l.label->SetCaption(QString::fromLatin1(l.caption));
-        l.label->SetFocusControl(l.focus);
-        SetBounds(l.label, l.left, l.top, l.width, l.height);
-    }
+    SetBounds(tbevel_ex1, 8, 24, 289, 65);
+    SetBounds(tbevel_ex2, 8, 112, 289, 73);
 
     // Edits.
     SetBounds(ed_add, 16, 32, 273, 21);
@@ -164,8 +169,8 @@ Tfm_add::Tfm_add(QWidget* owner) : TForm(owner) {
          &Tfm_add::bn_delClick},
         {bn_delAll, 152, 192, 145, 49, "Remove &All", "Caution", "removeall", true,
          &Tfm_add::bn_delAllClick},
-        {bn_load, 8, 248, 145, 49, "&Load from File", "You lose current selection !", "load",
-         true, &Tfm_add::bn_loadClick},
+        {bn_load, 8, 248, 145, 49, "&Load from File", "You lose current selection !", "load", true,
+         &Tfm_add::bn_loadClick},
         {bn_save, 152, 248, 145, 49, "&Save to File", "Save it Now", "save", true,
          &Tfm_add::bn_saveClick},
     };
@@ -198,12 +203,19 @@ Tfm_add::Tfm_add(QWidget* owner) : TForm(owner) {
     dl_save->SetFilterIndex(1);
     dl_save->SetOptions(ofOverwritePrompt | ofHideReadOnly | ofPathMustExist | ofCreatePrompt);
 
-    // Tab order.
-    QWidget* const tabOrder[] = {ed_add, bn_one, ed_net,    ed_from,   ud_from, ed_to,   ud_to,
-                                 bn_range, lb_sel, bn_ok, bn_cancel, bn_del,  bn_delAll,
-                                 bn_load, bn_save};
-    for (std::size_t i = 0; i + 1 < std::size(tabOrder); ++i)
-        setTabOrder(tabOrder[i], tabOrder[i + 1]);
+    // Tab order. Controls that never take the focus (the spin buttons step
+    // through the arrow keys of their edits) are left out of the chain.
+    QWidget* const tabOrder[] = {ed_add,    bn_one, ed_net,    ed_from, ud_from,
+                                 ed_to,     ud_to,  bn_range,  lb_sel,  bn_ok,
+                                 bn_cancel, bn_del, bn_delAll, bn_load, bn_save};
+    QWidget* previous = nullptr;
+    for (QWidget* w : tabOrder) {
+        if (w->focusPolicy() == Qt::NoFocus)
+            continue;
+        if (previous)
+            setTabOrder(previous, w);
+        previous = w;
+    }
 
     resize(Px(OuterWidth - FrameWidth), Px(OuterHeight - FrameHeight));
     // The dialog opens with the focus in ed_add. The window's activation does
@@ -212,9 +224,17 @@ Tfm_add::Tfm_add(QWidget* owner) : TForm(owner) {
     ed_addEnter(ed_add);
 }
 
-Tfm_add::~Tfm_add() = default;
+Tfm_add::~Tfm_add() {
+    // Let go of the focus while every control is still whole: a control that
+    // is destroyed with the focus makes the application announce a focus
+    // change to the controls that are being destroyed with it.
+    if (QWidget* focused = QApplication::focusWidget(); focused && isAncestorOf(focused))
+        focused->clearFocus();
+}
 
-int Tfm_add::Px(int pixels) const { return qRound(pixels * FScale); }
+int Tfm_add::Px(int pixels) const {
+    return qRound(pixels * FScale);
+}
 
 void Tfm_add::SetBounds(QWidget* control, int left, int top, int width, int height) {
     control->setGeometry(Px(left), Px(top), Px(width), Px(height));
@@ -222,15 +242,25 @@ void Tfm_add::SetBounds(QWidget* control, int left, int top, int width, int heig
 
 // ---- the list ----
 
-int Tfm_add::Count() const { return lb_sel->Count(); }
+int Tfm_add::Count() const {
+    return lb_sel->Count();
+}
 
-QString Tfm_add::Item(int index) const { return lb_sel->Item(index); }
+QString Tfm_add::Item(int index) const {
+    return lb_sel->Item(index);
+}
 
-QVariant Tfm_add::ItemData(int index) const { return lb_sel->ItemData(index); }
+QVariant Tfm_add::ItemData(int index) const {
+    return lb_sel->ItemData(index);
+}
 
-QStringList Tfm_add::Items() const { return lb_sel->Items(); }
+QStringList Tfm_add::Items() const {
+    return lb_sel->Items();
+}
 
-void Tfm_add::AddItem(const QString& text, const QVariant& data) { lb_sel->AddItem(text, data); }
+void Tfm_add::AddItem(const QString& text, const QVariant& data) {
+    lb_sel->AddItem(text, data);
+}
 
 void Tfm_add::AddAddress(const QString& Text) {
     if (lb_sel->IndexOf(Text) < 0)
@@ -258,9 +288,17 @@ void Tfm_add::bn_delClick(QObject*) {
         lb_sel->DeleteItem(selected);
 }
 
-void Tfm_add::bn_delAllClick(QObject*) { lb_sel->Clear(); }
+void Tfm_add::bn_delAllClick(QObject*) {
+    lb_sel->Clear();
+}
 
-void Tfm_add::lb_selClick(QObject*) { bn_del->setEnabled(lb_sel->ItemIndex() >= 0); }
+void Tfm_add::lb_selClick(QObject*) {
+    bn_del->setEnabled(lb_sel->ItemIndex() >= 0);
+    // The list reports a click as soon as its current row moves, which may be
+    // before the new selection is applied: look again once the click is done.
+    QMetaObject::invokeMethod(
+        this, [this] { bn_del->setEnabled(lb_sel->ItemIndex() >= 0); }, Qt::QueuedConnection);
+}
 
 void Tfm_add::bn_loadClick(QObject*) {
     if (!dl_open->Execute())
@@ -284,13 +322,21 @@ void Tfm_add::bn_saveClick(QObject*) {
         platform::Messages().Error(error);
 }
 
-void Tfm_add::ed_addEnter(QObject*) { bn_one->SetDefault(true); }
+void Tfm_add::ed_addEnter(QObject*) {
+    bn_one->SetDefault(true);
+}
 
-void Tfm_add::ed_addExit(QObject*) { bn_one->SetDefault(false); }
+void Tfm_add::ed_addExit(QObject*) {
+    bn_one->SetDefault(false);
+}
 
-void Tfm_add::ed_netEnter(QObject*) { bn_range->SetDefault(true); }
+void Tfm_add::ed_netEnter(QObject*) {
+    bn_range->SetDefault(true);
+}
 
-void Tfm_add::ed_netExit(QObject*) { bn_range->SetDefault(false); }
+void Tfm_add::ed_netExit(QObject*) {
+    bn_range->SetDefault(false);
+}
 
 // ---- form events ----
 

@@ -34,6 +34,9 @@ public:
     // Inserts an entry into its sorted place, without looking for duplicates.
     void AddItem(const QString& text, const QVariant& data = {});
 
+    // Factor from pixels at 96 dots per inch to this dialog's pixels.
+    double Scale() const { return FScale; }
+
     // Controls, in the order of declaration.
     g_listbox* lb_sel;
     TCBitBtn* bn_ok;

@@ -2,6 +2,7 @@
 
 #include "controls/TCBitBtn.h"
 #include "controls/g_edit.h"
+#include "controls/g_listbox.h"
 #include "support/FakeSounds.h"
 
 #include <QApplication>

@@ -66,17 +66,24 @@ protected:
 
 TEST_F(DialogTest, FormHasItsCaptionSizeAndControls) {
     EXPECT_EQ(fm.windowTitle(), "Select Addresses");
-    EXPECT_GE(fm.width(), 465);
-    EXPECT_GE(fm.height(), 303);
-    EXPECT_EQ(fm.lb_sel->geometry(), QRect(304, 24, 153, 241));
-    EXPECT_EQ(fm.bn_ok->geometry(), QRect(304, 272, 65, 25));
-    EXPECT_EQ(fm.bn_cancel->geometry(), QRect(376, 272, 81, 25));
-    EXPECT_EQ(fm.ed_add->geometry(), QRect(16, 32, 273, 21));
-    EXPECT_EQ(fm.tbevel_ex1->geometry(), QRect(8, 24, 289, 65));
-    EXPECT_EQ(fm.tbevel_ex2->geometry(), QRect(8, 112, 289, 73));
-    EXPECT_EQ(fm.bn_save->geometry(), QRect(152, 248, 145, 49));
-    EXPECT_EQ(fm.ud_to->geometry(), QRect(281, 120, 12, 21));
-    EXPECT_EQ(fm.ed_to->geometry(), QRect(248, 120, 33, 21));
+    const double s = fm.Scale();
+    EXPECT_GE(s, 1.0);
+    auto at = [s](int l, int t, int w, int h) {
+        return QRect(qRound(l * s), qRound(t * s), qRound(w * s), qRound(h * s));
+    };
+    EXPECT_EQ(fm.size(), at(0, 0, 465, 303).size());
+    EXPECT_EQ(fm.lb_sel->geometry(), at(304, 24, 153, 241));
+    EXPECT_EQ(fm.bn_ok->geometry(), at(304, 272, 65, 25));
+    EXPECT_EQ(fm.bn_cancel->geometry(), at(376, 272, 81, 25));
+    EXPECT_EQ(fm.ed_add->geometry(), at(16, 32, 273, 21));
+    EXPECT_EQ(fm.tbevel_ex1->geometry(), at(8, 24, 289, 65));
+    EXPECT_EQ(fm.tbevel_ex2->geometry(), at(8, 112, 289, 73));
+    EXPECT_EQ(fm.bn_save->geometry(), at(152, 248, 145, 49));
+    EXPECT_EQ(fm.ud_to->geometry(), at(281, 120, 12, 21));
+    EXPECT_EQ(fm.ed_to->geometry(), at(248, 120, 33, 21));
+    EXPECT_EQ(fm.g_label3d5->pos(), at(136, 120, 0, 0).topLeft());
+    EXPECT_EQ(fm.tbevel_ex1->BorderWidth(), 0);
+    EXPECT_EQ(fm.tbevel_ex2->BorderHeight(), 0);
 
     EXPECT_EQ(fm.bn_ok->Caption(), "&Ok");
     EXPECT_EQ(fm.bn_ok->ModalResult(), mrOk);
@@ -98,21 +105,38 @@ TEST_F(DialogTest, FormHasItsCaptionSizeAndControls) {
     EXPECT_EQ(fm.Count(), 0);
 }
 
+TEST_F(DialogTest, NoCaptionIsCutOrCovered) {
+    const QList<QWidget*> windowed{fm.lb_sel,  fm.ed_add, fm.ed_net, fm.ed_from, fm.ed_to,
+                                   fm.ud_from, fm.ud_to,  fm.bn_ok,  fm.bn_one,  fm.bn_range};
+    for (g_label3d* label : {fm.g_label3d1, fm.g_label3d2, fm.g_label3d3, fm.g_label3d4,
+                             fm.g_label3d5, fm.g_label3d6}) {
+        SCOPED_TRACE(label->Caption().toStdString());
+        QString text = label->Caption();
+        text.remove('&');
+        EXPECT_GE(label->width(), label->fontMetrics().horizontalAdvance(text));
+        EXPECT_TRUE(fm.rect().contains(label->geometry()));
+        for (QWidget* w : windowed)
+            EXPECT_FALSE(label->geometry().intersects(w->geometry()))
+                << w->objectName().toStdString();
+    }
+}
+
 TEST_F(DialogTest, OpensWithFocusInAddEditAndTabsInOrder) {
     EXPECT_EQ(QApplication::focusWidget(), fm.ed_add);
     EXPECT_TRUE(fm.bn_one->Default());
-    const QList<QWidget*> order{fm.ed_add, fm.bn_one,   fm.ed_net, fm.ed_from,   fm.ud_from,
-                                fm.ed_to,  fm.ud_to,    fm.bn_range, fm.lb_sel,  fm.bn_ok,
-                                fm.bn_cancel, fm.bn_del, fm.bn_delAll, fm.bn_load, fm.bn_save};
+    QList<QWidget*> order{fm.ed_add,    fm.bn_one, fm.ed_net,    fm.ed_from, fm.ud_from,
+                          fm.ed_to,     fm.ud_to,  fm.bn_range,  fm.lb_sel,  fm.bn_ok,
+                          fm.bn_cancel, fm.bn_del, fm.bn_delAll, fm.bn_load, fm.bn_save};
+    // Spin buttons that do not take the focus are passed over.
+    order.removeIf([](QWidget* w) { return w->focusPolicy() == Qt::NoFocus; });
     QList<QWidget*> seen;
-    QWidget* w = fm.ed_add;
     for (int i = 0; i < order.size(); ++i) {
-        seen << w;
-        w = w->nextInFocusChain();
-        while (w != fm.ed_add && !order.contains(w))
-            w = w->nextInFocusChain();
+        seen << QApplication::focusWidget();
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
     }
     EXPECT_EQ(seen, order);
+    // The chain closes: from the last control Tab returns to the first.
+    EXPECT_EQ(QApplication::focusWidget(), fm.ed_add);
 }
 
 TEST_F(DialogTest, LabelAcceleratorsMoveTheFocus) {
@@ -234,6 +258,7 @@ TEST_F(DialogTest, EnterAddsInTheGroupThatHoldsTheFocus) {
 TEST_F(DialogTest, RemoveSelectedAndRemoveAll) {
     for (const char* text : {"a", "b", "c"})
         fm.AddItem(text);
+    QCoreApplication::processEvents(); // lets the list lay out its rows
     // Nothing selected: nothing removed, and the button stays enabled until
     // the list is clicked.
     Click(fm.bn_del);
@@ -243,6 +268,7 @@ TEST_F(DialogTest, RemoveSelectedAndRemoveAll) {
 
     const QRect rowB = fm.lb_sel->visualItemRect(fm.lb_sel->item(1));
     QTest::mouseClick(fm.lb_sel->viewport(), Qt::LeftButton, {}, rowB.center());
+    QCoreApplication::processEvents();
     EXPECT_TRUE(fm.bn_del->isEnabled());
     Click(fm.bn_del);
     EXPECT_EQ(fm.Items(), (QStringList{"a", "c"}));
@@ -353,9 +379,11 @@ TEST_F(ModalTest, OkHandsOverTheListEvenWhenEmpty) {
 }
 
 TEST_F(ModalTest, CancelEscAndCloseBoxGiveCancel) {
-    EXPECT_EQ(ShowAndThen([this] { QTest::mouseClick(fm.bn_cancel, Qt::LeftButton); }),
-              mrCancel);
-    EXPECT_EQ(ShowAndThen([this] { QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape); }),
+    EXPECT_EQ(ShowAndThen([this] { QTest::mouseClick(fm.bn_cancel, Qt::LeftButton); }), mrCancel);
+    EXPECT_EQ(ShowAndThen([this] {
+                  QWidget* focused = QApplication::focusWidget();
+                  QTest::keyClick(focused ? focused : &fm, Qt::Key_Escape);
+              }),
               mrCancel);
     EXPECT_EQ(ShowAndThen([this] { fm.close(); }), mrCancel);
 }
