@@ -263,8 +263,19 @@ void Tfm_add::AddItem(const QString& text, const QVariant& data) {
 }
 
 void Tfm_add::AddAddress(const QString& Text) {
-    if (lb_sel->IndexOf(Text) < 0)
-        lb_sel->AddItem(Text);
+    // The list is sorted by the same comparison that decides equality, so
+    // an equal entry, if any, sits where the text would be inserted.
+    int lo = 0, hi = lb_sel->Count();
+    while (lo < hi) {
+        const int mid = lo + (hi - lo) / 2;
+        if (g_listbox::CompareText(lb_sel->Item(mid), Text) < 0)
+            lo = mid + 1;
+        else
+            hi = mid;
+    }
+    if (lo < lb_sel->Count() && g_listbox::CompareText(lb_sel->Item(lo), Text) == 0)
+        return;
+    lb_sel->AddItem(Text);
 }
 
 // ---- handlers ----

@@ -167,6 +167,19 @@ TEST_F(DialogTest, AddKeepsTextsUniqueIgnoringCaseOnly) {
     EXPECT_EQ(fm.Items(), (QStringList{" host", "host"}));
 }
 
+TEST_F(DialogTest, EqualEntryIsFoundAnywhereInALongList) {
+    for (int i = 0; i < 100; ++i)
+        fm.AddItem(QStringLiteral("h%1").arg(i, 3, 10, QLatin1Char('0')));
+    for (const char* text : {"H000", "H050", "h099", "H077"}) {
+        fm.ed_add->setText(text);
+        Click(fm.bn_one);
+    }
+    EXPECT_EQ(fm.Count(), 100);
+    fm.ed_add->setText("h0500");
+    Click(fm.bn_one);
+    EXPECT_EQ(fm.Count(), 101);
+}
+
 TEST_F(DialogTest, EmptyTextIsOneEntry) {
     Click(fm.bn_one);
     Click(fm.bn_one);
