@@ -1,6 +1,7 @@
 #include "dialogs/AddressListFile.h"
 
 #include "ScratchMount.h"
+#include "TestFiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -9,18 +10,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+using netsonde::test::ContentOf;
+using netsonde::test::PutContent;
+
 namespace {
-
-QByteArray contentOf(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
-}
-
-void putContent(const QString& path, const QByteArray& bytes) {
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    ASSERT_EQ(f.write(bytes), bytes.size());
-}
 
 QStringList filesIn(const QString& folder) {
     return QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System);
@@ -67,7 +60,7 @@ TEST(AddressListFiles, WriteThenReadRoundTrips) {
     QString error;
     const QStringList entries{"", " a", "a", "B", "host10", "host9"};
     ASSERT_TRUE(AddressListFile::Write(path, entries, error)) << error.toStdString();
-    EXPECT_EQ(contentOf(path), QByteArray("\r\n a\r\na\r\nB\r\nhost10\r\nhost9\r\n"));
+    EXPECT_EQ(ContentOf(path), QByteArray("\r\n a\r\na\r\nB\r\nhost10\r\nhost9\r\n"));
     QStringList back{"stale"};
     ASSERT_TRUE(AddressListFile::Read(path, back, error));
     EXPECT_EQ(back, entries);
@@ -78,10 +71,10 @@ TEST(AddressListFiles, WriteThenReadRoundTrips) {
 TEST(AddressListFiles, WriteReplacesLongerEarlierContent) {
     QTemporaryDir dir;
     const QString path = dir.filePath("hosts.NET");
-    putContent(path, QByteArray(4096, 'x'));
+    PutContent(path, QByteArray(4096, 'x'));
     QString error;
     ASSERT_TRUE(AddressListFile::Write(path, {"a"}, error));
-    EXPECT_EQ(contentOf(path), QByteArray("a\r\n"));
+    EXPECT_EQ(ContentOf(path), QByteArray("a\r\n"));
 }
 
 TEST(AddressListFiles, ReadStopsAtZeroByteInLargeFile) {
@@ -92,7 +85,7 @@ TEST(AddressListFiles, ReadStopsAtZeroByteInLargeFile) {
         bytes += "host" + QByteArray::number(i) + "\n";
     const qsizetype lines = bytes.size();
     bytes += QByteArray("tail\0", 5) + QByteArray(100000, 'z');
-    putContent(path, bytes);
+    PutContent(path, bytes);
     QStringList entries;
     QString error;
     ASSERT_TRUE(AddressListFile::Read(path, entries, error));
@@ -121,7 +114,7 @@ TEST(AddressListFiles, FailedSaveInReadOnlyFolderKeepsEarlierFile) {
     const QByteArray earlier("old1\r\nold2\r\n");
 
     netsonde::test::ScratchMount mount(folder, 64);
-    putContent(path, earlier);
+    PutContent(path, earlier);
     if (mount.Mounted()) {
         ASSERT_TRUE(mount.MakeReadOnly());
     } else {
@@ -133,7 +126,7 @@ TEST(AddressListFiles, FailedSaveInReadOnlyFolderKeepsEarlierFile) {
     QString error;
     EXPECT_FALSE(AddressListFile::Write(path, {"new"}, error));
     EXPECT_TRUE(error.contains(path)) << error.toStdString();
-    EXPECT_EQ(contentOf(path), earlier);
+    EXPECT_EQ(ContentOf(path), earlier);
     EXPECT_EQ(filesIn(folder), QStringList{"hosts.net"});
     ::chmod(folder.toLocal8Bit().constData(), 0755);
 }
@@ -148,7 +141,7 @@ TEST(AddressListFiles, FailedSaveOnFullFileSystemKeepsEarlierFileAndNoTemporary)
 
     const QString path = folder + "/hosts.net";
     const QByteArray earlier("old1\r\nold2\r\n");
-    putContent(path, earlier);
+    PutContent(path, earlier);
     // Fill the rest of the file system.
     {
         QFile filler(folder + "/filler");
@@ -164,7 +157,7 @@ TEST(AddressListFiles, FailedSaveOnFullFileSystemKeepsEarlierFileAndNoTemporary)
     QString error;
     EXPECT_FALSE(AddressListFile::Write(path, many, error));
     EXPECT_TRUE(error.contains(path)) << error.toStdString();
-    EXPECT_EQ(contentOf(path), earlier);
+    EXPECT_EQ(ContentOf(path), earlier);
     EXPECT_EQ(filesIn(folder), (QStringList{"filler", "hosts.net"}));
 }
 

@@ -11,8 +11,9 @@
 #include "support/FakeMessageBoxes.h"
 #include "support/FakeSounds.h"
 
+#include "TestFiles.h"
+
 #include <QApplication>
-#include <QCloseEvent>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -21,22 +22,13 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 
+using netsonde::test::ContentOf;
 using netsonde::test::FakeFileDialogs;
 using netsonde::test::FakeMessageBoxes;
+using netsonde::test::PutContent;
 using netsonde::test::WaitUntil;
 
 namespace {
-
-QByteArray contentOf(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
-}
-
-void putContent(const QString& path, const QByteArray& bytes) {
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    ASSERT_EQ(f.write(bytes), bytes.size());
-}
 
 // A dialog shown and active, as the user meets it.
 class DialogTest : public testing::Test {
@@ -295,7 +287,7 @@ TEST_F(DialogTest, RemoveSelectedAndRemoveAll) {
 TEST_F(DialogTest, LoadReplacesTheListWithEveryLineSorted) {
     QTemporaryDir dir;
     const QString path = dir.filePath("hosts.NET");
-    putContent(path, QByteArray("b\r\na\na\r\r\nB\0ignored\r\n", 20));
+    PutContent(path, QByteArray("b\r\na\na\r\r\nB\0ignored\r\n", 20));
     fm.AddItem("old", 1);
     dialogs.PickNext(dir.filePath("hosts"));
     Click(fm.bn_load);
@@ -335,7 +327,7 @@ TEST_F(DialogTest, SaveWritesSortedEntriesByteForByte) {
     dialogs.PickNext(dir.filePath("list"));
     Click(fm.bn_save);
     // The name got the default extension; creating it was confirmed.
-    EXPECT_EQ(contentOf(dir.filePath("list.NET")), QByteArray("\r\nA\r\nb\r\n"));
+    EXPECT_EQ(ContentOf(dir.filePath("list.NET")), QByteArray("\r\nA\r\nb\r\n"));
     ASSERT_EQ(boxes.shown.size(), 1);
     EXPECT_TRUE(boxes.shown[0].startsWith("question: "));
     EXPECT_EQ(dialogs.requests[0].Title, "Save to File");
@@ -345,7 +337,7 @@ TEST_F(DialogTest, SaveWritesSortedEntriesByteForByte) {
     fm.bn_delAllClick(nullptr);
     dialogs.PickNext(dir.filePath("list.NET"));
     Click(fm.bn_save);
-    EXPECT_EQ(contentOf(dir.filePath("list.NET")), QByteArray());
+    EXPECT_EQ(ContentOf(dir.filePath("list.NET")), QByteArray());
     EXPECT_TRUE(boxes.shown.last().contains("already exists"));
 }
 
