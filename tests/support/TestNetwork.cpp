@@ -160,8 +160,8 @@ void RequestTestNetwork() {
     requested = true;
 }
 
-void EnterRequestedTestNetwork() {
-    if (!requested || GTEST_FLAG_GET(list_tests))
+void EnterRequestedTestNetwork(bool onlyListing) {
+    if (!requested || onlyListing)
         return;
     if (::geteuid() != 0) {
         problem = "the test network needs root";

@@ -31,8 +31,9 @@ inline constexpr const char* NetUnreachable = "10.61.8.5";
 
 // Call from a static initializer of the test program.
 void RequestTestNetwork();
-// Called by the test main before any thread exists, and when it ends.
-void EnterRequestedTestNetwork();
+// Called by the test main before any thread exists, and when it ends. A
+// program that only lists its tests builds nothing.
+void EnterRequestedTestNetwork(bool onlyListing = false);
 void LeaveTestNetwork();
 
 // True when the network was built and this process runs inside it.

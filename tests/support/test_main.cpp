@@ -12,7 +12,7 @@
 int main(int argc, char** argv) {
     testing::InitGoogleTest(&argc, argv);
     netsonde::test::EnterRequestedNetwork();
-    netsonde::test::EnterRequestedTestNetwork();
+    netsonde::test::EnterRequestedTestNetwork(GTEST_FLAG_GET(list_tests));
     qputenv("QT_QPA_PLATFORM", "offscreen");
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     int result = 0;
