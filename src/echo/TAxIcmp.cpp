@@ -20,9 +20,7 @@ TAxIcmp::~TAxIcmp() {
     StopSocketLibrary(this);
 }
 
-void TAxIcmp::SetPacketSize(int Value) {
-    FPacketSize = Value < 8 ? 8 : Value;
-}
+void TAxIcmp::SetPacketSize(int Value) { FPacketSize = Value < 8 ? 8 : Value; }
 
 void TAxIcmp::ClearReply() {
     FStatus = 0;
