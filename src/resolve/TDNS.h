@@ -2,6 +2,7 @@
 
 #include "platform/Events.h"
 #include "platform/WinSock.h"
+#include "platform/WindowMessage.h"
 #include "resolve/TWSMode.h"
 
 #include <QString>
@@ -10,7 +11,7 @@
 #include <memory>
 
 // The message that carries the reply of an asynchronous lookup.
-constexpr unsigned WM_ASYNCLOOKUP = 0x0400 + 312;
+constexpr unsigned WM_ASYNCLOOKUP = platform::WM_USER + 312;
 
 // The resolver's own error codes.
 constexpr int DnsErrBusy = static_cast<int>(0x80000000u);

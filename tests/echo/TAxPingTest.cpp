@@ -12,6 +12,11 @@ protected:
     void SetUp() override {
         RunTest::SetUp();
         ping = new TAxPing(&form);
+        Fresh();
+    }
+    // Forgets the events so far.
+    void Fresh() {
+        r = RunRecorder{};
         r.Attach(
             *ping, [this] { return ping->ReplyText(); }, [this] { return ping->StatsText(); });
     }
@@ -79,8 +84,7 @@ TEST_F(PingRun, TheRunningAverageRoundsHalvesToEven) {
          }) {
         Queue("192.168.1.1", c.rtts);
         ping->SetNumber(static_cast<std::uint16_t>(c.rtts.size()));
-        r.events.clear();
-        r.finished = 0;
+        Fresh();
         Run(*ping, r, "192.168.1.1");
         EXPECT_EQ(r.events.last(), QString("finished ") + c.stats);
     }
@@ -90,9 +94,7 @@ TEST_F(PingRun, NumberZeroOrOneSendsOneEcho) {
     service.SetAnswer("192.168.1.1", FakeAnswer::Echo("192.168.1.1", 7));
     for (std::uint16_t number : {0, 1}) {
         ping->SetNumber(number);
-        r = RunRecorder{};
-        r.Attach(
-            *ping, [this] { return ping->ReplyText(); }, [this] { return ping->StatsText(); });
+        Fresh();
         Run(*ping, r, "gateway");
         EXPECT_EQ(r.events.size(), 2);
         EXPECT_EQ(r.events.last(), "finished Stats: Rcvd/Sent: 1/1, Min/Avg/Max: 7/7/7");
@@ -152,8 +154,7 @@ TEST_F(PingRun, CancelDuringTheThirdEchoEndsTheRunAfterIt) {
 
     // A cancelled echo that got no answer shows its own status text.
     service.SetAnswer("192.168.1.1", FakeAnswer::NoAnswer());
-    r.events.clear();
-    r.finished = 0;
+    Fresh();
     ping->SetNumber(2);
     ping->Start("gateway");
     EXPECT_FALSE(ping->Cancelled()) << "a new run clears the flag";
@@ -208,9 +209,7 @@ TEST_F(PingRun, StartFromInsideOnFinishedIsRefusedAndAfterwardsAccepted) {
     Run(*ping, r, "gateway");
     EXPECT_EQ(r.events.last(), "error -2147483388 Already in Progress");
     EXPECT_FALSE(ping->Busy());
-    r.events.clear();
-    r.finished = 0;
-    r.errors = 0;
+    Fresh();
     Run(*ping, r, "gateway");
     EXPECT_EQ(r.finished, 1);
     EXPECT_EQ(r.errors, 0);
@@ -220,9 +219,7 @@ TEST_F(PingRun, FailedLookupsEndTheRunWithoutAnEcho) {
     names.SetNameError("flaky", 11002);
     Run(*ping, r, "");
     EXPECT_EQ(r.events, QStringList{"error -2147483646 No Address Specified"});
-    r = RunRecorder{};
-    r.Attach(
-        *ping, [this] { return ping->ReplyText(); }, [this] { return ping->StatsText(); });
+    Fresh();
     Run(*ping, r, "nowhere");
     EXPECT_EQ(r.events, QStringList{"error 11001 Authoritative Host not found"});
     EXPECT_EQ(ping->Status(), 11001);
@@ -234,9 +231,7 @@ TEST_F(PingRun, CountersOfTheLastRunSurviveAFailedLookup) {
     service.SetAnswer("192.168.1.1", FakeAnswer::Echo("192.168.1.1", 9));
     ping->SetNumber(2);
     Run(*ping, r, "gateway");
-    r = RunRecorder{};
-    r.Attach(
-        *ping, [this] { return ping->ReplyText(); }, [this] { return ping->StatsText(); });
+    Fresh();
     Run(*ping, r, "nowhere");
     EXPECT_EQ(ping->Sent(), 2);
     EXPECT_EQ(ping->Received(), 2);
@@ -247,9 +242,7 @@ TEST_F(PingRun, DottedAddressesWithoutANameArePingedAsThemselves) {
     names.SetAddressError("10.0.0.6", 11004);
     service.SetDefault(FakeAnswer::NoAnswer());
     for (const char* target : {"10.0.0.5", "10.0.0.6", "10.0.0.007"}) {
-        r = RunRecorder{};
-        r.Attach(
-            *ping, [this] { return ping->ReplyText(); }, [this] { return ping->StatsText(); });
+        Fresh();
         ping->SetNumber(1);
         Run(*ping, r, target);
         EXPECT_EQ(r.errors, 0) << target;
@@ -287,9 +280,7 @@ TEST_F(PingRun, EchoFailuresEndTheRunWithoutFinishing) {
     EXPECT_EQ(r.events, QStringList{"error -2147483392 Unable to get a handle for the Ping"});
     service.SetNoHandle(false);
     service.SetAnswer("192.168.1.1", FakeAnswer::Failure(10065));
-    r = RunRecorder{};
-    r.Attach(
-        *ping, [this] { return ping->ReplyText(); }, [this] { return ping->StatsText(); });
+    Fresh();
     Run(*ping, r, "gateway");
     EXPECT_EQ(r.events, QStringList{"error 10065 Host unreachable"});
 }
@@ -376,6 +367,19 @@ TEST_F(PingRun, DestroyedInEveryState) {
         [] { return TPingThread::LiveCount() == 0 && platform::AsyncLookupsInFlight() == 0; }));
     QCoreApplication::processEvents();
     EXPECT_FALSE(fired);
+}
+
+TEST_F(PingRun, DestroyedWithItsFormWhileResolving) {
+    names.HoldLookups(true);
+    auto* owner = new QWidget;
+    auto* p = new TAxPing(owner);
+    EXPECT_EQ(p->Resolver()->parentWidget(), owner);
+    p->Start("gateway");
+    ASSERT_TRUE(names.WaitForHeld(1));
+    delete owner; // the form's children go, the resolver exactly once
+    names.ReleaseAll();
+    ASSERT_TRUE(WaitUntil([] { return platform::AsyncLookupsInFlight() == 0; }));
+    QCoreApplication::processEvents();
 }
 
 TEST_F(PingRun, DestroyedFromItsOwnEvent) {
