@@ -25,7 +25,9 @@ using netsonde::test::net::Far;
 
 namespace {
 
-double seconds(const QElapsedTimer& t) { return static_cast<double>(t.nsecsElapsed()) / 1e9; }
+double seconds(const QElapsedTimer& t) {
+    return static_cast<double>(t.nsecsElapsed()) / 1e9;
+}
 
 double median(std::vector<double> v) {
     std::sort(v.begin(), v.end());
@@ -105,8 +107,8 @@ void benchChecks(QWidget& form) {
         waitIdle(ping);
     }
     double ours = seconds(t);
-    double reference = timeCommand(
-        "i=1; while [ $i -le 254 ]; do ping -c 1 -W 1 127.0.0.$i; i=$((i+1)); done");
+    double reference =
+        timeCommand("i=1; while [ $i -le 254 ]; do ping -c 1 -W 1 127.0.0.$i; i=$((i+1)); done");
     std::printf("checks: %d of 254 answered\n", answered);
     report("254 one-echo runs, whole", ours, reference, "s", 0.5);
 }
@@ -117,8 +119,7 @@ int main(int argc, char** argv) {
     netsonde::test::RequestTestNetwork();
     netsonde::test::EnterRequestedTestNetwork();
     if (!netsonde::test::InTestNetwork()) {
-        std::fprintf(stderr, "no test network: %s\n",
-                     netsonde::test::TestNetworkProblem().c_str());
+        std::fprintf(stderr, "no test network: %s\n", netsonde::test::TestNetworkProblem().c_str());
         return 2;
     }
     int result = 0;
