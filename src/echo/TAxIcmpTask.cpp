@@ -45,11 +45,13 @@ void TAxIcmpTask::Start(const QString& Target) {
     FStatusText.clear();
     FResolver->SetMode(FMode);
     FResolver->OnResolved = [this](QObject* Sender) { Resolved(Sender); };
+    FResolving = true;
     FResolver->Lookup(Target);
 }
 
 void TAxIcmpTask::Resolved(QObject*) {
     std::shared_ptr<bool> alive = AliveToken();
+    FResolving = false;
     FTargetAddress = FResolver->Addr();
     FHostName = FResolver->HostName();
     FHostAddress = FResolver->HostAddress();
@@ -135,6 +137,9 @@ void TAxIcmpTask::Finish() {
 
 void TAxIcmpTask::Cancel() {
     FCancelled = true;
-    if (FResolver)
+    // Once the target is resolved the resolver has nothing left to cancel,
+    // even while it is still inside its OnResolved: asking it would report
+    // a failed cancel as a second end of the lookup.
+    if (FResolving && FResolver)
         FResolver->Cancel();
 }

@@ -178,6 +178,26 @@ TEST_F(PingRun, CancelInsideOnDataEndsTheRunAfterThatEvent) {
                                      "finished Stats: Rcvd/Sent: 1/1, Min/Avg/Max: 2/2/2"}));
 }
 
+TEST_F(PingRun, CancelRightAfterTheLookupEndsIsNoLookupFailure) {
+    // The click arrives while the lookup's reply is being handled, and is
+    // seen while the run lets messages through right after resolving.
+    service.SetAnswer("192.168.1.1", FakeAnswer::Echo("192.168.1.1", 2));
+    ping->Start("gateway");
+    TNotifyEvent resolved = ping->Resolver()->OnResolved;
+    bool clicked = false;
+    ping->Resolver()->OnResolved = [this, resolved, &clicked](QObject* sender) {
+        if (!clicked)
+            QMetaObject::invokeMethod(
+                ping, [this] { ping->Cancel(); }, Qt::QueuedConnection);
+        clicked = true;
+        resolved(sender);
+    };
+    ASSERT_TRUE(WaitUntil([&] { return !ping->Busy(); }));
+    EXPECT_EQ(r.events,
+              (QStringList{"data -2147483389 56 bytes received from 192.168.1.1. time = 2ms",
+                           "finished Stats: Rcvd/Sent: 1/1, Min/Avg/Max: 2/2/2"}));
+}
+
 TEST_F(PingRun, SecondStartWhileBusyIsRefusedAndTheRunGoesOn) {
     service.SetAnswer("192.168.1.1", FakeAnswer::Echo("192.168.1.1", 2));
     service.HoldRequests(true);
