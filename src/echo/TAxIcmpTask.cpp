@@ -72,7 +72,10 @@ void TAxIcmpTask::Resolved(QObject*) {
         if (*alive)
             FBusy = false;
     }
-    if (*alive)
+    // Let the window breathe while the run goes on. A run that has already
+    // ended needs no more: its resolver is still inside this event, and a
+    // Start handled now would find it busy.
+    if (*alive && FBusy)
         platform::ProcessMessages();
 }
 

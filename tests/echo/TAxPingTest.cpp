@@ -329,6 +329,22 @@ TEST_F(PingRun, BlockingRunsEndInsideStartAndDoNotRecurse) {
     EXPECT_EQ(service.Requests().back().thread, std::this_thread::get_id());
 }
 
+TEST_F(PingRun, AStartClickedAsABlockingRunEndsIsAccepted) {
+    service.SetAnswer("192.168.1.1", FakeAnswer::Echo("192.168.1.1", 1));
+    ping->SetMode(wsmBlocking);
+    ping->SetNumber(1);
+    TNotifyEvent record = ping->OnFinished;
+    ping->OnFinished = [&](QObject* sender) {
+        record(sender);
+        if (r.finished == 1)
+            QMetaObject::invokeMethod(
+                ping, [this] { ping->Start("gateway"); }, Qt::QueuedConnection);
+    };
+    ping->Start("gateway");
+    ASSERT_TRUE(WaitUntil([&] { return r.finished == 2 || r.errors > 0; }));
+    EXPECT_EQ(r.errors, 0) << r.events.join("|").toStdString();
+}
+
 TEST_F(PingRun, CancelClickedDuringABlockingRunIsSeenAtTheNextCompletion) {
     service.SetAnswer("192.168.1.1", FakeAnswer::Echo("192.168.1.1", 1));
     ping->SetMode(wsmBlocking);
