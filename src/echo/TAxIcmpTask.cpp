@@ -45,11 +45,13 @@ void TAxIcmpTask::Start(const QString& Target) {
     FStatusText.clear();
     FResolver->SetMode(FMode);
     FResolver->OnResolved = [this](QObject* Sender) { Resolved(Sender); };
+    FResolving = true;
     FResolver->Lookup(Target);
 }
 
 void TAxIcmpTask::Resolved(QObject*) {
     std::shared_ptr<bool> alive = AliveToken();
+    FResolving = false;
     FTargetAddress = FResolver->Addr();
     FHostName = FResolver->HostName();
     FHostAddress = FResolver->HostAddress();
@@ -70,7 +72,10 @@ void TAxIcmpTask::Resolved(QObject*) {
         if (*alive)
             FBusy = false;
     }
-    if (*alive)
+    // Let the window breathe while the run goes on. A run that has already
+    // ended needs no more: its resolver is still inside this event, and a
+    // Start handled now would find it busy.
+    if (*alive && FBusy)
         platform::ProcessMessages();
 }
 
@@ -135,6 +140,9 @@ void TAxIcmpTask::Finish() {
 
 void TAxIcmpTask::Cancel() {
     FCancelled = true;
-    if (FResolver)
+    // Once the target is resolved the resolver has nothing left to cancel,
+    // even while it is still inside its OnResolved: asking it would report
+    // a failed cancel as a second end of the lookup.
+    if (FResolving && FResolver)
         FResolver->Cancel();
 }

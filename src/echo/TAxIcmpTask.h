@@ -57,6 +57,8 @@ protected:
 
     bool FBusy = false;
     bool FCancelled = false;
+    // The run waits for its resolver: from Start until Resolved.
+    bool FResolving = false;
 
 private:
     QString FHostName;

@@ -52,6 +52,13 @@ void TDNS::Lookup(const QString& Host) {
     }
     FBusy = true;
     QByteArray text = Host.toUtf8();
+    // The library takes zero-terminated texts: one with a zero inside would
+    // be cut short and name another host.
+    if (text.contains('\0')) {
+        SetError(platform::wsa::WSAHOST_NOT_FOUND);
+        FinishLookup();
+        return;
+    }
     FAddr = platform::inet_addr(text.constData());
     if (FMode == wsmAsync)
         AsyncLookup(text);

@@ -14,12 +14,6 @@
 #include <functional>
 #include <gtest/gtest.h>
 #include <optional>
-#include <ostream>
-
-// Readable QStrings in failure messages.
-inline void PrintTo(const QString& s, std::ostream* os) {
-    *os << '"' << s.toStdString() << '"';
-}
 
 namespace netsonde::test {
 

@@ -178,6 +178,26 @@ TEST_F(PingRun, CancelInsideOnDataEndsTheRunAfterThatEvent) {
                                      "finished Stats: Rcvd/Sent: 1/1, Min/Avg/Max: 2/2/2"}));
 }
 
+TEST_F(PingRun, CancelRightAfterTheLookupEndsIsNoLookupFailure) {
+    // The click arrives while the lookup's reply is being handled, and is
+    // seen while the run lets messages through right after resolving.
+    service.SetAnswer("192.168.1.1", FakeAnswer::Echo("192.168.1.1", 2));
+    ping->Start("gateway");
+    TNotifyEvent resolved = ping->Resolver()->OnResolved;
+    bool clicked = false;
+    ping->Resolver()->OnResolved = [this, resolved, &clicked](QObject* sender) {
+        if (!clicked)
+            QMetaObject::invokeMethod(
+                ping, [this] { ping->Cancel(); }, Qt::QueuedConnection);
+        clicked = true;
+        resolved(sender);
+    };
+    ASSERT_TRUE(WaitUntil([&] { return !ping->Busy(); }));
+    EXPECT_EQ(r.events,
+              (QStringList{"data -2147483389 56 bytes received from 192.168.1.1. time = 2ms",
+                           "finished Stats: Rcvd/Sent: 1/1, Min/Avg/Max: 2/2/2"}));
+}
+
 TEST_F(PingRun, SecondStartWhileBusyIsRefusedAndTheRunGoesOn) {
     service.SetAnswer("192.168.1.1", FakeAnswer::Echo("192.168.1.1", 2));
     service.HoldRequests(true);
@@ -307,6 +327,22 @@ TEST_F(PingRun, BlockingRunsEndInsideStartAndDoNotRecurse) {
     EXPECT_EQ(ping->Resolver()->Mode(), wsmBlocking) << "the run copies its mode";
     EXPECT_LT(deepest, 4096);
     EXPECT_EQ(service.Requests().back().thread, std::this_thread::get_id());
+}
+
+TEST_F(PingRun, AStartClickedAsABlockingRunEndsIsAccepted) {
+    service.SetAnswer("192.168.1.1", FakeAnswer::Echo("192.168.1.1", 1));
+    ping->SetMode(wsmBlocking);
+    ping->SetNumber(1);
+    TNotifyEvent record = ping->OnFinished;
+    ping->OnFinished = [&](QObject* sender) {
+        record(sender);
+        if (r.finished == 1)
+            QMetaObject::invokeMethod(
+                ping, [this] { ping->Start("gateway"); }, Qt::QueuedConnection);
+    };
+    ping->Start("gateway");
+    ASSERT_TRUE(WaitUntil([&] { return r.finished == 2 || r.errors > 0; }));
+    EXPECT_EQ(r.errors, 0) << r.events.join("|").toStdString();
 }
 
 TEST_F(PingRun, CancelClickedDuringABlockingRunIsSeenAtTheNextCompletion) {

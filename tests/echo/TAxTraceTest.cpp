@@ -176,6 +176,15 @@ TEST_F(TraceRun, CancelDuringTheTestTakesEffectAtTheFirstHop) {
                                      "finished Trace Cancelled after 0 hops."}));
 }
 
+TEST_F(TraceRun, CancelFromOnTestRightAfterResolving) {
+    service.SetAnswer("127.0.0.1", FakeAnswer::Echo("127.0.0.1", 0));
+    trace->SetSendTestPacket(true);
+    trace->OnTest = [this](QObject*) { trace->Cancel(); };
+    Run(*trace, r, "127.0.0.1");
+    EXPECT_EQ(r.events,
+              (QStringList{"data -2147483389 <cancel>", "finished Trace Cancelled after 0 hops."}));
+}
+
 TEST_F(TraceRun, DestroyedDuringTheTestEcho) {
     service.HoldRequests(true);
     auto* t = new TAxTrace(&form);

@@ -118,10 +118,16 @@ TEST_F(Resolver, FailuresCarryTheLibraryCodeAndKeepTheConvertedAddress) {
     EXPECT_TRUE(r.answers[2].name.isEmpty());
     EXPECT_TRUE(r.answers[2].address.isEmpty());
 
+    // A text with a zero inside is not cut short into another host.
+    dns.Lookup(QString::fromLatin1("192.168.1.1\0x", 13));
+    EXPECT_EQ(r.answers[3].code, 11001);
+    EXPECT_EQ(r.answers[3].addr, platform::InaddrNone);
+
     dns.Lookup("gateway");
-    EXPECT_EQ(r.answers[3].code, 0);
-    EXPECT_EQ(r.answers[3].text, "Authoritative Host not found")
+    EXPECT_EQ(r.answers[4].code, 0);
+    EXPECT_EQ(r.answers[4].text, "Authoritative Host not found")
         << "the text of the last failure stays";
+    EXPECT_EQ(Seen().size(), 4u) << "the text with a zero was never looked up";
 }
 
 TEST_F(Resolver, EmptyTextIsAnsweredOnceWithoutALookup) {
