@@ -16,6 +16,10 @@ QString openError(const QString& path, const QString& reason) {
     return QStringLiteral("Cannot open file \"%1\". %2").arg(shownName(path), reason);
 }
 
+QString readError(const QString& path, const QString& reason) {
+    return QStringLiteral("Cannot read file \"%1\". %2").arg(shownName(path), reason);
+}
+
 QString createError(const QString& path, const QString& reason) {
     return QStringLiteral("Cannot create file \"%1\". %2").arg(shownName(path), reason);
 }
@@ -66,7 +70,7 @@ bool Read(const QString& path, QStringList& entries, QString& error) {
         QByteArray chunk = file.read(chunkSize);
         if (chunk.isEmpty()) {
             if (file.error() != QFileDevice::NoError) {
-                error = openError(path, file.errorString());
+                error = readError(path, file.errorString());
                 return false;
             }
             break;

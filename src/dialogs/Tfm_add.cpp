@@ -53,6 +53,7 @@ Tfm_add::Tfm_add(QWidget* owner) : TForm(owner) {
                    Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint);
 
     QFont dialogFont = font();
+    dialogFont.setStyleHint(QFont::SansSerif);
     dialogFont.setPointSize(8);
     setFont(dialogFont);
     // The frames and labels lie on the form's surface, under the windowed
