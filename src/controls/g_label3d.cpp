@@ -15,6 +15,9 @@ g_label3d::g_label3d(QWidget* parent) : QWidget(parent) {
     FShortcut = new QShortcut(this);
     FShortcut->setContext(Qt::WindowShortcut);
     connect(FShortcut, &QShortcut::activated, this, &g_label3d::Accelerate);
+    // When another control of the window uses the same key, Qt hands the key
+    // to each of them in turn; the label then moves the focus as well.
+    connect(FShortcut, &QShortcut::activatedAmbiguously, this, &g_label3d::Accelerate);
 }
 
 g_label3d::~g_label3d() {
@@ -185,21 +188,27 @@ bool g_label3d::eventFilter(QObject* watched, QEvent* event) {
     return QWidget::eventFilter(watched, event);
 }
 
+// Whether the focus control could take the focus now: it is shown (with all
+// its parents), enabled and accepts the focus at all.
+bool g_label3d::FocusControlCanFocus() const {
+    return FFocusControl && FFocusControl->isVisible() && FFocusControl->isEnabled() &&
+           FFocusControl->focusPolicy() != Qt::NoFocus;
+}
+
 // The accelerator is registered only while pressing it would move the focus,
-// so that in every other case the key stays with the other handlers.
+// so that in every other case the key stays with the other handlers. Showing,
+// hiding, enabling or disabling the focus control or one of its parents
+// reaches it as an event and updates the registration.
 void g_label3d::UpdateAccelerator() {
-    const bool canFocus = FFocusControl && FFocusControl->isEnabled() &&
-                          FFocusControl->focusPolicy() != Qt::NoFocus && !FFocusControl->isHidden();
     QKeySequence key;
-    if (canFocus && isEnabled() && FShowAccelChar)
+    if (FocusControlCanFocus() && isEnabled() && FShowAccelChar)
         key = QKeySequence::mnemonic(LabelText());
     if (FShortcut->key() != key)
         FShortcut->setKey(key);
 }
 
 void g_label3d::Accelerate() {
-    if (FFocusControl && isEnabled() && FShowAccelChar && FFocusControl->isEnabled() &&
-        FFocusControl->focusPolicy() != Qt::NoFocus)
+    if (FocusControlCanFocus() && isEnabled() && FShowAccelChar)
         FFocusControl->setFocus(Qt::ShortcutFocusReason);
 }
 

@@ -66,6 +66,7 @@ protected:
     void mouseDoubleClickEvent(QMouseEvent* event) override;
 
 private:
+    bool FocusControlCanFocus() const;
     void UpdateAccelerator();
     void Accelerate();
     void Fire(const TNotifyEvent& event);

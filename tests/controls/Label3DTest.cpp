@@ -178,6 +178,22 @@ TEST_F(Label3D, AcceleratorOfADisabledTargetIsLeftToOthers) {
     QTest::keyClick(first, Qt::Key_N, Qt::AltModifier);
     EXPECT_TRUE(first->hasFocus());
     EXPECT_EQ(others, 2);
+    label->setEnabled(true);
+
+    // A target inside a hidden panel cannot take the focus either.
+    auto* panel = new QWidget(window.get());
+    target->setParent(panel);
+    panel->show();
+    target->show();
+    shortcut->setEnabled(false); // two live handlers of one key take turns
+    QTest::keyClick(first, Qt::Key_N, Qt::AltModifier);
+    EXPECT_TRUE(target->hasFocus());
+    first->setFocus();
+    shortcut->setEnabled(true);
+    panel->hide();
+    QTest::keyClick(first, Qt::Key_N, Qt::AltModifier);
+    EXPECT_TRUE(first->hasFocus());
+    EXPECT_EQ(others, 3);
 }
 
 TEST_F(Label3D, ForgetsADestroyedFocusControl) {
