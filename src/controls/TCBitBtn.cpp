@@ -18,11 +18,15 @@ TCBitBtn::TCBitBtn(QWidget* owner) : QPushButton(owner), FGlyph(std::make_unique
     setAutoDefault(false);
     FGlyph->OnChange = [this] { update(); };
     connect(this, &QAbstractButton::clicked, this, [this] { Click(); });
-    connect(qApp, &QApplication::focusChanged, this,
-            [this](QWidget*, QWidget* now) { UpdateActiveRole(now); });
+    FFocusConnection = connect(qApp, &QApplication::focusChanged, this,
+                               [this](QWidget*, QWidget* now) { UpdateActiveRole(now); });
 }
 
-TCBitBtn::~TCBitBtn() = default;
+TCBitBtn::~TCBitBtn() {
+    // The widget base clears the focus as it goes, which reports a focus
+    // change; by then this is no longer a glyph button.
+    disconnect(FFocusConnection);
+}
 
 const QImage& TCBitBtn::Glyph() const {
     return FGlyph->Glyph();
