@@ -3,7 +3,7 @@
 // the menu button. With a file name it writes a screenshot of the window
 // there and ends.
 //
-//   button_gallery [screenshot.png]
+//   button_gallery [screenshot.png [scale]]
 
 #include "controls/KindBitmaps.h"
 #include "controls/SystemColors.h"
@@ -18,7 +18,9 @@
 #include <QLineEdit>
 #include <QPainter>
 #include <QTimer>
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 
 namespace {
 
@@ -201,6 +203,7 @@ int main(int argc, char** argv) {
         auto* m = new g_btnmenu(&form);
         m->setGeometry(mx + i * 40, ly, 33, 28);
         m->SetGlyph(GetKindBitmap(bkAll));
+        m->SetNumGlyphs(2); // 36 x 19 is no multiple of its height
         m->SetMenu(&menu);
         if (i == 1)
             hovered.push_back(m);
@@ -222,8 +225,12 @@ int main(int argc, char** argv) {
 
     if (argc > 1) {
         const QString path = QString::fromLocal8Bit(argv[1]);
-        QTimer::singleShot(0, &form, [&form, path] {
-            const bool ok = form.grab().save(path);
+        const int scale = argc > 2 ? std::max(1, std::atoi(argv[2])) : 1;
+        QTimer::singleShot(0, &form, [&form, path, scale] {
+            QImage shot = form.grab().toImage();
+            if (scale > 1)
+                shot = shot.scaled(shot.size() * scale);
+            const bool ok = shot.save(path);
             if (!ok)
                 std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
             QApplication::exit(ok ? 0 : 1);
