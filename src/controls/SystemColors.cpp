@@ -6,22 +6,35 @@ QColor TColor::Resolve(const QPalette& p) const {
     if (!FSystem)
         return QColor::fromRgb(FRgb);
     switch (FSys) {
-    case SysColor::BtnFace: return p.color(QPalette::Active, QPalette::Button);
-    case SysColor::BtnShadow: return p.color(QPalette::Active, QPalette::Dark);
-    case SysColor::BtnHighlight: return p.color(QPalette::Active, QPalette::Light);
-    case SysColor::DkShadow3D: return p.color(QPalette::Active, QPalette::Shadow);
-    case SysColor::Window: return p.color(QPalette::Active, QPalette::Base);
-    case SysColor::WindowText: return p.color(QPalette::Active, QPalette::Text);
-    case SysColor::Highlight: return p.color(QPalette::Active, QPalette::Highlight);
-    case SysColor::HighlightText: return p.color(QPalette::Active, QPalette::HighlightedText);
-    case SysColor::GrayText: return p.color(QPalette::Disabled, QPalette::Text);
-    case SysColor::WindowFrame: return p.color(QPalette::Active, QPalette::Shadow);
-    case SysColor::BtnText: return p.color(QPalette::Active, QPalette::ButtonText);
+    case SysColor::BtnFace:
+        return p.color(QPalette::Active, QPalette::Button);
+    case SysColor::BtnShadow:
+        return p.color(QPalette::Active, QPalette::Dark);
+    case SysColor::BtnHighlight:
+        return p.color(QPalette::Active, QPalette::Light);
+    case SysColor::DkShadow3D:
+        return p.color(QPalette::Active, QPalette::Shadow);
+    case SysColor::Window:
+        return p.color(QPalette::Active, QPalette::Base);
+    case SysColor::WindowText:
+        return p.color(QPalette::Active, QPalette::Text);
+    case SysColor::Highlight:
+        return p.color(QPalette::Active, QPalette::Highlight);
+    case SysColor::HighlightText:
+        return p.color(QPalette::Active, QPalette::HighlightedText);
+    case SysColor::GrayText:
+        return p.color(QPalette::Disabled, QPalette::Text);
+    case SysColor::WindowFrame:
+        return p.color(QPalette::Active, QPalette::Shadow);
+    case SysColor::BtnText:
+        return p.color(QPalette::Active, QPalette::ButtonText);
     }
     return {};
 }
 
-QColor TColor::Resolve() const { return Resolve(QGuiApplication::palette()); }
+QColor TColor::Resolve() const {
+    return Resolve(QGuiApplication::palette());
+}
 
 QPalette ClassicPalette() {
     QPalette p;

@@ -16,7 +16,7 @@ enum class SysColor : std::uint8_t {
     WindowText,   // text of edits
     Highlight,    // selection, and the hover text colour
     HighlightText,
-    GrayText,     // disabled text
+    GrayText, // disabled text
     WindowFrame,
     BtnText,
 };

@@ -1,0 +1,260 @@
+#include "controls/g_listbox.h"
+
+#include <QCollator>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QStyledItemDelegate>
+#include <algorithm>
+
+namespace {
+
+// The collator of the user's locale, made again when the locale changes.
+const QCollator& collator() {
+    static QCollator c{QLocale::c()};
+    static QString name;
+    const QLocale locale;
+    if (name.isEmpty() || name != locale.bcp47Name()) {
+        name = locale.bcp47Name();
+        c = QCollator(locale);
+        c.setCaseSensitivity(Qt::CaseInsensitive);
+        c.setNumericMode(false);
+    }
+    return c;
+}
+
+// Draws the dotted frame of the item with the keyboard focus, inverting the
+// pixels under it so that it shows on any background.
+void drawFocusRect(QPainter& painter, const QRect& r) {
+    painter.save();
+    painter.setCompositionMode(QPainter::RasterOp_SourceXorDestination);
+    painter.setPen(QPen(Qt::white, 1, Qt::DotLine));
+    painter.setBrush(Qt::NoBrush);
+    painter.drawRect(r.adjusted(0, 0, -1, -1));
+    painter.restore();
+}
+
+} // namespace
+
+// Paints every item with the list's colours, through OnDrawItem when the
+// list is owner-drawn.
+class g_listbox::Delegate : public QStyledItemDelegate {
+public:
+    explicit Delegate(g_listbox* list) : QStyledItemDelegate(list), FList(list) {}
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override {
+        TOwnerDrawState state = 0;
+        if (option.state & QStyle::State_Selected)
+            state |= odSelected;
+        if ((option.state & QStyle::State_HasFocus) && FList->hasFocus())
+            state |= odFocused;
+        if (!(option.state & QStyle::State_Enabled))
+            state |= odDisabled;
+        const bool selected = state & odSelected;
+        const QColor background =
+            selected ? clHighlight.Resolve() : FList->palette().color(QPalette::Base);
+        const QColor text = selected               ? clHighlightText.Resolve()
+                            : (state & odDisabled) ? clGrayText.Resolve()
+                                                   : FList->palette().color(QPalette::Text);
+
+        painter->save();
+        painter->setFont(FList->font());
+        painter->setBrush(background);
+        painter->setPen(text);
+        if (FList->FStyle == TListBoxStyle::lbOwnerDrawFixed && FList->OnDrawItem) {
+            TDrawItemEvent handler = FList->OnDrawItem;
+            FList->FCanvas = painter;
+            handler(FList, index.row(), option.rect, state);
+            FList->FCanvas = nullptr;
+        } else {
+            painter->fillRect(option.rect, background);
+            painter->drawText(option.rect.adjusted(2, 0, -2, 0),
+                              Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
+                              index.data(Qt::DisplayRole).toString());
+        }
+        painter->restore();
+        if (state & odFocused)
+            drawFocusRect(*painter, option.rect);
+    }
+
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex&) const override {
+        return QSize(option.rect.width(), FList->ItemHeight());
+    }
+
+private:
+    g_listbox* FList;
+};
+
+g_listbox::g_listbox(QWidget* parent) : THighlightControl<QListWidget>(parent) {
+    setItemDelegate(new Delegate(this));
+    setUniformItemSizes(true);
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setVerticalScrollMode(QAbstractItemView::ScrollPerItem);
+    connect(this, &QListWidget::currentRowChanged, this, [this] {
+        if (FUserInput)
+            Fire(OnClick);
+    });
+}
+
+g_listbox::~g_listbox() = default;
+
+int g_listbox::CompareText(const QString& a, const QString& b) {
+    return collator().compare(a, b);
+}
+
+QString g_listbox::Item(int index) const {
+    const QListWidgetItem* it = item(index);
+    return it ? it->text() : QString();
+}
+
+QStringList g_listbox::Items() const {
+    QStringList result;
+    for (int i = 0; i < count(); ++i)
+        result.append(item(i)->text());
+    return result;
+}
+
+QVariant g_listbox::ItemData(int index) const {
+    const QListWidgetItem* it = item(index);
+    return it ? it->data(Qt::UserRole) : QVariant();
+}
+
+void g_listbox::SetItemData(int index, const QVariant& data) {
+    if (QListWidgetItem* it = item(index))
+        it->setData(Qt::UserRole, data);
+}
+
+int g_listbox::AddItem(const QString& text, const QVariant& data) {
+    int at = count();
+    if (FSorted) {
+        // After the last item that does not sort behind the new one.
+        int lo = 0, hi = count();
+        while (lo < hi) {
+            const int mid = (lo + hi) / 2;
+            if (CompareText(item(mid)->text(), text) <= 0)
+                lo = mid + 1;
+            else
+                hi = mid;
+        }
+        at = lo;
+    }
+    auto* it = new QListWidgetItem(text);
+    it->setData(Qt::UserRole, data);
+    insertItem(at, it);
+    return at;
+}
+
+void g_listbox::DeleteItem(int index) {
+    if (index >= 0 && index < count())
+        delete takeItem(index);
+}
+
+void g_listbox::Clear() {
+    clear();
+}
+
+int g_listbox::IndexOf(const QString& text) const {
+    for (int i = 0; i < count(); ++i)
+        if (CompareText(item(i)->text(), text) == 0)
+            return i;
+    return -1;
+}
+
+int g_listbox::ItemIndex() const {
+    const QList<QListWidgetItem*> selected = selectedItems();
+    return selected.isEmpty() ? -1 : row(selected.first());
+}
+
+void g_listbox::SetItemIndex(int index) {
+    if (index >= 0 && index < count()) {
+        setCurrentRow(index, QItemSelectionModel::ClearAndSelect);
+    } else {
+        clearSelection();
+        setCurrentRow(-1);
+    }
+}
+
+void g_listbox::SetSorted(bool value) {
+    if (value == FSorted)
+        return;
+    FSorted = value;
+    if (!FSorted || count() < 2)
+        return;
+    QList<QListWidgetItem*> items;
+    const int selected = ItemIndex();
+    QListWidgetItem* keep = selected >= 0 ? item(selected) : nullptr;
+    while (count() > 0)
+        items.append(takeItem(0));
+    std::stable_sort(items.begin(), items.end(), [](QListWidgetItem* a, QListWidgetItem* b) {
+        return CompareText(a->text(), b->text()) < 0;
+    });
+    for (QListWidgetItem* it : items)
+        addItem(it);
+    if (keep)
+        SetItemIndex(row(keep));
+}
+
+void g_listbox::SetStyle(TListBoxStyle value) {
+    FStyle = value;
+    viewport()->update();
+}
+
+int g_listbox::ItemHeight() const {
+    return FItemHeight > 0 ? FItemHeight : fontMetrics().height();
+}
+
+void g_listbox::SetItemHeight(int value) {
+    if (value == FItemHeight)
+        return;
+    FItemHeight = value;
+    doItemsLayout();
+    FitIntegralHeight();
+}
+
+void g_listbox::SetIntegralHeight(bool value) {
+    FIntegralHeight = value;
+    FitIntegralHeight();
+}
+
+void g_listbox::FitIntegralHeight() {
+    if (!FIntegralHeight)
+        return;
+    const int frame = 2 * frameWidth();
+    const int rows = std::max(1, (height() - frame) / ItemHeight());
+    const int wanted = frame + rows * ItemHeight();
+    if (wanted != height())
+        resize(width(), wanted);
+}
+
+void g_listbox::resizeEvent(QResizeEvent* event) {
+    THighlightControl<QListWidget>::resizeEvent(event);
+    FitIntegralHeight();
+}
+
+void g_listbox::UserInput(const std::function<void()>& baseHandling) {
+    const bool outer = !FUserInput;
+    FUserInput = true;
+    baseHandling();
+    if (outer)
+        FUserInput = false;
+}
+
+void g_listbox::mousePressEvent(QMouseEvent* event) {
+    // A click below the last item keeps the selection, as list boxes do.
+    if (!itemAt(event->position().toPoint())) {
+        setFocus(Qt::MouseFocusReason);
+        event->accept();
+        return;
+    }
+    UserInput([&] { THighlightControl<QListWidget>::mousePressEvent(event); });
+}
+
+void g_listbox::mouseMoveEvent(QMouseEvent* event) {
+    UserInput([&] { THighlightControl<QListWidget>::mouseMoveEvent(event); });
+}
+
+void g_listbox::keyPressEvent(QKeyEvent* event) {
+    UserInput([&] { THighlightControl<QListWidget>::keyPressEvent(event); });
+}

@@ -1,0 +1,104 @@
+#pragma once
+
+#include "controls/HighlightControl.h"
+
+#include <QListWidget>
+#include <QStringList>
+#include <QVariant>
+#include <functional>
+
+class QPainter;
+
+// How a list box draws its items.
+enum class TListBoxStyle {
+    lbStandard,       // the list draws each item's text
+    lbOwnerDrawFixed, // OnDrawItem draws each item; all items are ItemHeight high
+};
+
+// Draw-item state flags.
+enum TOwnerDrawStateFlag : unsigned {
+    odSelected = 0x1,
+    odFocused = 0x2,
+    odDisabled = 0x4,
+};
+using TOwnerDrawState = unsigned;
+
+// Draws item Index into Rect (the item's rectangle in the list's client
+// coordinates) on the list's Canvas().
+using TDrawItemEvent =
+    std::function<void(QObject* Control, int Index, const QRect& Rect, TOwnerDrawState State)>;
+
+// List box that changes colour with focus and mouse. Items carry data of
+// their own; a sorted list keeps them in case-insensitive, locale-aware order
+// of their texts. Items are added, found and removed through the functions
+// below, which keep the order; the widget's own item functions do not.
+class g_listbox : public THighlightControl<QListWidget> {
+    Q_OBJECT
+public:
+    explicit g_listbox(QWidget* parent = nullptr);
+    ~g_listbox() override;
+
+    int Count() const { return count(); }
+    QString Item(int index) const;
+    QStringList Items() const;
+    QVariant ItemData(int index) const;
+    void SetItemData(int index, const QVariant& data);
+
+    // Adds an item, in its sorted place when the list is sorted, else at the
+    // end, and returns its index. Equal texts keep the order they came in.
+    int AddItem(const QString& text, const QVariant& data = {});
+    void DeleteItem(int index);
+    void Clear();
+    // Index of the first item whose text equals text without regard to case
+    // in the user's locale, or -1.
+    int IndexOf(const QString& text) const;
+
+    // The selected item, or -1. Setting it selects without firing OnClick.
+    int ItemIndex() const;
+    void SetItemIndex(int index);
+
+    bool Sorted() const { return FSorted; }
+    // Switching sorting on puts the present items in order.
+    void SetSorted(bool value);
+
+    TListBoxStyle Style() const { return FStyle; }
+    void SetStyle(TListBoxStyle value);
+    // Height of every item in pixels; 0 means the height of one text line.
+    int ItemHeight() const;
+    void SetItemHeight(int value);
+    // When on, the list's height is cut to show only whole items.
+    bool IntegralHeight() const { return FIntegralHeight; }
+    void SetIntegralHeight(bool value);
+
+    // The painter OnDrawItem draws with, prepared with the item's colours
+    // (the selection colours for a selected item) and the list's font; null
+    // outside OnDrawItem.
+    QPainter* Canvas() const { return FCanvas; }
+
+    // Compares two item texts as the sorted list does: <0, 0 or >0.
+    static int CompareText(const QString& a, const QString& b);
+
+    // The user changed the selection with the mouse or the keyboard.
+    TNotifyEvent OnClick;
+    TDrawItemEvent OnDrawItem;
+
+protected:
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    class Delegate;
+    friend class Delegate;
+
+    void FitIntegralHeight();
+    void UserInput(const std::function<void()>& baseHandling);
+
+    bool FSorted = false;
+    bool FIntegralHeight = false;
+    bool FUserInput = false;
+    int FItemHeight = 0;
+    TListBoxStyle FStyle = TListBoxStyle::lbStandard;
+    QPainter* FCanvas = nullptr;
+};

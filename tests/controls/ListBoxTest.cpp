@@ -1,0 +1,153 @@
+#include "ControlFixture.h"
+#include "controls/g_listbox.h"
+
+#include <QPainter>
+
+using namespace netsonde::test;
+
+namespace {
+
+class ListBox : public ControlFixture {
+protected:
+    void SetUp() override {
+        ControlFixture::SetUp();
+        list = new g_listbox(window.get());
+        list->setGeometry(8, 8, 169, 200);
+        list->SetSorted(true);
+    }
+    g_listbox* list = nullptr;
+};
+
+} // namespace
+
+TEST_F(ListBox, SortsAsTextWithoutRegardToCase) {
+    for (const char* text : {"b", "B2", "a", "10.0.0.2", "10.0.0.10", "", "A1"})
+        list->AddItem(QString::fromLatin1(text));
+    EXPECT_EQ(list->Items(), (QStringList{"", "10.0.0.10", "10.0.0.2", "a", "A1", "b", "B2"}));
+}
+
+TEST_F(ListBox, EqualTextsKeepTheirArrivalOrder) {
+    list->AddItem("b", 1);
+    list->AddItem("Host", 2);
+    list->AddItem("a", 3);
+    list->AddItem("host", 4);
+    list->AddItem("a", 5);
+    EXPECT_EQ(list->Items(), (QStringList{"a", "a", "b", "Host", "host"}));
+    EXPECT_EQ(list->ItemData(0).toInt(), 3);
+    EXPECT_EQ(list->ItemData(1).toInt(), 5);
+    EXPECT_EQ(list->ItemData(3).toInt(), 2);
+    EXPECT_EQ(list->ItemData(4).toInt(), 4);
+    EXPECT_EQ(list->IndexOf("HOST"), 3);
+    EXPECT_EQ(list->IndexOf(" host"), -1);
+}
+
+TEST_F(ListBox, OrderFollowsTheLocaleNotTheCodePoints) {
+    const QLocale saved;
+    QLocale::setDefault(QLocale(QLocale::French, QLocale::France));
+    for (const char* text : {"f", "z", "\xC3\xA9t\xC3\xA9", "e", "Ete"})
+        list->AddItem(QString::fromUtf8(text));
+    const QStringList items = list->Items();
+    QLocale::setDefault(saved);
+    // The accented word sorts with the e's, not after z as by code point.
+    ASSERT_EQ(items.size(), 5);
+    EXPECT_EQ(items.first(), "e");
+    EXPECT_EQ(items.last(), "z");
+    EXPECT_EQ(items[3], "f");
+}
+
+TEST_F(ListBox, SortingAnUnsortedListKeepsDataAndSelection) {
+    list->SetSorted(false);
+    list->AddItem("c", 30);
+    list->AddItem("a", 10);
+    list->AddItem("b", 20);
+    EXPECT_EQ(list->Items(), (QStringList{"c", "a", "b"}));
+    list->SetItemIndex(0);
+    list->SetSorted(true);
+    EXPECT_EQ(list->Items(), (QStringList{"a", "b", "c"}));
+    EXPECT_EQ(list->ItemData(2).toInt(), 30);
+    EXPECT_EQ(list->ItemIndex(), 2);
+}
+
+TEST_F(ListBox, DeleteAndClearAreSafeOutOfRange) {
+    list->AddItem("a");
+    list->DeleteItem(5);
+    list->DeleteItem(-1);
+    EXPECT_EQ(list->Count(), 1);
+    EXPECT_EQ(list->Item(3), QString());
+    EXPECT_FALSE(list->ItemData(3).isValid());
+    list->SetItemIndex(0);
+    list->DeleteItem(0);
+    EXPECT_EQ(list->ItemIndex(), -1);
+    list->Clear();
+    EXPECT_EQ(list->Count(), 0);
+}
+
+TEST_F(ListBox, OwnerDrawGetsIndexRectangleAndState) {
+    list->SetStyle(TListBoxStyle::lbOwnerDrawFixed);
+    list->SetItemHeight(34);
+    list->AddItem("10.0.0.1");
+    list->AddItem("10.0.0.2");
+    list->SetItemIndex(1);
+    struct Call {
+        int index;
+        QRect rect;
+        TOwnerDrawState state;
+        QColor brush;
+    };
+    std::vector<Call> calls;
+    list->OnDrawItem = [&](QObject* control, int index, const QRect& rect, TOwnerDrawState state) {
+        EXPECT_EQ(control, list);
+        QPainter* canvas = list->Canvas();
+        ASSERT_NE(canvas, nullptr);
+        calls.push_back({index, rect, state, canvas->brush().color()});
+        canvas->fillRect(rect, canvas->brush());
+    };
+    list->grab();
+    EXPECT_EQ(list->Canvas(), nullptr);
+    ASSERT_GE(calls.size(), 2u);
+    std::sort(calls.begin(), calls.end(),
+              [](const Call& a, const Call& b) { return a.index < b.index; });
+    EXPECT_EQ(calls[0].index, 0);
+    EXPECT_EQ(calls[0].rect.height(), 34);
+    EXPECT_EQ(calls[1].rect.top(), calls[0].rect.top() + 34);
+    EXPECT_FALSE(calls[0].state & odSelected);
+    EXPECT_TRUE(calls[1].state & odSelected);
+    EXPECT_EQ(calls[0].brush.rgba(), kFace);
+    EXPECT_EQ(calls[1].brush.rgba(), kSelection);
+}
+
+TEST_F(ListBox, IntegralHeightShowsWholeRowsOnly) {
+    ShowActive();
+    list->SetItemHeight(34);
+    list->SetIntegralHeight(true);
+    const int frame = 2 * list->frameWidth();
+    list->resize(169, frame + 12 * 34 + 20);
+    EXPECT_EQ(list->height(), frame + 12 * 34);
+    list->resize(169, frame + 12 * 34);
+    EXPECT_EQ(list->height(), frame + 12 * 34);
+    list->SetIntegralHeight(false);
+    list->resize(169, 100);
+    EXPECT_EQ(list->height(), 100);
+}
+
+TEST_F(ListBox, ClickFiresForTheUserOnly) {
+    for (const char* text : {"a", "b", "c"})
+        list->AddItem(QString::fromLatin1(text));
+    int clicks = 0;
+    list->OnClick = [&](QObject*) { ++clicks; };
+    ShowActive();
+    list->SetItemIndex(0);
+    EXPECT_EQ(clicks, 0);
+    list->setFocus();
+    QTest::keyClick(list->viewport(), Qt::Key_Down);
+    EXPECT_EQ(list->ItemIndex(), 1);
+    EXPECT_EQ(clicks, 1);
+    const QRect third = list->visualItemRect(list->item(2));
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, third.center());
+    EXPECT_EQ(list->ItemIndex(), 2);
+    EXPECT_EQ(clicks, 2);
+    // A click below the last item keeps the selection.
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, QPoint(10, list->height() - 10));
+    EXPECT_EQ(list->ItemIndex(), 2);
+    EXPECT_EQ(clicks, 2);
+}
