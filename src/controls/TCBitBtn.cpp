@@ -249,6 +249,12 @@ void TCBitBtn::leaveEvent(QEvent* event) {
 
 void TCBitBtn::changeEvent(QEvent* event) {
     QPushButton::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange) {
+        // The disabled images hold the 3D colours of the palette they were
+        // rendered under.
+        FGlyph->Invalidate();
+        update();
+    }
     if (event->type() == QEvent::FontChange || event->type() == QEvent::EnabledChange)
         update();
 }

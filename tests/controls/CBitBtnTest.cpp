@@ -338,6 +338,21 @@ TEST_F(CBitBtnTest, RestGlyphIsDimmedAndHoverShowsItInColour) {
     EXPECT_FALSE(colours(Render(&b)).contains(0xFFFF0000));
 }
 
+TEST_F(CBitBtnTest, DimmedGlyphFollowsAPaletteChange) {
+    TCBitBtn b;
+    b.resize(33, 28);
+    b.SetKind(bkCancel);
+    b.SetCaption(QString());
+    const QRgb oddShadow = 0xFF305070;
+    EXPECT_EQ(InkOf(Render(&b), oddShadow), QRect());
+    QPalette pal = ClassicPalette();
+    pal.setColor(QPalette::Dark, QColor(oddShadow));
+    QApplication::setPalette(pal);
+    QApplication::processEvents(); // the change reaches widgets as a posted event
+    EXPECT_NE(InkOf(Render(&b), oddShadow), QRect());
+    QApplication::setPalette(ClassicPalette());
+}
+
 TEST_F(CBitBtnTest, BoldFontsAreDrawnRegularUnlessSwitchedOn) {
     TCBitBtn regular, bold;
     for (TCBitBtn* b : {&regular, &bold}) {
