@@ -48,7 +48,9 @@ TBitBtnKind TCBitBtn::Kind() const {
 }
 
 void TCBitBtn::SetKind(TBitBtnKind value) {
-    if (value == FKind)
+    // Compared with the kind as read, so that a kind whose role, result or
+    // glyph was changed since can be given again.
+    if (value == Kind())
         return;
     if (value == bkCustom) {
         FKind = value;

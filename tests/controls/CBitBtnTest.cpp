@@ -104,6 +104,10 @@ TEST_F(CBitBtnTest, ChangingWhatTheKindSetTurnsItCustom) {
     EXPECT_EQ(cancel.Kind(), bkCustom);
     cancel.SetModalResult(2); // once custom, it stays custom
     EXPECT_EQ(cancel.Kind(), bkCustom);
+    cancel.SetModalResult(1);
+    cancel.SetKind(bkCancel); // given again, the kind is whole again
+    EXPECT_EQ(cancel.Kind(), bkCancel);
+    EXPECT_EQ(cancel.ModalResult(), 2);
 
     TCBitBtn ok;
     ok.SetKind(bkOK);
@@ -111,6 +115,13 @@ TEST_F(CBitBtnTest, ChangingWhatTheKindSetTurnsItCustom) {
     EXPECT_EQ(ok.Kind(), bkOK);
     ok.SetDefault(false);
     EXPECT_EQ(ok.Kind(), bkCustom);
+
+    // The same without reading the kind in between.
+    TCBitBtn abort;
+    abort.SetKind(bkAbort);
+    abort.SetModalResult(5);
+    abort.SetKind(bkAbort);
+    EXPECT_EQ(abort.ModalResult(), 3);
 
     TCBitBtn yes;
     yes.SetKind(bkYes);
