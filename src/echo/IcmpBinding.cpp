@@ -37,8 +37,12 @@ void askAbortOrIgnore(const QString& text) {
 
 } // namespace
 
-bool IcmpAvailable() { return icmpAvailable; }
-int IcmpLoadCount() { return icmpLoadCount; }
+bool IcmpAvailable() {
+    return icmpAvailable;
+}
+int IcmpLoadCount() {
+    return icmpLoadCount;
+}
 
 void IcmpStartupBinding() {
     if (icmpLoadCount == 0) {
@@ -102,12 +106,12 @@ int EchoRequest(IcmpHandle Handle, const TIpOptions& Options, TEchoReply& Reply,
     if (PacketSize < 0 || PacketSize > kMaxRequestSize)
         return static_cast<int>(IcmpStatus::PacketTooBig);
     std::vector<std::uint8_t> request(static_cast<std::size_t>(PacketSize), 0xAA);
-    std::vector<std::uint8_t> replyBuffer(static_cast<std::size_t>(PacketSize) + sizeof(TEchoReply));
+    std::vector<std::uint8_t> replyBuffer(static_cast<std::size_t>(PacketSize) +
+                                          sizeof(TEchoReply));
     TIpOptions options = Options;
-    std::uint32_t count = sendEchoEntry(Handle, Address, request.data(),
-                                        static_cast<std::uint16_t>(PacketSize), &options,
-                                        replyBuffer.data(),
-                                        static_cast<std::uint32_t>(replyBuffer.size()), TimeOut);
+    std::uint32_t count = sendEchoEntry(
+        Handle, Address, request.data(), static_cast<std::uint16_t>(PacketSize), &options,
+        replyBuffer.data(), static_cast<std::uint32_t>(replyBuffer.size()), TimeOut);
     if (count == 0)
         return static_cast<int>(platform::GetLastError());
     std::memcpy(&Reply, replyBuffer.data(), sizeof(TEchoReply));

@@ -20,7 +20,9 @@ TAxIcmp::~TAxIcmp() {
     StopSocketLibrary(this);
 }
 
-void TAxIcmp::SetPacketSize(int Value) { FPacketSize = Value < 8 ? 8 : Value; }
+void TAxIcmp::SetPacketSize(int Value) {
+    FPacketSize = Value < 8 ? 8 : Value;
+}
 
 void TAxIcmp::ClearReply() {
     FStatus = 0;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/IcmpTypes.h"
+#include "platform/WinSock.h"
 #include "resolve/TWSMode.h"
 
 #include <QObject>
@@ -22,7 +23,7 @@ constexpr int ErrCancelled = static_cast<int>(0x80000103u);
 constexpr int ErrInProgress = static_cast<int>(0x80000104u);
 
 // "No address": all bits set, as the socket library's conversions give it.
-constexpr std::uint32_t NoAddress = 0xFFFFFFFFu;
+constexpr std::uint32_t NoAddress = platform::InaddrNone;
 
 // The root of the echo components: request parameters, the destination and
 // the result of the last echo request. Issues one request at a time, on a
@@ -74,6 +75,9 @@ protected:
     // completion writes Status and Reply and then calls onTerminate. The
     // request is cut off from this component if it is destroyed first.
     void StartPingThread(std::function<void()> onTerminate);
+    // Turns false when the component is destroyed; lets code that fired an
+    // event or processed messages see whether it may go on.
+    std::shared_ptr<bool> AliveToken() const { return FAlive; }
 
     std::uint32_t FTargetAddress = NoAddress;
     TIpOptions FOptions;

@@ -100,9 +100,8 @@ void TPingThread::Execute(std::shared_ptr<TPingThread> self) {
     }
     if (posted) {
         std::unique_lock lock(registryMutex);
-        registryChanged.wait(lock, [&] {
-            return self->FCompleted || self->FDetached || shuttingDown;
-        });
+        registryChanged.wait(lock,
+                             [&] { return self->FCompleted || self->FDetached || shuttingDown; });
         if (!self->FCompleted)
             self->FAbandoned = true;
     }

@@ -53,7 +53,9 @@ std::unique_ptr<IcmpLibraryProvider>& current() {
 
 } // namespace
 
-IcmpLibraryProvider& IcmpProvider() { return *current(); }
+IcmpLibraryProvider& IcmpProvider() {
+    return *current();
+}
 
 std::unique_ptr<IcmpLibraryProvider>
 SetIcmpProvider(std::unique_ptr<IcmpLibraryProvider> replacement) {

@@ -87,7 +87,9 @@ std::uint16_t checksum(const std::uint8_t* data, std::size_t length) {
     return static_cast<std::uint16_t>(~sum);
 }
 
-std::uint16_t read16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] << 8 | p[1]); }
+std::uint16_t read16(const std::uint8_t* p) {
+    return static_cast<std::uint16_t>(p[0] << 8 | p[1]);
+}
 
 std::uint32_t readAddress(const std::uint8_t* p) {
     std::uint32_t a;
@@ -101,9 +103,19 @@ std::uint32_t errorStatus(std::uint8_t type, std::uint8_t code) {
     switch (type) {
     case kDestUnreachable:
         switch (code) {
-        case 0: case 6: case 9: case 11:
+        case 0:
+        case 6:
+        case 9:
+        case 11:
             return IcmpStatus::DestNetUnreachable;
-        case 1: case 7: case 8: case 10: case 12: case 13: case 14: case 15:
+        case 1:
+        case 7:
+        case 8:
+        case 10:
+        case 12:
+        case 13:
+        case 14:
+        case 15:
             return IcmpStatus::DestHostUnreachable;
         case 2:
             return IcmpStatus::DestProtUnreachable;
@@ -343,8 +355,8 @@ bool IcmpCloseHandle(IcmpHandle handle) {
 }
 
 std::uint32_t IcmpSendEcho(IcmpHandle handle, std::uint32_t destination, const void* requestData,
-                           std::uint16_t requestSize, const TIpOptions* options,
-                           void* replyBuffer, std::uint32_t replySize, std::uint32_t timeoutMs) {
+                           std::uint16_t requestSize, const TIpOptions* options, void* replyBuffer,
+                           std::uint32_t replySize, std::uint32_t timeoutMs) {
     Handle* h = lookup(handle);
     if (h == nullptr)
         return failWith(kErrorInvalidHandle);
@@ -421,8 +433,8 @@ std::uint32_t IcmpSendEcho(IcmpHandle handle, std::uint32_t destination, const v
             ssize_t n = ::recvmsg(h->fd, &msg, MSG_ERRQUEUE | MSG_DONTWAIT);
             if (n < 0)
                 continue;
-            answer = parseErrorQueue(buffer.data(), static_cast<std::size_t>(n), *h, msg,
-                                     localError);
+            answer =
+                parseErrorQueue(buffer.data(), static_cast<std::size_t>(n), *h, msg, localError);
             if (localError != 0)
                 return failWith(sendErrorStatus(localError));
         } else if (fds[0].revents & POLLIN) {
@@ -446,7 +458,8 @@ std::uint32_t IcmpSendEcho(IcmpHandle handle, std::uint32_t destination, const v
         reply.Address = answer.address;
         reply.Status = answer.status;
         reply.RoundTripTime = static_cast<std::uint32_t>(elapsed.count());
-        reply.DataSize = static_cast<std::uint16_t>(std::min<std::size_t>(answer.dataLength, 0xFFFF));
+        reply.DataSize =
+            static_cast<std::uint16_t>(std::min<std::size_t>(answer.dataLength, 0xFFFF));
         reply.Data = static_cast<std::uint32_t>(kReplyHeader);
         reply.Options.Ttl = answer.ttl;
         reply.Options.Tos = answer.tos;
@@ -478,7 +491,9 @@ SocketKind HandleSocketKind(IcmpHandle handle) {
     return h != nullptr ? h->kind : SocketKind::None;
 }
 
-void PreferRawSockets(bool raw) { rawOnly.store(raw); }
+void PreferRawSockets(bool raw) {
+    rawOnly.store(raw);
+}
 
 void InterruptAllRequests() {
     interrupted.store(true);

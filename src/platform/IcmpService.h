@@ -18,8 +18,8 @@ bool IcmpCloseHandle(IcmpHandle handle);
 // TEchoReply at the start of replyBuffer followed by the echoed data, or 0
 // with the last error set: 11010 when nothing answered in time.
 std::uint32_t IcmpSendEcho(IcmpHandle handle, std::uint32_t destination, const void* requestData,
-                           std::uint16_t requestSize, const TIpOptions* options,
-                           void* replyBuffer, std::uint32_t replySize, std::uint32_t timeoutMs);
+                           std::uint16_t requestSize, const TIpOptions* options, void* replyBuffer,
+                           std::uint32_t replySize, std::uint32_t timeoutMs);
 
 // Which kind of socket this process can open now (probes and closes one).
 SocketKind ProbeSocketKind();

@@ -8,10 +8,10 @@
 // values; nothing reads them.
 
 struct TIpOptions {
-    std::uint8_t Ttl = 0;         // time-to-live of the request, or of the reply
-    std::uint8_t Tos = 0;         // type of service
-    std::uint8_t Flags = 0;       // IP header flags
-    std::uint8_t OptionsSize = 0; // length of IP options; always 0 here
+    std::uint8_t Ttl = 0;          // time-to-live of the request, or of the reply
+    std::uint8_t Tos = 0;          // type of service
+    std::uint8_t Flags = 0;        // IP header flags
+    std::uint8_t OptionsSize = 0;  // length of IP options; always 0 here
     std::uint32_t OptionsData = 0; // IP options; always none
 };
 static_assert(sizeof(TIpOptions) == 8);
@@ -22,8 +22,8 @@ struct TEchoReply {
     std::uint32_t RoundTripTime = 0; // milliseconds
     std::uint16_t DataSize = 0;      // echoed data bytes
     std::uint16_t Reserved = 0;
-    std::uint32_t Data = 0;          // offset of the echoed data in the reply buffer
-    TIpOptions Options;              // options of the reply packet
+    std::uint32_t Data = 0; // offset of the echoed data in the reply buffer
+    TIpOptions Options;     // options of the reply packet
 };
 static_assert(sizeof(TEchoReply) == 28);
 

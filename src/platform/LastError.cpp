@@ -6,7 +6,11 @@ namespace {
 thread_local std::uint32_t lastError = 0;
 }
 
-std::uint32_t GetLastError() { return lastError; }
-void SetLastError(std::uint32_t code) { lastError = code; }
+std::uint32_t GetLastError() {
+    return lastError;
+}
+void SetLastError(std::uint32_t code) {
+    lastError = code;
+}
 
 } // namespace platform

@@ -37,7 +37,9 @@ std::unique_ptr<MessageBoxes>& current() {
 
 } // namespace
 
-MessageBoxes& Messages() { return *current(); }
+MessageBoxes& Messages() {
+    return *current();
+}
 
 std::unique_ptr<MessageBoxes> SetMessages(std::unique_ptr<MessageBoxes> replacement) {
     std::unique_ptr<MessageBoxes> previous = std::move(current());

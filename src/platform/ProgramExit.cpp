@@ -19,6 +19,8 @@ void TerminateProgram(int exitCode) {
     std::_Exit(exitCode);
 }
 
-void SetTerminateAction(TerminateAction a) { action() = std::move(a); }
+void SetTerminateAction(TerminateAction a) {
+    action() = std::move(a);
+}
 
 } // namespace platform

@@ -34,7 +34,9 @@ int SystemSocketLibrary::Startup(std::uint16_t versionRequested, TWSAData* data)
     return 0;
 }
 
-int SystemSocketLibrary::Cleanup() { return 0; }
+int SystemSocketLibrary::Cleanup() {
+    return 0;
+}
 
 int WSAStartup(std::uint16_t versionRequested, TWSAData* data) {
     int result = current()->Startup(versionRequested, data);
@@ -54,10 +56,16 @@ int WSACleanup() {
     return result;
 }
 
-int WSAGetLastError() { return static_cast<int>(GetLastError()); }
-void WSASetLastError(int code) { SetLastError(static_cast<std::uint32_t>(code)); }
+int WSAGetLastError() {
+    return static_cast<int>(GetLastError());
+}
+void WSASetLastError(int code) {
+    SetLastError(static_cast<std::uint32_t>(code));
+}
 
-bool WSAIsStarted() { return startCount.load() > 0; }
+bool WSAIsStarted() {
+    return startCount.load() > 0;
+}
 
 std::unique_ptr<SocketLibrary> SetSocketLibrary(std::unique_ptr<SocketLibrary> replacement) {
     std::unique_ptr<SocketLibrary> previous = std::move(current());

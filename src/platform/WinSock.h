@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <memory>
 
+class QObject;
+
 // The socket library's start-up and error state. Name operations of the
 // same library live beside these and fail with WSANOTINITIALISED while the
 // library is not started.
@@ -13,6 +15,8 @@ constexpr int SOCKET_ERROR = -1;
 // Socket library error codes used by this program.
 namespace wsa {
 constexpr int WSAEINVAL = 10022;
+constexpr int WSAEAFNOSUPPORT = 10047;
+constexpr int WSAENOBUFS = 10055;
 constexpr int WSASYSNOTREADY = 10091;
 constexpr int WSAVERNOTSUPPORTED = 10092;
 constexpr int WSANOTINITIALISED = 10093;
@@ -57,5 +61,71 @@ public:
 };
 
 std::unique_ptr<SocketLibrary> SetSocketLibrary(std::unique_ptr<SocketLibrary> replacement);
+
+// ---- Name operations ----------------------------------------------------
+//
+// Addresses are 32-bit IPv4 addresses in network byte order (the first octet
+// in the lowest byte of memory). The names go through the name service of
+// NameService.h; while the library is not started every lookup fails with
+// WSANOTINITIALISED.
+
+// The "no address" value of the conversions: all bits set.
+constexpr std::uint32_t InaddrNone = 0xFFFFFFFFu;
+constexpr int AfInet = 2;
+
+// A host entry. The strings and arrays it points to belong to the library
+// (blocking calls: storage of the calling thread, valid until its next call)
+// or to the caller's buffer (asynchronous calls).
+struct hostent {
+    char* h_name;            // official name
+    char** h_aliases;        // other names, ending with a null pointer
+    std::int16_t h_addrtype; // AfInet
+    std::int16_t h_length;   // 4
+    char** h_addr_list;      // addresses, ending with a null pointer
+};
+
+// The size of buffer an asynchronous lookup needs at most.
+constexpr int MAXGETHOSTSTRUCT = 1024;
+
+// Converts a dotted address text. Four dot-separated parts of decimal
+// digits, each 0 to 255, are read as decimal even with leading zeros
+// (192.168.1.010 is 192.168.1.10). Every other text takes the classic
+// rules: one to four parts, each decimal, octal with a leading 0 or
+// hexadecimal with a leading 0x; the last part fills the remaining bytes.
+// Returns InaddrNone for anything else (and for 255.255.255.255).
+std::uint32_t inet_addr(const char* cp);
+// The dotted text of an address, in storage of the calling thread that the
+// next call overwrites.
+char* inet_ntoa(std::uint32_t address);
+
+// Blocking lookups. Return the host entry, or nullptr with the error code
+// set for WSAGetLastError (11001 to 11004 when the name service has no
+// answer, WSANOTINITIALISED before start-up).
+hostent* gethostbyname(const char* name);
+hostent* gethostbyaddr(const char* addr, int len, int type);
+
+// Asynchronous lookups. The lookup runs on a worker thread; its reply comes
+// back to the window thread as a WindowMessage of number wMsg sent to
+// window, with the request handle in wParam and in lParam the error code in
+// the high 16 bits (0 on success) and the buffer size the entry needs in the
+// low 16 bits; on success the host entry has been written into buf first.
+// Return a non-zero request handle, or 0 with the error code set when the
+// request is refused. Call on the window thread.
+using AsyncHandle = std::uintptr_t;
+AsyncHandle WSAAsyncGetHostByName(QObject* window, unsigned wMsg, const char* name, char* buf,
+                                  int buflen);
+AsyncHandle WSAAsyncGetHostByAddr(QObject* window, unsigned wMsg, const char* addr, int len,
+                                  int type, char* buf, int buflen);
+// 0 when the request was cancelled: its reply will never be sent and its
+// buffer is no longer touched. SOCKET_ERROR (code WSAEINVAL) when the handle
+// names no running request, for instance because its reply was already
+// sent. Call on the window thread.
+int WSACancelAsyncRequest(AsyncHandle handle);
+// Number of asynchronous lookups whose worker has not ended yet.
+int AsyncLookupsInFlight();
+// Waits until no worker of an asynchronous lookup is left, without handling
+// any message; false when timeoutMs passed first. Their replies may still be
+// waiting in the window thread's queue.
+bool WaitForAsyncLookups(int timeoutMs);
 
 } // namespace platform

@@ -37,7 +37,9 @@ bool PostToWindowThread(std::function<void()> fn) {
     return QMetaObject::invokeMethod(app, std::move(fn), Qt::QueuedConnection);
 }
 
-void ProcessMessages() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
+void ProcessMessages() {
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+}
 
 void AttachWindowThread() {
     std::lock_guard lock(postMutex);

@@ -1,5 +1,5 @@
-#include "echo/AxIcmp.h"
 #include "echo/IcmpBinding.h"
+#include "echo/AxIcmp.h"
 #include "support/FakeIcmpService.h"
 #include "support/FakeMessageBoxes.h"
 

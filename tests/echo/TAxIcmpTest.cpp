@@ -1,5 +1,5 @@
-#include "echo/IcmpBinding.h"
 #include "echo/TAxIcmp.h"
+#include "echo/IcmpBinding.h"
 #include "echo/TPingThread.h"
 #include "platform/Component.h"
 #include "resolve/WSExtra.h"
@@ -150,8 +150,9 @@ TEST_F(EchoComponent, MissingHandleIsAnErrorAndShowsAMessageWithoutAHandler) {
     silent.SetTargetAddress(Ip("10.0.0.1"));
     silent.SendEcho();
     ASSERT_TRUE(WaitUntil([&] { return !boxes.shown.isEmpty(); }));
-    EXPECT_EQ(boxes.shown,
-              QStringList{"information: Ping Error -2147483392: Unable to get a handle for the Ping"});
+    EXPECT_EQ(
+        boxes.shown,
+        QStringList{"information: Ping Error -2147483392: Unable to get a handle for the Ping"});
     EXPECT_TRUE(service.Requests().empty());
 }
 

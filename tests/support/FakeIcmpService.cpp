@@ -9,7 +9,9 @@
 
 namespace netsonde::test {
 
-std::uint32_t Ip(const char* dotted) { return ::inet_addr(dotted); }
+std::uint32_t Ip(const char* dotted) {
+    return ::inet_addr(dotted);
+}
 
 FakeAnswer FakeAnswer::Echo(const char* from, std::uint32_t rtt, std::uint8_t replyTtl) {
     FakeAnswer a;
@@ -30,7 +32,9 @@ FakeAnswer FakeAnswer::IcmpError(const char* from, std::uint32_t status, std::ui
     return a;
 }
 
-FakeAnswer FakeAnswer::NoAnswer() { return FakeAnswer{}; }
+FakeAnswer FakeAnswer::NoAnswer() {
+    return FakeAnswer{};
+}
 
 FakeAnswer FakeAnswer::Failure(std::uint32_t code) {
     FakeAnswer a;
@@ -43,7 +47,8 @@ namespace {
 
 class FakeLibrary final : public platform::IcmpLibrary {
 public:
-    FakeLibrary(FakeIcmpService& s, std::string missing) : service(s), missing(std::move(missing)) {}
+    FakeLibrary(FakeIcmpService& s, std::string missing)
+        : service(s), missing(std::move(missing)) {}
     platform::IcmpCreateFileFn CreateFileEntry(const std::string& name) override {
         if (name != "IcmpCreateFile" || name == missing)
             return {};
@@ -58,9 +63,8 @@ public:
         if (name != "IcmpSendEcho" || name == missing)
             return {};
         return [this](IcmpHandle h, std::uint32_t d, const void* data, std::uint16_t size,
-                      const TIpOptions* o, void* r, std::uint32_t rs, std::uint32_t t) {
-            return service.Send(h, d, data, size, o, r, rs, t);
-        };
+                      const TIpOptions* o, void* r, std::uint32_t rs,
+                      std::uint32_t t) { return service.Send(h, d, data, size, o, r, rs, t); };
     }
     void InterruptRequests() override { service.Interrupt(); }
 
@@ -89,10 +93,13 @@ private:
 } // namespace
 
 FakeIcmpService::FakeIcmpService() {
-    previous = platform::SetIcmpProvider(std::make_unique<FakeProvider>(*this, missingLibrary, missingEntry));
+    previous = platform::SetIcmpProvider(
+        std::make_unique<FakeProvider>(*this, missingLibrary, missingEntry));
 }
 
-FakeIcmpService::~FakeIcmpService() { platform::SetIcmpProvider(std::move(previous)); }
+FakeIcmpService::~FakeIcmpService() {
+    platform::SetIcmpProvider(std::move(previous));
+}
 
 void FakeIcmpService::SetAnswer(const char* destination, FakeAnswer answer) {
     std::lock_guard lock(m);
@@ -115,9 +122,8 @@ void FakeIcmpService::SetRoute(const char* destination, const std::vector<const 
         SetAnswer(destination, static_cast<std::uint8_t>(i + 1),
                   FakeAnswer::IcmpError(routers[i], 11013, rtt));
     // Past the routers the destination answers; its reply loses one TTL per router.
-    SetAnswer(destination,
-              FakeAnswer::Echo(destination, rtt,
-                               static_cast<std::uint8_t>(replyTtl - routers.size())));
+    SetAnswer(destination, FakeAnswer::Echo(destination, rtt,
+                                            static_cast<std::uint8_t>(replyTtl - routers.size())));
 }
 
 void FakeIcmpService::SetDefault(FakeAnswer answer) {
@@ -125,8 +131,12 @@ void FakeIcmpService::SetDefault(FakeAnswer answer) {
     fallback = answer;
 }
 
-void FakeIcmpService::SetMissingLibrary(bool missing) { missingLibrary = missing; }
-void FakeIcmpService::SetMissingEntry(const std::string& name) { missingEntry = name; }
+void FakeIcmpService::SetMissingLibrary(bool missing) {
+    missingLibrary = missing;
+}
+void FakeIcmpService::SetMissingEntry(const std::string& name) {
+    missingEntry = name;
+}
 
 void FakeIcmpService::SetNoHandle(bool value) {
     std::lock_guard lock(m);
@@ -210,9 +220,8 @@ FakeAnswer FakeIcmpService::Choose(std::uint32_t destination, std::uint8_t ttl) 
     return fallback;
 }
 
-std::uint32_t FakeIcmpService::Send(IcmpHandle handle, std::uint32_t destination,
-                                    const void* data, std::uint16_t size,
-                                    const TIpOptions* options, void* reply,
+std::uint32_t FakeIcmpService::Send(IcmpHandle handle, std::uint32_t destination, const void* data,
+                                    std::uint16_t size, const TIpOptions* options, void* reply,
                                     std::uint32_t replySize, std::uint32_t timeout) {
     std::unique_lock lock(m);
     FakeRequest r;

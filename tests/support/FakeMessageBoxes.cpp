@@ -26,8 +26,12 @@ FakeMessageBoxes::FakeMessageBoxes() {
     previous = platform::SetMessages(std::make_unique<RecordingBoxes>(*this));
 }
 
-FakeMessageBoxes::~FakeMessageBoxes() { platform::SetMessages(std::move(previous)); }
+FakeMessageBoxes::~FakeMessageBoxes() {
+    platform::SetMessages(std::move(previous));
+}
 
-void FakeMessageBoxes::AnswerNext(platform::MsgAnswer answer) { answers.push_back(answer); }
+void FakeMessageBoxes::AnswerNext(platform::MsgAnswer answer) {
+    answers.push_back(answer);
+}
 
 } // namespace netsonde::test

@@ -28,6 +28,8 @@ FakeSocketLibrary::FakeSocketLibrary() {
     previous = platform::SetSocketLibrary(std::make_unique<CountingLibrary>(*this));
 }
 
-FakeSocketLibrary::~FakeSocketLibrary() { platform::SetSocketLibrary(std::move(previous)); }
+FakeSocketLibrary::~FakeSocketLibrary() {
+    platform::SetSocketLibrary(std::move(previous));
+}
 
 } // namespace netsonde::test

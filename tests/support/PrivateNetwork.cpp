@@ -41,7 +41,9 @@ bool openPingGroups() {
 }
 } // namespace
 
-void RequestPrivateNetwork() { requested = true; }
+void RequestPrivateNetwork() {
+    requested = true;
+}
 
 void EnterRequestedNetwork() {
     if (!requested || entered)
@@ -61,8 +63,12 @@ void EnterRequestedNetwork() {
                          " >/dev/null 2>&1") == 0;
 }
 
-const char* SilentAddress() { return silent ? "10.88.0.2" : nullptr; }
+const char* SilentAddress() {
+    return silent ? "10.88.0.2" : nullptr;
+}
 
-bool InPrivateNetwork() { return entered; }
+bool InPrivateNetwork() {
+    return entered;
+}
 
 } // namespace netsonde::test

@@ -1,0 +1,137 @@
+// Speed of whole runs through the echo components against the system's own
+// tools, measured in the same run on the same network:
+//   1. a ping of 1000 echoes to 127.0.0.1 against `ping -c 1000 -i 0 -q`;
+//   2. a trace to the farthest host of the test network against
+//      `traceroute -I -n -q 1`;
+//   3. 254 one-echo runs for 127.0.0.1 … 127.0.0.254, one after the other,
+//      against a loop of 254 `ping -c 1 -W 1` processes.
+// Prints each figure and the ratio ours / reference.
+#include "echo/IcmpBinding.h"
+#include "echo/TAxPing.h"
+#include "echo/TAxTrace.h"
+#include "support/TestNetwork.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QWidget>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+using netsonde::test::net::Far;
+
+namespace {
+
+double seconds(const QElapsedTimer& t) {
+    return static_cast<double>(t.nsecsElapsed()) / 1e9;
+}
+
+double median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+// Wall time of a shell command, output discarded.
+double timeCommand(const std::string& command) {
+    QElapsedTimer t;
+    t.start();
+    int rc = std::system((command + " >/dev/null 2>&1").c_str());
+    double s = seconds(t);
+    if (rc != 0)
+        std::fprintf(stderr, "reference command failed (%d): %s\n", rc, command.c_str());
+    return s;
+}
+
+// Runs the window thread's event loop until the component is idle again.
+void waitIdle(TAxIcmpTask& task) {
+    while (task.Busy())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+}
+
+void report(const char* what, double ours, double reference, const char* unit, double target) {
+    double ratio = ours / reference;
+    std::printf("%-44s ours %10.3f %s   reference %10.3f %s   ratio %6.2f  (target <= %.1f) %s\n",
+                what, ours, unit, reference, unit, ratio, target,
+                ratio <= target ? "ok" : "MISSED");
+}
+
+void benchPing(QWidget& form) {
+    TAxPing ping(&form);
+    ping.SetNumber(1000);
+    ping.SetTimeOut(1000);
+    int answered = 0;
+    ping.OnData = [&](QObject*, int status) { answered += status == 0; };
+    QElapsedTimer t;
+    t.start();
+    ping.Start(QStringLiteral("127.0.0.1"));
+    waitIdle(ping);
+    double ours = seconds(t) / 1000 * 1e6;
+    double reference = timeCommand("ping -c 1000 -i 0 -q 127.0.0.1") / 1000 * 1e6;
+    std::printf("ping: %d of 1000 answered\n", answered);
+    report("ping 1000 echoes, per echo", ours, reference, "us", 5.0);
+}
+
+void benchTrace(QWidget& form) {
+    TAxTrace trace(&form);
+    trace.SetSendTestPacket(true);
+    trace.SetResolve(false);
+    trace.SetTimeOut(1000);
+    QString summary;
+    trace.OnFinished = [&](QObject*) { summary = trace.SummaryText(); };
+    std::vector<double> ours, reference;
+    for (int i = 0; i < 15; ++i) {
+        QElapsedTimer t;
+        t.start();
+        trace.Start(QString::fromLatin1(Far));
+        waitIdle(trace);
+        ours.push_back(seconds(t) * 1e3);
+        reference.push_back(timeCommand(std::string("traceroute -I -n -q 1 ") + Far) * 1e3);
+    }
+    std::printf("trace: %s\n", qPrintable(summary));
+    report("trace to the farthest host, median", median(ours), median(reference), "ms", 2.0);
+}
+
+void benchChecks(QWidget& form) {
+    TAxPing ping(&form);
+    ping.SetNumber(1);
+    ping.SetTimeOut(1000);
+    int answered = 0;
+    ping.OnData = [&](QObject*, int status) { answered += status == 0; };
+    QElapsedTimer t;
+    t.start();
+    for (int host = 1; host <= 254; ++host) {
+        ping.Start(QStringLiteral("127.0.0.%1").arg(host));
+        waitIdle(ping);
+    }
+    double ours = seconds(t);
+    double reference =
+        timeCommand("i=1; while [ $i -le 254 ]; do ping -c 1 -W 1 127.0.0.$i; i=$((i+1)); done");
+    std::printf("checks: %d of 254 answered\n", answered);
+    report("254 one-echo runs, whole", ours, reference, "s", 0.5);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    netsonde::test::RequestTestNetwork();
+    netsonde::test::EnterRequestedTestNetwork();
+    if (!netsonde::test::InTestNetwork()) {
+        std::fprintf(stderr, "no test network: %s\n", netsonde::test::TestNetworkProblem().c_str());
+        return 2;
+    }
+    int result = 0;
+    {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        QApplication app(argc, argv);
+        IcmpBindingScope binding;
+        QWidget form; // owner of the components, so that lookups can run asynchronously
+        benchPing(form);
+        benchTrace(form);
+        benchChecks(form);
+    }
+    netsonde::test::LeaveTestNetwork();
+    return result;
+}

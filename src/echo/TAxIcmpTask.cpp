@@ -1,0 +1,140 @@
+#include "echo/TAxIcmpTask.h"
+
+#include "echo/IcmpBinding.h"
+#include "platform/WinSock.h"
+#include "platform/WindowThread.h"
+#include "resolve/TDNS.h"
+
+#include <QWidget>
+
+namespace {
+
+// The resolver's answers for a dotted address that has no name.
+bool IsMissingName(int Code) {
+    return Code >= platform::wsa::WSAHOST_NOT_FOUND && Code <= platform::wsa::WSANO_DATA;
+}
+
+} // namespace
+
+TAxIcmpTask::TAxIcmpTask(QObject* AOwner) : TAxIcmp(AOwner) {
+    FResolver = new TDNS(this);
+    // The resolver's asynchronous replies need a window: the owner's.
+    if (auto* window = qobject_cast<QWidget*>(AOwner))
+        FResolver->setParent(window);
+}
+
+TAxIcmpTask::~TAxIcmpTask() {
+    delete FResolver.data();
+}
+
+void TAxIcmpTask::Start(const QString& Target) {
+    std::shared_ptr<bool> alive = AliveToken();
+    if (!IcmpAvailable()) {
+        DoError(ErrNoHandle, QStringLiteral("ICMP disabled: Winsock or icmp.dll not found"));
+        if (*alive)
+            Finish();
+        return;
+    }
+    if (FBusy) {
+        DoError(ErrInProgress, QStringLiteral("Already in Progress"));
+        return;
+    }
+    FBusy = true;
+    FCancelled = false;
+    FStatus = 0;
+    FStatusText.clear();
+    FResolver->SetMode(FMode);
+    FResolver->OnResolved = [this](QObject* Sender) { Resolved(Sender); };
+    FResolver->Lookup(Target);
+}
+
+void TAxIcmpTask::Resolved(QObject*) {
+    std::shared_ptr<bool> alive = AliveToken();
+    FTargetAddress = FResolver->Addr();
+    FHostName = FResolver->HostName();
+    FHostAddress = FResolver->HostAddress();
+    FStatus = FResolver->ErrorCode();
+    FStatusText = FResolver->ErrorText();
+    // A dotted address without a name is still a target: it stands for
+    // itself.
+    if (IsMissingName(FStatus) && FTargetAddress != platform::InaddrNone) {
+        FHostAddress = QString::fromLatin1(platform::inet_ntoa(FTargetAddress));
+        FHostName = FHostAddress;
+        FStatus = 0;
+        FStatusText.clear();
+    }
+    if (FStatus == 0) {
+        BeginRun();
+    } else {
+        DoError(FStatus, FStatusText);
+        if (*alive)
+            FBusy = false;
+    }
+    if (*alive)
+        platform::ProcessMessages();
+}
+
+void TAxIcmpTask::EchoDone() {
+    std::shared_ptr<bool> alive = AliveToken();
+    // A cancel clicked during the echo is seen before its result.
+    platform::ProcessMessages();
+    if (!*alive)
+        return;
+    if (!CheckStatus()) {
+        DoError(FStatus, FStatusText);
+        if (*alive)
+            FBusy = false;
+        return;
+    }
+    SetReplyNames();
+    CountReply();
+    DoData();
+    if (!*alive)
+        return;
+    if (FCancelled)
+        Finish();
+    else if (NextEcho())
+        SendEcho();
+    else
+        Finish();
+}
+
+void TAxIcmpTask::SetReplyNames() {
+    if (FReply.Address == NoAddress) {
+        FReplyAddress = FHostAddress;
+        FReplyName = FHostName;
+        return;
+    }
+    FReplyAddress = QString::fromLatin1(platform::inet_ntoa(FReply.Address));
+    FReplyName = FReplyAddress;
+    if (!FResolve)
+        return;
+    std::uint32_t address = FReply.Address;
+    const platform::hostent* entry =
+        platform::gethostbyaddr(reinterpret_cast<const char*>(&address), 4, platform::AfInet);
+    if (entry != nullptr)
+        FReplyName = QString::fromUtf8(entry->h_name);
+}
+
+void TAxIcmpTask::CountReply() {
+    if (FCancelled)
+        FStatus = ErrCancelled;
+}
+
+bool TAxIcmpTask::NextEcho() {
+    return false;
+}
+
+void TAxIcmpTask::Finish() {
+    std::shared_ptr<bool> alive = AliveToken();
+    if (TNotifyEvent handler = OnFinished)
+        handler(this);
+    if (*alive)
+        FBusy = false;
+}
+
+void TAxIcmpTask::Cancel() {
+    FCancelled = true;
+    if (FResolver)
+        FResolver->Cancel();
+}

@@ -1,0 +1,68 @@
+#pragma once
+
+#include "echo/TAxIcmp.h"
+#include "platform/Events.h"
+
+#include <QPointer>
+#include <QString>
+
+#include "resolve/TDNS.h"
+
+// A run of echo requests to one target: the target text is resolved by the
+// task's own resolver, then the derived component drives the requests
+// through BeginRun, CountReply and NextEcho, with OnData after each echo and
+// OnFinished at the end. Everything runs on the window thread; only the
+// requests themselves run on workers.
+class TAxIcmpTask : public TAxIcmp {
+    Q_OBJECT
+public:
+    explicit TAxIcmpTask(QObject* AOwner);
+    ~TAxIcmpTask() override;
+
+    // Look up the name of every node that answers.
+    bool Resolve() const { return FResolve; }
+    void SetResolve(bool Value) { FResolve = Value; }
+
+    const QString& HostName() const { return FHostName; }
+    const QString& HostAddress() const { return FHostAddress; }
+    const QString& ReplyName() const { return FReplyName; }
+    const QString& ReplyAddress() const { return FReplyAddress; }
+    bool Cancelled() const { return FCancelled; }
+    bool Busy() const { return FBusy; }
+    TDNS* Resolver() const { return FResolver.data(); }
+
+    // Fired once when a run ends normally or by cancellation, and when
+    // Start finds the echo service disabled. Busy is still true meanwhile.
+    TNotifyEvent OnFinished;
+
+    // Begins a run for a host name or a dotted address. Returns at once in
+    // wsmAsync mode; in wsmBlocking mode the run has ended when it returns.
+    void Start(const QString& Target);
+    // Asks the running run to stop; it ends at its next completion.
+    void Cancel();
+
+    void EchoDone() override;
+
+protected:
+    // Sends the first echo of a run, once the target is resolved.
+    virtual void BeginRun() = 0;
+    // Counts the echo just completed; marks it cancelled when asked to stop.
+    virtual void CountReply();
+    // Decides whether the run goes on with another echo.
+    virtual bool NextEcho();
+    virtual void Finish();
+
+    void Resolved(QObject* Sender);
+    void SetReplyNames();
+
+    bool FBusy = false;
+    bool FCancelled = false;
+
+private:
+    QString FHostName;
+    QString FHostAddress;
+    bool FResolve = false;
+    QString FReplyName;
+    QString FReplyAddress;
+    QPointer<TDNS> FResolver;
+};

@@ -1,0 +1,175 @@
+// Ping and trace runs from end to end on the routed test network, with the
+// system's resolver asking the network's own DNS server.
+#include "echo/IcmpBinding.h"
+#include "echo/TAxPing.h"
+#include "echo/TAxTrace.h"
+#include "support/EventWait.h"
+#include "support/TestNetwork.h"
+
+#include <QWidget>
+#include <gtest/gtest.h>
+
+#include <optional>
+
+using namespace netsonde::test;
+using netsonde::test::net::Far;
+
+namespace {
+
+const bool network = (RequestTestNetwork(), true);
+
+// The lines a window would show for one run: one per data event, the
+// closing line, or the error.
+struct Transcript {
+    QStringList lines;
+    QString closing;
+    QString error;
+    bool ended = false;
+};
+
+class RunsOnTheNetwork : public testing::Test {
+protected:
+    void SetUp() override {
+        if (!InTestNetwork()) {
+            GTEST_SKIP() << TestNetworkProblem();
+        }
+        binding.emplace();
+        ASSERT_TRUE(IcmpAvailable());
+    }
+    void TearDown() override {
+        delete form;
+        binding.reset();
+    }
+
+    Transcript Trace(const QString& target, bool resolve, bool test, std::uint8_t hops) {
+        TAxTrace trace(form);
+        trace.SetResolve(resolve);
+        trace.SetSendTestPacket(test);
+        trace.SetTimeToLive(hops);
+        trace.SetTimeOut(300);
+        Transcript t;
+        trace.OnData = [&](QObject*, int) { t.lines << trace.HopText(); };
+        trace.OnFinished = [&](QObject*) {
+            t.closing = trace.SummaryText();
+            t.ended = true;
+        };
+        trace.OnError = [&](QObject*, int code, const QString& msg) {
+            t.error = QString::number(code) + " " + msg;
+            t.ended = true;
+        };
+        trace.Start(target);
+        EXPECT_TRUE(WaitUntil([&] { return t.ended; }, 30000));
+        return t;
+    }
+
+    Transcript Ping(const QString& target, bool resolve, std::uint16_t number) {
+        TAxPing ping(form);
+        ping.SetResolve(resolve);
+        ping.SetNumber(number);
+        ping.SetTimeOut(300);
+        Transcript t;
+        ping.OnData = [&](QObject*, int) { t.lines << ping.ReplyText(); };
+        ping.OnFinished = [&](QObject*) {
+            t.closing = ping.StatsText() + " | " + ping.HostName() + " | " + ping.HostAddress();
+            t.ended = true;
+        };
+        ping.OnError = [&](QObject*, int code, const QString& msg) {
+            t.error = QString::number(code) + " " + msg;
+            t.ended = true;
+        };
+        ping.Start(target);
+        EXPECT_TRUE(WaitUntil([&] { return t.ended; }, 30000));
+        return t;
+    }
+
+    // Times vary; compare lines with every number after a tab masked.
+    static QStringList Masked(QStringList lines) {
+        for (QString& l : lines) {
+            QStringList f = l.split('\t');
+            if (f.size() > 1 && f[1] != "*")
+                f[1] = "t";
+            l = f.join('\t');
+        }
+        return lines;
+    }
+
+    std::optional<IcmpBindingScope> binding;
+    QWidget* form = new QWidget; // owner, so that lookups run asynchronously
+};
+
+TEST_F(RunsOnTheNetwork, TraceByNameNamesEveryRouterAndMeetsItsPrediction) {
+    Transcript t = Trace("far.nsd.test", true, true, 30);
+    EXPECT_EQ(t.error, "");
+    EXPECT_EQ(Masked(t.lines), (QStringList{"1\tt\tr1.nsd.test", "2\tt\tr2.nsd.test",
+                                            "3\tt\tr3.nsd.test", "4\tt\tfar.nsd.test\treached"}));
+    EXPECT_EQ(t.closing, "far.nsd.test reached in 4 hops. (expected: 4)");
+}
+
+TEST_F(RunsOnTheNetwork, TraceWithoutNamesShowsAddresses) {
+    Transcript t = Trace(Far, false, false, 30);
+    EXPECT_EQ(Masked(t.lines),
+              (QStringList{QString("1\tt\t") + net::R1, QString("2\tt\t") + net::R2,
+                           QString("3\tt\t") + net::R3, QString("4\tt\t") + Far + "\treached"}));
+    EXPECT_EQ(t.closing, QString(Far) + " reached in 4 hops.");
+}
+
+TEST_F(RunsOnTheNetwork, TraceGoesOnPastAnUnreachableReport) {
+    Transcript t = Trace(net::HostUnreachable, true, false, 5);
+    ASSERT_GE(t.lines.size(), 3);
+    EXPECT_EQ(Masked(t.lines).at(0), "1\tt\tr1.nsd.test");
+    EXPECT_EQ(t.lines.at(1), "From r2.nsd.test: Destination host unreachable");
+    EXPECT_EQ(t.lines.size(), 5) << "the trace goes on up to the hop limit";
+    // The router reports the same destination at most once a second, so the
+    // later hops may go unanswered; the summary follows the last hop.
+    if (t.lines.last().startsWith("From "))
+        EXPECT_EQ(t.closing, "r2.nsd.test: Destination host unreachable");
+    else
+        EXPECT_EQ(t.closing, QString(net::HostUnreachable) + ": Request timed out");
+}
+
+TEST_F(RunsOnTheNetwork, TraceToASilentHostEndsInStarsAtTheHopLimit) {
+    Transcript t = Trace("quiet.nsd.test", true, false, 6);
+    EXPECT_EQ(Masked(t.lines),
+              (QStringList{"1\tt\tr1.nsd.test", "2\tt\tr2.nsd.test", "3\tt\tr3.nsd.test",
+                           "4\t*\ttimed out", "5\t*\ttimed out", "6\t*\ttimed out"}));
+    EXPECT_EQ(t.closing, "quiet.nsd.test: Request timed out");
+}
+
+TEST_F(RunsOnTheNetwork, TestEchoOfASilentHostEndsTheTraceBeforeAnyHop) {
+    Transcript t = Trace("quiet.nsd.test", false, true, 30);
+    EXPECT_TRUE(t.lines.isEmpty());
+    EXPECT_EQ(t.error, "11010 Request timed out");
+}
+
+TEST_F(RunsOnTheNetwork, PingByNameWithNamesOfTheAnsweringNode) {
+    Transcript t = Ping("far.nsd.test", true, 3);
+    ASSERT_EQ(t.lines.size(), 3);
+    for (const QString& line : t.lines)
+        EXPECT_TRUE(line.startsWith("56 bytes received from far.nsd.test. time = "))
+            << line.toStdString();
+    EXPECT_TRUE(t.closing.startsWith("Stats: Rcvd/Sent: 3/3, Min/Avg/Max: "));
+    EXPECT_TRUE(t.closing.endsWith(QString(" | far.nsd.test | ") + Far)) << t.closing.toStdString();
+}
+
+TEST_F(RunsOnTheNetwork, HostWithoutAReverseNameIsPingedByItsAddress) {
+    Transcript t = Ping(net::FarNoName, false, 1);
+    EXPECT_EQ(t.error, "");
+    ASSERT_EQ(t.lines.size(), 1);
+    EXPECT_TRUE(t.lines[0].startsWith(QString("56 bytes received from ") + net::FarNoName));
+    EXPECT_EQ(t.closing.section(" | ", 1), QString(net::FarNoName) + " | " + net::FarNoName);
+}
+
+TEST_F(RunsOnTheNetwork, UnknownNameFailsBeforeAnyEcho) {
+    Transcript t = Ping("nosuch.nsd.test", false, 3);
+    EXPECT_TRUE(t.lines.isEmpty());
+    EXPECT_EQ(t.error, "11001 Authoritative Host not found");
+}
+
+TEST_F(RunsOnTheNetwork, PingOfAHostBehindAnUnreachableNet) {
+    Transcript t = Ping(net::NetUnreachable, false, 1);
+    ASSERT_EQ(t.lines.size(), 1);
+    EXPECT_EQ(t.lines[0], QString(net::R2) + ": Destination net unreachable");
+    EXPECT_TRUE(t.closing.startsWith("Stats: Rcvd/Sent: 0/1, Min/Avg/Max: 0/0/0"));
+}
+
+} // namespace

@@ -1,0 +1,216 @@
+#include "support/TestNetwork.h"
+
+#include <arpa/inet.h>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <sched.h>
+#include <sstream>
+#include <sys/mount.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+
+namespace netsonde::test {
+
+namespace {
+
+bool requested = false;
+bool inside = false;
+std::string problem = "not requested";
+std::string prefix;  // namespace names: <prefix>-cli, <prefix>-r1, ...
+std::string workDir; // resolv.conf, hosts, dnsmasq's pid file
+
+const char* const kNodes[] = {"cli", "r1", "r2", "r3", "far", "quiet"};
+
+bool run(const std::string& command) {
+    std::string quiet = command + " >/dev/null 2>&1";
+    return std::system(quiet.c_str()) == 0;
+}
+
+std::string ns(const char* node) {
+    return prefix + "-" + node;
+}
+
+// The whole topology as one shell script; it stops at the first failure.
+std::string buildScript() {
+    std::ostringstream s;
+    s << "set -e\n";
+    for (const char* n : kNodes)
+        s << "ip netns add " << ns(n) << "\nip -n " << ns(n) << " link set lo up\n";
+    auto link = [&](const char* a, const char* ifa, const char* b, const char* ifb) {
+        s << "ip link add " << ifa << " netns " << ns(a) << " type veth peer name " << ifb
+          << " netns " << ns(b) << "\n";
+        s << "ip -n " << ns(a) << " link set " << ifa << " up\n";
+        s << "ip -n " << ns(b) << " link set " << ifb << " up\n";
+    };
+    link("cli", "c0", "r1", "r1a");
+    link("r1", "r1b", "r2", "r2a");
+    link("r2", "r2b", "r3", "r3a");
+    link("r3", "r3b", "far", "f0");
+    link("r3", "r3c", "quiet", "q0");
+    auto addr = [&](const char* n, const char* cidr, const char* dev) {
+        s << "ip -n " << ns(n) << " addr add " << cidr << " dev " << dev << "\n";
+    };
+    addr("cli", "10.61.1.2/24", "c0");
+    addr("r1", "10.61.1.1/24", "r1a");
+    addr("r1", "10.61.2.1/24", "r1b");
+    addr("r2", "10.61.2.2/24", "r2a");
+    addr("r2", "10.61.3.1/24", "r2b");
+    addr("r3", "10.61.3.2/24", "r3a");
+    addr("r3", "10.61.4.1/24", "r3b");
+    addr("r3", "10.61.5.1/24", "r3c");
+    addr("far", "10.61.4.2/24", "f0");
+    addr("far", "10.61.4.3/24", "f0");
+    addr("quiet", "10.61.5.2/24", "q0");
+    auto route = [&](const char* n, const char* r) {
+        s << "ip -n " << ns(n) << " route add " << r << "\n";
+    };
+    route("cli", "default via 10.61.1.1");
+    route("r1", "default via 10.61.2.2");
+    route("r2", "10.61.1.0/24 via 10.61.2.1");
+    route("r2", "10.61.4.0/24 via 10.61.3.2");
+    route("r2", "10.61.5.0/24 via 10.61.3.2");
+    route("r2", "unreachable 10.61.9.0/24");
+    route("r3", "default via 10.61.3.1");
+    route("far", "default via 10.61.4.1");
+    route("quiet", "default via 10.61.5.1");
+    auto sysctl = [&](const char* n, const char* key, const char* value) {
+        s << "ip netns exec " << ns(n) << " sh -c 'echo " << value << " > /proc/sys/net/ipv4/"
+          << key << "'\n";
+    };
+    for (const char* r : {"r1", "r2", "r3"}) {
+        sysctl(r, "ip_forward", "1");
+        sysctl(r, "icmp_ratelimit", "0");
+    }
+    sysctl("far", "ip_default_ttl", "255");
+    sysctl("quiet", "ip_default_ttl", "255");
+    sysctl("quiet", "icmp_echo_ignore_all", "1");
+    sysctl("cli", "ping_group_range", "\"0 2147483647\"");
+    // The DNS server lives on r1 and knows the zone nsd.test only; every
+    // other private reverse name is answered as nonexistent.
+    s << "ip netns exec " << ns("r1") << " dnsmasq --conf-file=/dev/null --no-resolv --no-hosts"
+      << " --bogus-priv --local=/nsd.test/ --listen-address=10.61.1.1 --bind-interfaces"
+      << " --user=root --pid-file=" << workDir << "/dnsmasq.pid"
+      << " --host-record=r1.nsd.test,10.61.1.1 --host-record=r2.nsd.test,10.61.2.2"
+      << " --host-record=r3.nsd.test,10.61.3.2 --host-record=far.nsd.test,10.61.4.2"
+      << " --host-record=quiet.nsd.test,10.61.5.2\n";
+    return s.str();
+}
+
+void teardown() {
+    std::ifstream pidFile(workDir + "/dnsmasq.pid");
+    pid_t pid = 0;
+    if (pidFile >> pid && pid > 0)
+        ::kill(pid, SIGTERM);
+    for (const char* n : kNodes)
+        run("ip netns del " + ns(n));
+    if (!workDir.empty())
+        run("rm -rf " + workDir);
+}
+
+bool writeFile(const std::string& path, const std::string& text) {
+    std::ofstream f(path);
+    f << text;
+    return bool(f);
+}
+
+// Runs this process inside the client namespace with its own view of the
+// resolver's files, as `ip netns exec` does.
+bool enterClient() {
+    int fd = ::open(("/var/run/netns/" + ns("cli")).c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    bool ok = ::setns(fd, CLONE_NEWNET) == 0;
+    ::close(fd);
+    if (!ok || ::unshare(CLONE_NEWNS) != 0)
+        return false;
+    if (::mount(nullptr, "/", nullptr, MS_SLAVE | MS_REC, nullptr) != 0)
+        return false;
+    return ::mount((workDir + "/resolv.conf").c_str(), "/etc/resolv.conf", nullptr, MS_BIND,
+                   nullptr) == 0 &&
+           ::mount((workDir + "/hosts").c_str(), "/etc/hosts", nullptr, MS_BIND, nullptr) == 0;
+}
+
+// A router reports an unreachable destination at most once a second per
+// source address, and its token bucket for a new source starts empty. Prime
+// it with one packet; the caller then lets two seconds pass, so that each
+// test can meet two unreachable reports without waiting.
+void primeRouterErrors() {
+    int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return;
+    for (const char* to : {net::HostUnreachable, net::NetUnreachable}) {
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(9);
+        a.sin_addr.s_addr = ::inet_addr(to);
+        ::sendto(fd, "x", 1, 0, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    }
+    ::close(fd);
+}
+
+} // namespace
+
+void RequestTestNetwork() {
+    requested = true;
+}
+
+void EnterRequestedTestNetwork(bool onlyListing) {
+    if (!requested || onlyListing)
+        return;
+    if (::geteuid() != 0) {
+        problem = "the test network needs root";
+        return;
+    }
+    if (!run("command -v ip") || !run("command -v dnsmasq")) {
+        problem = "the test network needs iproute2 and dnsmasq";
+        return;
+    }
+    prefix = "nsd" + std::to_string(::getpid());
+    char dir[] = "/tmp/netsonde-net-XXXXXX";
+    if (::mkdtemp(dir) == nullptr) {
+        problem = "no temporary folder";
+        return;
+    }
+    workDir = dir;
+    writeFile(workDir + "/resolv.conf",
+              "nameserver 10.61.1.1\noptions timeout:2 attempts:2\nsearch nsd.test\n");
+    writeFile(workDir + "/hosts", "127.0.0.1 localhost\n");
+    std::string script = workDir + "/build.sh";
+    writeFile(script, buildScript());
+    if (!run("sh " + script)) {
+        problem = "building the namespaces failed";
+        teardown();
+        return;
+    }
+    if (!enterClient()) {
+        problem = "entering the client namespace failed";
+        teardown();
+        return;
+    }
+    auto primed = std::chrono::steady_clock::now();
+    primeRouterErrors();
+    std::this_thread::sleep_until(primed + std::chrono::milliseconds(2200));
+    inside = true;
+    problem.clear();
+}
+
+void LeaveTestNetwork() {
+    if (!prefix.empty())
+        teardown();
+    inside = false;
+}
+
+bool InTestNetwork() {
+    return inside;
+}
+std::string TestNetworkProblem() {
+    return problem;
+}
+
+} // namespace netsonde::test
