@@ -3,8 +3,8 @@
 #include "support/EventWait.h"
 #include "support/FakeSounds.h"
 
+#include "controls/g_edit.h"
 #include <QApplication>
-#include <QLineEdit>
 #include <QTest>
 #include <QTimer>
 #include <gtest/gtest.h>
@@ -18,7 +18,7 @@ namespace {
 class FormTest : public testing::Test {
 protected:
     void SetUp() override {
-        edit = new QLineEdit(&form);
+        edit = new g_edit(&form);
         ok = new TCBitBtn(&form);
         ok->SetKind(bkOK);
         ok->setGeometry(0, 30, 75, 25);
@@ -49,7 +49,7 @@ protected:
 
     netsonde::test::FakeSounds sounds;
     TForm form;
-    QLineEdit* edit = nullptr;
+    g_edit* edit = nullptr;
     TCBitBtn* ok = nullptr;
     TCBitBtn* cancel = nullptr;
     TCBitBtn* plain = nullptr;
