@@ -1,9 +1,9 @@
 #include "controls/TCBitBtn.h"
 #include "controls/TForm.h"
+#include "controls/g_edit.h"
 #include "support/EventWait.h"
 #include "support/FakeSounds.h"
 
-#include "controls/g_edit.h"
 #include <QApplication>
 #include <QTest>
 #include <QTimer>
