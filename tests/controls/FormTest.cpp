@@ -116,6 +116,19 @@ TEST_F(FormTest, HiddenOrDisabledRoleButtonsAndMissingOnesIgnoreTheKeys) {
     EXPECT_EQ(form.result(), mrCancel);
 }
 
+TEST_F(FormTest, AFormShownWithoutModalityKeepsOpenOnEscAndResults) {
+    cancel->hide();
+    form.show();
+    QApplication::setActiveWindow(&form);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
+    edit->setFocus();
+    QTest::keyClick(edit, Qt::Key_Escape);
+    QTest::keyClick(edit, Qt::Key_Return);
+    Settle();
+    EXPECT_EQ(clicked, QList<QObject*>{ok});
+    EXPECT_TRUE(form.isVisible());
+}
+
 TEST_F(FormTest, AltWithTheMnemonicClicksTheButton) {
     Open();
     QTest::keyClick(edit, Qt::Key_P, Qt::AltModifier);
