@@ -3,7 +3,7 @@
 // the menu button. With a file name it writes a screenshot of the window
 // there and ends.
 //
-//   button_gallery [screenshot.png]
+//   button_gallery [screenshot.png [scale]]
 
 #include "controls/KindBitmaps.h"
 #include "controls/SystemColors.h"
@@ -11,6 +11,9 @@
 #include "controls/TForm.h"
 #include "controls/g_PopupMenu.h"
 #include "controls/g_btnmenu.h"
+#include "controls/g_edit.h"
+#include "controls/g_label3d.h"
+#include "controls/tbevel_ex.h"
 
 #include <QApplication>
 #include <QEnterEvent>
@@ -18,7 +21,9 @@
 #include <QLineEdit>
 #include <QPainter>
 #include <QTimer>
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 
 namespace {
 
@@ -63,7 +68,7 @@ QLabel* Label(QWidget* parent, const QString& text, int x, int y, int w = 90) {
     return l;
 }
 
-void Hover(TCBitBtn* b) {
+void Hover(QWidget* b) {
     QEnterEvent enter(QPointF(5, 5), QPointF(5, 5), b->mapToGlobal(QPointF(5, 5)));
     QApplication::sendEvent(b, &enter);
 }
@@ -99,10 +104,10 @@ int main(int argc, char** argv) {
 
     TForm form;
     form.setWindowTitle(QStringLiteral("Glyph buttons"));
-    form.resize(1150, 560);
+    form.resize(1150, 620);
 
     // Holds the focus, so that the default buttons show their active look.
-    auto* edit = new QLineEdit(&form);
+    auto* edit = new g_edit(&form);
     edit->setGeometry(8, 6, 100, 20);
     edit->setText(QStringLiteral("focus here"));
 
@@ -110,7 +115,7 @@ int main(int argc, char** argv) {
                           Look::Pressed, Look::Disabled, Look::Lit};
     const TBtnShape shapes[] = {bnsBox, bnsCirc, bnsArc, bnsFlat};
     const int x0 = 80, y0 = 48, dx = 112, dy = 44;
-    std::vector<TCBitBtn*> hovered;
+    std::vector<QWidget*> hovered;
     for (int c = 0; c < 6; ++c)
         Label(&form, QString::fromLatin1(LookName(looks[c])), x0 + c * dx, y0 - 18);
     for (int r = 0; r < 4; ++r) {
@@ -201,6 +206,7 @@ int main(int argc, char** argv) {
         auto* m = new g_btnmenu(&form);
         m->setGeometry(mx + i * 40, ly, 33, 28);
         m->SetGlyph(GetKindBitmap(bkAll));
+        m->SetNumGlyphs(2); // 36 x 19 is no multiple of its height
         m->SetMenu(&menu);
         if (i == 1)
             hovered.push_back(m);
@@ -213,17 +219,53 @@ int main(int argc, char** argv) {
     auto* sheet = new StripSheet(&form);
     sheet->setGeometry(8, ly + 70, 1130, 60);
 
+    // The rest of the control set as the forms use it.
+    const int oy = ly + 150;
+    Label(&form, QStringLiteral("edits (rest, hover, disabled), 3D labels, bevels"), 8, oy - 18,
+          400);
+    for (int i = 0; i < 3; ++i) {
+        auto* e = new g_edit(&form);
+        e->setGeometry(8 + i * 110, oy, 100, 20);
+        e->setText(QStringLiteral("192.168.1.%1").arg(i + 1));
+        if (i == 1)
+            hovered.push_back(e);
+        if (i == 2)
+            e->setEnabled(false);
+    }
+    const T3D styles[] = {T3D::hundido, T3D::sobresalido, T3D::normal, T3D::Grisado,
+                          T3D::Sombreado};
+    const char* styleNames[] = {"hundido", "sobresalido", "normal", "Grisado", "Sombreado"};
+    for (int i = 0; i < 5; ++i) {
+        auto* l = new g_label3d(&form);
+        l->move(350 + i * 100, oy);
+        l->SetCaption(QString::fromLatin1(styleNames[i]));
+        l->SetTipo3D(styles[i]);
+    }
+    auto* bevel = new tbevel_ex(&form);
+    bevel->setGeometry(860, oy - 10, 80, 50);
+    auto* groove = new tbevel_ex(&form);
+    groove->setGeometry(950, oy - 10, 80, 50);
+    groove->SetBorderWidth(0);
+    groove->SetBorderHeight(0);
+    auto* round = new tbevel_ex(&form);
+    round->setGeometry(1040, oy - 10, 80, 50);
+    round->SetShape(tbevelshape_ex::bsxcircular);
+
     form.show();
     form.activateWindow();
     QApplication::setActiveWindow(&form);
     edit->setFocus();
-    for (TCBitBtn* b : hovered)
+    for (QWidget* b : hovered)
         Hover(b);
 
     if (argc > 1) {
         const QString path = QString::fromLocal8Bit(argv[1]);
-        QTimer::singleShot(0, &form, [&form, path] {
-            const bool ok = form.grab().save(path);
+        const int scale = argc > 2 ? std::max(1, std::atoi(argv[2])) : 1;
+        QTimer::singleShot(0, &form, [&form, path, scale] {
+            QImage shot = form.grab().toImage();
+            if (scale > 1)
+                shot = shot.scaled(shot.size() * scale);
+            const bool ok = shot.save(path);
             if (!ok)
                 std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
             QApplication::exit(ok ? 0 : 1);

@@ -164,6 +164,10 @@ int main(int argc, char** argv) {
         return 2;
     }
     const QString folder = QString::fromLocal8Bit(argv[1]);
+    if (!QDir().mkpath(folder)) {
+        std::fprintf(stderr, "cannot create %s\n", argv[1]);
+        return 1;
+    }
     bool ok = true;
     ok &= Write(folder, "CBBOK", 18, [](QPainter& p) { Check(p, 0, 0); });
     ok &= Write(folder, "CBBCANCEL", 18, Cross);

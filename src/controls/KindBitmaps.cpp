@@ -2,7 +2,6 @@
 
 #include "controls/TForm.h"
 
-#include <QFile>
 #include <array>
 
 namespace {

@@ -18,11 +18,15 @@ TCBitBtn::TCBitBtn(QWidget* owner) : QPushButton(owner), FGlyph(std::make_unique
     setAutoDefault(false);
     FGlyph->OnChange = [this] { update(); };
     connect(this, &QAbstractButton::clicked, this, [this] { Click(); });
-    connect(qApp, &QApplication::focusChanged, this,
-            [this](QWidget*, QWidget* now) { UpdateActiveRole(now); });
+    FFocusConnection = connect(qApp, &QApplication::focusChanged, this,
+                               [this](QWidget*, QWidget* now) { UpdateActiveRole(now); });
 }
 
-TCBitBtn::~TCBitBtn() = default;
+TCBitBtn::~TCBitBtn() {
+    // The widget base clears the focus as it goes, which reports a focus
+    // change; by then this is no longer a glyph button.
+    disconnect(FFocusConnection);
+}
 
 const QImage& TCBitBtn::Glyph() const {
     return FGlyph->Glyph();
@@ -44,7 +48,9 @@ TBitBtnKind TCBitBtn::Kind() const {
 }
 
 void TCBitBtn::SetKind(TBitBtnKind value) {
-    if (value == FKind)
+    // Compared with the kind as read, so that a kind whose role, result or
+    // glyph was changed since can be given again.
+    if (value == Kind())
         return;
     if (value == bkCustom) {
         FKind = value;
@@ -245,6 +251,12 @@ void TCBitBtn::leaveEvent(QEvent* event) {
 
 void TCBitBtn::changeEvent(QEvent* event) {
     QPushButton::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange) {
+        // The disabled images hold the 3D colours of the palette they were
+        // rendered under.
+        FGlyph->Invalidate();
+        update();
+    }
     if (event->type() == QEvent::FontChange || event->type() == QEvent::EnabledChange)
         update();
 }

@@ -112,6 +112,7 @@ private:
     bool HoverRepaint() const;
 
     std::unique_ptr<TButtonGlyph> FGlyph;
+    QMetaObject::Connection FFocusConnection;
     mutable TBitBtnKind FKind = bkCustom;
     TButtonLayout FLayout = blGlyphLeft;
     int FMargin = -1;

@@ -70,7 +70,10 @@ void TForm::keyPressEvent(QKeyEvent* event) {
     }
     const auto mods = event->modifiers() & ~Qt::KeypadModifier;
     if (event->key() == Qt::Key_Escape && mods == Qt::NoModifier) {
-        reject();
+        // A modal form closes as by its close box; a form shown as a main
+        // window stays.
+        if (isModal())
+            reject();
         return;
     }
     if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {

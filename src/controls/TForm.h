@@ -21,7 +21,7 @@ enum : int {
 // A form that can be shown modally and closes when it is given a modal
 // result. Enter clicks the active button (the focused glyph button, else the
 // default one), Esc clicks the cancel button; the close box and Esc without
-// a cancel button close the form with mrCancel.
+// a cancel button close a modal form with mrCancel.
 class TForm : public QDialog {
     Q_OBJECT
 public:
