@@ -12,7 +12,6 @@
 #include "dialogs/TSaveDialog.h"
 #include "platform/MessageBoxes.h"
 
-#include <QApplication>
 #include <QScreen>
 #include <algorithm>
 #include <iterator>
@@ -225,13 +224,7 @@ Tfm_add::Tfm_add(QWidget* owner) : TForm(owner) {
     ed_addEnter(ed_add);
 }
 
-Tfm_add::~Tfm_add() {
-    // Let go of the focus while every control is still whole: a control that
-    // is destroyed with the focus makes the application announce a focus
-    // change to the controls that are being destroyed with it.
-    if (QWidget* focused = QApplication::focusWidget(); focused && isAncestorOf(focused))
-        focused->clearFocus();
-}
+Tfm_add::~Tfm_add() = default;
 
 int Tfm_add::Px(int pixels) const {
     return qRound(pixels * FScale);
