@@ -55,8 +55,9 @@ Tfm_add::Tfm_add(QWidget* owner) : TForm(owner) {
     dialogFont.setStyleHint(QFont::SansSerif);
     dialogFont.setPointSize(8);
     setFont(dialogFont);
-    // The frames and labels lie on the form's surface, under the windowed
-    // controls, so they are made first.
+
+    // The two frames lie on the form's surface beneath everything else, so
+    // they are made first.
     tbevel_ex1 = new tbevel_ex(this);
     tbevel_ex2 = new tbevel_ex(this);
     for (tbevel_ex* frame : {tbevel_ex1, tbevel_ex2}) {
