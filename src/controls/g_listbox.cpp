@@ -92,7 +92,9 @@ g_listbox::g_listbox(QWidget* parent) : THighlightControl<QListWidget>(parent) {
     setSelectionMode(QAbstractItemView::SingleSelection);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setVerticalScrollMode(QAbstractItemView::ScrollPerItem);
-    connect(this, &QListWidget::currentRowChanged, this, [this] {
+    // A click is reported once the new selection is in place, so that the
+    // handler reads the item the user chose.
+    connect(this, &QListWidget::itemSelectionChanged, this, [this] {
         if (FUserInput)
             Fire(OnClick);
     });

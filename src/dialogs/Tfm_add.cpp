@@ -300,10 +300,6 @@ void Tfm_add::bn_delAllClick(QObject*) {
 
 void Tfm_add::lb_selClick(QObject*) {
     bn_del->setEnabled(lb_sel->ItemIndex() >= 0);
-    // The list reports a click as soon as its current row moves, which may be
-    // before the new selection is applied: look again once the click is done.
-    QMetaObject::invokeMethod(
-        this, [this] { bn_del->setEnabled(lb_sel->ItemIndex() >= 0); }, Qt::QueuedConnection);
 }
 
 void Tfm_add::bn_loadClick(QObject*) {

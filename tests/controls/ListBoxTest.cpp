@@ -134,7 +134,11 @@ TEST_F(ListBox, ClickFiresForTheUserOnly) {
     for (const char* text : {"a", "b", "c"})
         list->AddItem(QString::fromLatin1(text));
     int clicks = 0;
-    list->OnClick = [&](QObject*) { ++clicks; };
+    int seen = -2;
+    list->OnClick = [&](QObject*) {
+        ++clicks;
+        seen = list->ItemIndex();
+    };
     ShowActive();
     list->SetItemIndex(0);
     EXPECT_EQ(clicks, 0);
@@ -146,6 +150,7 @@ TEST_F(ListBox, ClickFiresForTheUserOnly) {
     QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, third.center());
     EXPECT_EQ(list->ItemIndex(), 2);
     EXPECT_EQ(clicks, 2);
+    EXPECT_EQ(seen, 2) << "the handler sees the item just chosen";
     // A click below the last item keeps the selection.
     QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, QPoint(10, list->height() - 10));
     EXPECT_EQ(list->ItemIndex(), 2);
