@@ -16,14 +16,9 @@ std::mutex registryMutex;
 std::condition_variable registryChanged;
 int liveWorkers = 0;
 bool shuttingDown = false;
-
-// Marks the completion as done when the last copy of the queued call is
-// destroyed: after it ran, or when the event queue discarded it unrun.
-struct CompletionToken {
-    std::shared_ptr<TPingThread> thread;
-    std::function<void()> done;
-    ~CompletionToken() { done(); }
-};
+// Completions still queued when the service is released belong to an
+// earlier generation and are dropped.
+unsigned generation = 0;
 
 } // namespace
 
@@ -32,6 +27,10 @@ std::shared_ptr<TPingThread> TPingThread::Create(int& Status, const TIpOptions& 
                                                  std::uint16_t TimeOut, TEchoReply& Reply) {
     platform::AttachWindowThread();
     std::shared_ptr<TPingThread> t(new TPingThread);
+    {
+        std::lock_guard lock(registryMutex);
+        t->FGeneration = generation;
+    }
     t->FStatusDest = &Status;
     t->FReplyDest = &Reply;
     t->FAddress = Address;
@@ -80,34 +79,17 @@ void TPingThread::Execute(std::shared_ptr<TPingThread> self) {
         }
     }
 
-    // The token must never be released while registryMutex is held: its
-    // destructor takes that lock.
+    // The handle has served its request; the result goes to the window
+    // thread, and the worker ends without waiting for it to be handled.
+    IcmpCloseHandle(self->FHandle);
+    self->FHandle = InvalidIcmpHandle;
     bool mayPost = false;
     {
         std::lock_guard lock(registryMutex);
         mayPost = !shuttingDown && !self->FDetached;
     }
-    bool posted = false;
-    if (mayPost) {
-        auto token = std::make_shared<CompletionToken>();
-        token->thread = self;
-        token->done = [t = self.get()] {
-            std::lock_guard inner(registryMutex);
-            t->FCompleted = true;
-            registryChanged.notify_all();
-        };
-        posted = platform::PostToWindowThread([token] { token->thread->Complete(); });
-    }
-    if (posted) {
-        std::unique_lock lock(registryMutex);
-        registryChanged.wait(lock,
-                             [&] { return self->FCompleted || self->FDetached || shuttingDown; });
-        if (!self->FCompleted)
-            self->FAbandoned = true;
-    }
-
-    IcmpCloseHandle(self->FHandle);
-    self->FHandle = InvalidIcmpHandle;
+    if (mayPost)
+        platform::PostToWindowThread([self] { self->Complete(); });
     std::lock_guard lock(registryMutex);
     --liveWorkers;
     registryChanged.notify_all();
@@ -116,7 +98,7 @@ void TPingThread::Execute(std::shared_ptr<TPingThread> self) {
 void TPingThread::Complete() {
     {
         std::lock_guard lock(registryMutex);
-        if (FDetached || FAbandoned)
+        if (FDetached || FGeneration != generation)
             return;
     }
     // Detach() runs on this thread too, so nothing can change the
@@ -135,6 +117,7 @@ void TPingThread::WaitForAll() {
     shuttingDown = true;
     registryChanged.notify_all();
     registryChanged.wait(lock, [] { return liveWorkers == 0; });
+    ++generation;
 }
 
 void TPingThread::AllowNew() {
