@@ -47,13 +47,6 @@ double timeCommand(const std::string& command) {
     return s;
 }
 
-// Runs the window thread's event loop until the component's run has ended
-// (finished or failed) and it is idle again.
-void waitIdle(TAxIcmpTask& task, QEventLoop& loop) {
-    if (task.Busy())
-        loop.exec();
-}
-
 // Makes the run's end quit the event loop; the component's own handlers
 // run first.
 void quitOnEnd(TAxIcmpTask& task, QEventLoop& loop) {
@@ -70,6 +63,29 @@ void quitOnEnd(TAxIcmpTask& task, QEventLoop& loop) {
         std::fprintf(stderr, "run failed: %d %s\n", code, qPrintable(msg));
         loop.quit();
     };
+}
+
+// Starts runs of one component and runs the window thread's event loop
+// until each has ended (finished or failed).
+class RunDriver {
+public:
+    explicit RunDriver(TAxIcmpTask& task) : FTask(task) { quitOnEnd(task, FLoop); }
+    void Run(const QString& target) {
+        FTask.Start(target);
+        if (FTask.Busy())
+            FLoop.exec();
+    }
+
+private:
+    TAxIcmpTask& FTask;
+    QEventLoop FLoop;
+};
+
+// A ping component that counts the echoes its destination answered.
+void countAnswers(TAxPing& ping, std::uint16_t number, int& answered) {
+    ping.SetNumber(number);
+    ping.SetTimeOut(1000);
+    ping.OnData = [&answered](QObject*, int status) { answered += status == 0; };
 }
 
 // The floor that one worker thread per echo sets on this machine: starting
@@ -91,16 +107,12 @@ void report(const char* what, double ours, double reference, const char* unit, d
 
 void benchPing(QWidget& form) {
     TAxPing ping(&form);
-    ping.SetNumber(1000);
-    ping.SetTimeOut(1000);
     int answered = 0;
-    ping.OnData = [&](QObject*, int status) { answered += status == 0; };
-    QEventLoop loop;
-    quitOnEnd(ping, loop);
+    countAnswers(ping, 1000, answered);
+    RunDriver driver(ping);
     QElapsedTimer t;
     t.start();
-    ping.Start(QStringLiteral("127.0.0.1"));
-    waitIdle(ping, loop);
+    driver.Run(QStringLiteral("127.0.0.1"));
     double ours = seconds(t) / 1000 * 1e6;
     double reference = timeCommand("ping -c 1000 -i 0 -q 127.0.0.1") / 1000 * 1e6;
     std::printf("ping: %d of 1000 answered; one empty thread starts and ends in %.1f us here\n",
@@ -122,14 +134,12 @@ void benchTrace(QWidget& form) {
     trace.SetTimeOut(1000);
     QString summary;
     trace.OnFinished = [&](QObject*) { summary = trace.SummaryText(); };
-    QEventLoop loop;
-    quitOnEnd(trace, loop);
+    RunDriver driver(trace);
     std::vector<double> ours, reference;
     for (int i = 0; i < 15; ++i) {
         QElapsedTimer t;
         t.start();
-        trace.Start(QString::fromLatin1(Far));
-        waitIdle(trace, loop);
+        driver.Run(QString::fromLatin1(Far));
         ours.push_back(seconds(t) * 1e3);
         reference.push_back(timeCommand(std::string("traceroute -I -n -q 1 ") + Far) * 1e3);
     }
@@ -139,18 +149,13 @@ void benchTrace(QWidget& form) {
 
 void benchChecks(QWidget& form) {
     TAxPing ping(&form);
-    ping.SetNumber(1);
-    ping.SetTimeOut(1000);
     int answered = 0;
-    ping.OnData = [&](QObject*, int status) { answered += status == 0; };
-    QEventLoop loop;
-    quitOnEnd(ping, loop);
+    countAnswers(ping, 1, answered);
+    RunDriver driver(ping);
     QElapsedTimer t;
     t.start();
-    for (int host = 1; host <= 254; ++host) {
-        ping.Start(QStringLiteral("127.0.0.%1").arg(host));
-        waitIdle(ping, loop);
-    }
+    for (int host = 1; host <= 254; ++host)
+        driver.Run(QStringLiteral("127.0.0.%1").arg(host));
     double ours = seconds(t);
     double reference =
         timeCommand("i=1; while [ $i -le 254 ]; do ping -c 1 -W 1 127.0.0.$i; i=$((i+1)); done");
