@@ -16,9 +16,14 @@ std::mutex registryMutex;
 std::condition_variable registryChanged;
 int liveWorkers = 0;
 bool shuttingDown = false;
-// Completions still queued when the service is released belong to an
-// earlier generation and are dropped.
-unsigned generation = 0;
+
+// Marks the completion as done when the last copy of the queued call is
+// destroyed: after it ran, or when the event queue discarded it unrun.
+struct CompletionToken {
+    std::shared_ptr<TPingThread> thread;
+    std::function<void()> done;
+    ~CompletionToken() { done(); }
+};
 
 } // namespace
 
@@ -27,10 +32,6 @@ std::shared_ptr<TPingThread> TPingThread::Create(int& Status, const TIpOptions& 
                                                  std::uint16_t TimeOut, TEchoReply& Reply) {
     platform::AttachWindowThread();
     std::shared_ptr<TPingThread> t(new TPingThread);
-    {
-        std::lock_guard lock(registryMutex);
-        t->FGeneration = generation;
-    }
     t->FStatusDest = &Status;
     t->FReplyDest = &Reply;
     t->FAddress = Address;
@@ -79,17 +80,34 @@ void TPingThread::Execute(std::shared_ptr<TPingThread> self) {
         }
     }
 
-    // The handle has served its request; the result goes to the window
-    // thread, and the worker ends without waiting for it to be handled.
-    IcmpCloseHandle(self->FHandle);
-    self->FHandle = InvalidIcmpHandle;
+    // The token must never be released while registryMutex is held: its
+    // destructor takes that lock.
     bool mayPost = false;
     {
         std::lock_guard lock(registryMutex);
         mayPost = !shuttingDown && !self->FDetached;
     }
-    if (mayPost)
-        platform::PostToWindowThread([self] { self->Complete(); });
+    bool posted = false;
+    if (mayPost) {
+        auto token = std::make_shared<CompletionToken>();
+        token->thread = self;
+        token->done = [t = self.get()] {
+            std::lock_guard inner(registryMutex);
+            t->FCompleted = true;
+            registryChanged.notify_all();
+        };
+        posted = platform::PostToWindowThread([token] { token->thread->Complete(); });
+    }
+    if (posted) {
+        std::unique_lock lock(registryMutex);
+        registryChanged.wait(lock,
+                             [&] { return self->FCompleted || self->FDetached || shuttingDown; });
+        if (!self->FCompleted)
+            self->FAbandoned = true;
+    }
+
+    IcmpCloseHandle(self->FHandle);
+    self->FHandle = InvalidIcmpHandle;
     std::lock_guard lock(registryMutex);
     --liveWorkers;
     registryChanged.notify_all();
@@ -98,7 +116,7 @@ void TPingThread::Execute(std::shared_ptr<TPingThread> self) {
 void TPingThread::Complete() {
     {
         std::lock_guard lock(registryMutex);
-        if (FDetached || FGeneration != generation)
+        if (FDetached || FAbandoned)
             return;
     }
     // Detach() runs on this thread too, so nothing can change the
@@ -117,7 +135,6 @@ void TPingThread::WaitForAll() {
     shuttingDown = true;
     registryChanged.notify_all();
     registryChanged.wait(lock, [] { return liveWorkers == 0; });
-    ++generation;
 }
 
 void TPingThread::AllowNew() {

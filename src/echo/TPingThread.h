@@ -10,11 +10,11 @@
 //
 // The thread is created suspended on the window thread with copies of the
 // request and references to the creator's status and reply. The worker
-// performs the blocking request into its own copies, closes its service
-// handle and queues the completion on the window thread; the results reach
-// the creator only through that completion, which writes the status (and the
-// reply, when one came) into the creator and then calls OnTerminate. The
-// thread object is freed with the last reference to it.
+// performs the blocking request into its own copies; the results reach the
+// creator only through the completion, which runs on the window thread while
+// the worker waits: it writes the status (and the reply, when one came) into
+// the creator and then calls OnTerminate. The worker closes its service
+// handle and frees the thread object afterwards.
 //
 // Detach() cuts the thread off from its creator (the creator is being
 // destroyed): the completion then writes nothing and calls nothing, and the
@@ -35,9 +35,9 @@ public:
     // The thread was created without a service handle and sends nothing.
     bool Terminated() const { return FTerminated; }
 
-    // Waits until every worker of the process has ended; completions still
-    // queued are dropped. Used when the echo service is released at program
-    // end, after its waiting requests were woken.
+    // Waits until every worker of the process has ended; workers still
+    // waiting for their completion give it up. Used when the echo service is
+    // released at program end, after its waiting requests were woken.
     static void WaitForAll();
     // Lets workers be started again after WaitForAll.
     static void AllowNew();
@@ -66,6 +66,7 @@ private:
 
     // Guarded by the registry's mutex.
     bool FDetached = false;
+    bool FCompleted = false;
+    bool FAbandoned = false;
     bool FStarted = false;
-    unsigned FGeneration = 0;
 };
