@@ -154,6 +154,16 @@ void primeRouterErrors() {
     ::close(fd);
 }
 
+// Namespaces and DNS servers left behind by a test program that died before
+// it could tear its network down: their owner's process is gone.
+void removeStaleNetworks() {
+    run("for n in $(ip netns list | cut -d' ' -f1 | grep -E '^nsd[0-9]+-'); do "
+        "p=${n#nsd}; p=${p%%-*}; kill -0 $p 2>/dev/null || ip netns del $n; done");
+    run("for d in /tmp/netsonde-net-*; do [ -f $d/owner ] || continue; "
+        "kill -0 $(cat $d/owner) 2>/dev/null && continue; "
+        "[ -f $d/dnsmasq.pid ] && kill $(cat $d/dnsmasq.pid); rm -rf $d; done");
+}
+
 } // namespace
 
 void RequestTestNetwork() {
@@ -171,6 +181,7 @@ void EnterRequestedTestNetwork(bool onlyListing) {
         problem = "the test network needs iproute2 and dnsmasq";
         return;
     }
+    removeStaleNetworks();
     prefix = "nsd" + std::to_string(::getpid());
     char dir[] = "/tmp/netsonde-net-XXXXXX";
     if (::mkdtemp(dir) == nullptr) {
@@ -178,6 +189,7 @@ void EnterRequestedTestNetwork(bool onlyListing) {
         return;
     }
     workDir = dir;
+    writeFile(workDir + "/owner", std::to_string(::getpid()) + "\n");
     writeFile(workDir + "/resolv.conf",
               "nameserver 10.61.1.1\noptions timeout:2 attempts:2\nsearch nsd.test\n");
     writeFile(workDir + "/hosts", "127.0.0.1 localhost\n");
