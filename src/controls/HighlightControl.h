@@ -79,12 +79,7 @@ protected:
             ApplyColors();
     }
 
-    void Fire(const TNotifyEvent& event) {
-        if (event) {
-            TNotifyEvent handler = event;
-            handler(this);
-        }
-    }
+    void Fire(const TNotifyEvent& event) { FireEvent(event, this); }
 
 private:
     void SetHoverLook(bool on) { SetFontColor(on ? clHighlight : FSavedFontColor); }

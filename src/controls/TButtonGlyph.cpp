@@ -1,4 +1,5 @@
 #include "controls/TButtonGlyph.h"
+#include "platform/Events.h"
 
 #include "controls/SystemColors.h"
 #include "controls/TGlyphCache.h"
@@ -122,10 +123,7 @@ void TButtonGlyph::SetGlyph(const QImage& bitmap) {
             SetNumGlyphs(n);
         }
     }
-    if (OnChange) {
-        auto handler = OnChange;
-        handler();
-    }
+    FireEvent(OnChange);
 }
 
 void TButtonGlyph::SetNumGlyphs(int value) {

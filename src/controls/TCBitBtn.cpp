@@ -192,10 +192,7 @@ void TCBitBtn::Click() {
     }
     if (auto* form = qobject_cast<TForm*>(window()))
         form->SetModalResult(FModalResult);
-    if (OnClick) {
-        auto handler = OnClick;
-        handler(this);
-    }
+    FireEvent(OnClick, this);
 }
 
 bool TCBitBtn::HoverRepaint() const {

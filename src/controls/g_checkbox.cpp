@@ -5,12 +5,7 @@
 
 g_checkbox::g_checkbox(QWidget* parent) : QCheckBox(parent) {
     FSavedFontColor = FFontColor;
-    connect(this, &QCheckBox::toggled, this, [this] {
-        if (OnClick) {
-            TNotifyEvent handler = OnClick;
-            handler(this);
-        }
-    });
+    connect(this, &QCheckBox::toggled, this, [this] { FireEvent(OnClick, this); });
 }
 
 void g_checkbox::SetFontColor(TColor value) {

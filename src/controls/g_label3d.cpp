@@ -212,21 +212,14 @@ void g_label3d::Accelerate() {
         FFocusControl->setFocus(Qt::ShortcutFocusReason);
 }
 
-void g_label3d::Fire(const TNotifyEvent& event) {
-    if (event) {
-        TNotifyEvent handler = event;
-        handler(this);
-    }
-}
-
 void g_label3d::mouseReleaseEvent(QMouseEvent* event) {
     QWidget::mouseReleaseEvent(event);
     if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()))
-        Fire(OnClick);
+        FireEvent(OnClick, this);
 }
 
 void g_label3d::mouseDoubleClickEvent(QMouseEvent* event) {
     QWidget::mouseDoubleClickEvent(event);
     if (event->button() == Qt::LeftButton)
-        Fire(OnDblClick);
+        FireEvent(OnDblClick, this);
 }

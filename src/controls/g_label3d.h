@@ -69,7 +69,6 @@ private:
     bool FocusControlCanFocus() const;
     void UpdateAccelerator();
     void Accelerate();
-    void Fire(const TNotifyEvent& event);
 
     QString FCaption;
     T3D FTipo3D = T3D::hundido;

@@ -124,10 +124,7 @@ void g_updown::Step(int steps) {
     if (next == from)
         return;
     SetPosition(static_cast<int>(next));
-    if (OnClick) {
-        TNotifyEvent handler = OnClick;
-        handler(this);
-    }
+    FireEvent(OnClick, this);
 }
 
 bool g_updown::eventFilter(QObject* watched, QEvent* event) {

@@ -1,4 +1,5 @@
 #include "echo/TAxIcmp.h"
+#include "platform/Events.h"
 
 #include "echo/AxIcmp.h"
 #include "echo/IcmpBinding.h"
@@ -104,9 +105,7 @@ bool TAxIcmp::CheckStatus() {
 }
 
 void TAxIcmp::DoData() {
-    // A handler may replace the event while it runs: call a copy.
-    if (TDataRt handler = OnData)
-        handler(this, FStatus);
+    FireEvent(OnData, this, FStatus);
 }
 
 void TAxIcmp::DoError(int Code, const QString& Msg) {

@@ -132,8 +132,7 @@ bool TAxIcmpTask::NextEcho() {
 
 void TAxIcmpTask::Finish() {
     std::shared_ptr<bool> alive = AliveToken();
-    if (TNotifyEvent handler = OnFinished)
-        handler(this);
+    FireEvent(OnFinished, this);
     if (*alive)
         FBusy = false;
 }

@@ -48,8 +48,7 @@ void TAxTrace::TestDone() {
 }
 
 void TAxTrace::DoTest() {
-    if (TNotifyEvent handler = OnTest)
-        handler(this);
+    FireEvent(OnTest, this);
 }
 
 bool TAxTrace::NextEcho() {

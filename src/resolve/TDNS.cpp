@@ -149,8 +149,7 @@ void TDNS::Cancel() {
 }
 
 void TDNS::DoResolved() {
-    if (TNotifyEvent handler = OnResolved)
-        handler(this);
+    FireEvent(OnResolved, this);
 }
 
 void TDNS::FinishLookup() {
