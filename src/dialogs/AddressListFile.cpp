@@ -1,34 +1,10 @@
 #include "dialogs/AddressListFile.h"
 
-#include <QDir>
+#include "platform/TextFile.h"
+
 #include <QFile>
-#include <QSaveFile>
 
 namespace AddressListFile {
-
-namespace {
-
-QString shownName(const QString& path) {
-    return QDir::toNativeSeparators(path);
-}
-
-QString openError(const QString& path, const QString& reason) {
-    return QStringLiteral("Cannot open file \"%1\". %2").arg(shownName(path), reason);
-}
-
-QString readError(const QString& path, const QString& reason) {
-    return QStringLiteral("Cannot read file \"%1\". %2").arg(shownName(path), reason);
-}
-
-QString createError(const QString& path, const QString& reason) {
-    return QStringLiteral("Cannot create file \"%1\". %2").arg(shownName(path), reason);
-}
-
-QString writeError(const QString& path, const QString& reason) {
-    return QStringLiteral("Cannot write file \"%1\". %2").arg(shownName(path), reason);
-}
-
-} // namespace
 
 QStringList Parse(const QByteArray& bytes) {
     QStringList entries;
@@ -38,7 +14,7 @@ QStringList Parse(const QByteArray& bytes) {
         const char* start = p;
         while (p < end && *p != '\0' && *p != '\r' && *p != '\n')
             ++p;
-        entries << QString::fromLocal8Bit(start, p - start);
+        entries << platform::DecodeTextLine(QByteArrayView(start, p - start));
         if (p < end && *p == '\r')
             ++p;
         if (p < end && *p == '\n')
@@ -50,7 +26,7 @@ QStringList Parse(const QByteArray& bytes) {
 QByteArray Format(const QStringList& entries) {
     QByteArray out;
     for (const QString& entry : entries) {
-        out += entry.toLocal8Bit();
+        out += platform::EncodeTextLine(entry);
         out += "\r\n";
     }
     return out;
@@ -59,7 +35,7 @@ QByteArray Format(const QStringList& entries) {
 bool Read(const QString& path, QStringList& entries, QString& error) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
-        error = openError(path, file.errorString());
+        error = platform::FileOpenError(path, file.errorString());
         return false;
     }
     // Read in pieces so that a zero byte ends the reading at once, even in an
@@ -70,7 +46,7 @@ bool Read(const QString& path, QStringList& entries, QString& error) {
         QByteArray chunk = file.read(chunkSize);
         if (chunk.isEmpty()) {
             if (file.error() != QFileDevice::NoError) {
-                error = readError(path, file.errorString());
+                error = platform::FileReadError(path, file.errorString());
                 return false;
             }
             break;
@@ -87,24 +63,7 @@ bool Read(const QString& path, QStringList& entries, QString& error) {
 }
 
 bool Write(const QString& path, const QStringList& entries, QString& error) {
-    QSaveFile file(path);
-    // Never fall back to writing over the earlier file in place.
-    file.setDirectWriteFallback(false);
-    if (!file.open(QIODevice::WriteOnly)) {
-        error = createError(path, file.errorString());
-        return false;
-    }
-    const QByteArray content = Format(entries);
-    if (file.write(content) != content.size()) {
-        error = writeError(path, file.errorString());
-        file.cancelWriting();
-        return false;
-    }
-    if (!file.commit()) {
-        error = writeError(path, file.errorString());
-        return false;
-    }
-    return true;
+    return platform::WriteFileReplacing(path, Format(entries), error);
 }
 
 } // namespace AddressListFile
