@@ -1,5 +1,6 @@
 #include "dialogs/Tfm_add.h"
 
+#include "controls/FormScale.h"
 #include "controls/TCBitBtn.h"
 #include "controls/g_edit.h"
 #include "controls/g_label3d.h"
@@ -51,10 +52,7 @@ Tfm_add::Tfm_add(QWidget* owner) : TForm(owner) {
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint);
 
-    QFont dialogFont = font();
-    dialogFont.setStyleHint(QFont::SansSerif);
-    dialogFont.setPointSize(8);
-    setFont(dialogFont);
+    setFont(DialogFont(font()));
 
     // The two frames lie on the form's surface beneath everything else, so
     // they are made first.
@@ -94,17 +92,16 @@ Tfm_add::Tfm_add(QWidget* owner) : TForm(owner) {
     g_label3d* const labelControls[] = {g_label3d1, g_label3d2, g_label3d3,
                                         g_label3d4, g_label3d5, g_label3d6};
     QWidget* const labelFocus[] = {lb_sel, ed_add, ed_net, ed_net, ed_from, ed_to};
-    // The layout is given in pixels at 96 dots per inch for a narrow dialog
-    // font. It grows with the screen's logical resolution, and with a font
-    // whose captions come out wider, so that no caption is cut or covered.
-    FScale = std::max(1.0, logicalDpiY() / 96.0);
+    // The layout grows with a font whose captions come out wider.
+    FormScale scale(this);
     for (std::size_t i = 0; i < std::size(Labels); ++i) {
         g_label3d* label = labelControls[i];
         label->SetTipo3D(T3D::normal);
         label->SetCaption(QString::fromLatin1(Labels[i].caption));
         label->SetFocusControl(labelFocus[i]);
-        FScale = std::max(FScale, double(label->width()) / Labels[i].width);
+        scale.Fit(label->width(), Labels[i].width);
     }
+    FScale = scale.Factor();
     for (std::size_t i = 0; i < std::size(Labels); ++i)
         labelControls[i]->move(Px(Labels[i].left), Px(Labels[i].top));
 

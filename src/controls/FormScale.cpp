@@ -1,0 +1,26 @@
+#include "controls/FormScale.h"
+
+#include <QWidget>
+#include <algorithm>
+
+FormScale::FormScale(const QWidget* form) : FFactor(std::max(1.0, form->logicalDpiY() / 96.0)) {}
+
+void FormScale::Fit(int needed, int laidOut) {
+    if (laidOut > 0)
+        FFactor = std::max(FFactor, double(needed) / laidOut);
+}
+
+int FormScale::Px(int pixels) const {
+    return qRound(pixels * FFactor);
+}
+
+void FormScale::SetBounds(QWidget* control, int left, int top, int width, int height) const {
+    control->setGeometry(Px(left), Px(top), Px(width), Px(height));
+}
+
+QFont DialogFont(const QFont& base) {
+    QFont font = base;
+    font.setStyleHint(QFont::SansSerif);
+    font.setPointSize(8);
+    return font;
+}
