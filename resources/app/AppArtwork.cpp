@@ -173,6 +173,11 @@ QImage About() {
     p.setBrush(Qt::NoBrush);
     for (int r = 30; r <= 300; r += 30)
         p.drawEllipse(QPointF(60, 80), r, r);
+    // A light plate in the top right corner, under the version label that
+    // the about box places there.
+    p.setPen(QPen(QColor(120, 150, 190), 1));
+    p.setBrush(QColor(214, 226, 240));
+    p.drawRoundedRect(QRectF(236.5, 5.5, 64, 30), 5, 5);
     p.save();
     p.translate(14, 30);
     paintIcon(p, 84);

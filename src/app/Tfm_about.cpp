@@ -53,6 +53,12 @@ Tfm_about::Tfm_about(QWidget* owner) : TForm(owner) {
     const int inside = 4 + 2 * g_panel1->BevelWidth();
     scale.SetBounds(image, inside, inside, 305, 137);
     scale.SetBounds(g_label3d1, 256, 8, 52, 27);
+    // The label breaks its text at blanks: a bold face wider than the layout
+    // expects gets the room it needs, towards the left.
+    const int needed = g_label3d1->fontMetrics().horizontalAdvance(g_label3d1->Caption()) + 8;
+    if (needed > g_label3d1->width())
+        g_label3d1->setGeometry(
+            g_label3d1->geometry().adjusted(g_label3d1->width() - needed, 0, 0, 0));
     scale.SetBounds(CBitBtn1, 240, 152, 75, 25);
     setFixedSize(scale.Px(ClientWidth), scale.Px(ClientHeight));
 }
