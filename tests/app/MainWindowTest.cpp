@@ -260,6 +260,25 @@ TEST_F(MainWindowTest, CheckAllStopsAfterTheEntryThatIsCancelled) {
     EXPECT_EQ(w->Ping->Number(), 10);
 }
 
+TEST_F(MainWindowTest, ClosingDuringCheckAllStopsTheWaitAndLeavesNothingBehind) {
+    SetList({"10.0.0.1", "10.0.0.2"});
+    service.HoldRequests(true);
+    bool closed = false;
+    Script([&] {
+        if (!service.WaitForHeld(1, 0))
+            return false;
+        closed = w->close();
+        return true;
+    });
+    w->bn_allClick(w->bn_all);
+    EXPECT_TRUE(closed);
+    EXPECT_EQ(service.Requests().size(), 1u);
+    // The window goes while its request is still held; TearDown then
+    // releases it and finds no worker and no handle left.
+    delete w;
+    w = nullptr;
+}
+
 TEST_F(MainWindowTest, CheckAllGoesOnAfterAnErrorAndMarksEveryEntry) {
     SetList({"10.0.0.1", "10.0.0.2", "10.0.0.3", "nohost"});
     service.SetAnswer("10.0.0.1", FakeAnswer::Echo("10.0.0.1"));
@@ -309,6 +328,8 @@ TEST_F(MainWindowTest, TheDialogEditKeepsTheResultsOfEntriesThatStay) {
     w->lb_add->SetItemData(1, QStringList{"kept"});
     QTimer::singleShot(0, [] {
         ASSERT_TRUE(fm_add);
+        for (const char* name : {"lb_sel", "ed_add", "bn_one", "ed_net", "ud_from", "bn_ok"})
+            EXPECT_NE(fm_add->findChild<QWidget*>(name), nullptr) << name;
         fm_add->lb_sel->SetItemIndex(0); // 10.0.0.9
         fm_add->bn_delClick(nullptr);
         fm_add->ed_add->setText("10.0.0.9");
