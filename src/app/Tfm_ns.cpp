@@ -460,7 +460,10 @@ void Tfm_ns::bn_addClick(QObject*) {
 
 void Tfm_ns::PaneClear() {
     FPaneLines.clear();
-    ed_results->clear();
+    if (FBatch)
+        FPaneDirty = true;
+    else
+        ed_results->clear();
 }
 
 void Tfm_ns::PaneAppend(const QString& text) {
@@ -468,6 +471,11 @@ void Tfm_ns::PaneAppend(const QString& text) {
     normal.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     normal.replace(QLatin1Char('\r'), QLatin1Char('\n'));
     const QStringList lines = normal.split(QLatin1Char('\n'));
+    if (FBatch) {
+        FPaneLines.append(lines);
+        FPaneDirty = true;
+        return;
+    }
     QTextCursor cursor(ed_results->document());
     cursor.movePosition(QTextCursor::End);
     for (const QString& line : lines) {
@@ -476,6 +484,14 @@ void Tfm_ns::PaneAppend(const QString& text) {
         cursor.insertText(line);
         FPaneLines.append(line);
     }
+    ed_results->verticalScrollBar()->setValue(ed_results->verticalScrollBar()->maximum());
+}
+
+void Tfm_ns::SyncPane() {
+    if (!FPaneDirty)
+        return;
+    FPaneDirty = false;
+    ed_results->setPlainText(FPaneLines.join(QLatin1Char('\n')));
     ed_results->verticalScrollBar()->setValue(ed_results->verticalScrollBar()->maximum());
 }
 

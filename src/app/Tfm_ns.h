@@ -190,6 +190,8 @@ private:
     // The result pane: cleared, and added to line by line.
     void PaneClear();
     void PaneAppend(const QString& text);
+    // Shows the lines that a Check All collected since the last frame.
+    void SyncPane();
     // Starts a ping or trace run for the selected entry.
     void StartRun(class TAxIcmpTask* task);
     // Runs the window's messages until the ping run has ended; false when
@@ -210,6 +212,13 @@ private:
     TRunKind FAutoKind = rkNone;
     QStringList FPaneLines;
     QPointer<QWidget> FBusyFocus;
+    // The mode the controls show (SetIdle's table).
+    bool FShownIdle = true;
+    // Set while Check All runs: the pane and the idle mode between two
+    // hosts reach the screen with the next frame, not after every host.
+    bool FBatch = false;
+    bool FIdlePending = false;
+    bool FPaneDirty = false;
     QEventLoop* FWaitLoop = nullptr;
 };
 

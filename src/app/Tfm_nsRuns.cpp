@@ -15,10 +15,15 @@
 #include <QCloseEvent>
 #include <QEventLoop>
 #include <QLineEdit>
+#include <QScopeGuard>
+#include <QTimer>
 #include <algorithm>
 #include <memory>
 
 namespace {
+
+// Interval at which a running Check All repaints the window.
+constexpr int FrameMs = 40;
 
 // Moves the bar; a position beyond the maximum shows a full bar.
 void setPosition(g_progressbar* bar, int position) {
@@ -28,10 +33,17 @@ void setPosition(g_progressbar* bar, int position) {
 } // namespace
 
 void Tfm_ns::SetIdle(bool Idle) {
-    if (!Idle) {
+    if (!Idle)
         PaneClear();
+    bar->setValue(0);
+    // Between two hosts of a Check All the window stays busy on screen; the
+    // idle mode is shown when the Check All ends.
+    FIdlePending = FBatch && Idle;
+    if (FIdlePending || Idle == FShownIdle)
+        return;
+    FShownIdle = Idle;
+    if (!Idle)
         FBusyFocus = focusWidget();
-    }
     for (QWidget* control : {static_cast<QWidget*>(bn_add), static_cast<QWidget*>(bn_one),
                              static_cast<QWidget*>(bn_all), static_cast<QWidget*>(bn_ping),
                              static_cast<QWidget*>(bn_trace), static_cast<QWidget*>(bn_close),
@@ -41,7 +53,6 @@ void Tfm_ns::SetIdle(bool Idle) {
     pn_ctrls->setVisible(Idle);
     bn_cancel->setEnabled(!Idle);
     bn_cancel->setVisible(!Idle);
-    bar->setValue(0);
     if (Idle) {
         // The focus goes back where it was before the run.
         if (FBusyFocus && FBusyFocus->isEnabled() && FBusyFocus->isVisible())
@@ -70,8 +81,30 @@ void Tfm_ns::bn_allClick(QObject* Sender) {
     if (Ping->Busy() || Trace->Busy())
         return;
     const QPointer<Tfm_ns> alive(this);
+    // Hosts that answer at once would have the window painted after every
+    // one of them; it is painted at a steady rate instead, and stays busy on
+    // screen from the first host to the last.
+    const bool outermost = !FBatch;
+    FBatch = true;
+    QTimer frame;
+    frame.setInterval(FrameMs);
+    connect(&frame, &QTimer::timeout, this, [this] {
+        SyncPane();
+        setUpdatesEnabled(true);
+    });
+    frame.start();
+    const auto endBatch = qScopeGuard([alive, outermost] {
+        if (!alive || !outermost)
+            return;
+        alive->FBatch = false;
+        alive->SyncPane();
+        if (alive->FIdlePending)
+            alive->SetIdle(true);
+        alive->setUpdatesEnabled(true);
+    });
     const int count = lb_add->Count();
     for (int i = 0; i < count && i < lb_add->Count(); ++i) {
+        setUpdatesEnabled(false);
         FCheckKind = rkCheckAll;
         lb_add->SetItemIndex(i);
         bn_oneClick(Sender);

@@ -291,6 +291,12 @@ TEST_F(MainWindowTest, CheckAllGoesOnAfterAnErrorAndMarksEveryEntry) {
     EXPECT_EQ(w->EntryState(2), 2u);
     EXPECT_EQ(w->EntryState(3), 0u); // the lookup failed: nothing stored
     EXPECT_EQ(w->lb_add->ItemIndex(), 3);
+    // The screen shows the last host's lines and the idle window again.
+    EXPECT_EQ(w->ed_results->toPlainText(), w->PaneLines().join('\n'));
+    EXPECT_TRUE(w->updatesEnabled());
+    EXPECT_TRUE(w->bn_cancel->isHidden());
+    EXPECT_TRUE(w->pn_ctrls->isVisible());
+    EXPECT_TRUE(w->bn_all->isEnabled());
     EXPECT_TRUE(w->PaneLines().last().startsWith("Error 11001"))
         << w->PaneLines().last().toStdString();
     EXPECT_EQ(w->CheckKind(), rkNone);
