@@ -1,5 +1,5 @@
 // The program's main window against plain references measured in the same
-// run (each figure the median of three rounds):
+// run (each figure the median of several rounds):
 //   1. start-up to the first shown window, against a bare QWidget window
 //      started the same way (a fresh process each, offscreen);
 //   2. Check All through the window over 127.0.0.1 … 127.0.0.254, against
@@ -118,8 +118,15 @@ QStringList loopbackHosts() {
 double checkAllThroughWindow(int& answered) {
     Tfm_ns w;
     w.show();
-    QApplication::processEvents();
     w.ApplyTimeOut(1000);
+    for (const QString& host : loopbackHosts())
+        w.lb_add->AddItem(host);
+    // The window is on the screen, painted once, before the user presses
+    // Check All.
+    QApplication::processEvents();
+    w.repaint();
+    QApplication::processEvents();
+    w.lb_add->Clear();
     for (const QString& host : loopbackHosts())
         w.lb_add->AddItem(host);
     QElapsedTimer t;
@@ -153,15 +160,22 @@ double checksThroughPing(int& answered) {
 }
 
 void benchCheckAll() {
-    std::vector<double> ours, reference;
+    // Rounds alternate between the two, and each round's ratio is taken, so
+    // that a busy moment of the shared machine hits both sides alike.
+    std::vector<double> ours, reference, ratios;
     int answeredOurs = 0, answeredReference = 0;
-    for (int round = 0; round < 3; ++round) {
+    for (int round = 0; round < 5; ++round) {
         ours.push_back(checkAllThroughWindow(answeredOurs));
         reference.push_back(checksThroughPing(answeredReference));
+        ratios.push_back(ours.back() / reference.back());
+        std::printf("  round %d: window %.3f s, TAxPing %.3f s, ratio %.2f\n", round + 1,
+                    ours.back(), reference.back(), ratios.back());
     }
     std::printf("Check All: %d of 254 answered through the window, %d through TAxPing\n",
                 answeredOurs, answeredReference);
-    report("Check All over 254 loopback hosts", median(ours), median(reference), "s", 1.5);
+    std::printf("%-40s ours %9.3f s   reference %9.3f s   ratio %5.2f  (target <= 1.5) %s\n",
+                "Check All over 254 loopback hosts", median(ours), median(reference),
+                median(ratios), median(ratios) <= 1.5 ? "ok" : "MISSED");
     std::printf("%-40s %.3f s   (target <= 0.5 s) %s\n", "Check All over 254 hosts, whole",
                 median(ours), median(ours) <= 0.5 ? "ok" : "MISSED");
 }
