@@ -3,6 +3,7 @@
 #include "platform/IcmpTypes.h"
 
 #include <cstdint>
+#include <optional>
 
 // The ICMP echo service on Linux sockets. One handle owns one ICMP socket:
 // a datagram ICMP socket where net.ipv4.ping_group_range admits the
@@ -28,6 +29,13 @@ SocketKind HandleSocketKind(IcmpHandle handle);
 // Lets the process choose the socket kind: datagram first (the default) or
 // raw only. Used by tests and benchmarks to exercise both paths.
 void PreferRawSockets(bool rawOnly);
+
+// Identifiers of raw handles and the first sequence number of every handle
+// come from the kernel's random source. With a seed, every new handle takes
+// both from the seed alone, as two programs whose random source gave the
+// same values would: tests use it to show that such handles still never
+// take each other's answers. std::nullopt returns to the random source.
+void SeedIdentifiersForTesting(std::optional<std::uint64_t> seed);
 
 // Wakes every request that is waiting for an answer and makes it return at
 // once with 11010; later requests return at once too. Called when the program
