@@ -175,6 +175,12 @@ int configure(int fd, SocketKind kind) {
             ::setsockopt(fd, IPPROTO_IP, IP_RECVTTL, &on, sizeof on) != 0 ||
             ::setsockopt(fd, IPPROTO_IP, IP_RECVTOS, &on, sizeof on) != 0)
             return errno;
+        // Binding takes the identifier (the socket's port) now rather than
+        // at the first send.
+        sockaddr_in any{};
+        any.sin_family = AF_INET;
+        if (::bind(fd, reinterpret_cast<sockaddr*>(&any), sizeof any) != 0)
+            return errno;
         return 0;
     }
     icmp_filter filter{};
@@ -396,6 +402,21 @@ SocketKind ProbeSocketKind() {
         }
     }
     return SocketKind::None;
+}
+
+std::optional<EchoNumbers> NextEchoNumbers(IcmpHandle handle) {
+    Handle* h = lookup(handle);
+    if (h == nullptr)
+        return std::nullopt;
+    EchoNumbers n{h->ident, static_cast<std::uint16_t>(h->sequence + 1)};
+    if (h->kind == SocketKind::Datagram) {
+        sockaddr_in local{};
+        socklen_t length = sizeof local;
+        if (::getsockname(h->fd, reinterpret_cast<sockaddr*>(&local), &length) != 0)
+            return std::nullopt;
+        n.ident = ntohs(local.sin_port);
+    }
+    return n;
 }
 
 SocketKind HandleSocketKind(IcmpHandle handle) {

@@ -26,6 +26,13 @@ std::uint32_t IcmpSendEcho(IcmpHandle handle, std::uint32_t destination, const v
 SocketKind ProbeSocketKind();
 // The kind of socket behind a handle.
 SocketKind HandleSocketKind(IcmpHandle handle);
+// The identifier and sequence number that the next request of a handle
+// will carry; tests forge answers with them.
+struct EchoNumbers {
+    std::uint16_t ident = 0;
+    std::uint16_t sequence = 0;
+};
+std::optional<EchoNumbers> NextEchoNumbers(IcmpHandle handle);
 // Lets the process choose the socket kind: datagram first (the default) or
 // raw only. Used by tests and benchmarks to exercise both paths.
 void PreferRawSockets(bool rawOnly);
