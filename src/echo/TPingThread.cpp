@@ -4,6 +4,7 @@
 #include "echo/TAxIcmp.h"
 #include "platform/WindowThread.h"
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -18,11 +19,17 @@ using namespace std::chrono_literals;
 // workers, or after this long without a request, it ends.
 constexpr int kMaxParked = 4;
 constexpr auto kParkedLife = 5s;
+// A parked thread first watches for a request this long before it sleeps:
+// the next echo of a run comes within microseconds, and a sleeping core
+// takes longer than that to wake (much longer in a virtual machine).
+constexpr auto kSpin = 60us;
 
 // All thread objects share one mutex and two conditions: completions, detach
 // and shutdown are rare events, and one lock keeps their order simple. The
 // registry is never destroyed, so that a worker parked when the program ends
 // never waits on a condition that is gone.
+std::atomic<bool> keepFinished{true};
+
 struct Registry {
     std::mutex mutex;
     std::condition_variable changed;                 // completion, detach, shutdown, a worker ended
@@ -31,6 +38,7 @@ struct Registry {
     int threads = 0;                                 // operating-system threads of the pool
     int parked = 0;                                  // threads waiting for a request
     std::deque<std::shared_ptr<TPingThread>> queued; // each one promised to a parked thread
+    std::atomic<int> queuedCount{0};                 // queued.size(), read while spinning
     bool shuttingDown = false;
 };
 
@@ -82,6 +90,7 @@ void TPingThread::Start() {
     // new thread starts, so that no request waits for another one's worker.
     if (reg.parked > static_cast<int>(reg.queued.size())) {
         reg.queued.push_back(shared_from_this());
+        reg.queuedCount.store(static_cast<int>(reg.queued.size()));
         reg.work.notify_one();
         return;
     }
@@ -95,14 +104,20 @@ void TPingThread::WorkerLoop(std::shared_ptr<TPingThread> first) {
     for (;;) {
         Execute(std::move(request));
         std::unique_lock lock(reg.mutex);
-        if (!reg.shuttingDown && reg.parked < kMaxParked) {
+        if (!reg.shuttingDown && reg.parked < kMaxParked && keepFinished.load()) {
             ++reg.parked;
+            lock.unlock();
+            auto spinEnd = std::chrono::steady_clock::now() + kSpin;
+            while (reg.queuedCount.load() == 0 && std::chrono::steady_clock::now() < spinEnd)
+                std::this_thread::yield();
+            lock.lock();
             reg.work.wait_for(lock, kParkedLife,
                               [&] { return !reg.queued.empty() || reg.shuttingDown; });
             --reg.parked;
             if (!reg.queued.empty()) {
                 request = std::move(reg.queued.front());
                 reg.queued.pop_front();
+                reg.queuedCount.store(static_cast<int>(reg.queued.size()));
                 continue;
             }
         }
@@ -216,4 +231,8 @@ int TPingThread::ParkedThreads() {
     Registry& reg = registry();
     std::lock_guard lock(reg.mutex);
     return reg.parked;
+}
+
+void TPingThread::KeepFinishedThreads(bool keep) {
+    keepFinished.store(keep);
 }

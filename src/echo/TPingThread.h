@@ -52,6 +52,9 @@ public:
     static int PoolThreads();
     // Pool threads waiting for a request.
     static int ParkedThreads();
+    // With false a thread ends with its request (one thread per request);
+    // the benchmarks compare both ways.
+    static void KeepFinishedThreads(bool keep);
 
 private:
     TPingThread() = default;

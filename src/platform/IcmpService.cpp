@@ -48,12 +48,25 @@ struct Handle {
     SocketKind kind = SocketKind::None;
     std::uint16_t ident = 0; // echo identifier (raw sockets; the kernel picks it for datagram ones)
     bool identRegistered = false;
-    std::uint16_t sequence = 0;       // starts unpredictable, one more per request
-    std::vector<std::uint8_t> buffer; // receive buffer, kept for the handle's life
+    std::uint16_t sequence = 0; // starts unpredictable, one more per request
 };
 
 std::mutex registryMutex;
 std::set<Handle*> liveHandles;
+// Closed handles whose sockets wait for reuse: opening and setting up an ICMP
+// socket costs more than the echo itself on loopback.
+constexpr std::size_t kIdleSockets = 8;
+struct IdleList : std::vector<Handle*> {
+    // At program end the idle sockets are closed with the list.
+    ~IdleList() {
+        for (Handle* h : *this) {
+            ::close(h->fd);
+            delete h;
+        }
+    }
+};
+IdleList idleHandles;
+bool datagramRefusedHere = false;
 std::set<std::uint16_t> usedIdents;
 std::optional<std::uint64_t> identSeed;
 
@@ -222,7 +235,45 @@ std::uint32_t failWith(std::uint32_t code) {
 
 } // namespace
 
+// Reads and drops whatever reached an idle socket while nobody waited.
+void drain(const Handle& h) {
+    std::uint8_t scrap[64];
+    while (::recv(h.fd, scrap, sizeof scrap, MSG_DONTWAIT | MSG_TRUNC) >= 0) {
+    }
+    if (h.kind == SocketKind::Datagram)
+        while (::recv(h.fd, scrap, sizeof scrap, MSG_DONTWAIT | MSG_ERRQUEUE) >= 0) {
+        }
+}
+
+// An idle socket of the kind a new handle would get, or nullptr. Reused
+// handles keep their identifier and go on with their unpredictable sequence.
+Handle* reuseIdle() {
+    std::lock_guard lock(registryMutex);
+    if (identSeed)
+        return nullptr;
+    SocketKind wanted =
+        rawOnly.load() || datagramRefusedHere ? SocketKind::Raw : SocketKind::Datagram;
+    for (auto it = idleHandles.begin(); it != idleHandles.end(); ++it) {
+        if ((*it)->kind != wanted)
+            continue;
+        Handle* h = *it;
+        idleHandles.erase(it);
+        liveHandles.insert(h);
+        return h;
+    }
+    return nullptr;
+}
+
+void closeHandle(Handle* h) {
+    ::close(h->fd);
+    delete h;
+}
+
 IcmpHandle IcmpCreateFile() {
+    if (Handle* idle = reuseIdle()) {
+        drain(*idle);
+        return reinterpret_cast<IcmpHandle>(idle);
+    }
     auto h = std::make_unique<Handle>();
     if (!rawOnly.load()) {
         h->fd = openSocket(SocketKind::Datagram);
@@ -230,6 +281,10 @@ IcmpHandle IcmpCreateFile() {
         if (h->fd < 0 && !datagramRefused(errno)) {
             SetLastError(createError(errno));
             return InvalidIcmpHandle;
+        }
+        if (h->fd < 0) {
+            std::lock_guard lock(registryMutex);
+            datagramRefusedHere = true;
         }
     }
     if (h->fd < 0) {
@@ -245,7 +300,6 @@ IcmpHandle IcmpCreateFile() {
         SetLastError(createError(error));
         return InvalidIcmpHandle;
     }
-    h->buffer.resize(kReceiveBuffer);
     std::lock_guard lock(registryMutex);
     chooseNumbers(*h);
     Handle* raw = h.release();
@@ -262,12 +316,28 @@ bool IcmpCloseHandle(IcmpHandle handle) {
             SetLastError(kErrorInvalidHandle);
             return false;
         }
+        if (!identSeed && idleHandles.size() < kIdleSockets) {
+            idleHandles.push_back(h);
+            return true;
+        }
         if (h->identRegistered)
             usedIdents.erase(h->ident);
     }
-    ::close(h->fd);
-    delete h;
+    closeHandle(h);
     return true;
+}
+
+void CloseIdleSockets() {
+    std::vector<Handle*> idle;
+    {
+        std::lock_guard lock(registryMutex);
+        idle.swap(static_cast<std::vector<Handle*>&>(idleHandles));
+        for (Handle* h : idle)
+            if (h->identRegistered)
+                usedIdents.erase(h->ident);
+    }
+    for (Handle* h : idle)
+        closeHandle(h);
 }
 
 std::uint32_t IcmpSendEcho(IcmpHandle handle, std::uint32_t destination, const void* requestData,
@@ -309,7 +379,9 @@ std::uint32_t IcmpSendEcho(IcmpHandle handle, std::uint32_t destination, const v
                  sizeof to) < 0)
         return failWith(sendErrorStatus(errno));
 
-    std::vector<std::uint8_t>& buffer = h->buffer;
+    // One receive buffer per thread: echo workers live on, and a request
+    // then costs no allocation of its largest buffer.
+    thread_local std::vector<std::uint8_t> buffer(kReceiveBuffer);
     alignas(cmsghdr) std::uint8_t control[512];
     for (;;) {
         Clock::time_point now = Clock::now();
@@ -425,6 +497,7 @@ SocketKind HandleSocketKind(IcmpHandle handle) {
 }
 
 void SeedIdentifiersForTesting(std::optional<std::uint64_t> seed) {
+    CloseIdleSockets();
     std::lock_guard lock(registryMutex);
     identSeed = seed;
 }

@@ -13,8 +13,11 @@ namespace platform::linuxicmp {
 enum class SocketKind { None, Datagram, Raw };
 
 // Opens a handle; InvalidIcmpHandle when neither kind of socket can be had.
+// A closed handle's socket waits for reuse by the next IcmpCreateFile (a few
+// of them); CloseIdleSockets closes them.
 IcmpHandle IcmpCreateFile();
 bool IcmpCloseHandle(IcmpHandle handle);
+void CloseIdleSockets();
 // Sends one echo request and waits for its answer. Returns 1 with a
 // TEchoReply at the start of replyBuffer followed by the echoed data, or 0
 // with the last error set: 11010 when nothing answered in time.
