@@ -21,6 +21,7 @@
 #include <QWidget>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -121,8 +122,9 @@ public:
         for (int i = 0; i < 2; ++i) {
             pid_t pid = ::fork();
             if (pid == 0) {
-                for (volatile unsigned long n = 0;; ++n) {
-                }
+                std::atomic<unsigned long> n{0};
+                for (;;)
+                    n.fetch_add(1, std::memory_order_relaxed);
             }
             if (pid > 0)
                 FChildren.push_back(pid);

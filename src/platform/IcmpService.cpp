@@ -332,6 +332,7 @@ void CloseIdleSockets() {
     {
         std::lock_guard lock(registryMutex);
         idle.swap(static_cast<std::vector<Handle*>&>(idleHandles));
+        datagramRefusedHere = false;
         for (Handle* h : idle)
             if (h->identRegistered)
                 usedIdents.erase(h->ident);

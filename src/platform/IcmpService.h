@@ -7,14 +7,16 @@
 
 // The ICMP echo service on Linux sockets. One handle owns one ICMP socket:
 // a datagram ICMP socket where net.ipv4.ping_group_range admits the
-// process's group, a raw ICMP socket (CAP_NET_RAW) otherwise.
+// process's group, a raw ICMP socket (CAP_NET_RAW) otherwise. A handle that
+// cannot set its socket up as matching answers needs fails as a whole.
 namespace platform::linuxicmp {
 
 enum class SocketKind { None, Datagram, Raw };
 
 // Opens a handle; InvalidIcmpHandle when neither kind of socket can be had.
 // A closed handle's socket waits for reuse by the next IcmpCreateFile (a few
-// of them); CloseIdleSockets closes them.
+// of them); CloseIdleSockets closes them and forgets that datagram sockets
+// were refused.
 IcmpHandle IcmpCreateFile();
 bool IcmpCloseHandle(IcmpHandle handle);
 void CloseIdleSockets();

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdio>
 #include <cstring>
 #include <thread>
 #include <vector>
@@ -184,6 +185,29 @@ INSTANTIATE_TEST_SUITE_P(Kinds, IcmpSockets, testing::Values(SocketKind::Datagra
                          [](const auto& info) {
                              return info.param == SocketKind::Raw ? "Raw" : "Datagram";
                          });
+
+bool writeProc(const char* path, const char* text) {
+    FILE* f = std::fopen(path, "w");
+    if (f == nullptr)
+        return false;
+    bool ok = std::fputs(text, f) >= 0;
+    return std::fclose(f) == 0 && ok;
+}
+
+TEST(IcmpHandles, DatagramSocketsRefusedByThePingGroupRangeFallBackToRaw) {
+    if (!netsonde::test::InPrivateNetwork())
+        GTEST_SKIP() << "needs a network namespace of its own";
+    const char* range = "/proc/sys/net/ipv4/ping_group_range";
+    CloseIdleSockets();
+    ASSERT_TRUE(writeProc(range, "1 0")); // no group may open one
+    IcmpHandle h = IcmpCreateFile();
+    SocketKind kind = HandleSocketKind(h);
+    IcmpCloseHandle(h);
+    ASSERT_TRUE(writeProc(range, "0 2147483647"));
+    CloseIdleSockets();
+    EXPECT_NE(h, InvalidIcmpHandle);
+    EXPECT_EQ(kind, SocketKind::Raw);
+}
 
 TEST(IcmpHandles, UnknownHandlesAreRefused) {
     std::uint8_t buffer[64];
