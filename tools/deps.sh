@@ -10,6 +10,8 @@ packages=(
     libgtest-dev libgmock-dev
     iproute2 iputils-ping traceroute dnsmasq-base libcap2-bin
     clang-format
+    nftables
+    clang libclang-rt-14-dev
 )
 
 missing=()
