@@ -4,8 +4,11 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QSignalBlocker>
 #include <QStyledItemDelegate>
 #include <algorithm>
+#include <numeric>
+#include <vector>
 
 namespace {
 
@@ -148,9 +151,93 @@ int g_listbox::AddItem(const QString& text, const QVariant& data) {
     return at;
 }
 
+namespace {
+
+// The order in which a sorted list holds texts: the indexes of texts,
+// stably sorted by CompareText.
+std::vector<int> sortedOrder(const QStringList& texts) {
+    std::vector<int> order(texts.size());
+    std::iota(order.begin(), order.end(), 0);
+    const QCollator& c = collator();
+    if (c.locale().language() == QLocale::C) {
+        // The C locale compares the texts themselves; keys would only copy.
+        std::stable_sort(order.begin(), order.end(),
+                         [&](int a, int b) { return c.compare(texts[a], texts[b]) < 0; });
+        return order;
+    }
+    // A collation key per text, made once, orders as compare() does.
+    std::vector<QCollatorSortKey> keys;
+    keys.reserve(texts.size());
+    for (const QString& text : texts)
+        keys.push_back(c.sortKey(text));
+    std::stable_sort(order.begin(), order.end(),
+                     [&](int a, int b) { return keys[a].compare(keys[b]) < 0; });
+    return order;
+}
+
+} // namespace
+
+void g_listbox::AddItems(const QStringList& texts, const QVariantList& data) {
+    if (texts.isEmpty())
+        return;
+    const int present = count();
+    auto dataOf = [&](int i) { return i < data.size() ? data[i] : QVariant(); };
+    if (!FSorted) {
+        QVariantList added;
+        added.reserve(texts.size());
+        for (int i = 0; i < texts.size(); ++i)
+            added.append(dataOf(i));
+        InsertAll(present, texts, added);
+        return;
+    }
+    // Everything the list will hold, the present items first, so that they
+    // stay ahead of equal new texts.
+    const int selected = ItemIndex();
+    QStringList all = Items() + texts;
+    QVariantList allData;
+    allData.reserve(all.size());
+    for (int i = 0; i < present; ++i)
+        allData.append(item(i)->data(Qt::UserRole));
+    for (int i = 0; i < texts.size(); ++i)
+        allData.append(dataOf(i));
+    const std::vector<int> order = sortedOrder(all);
+    QStringList sortedTexts;
+    QVariantList sortedData;
+    sortedTexts.reserve(all.size());
+    sortedData.reserve(all.size());
+    int keep = -1;
+    for (std::size_t i = 0; i < order.size(); ++i) {
+        sortedTexts.append(std::move(all[order[i]]));
+        sortedData.append(std::move(allData[order[i]]));
+        if (order[i] == selected)
+            keep = int(i);
+    }
+    clear();
+    InsertAll(0, sortedTexts, sortedData);
+    if (keep >= 0)
+        SetItemIndex(keep);
+}
+
+void g_listbox::InsertAll(int row, const QStringList& texts, const QVariantList& data) {
+    // One insertion for all rows; the data then goes into the new items
+    // without a change notice per item, as nothing has seen them yet.
+    insertItems(row, texts);
+    const QSignalBlocker quiet(model());
+    for (int i = 0; i < texts.size(); ++i) {
+        if (data[i].isValid())
+            item(row + i)->setData(Qt::UserRole, data[i]);
+    }
+}
+
 void g_listbox::DeleteItem(int index) {
-    if (index >= 0 && index < count())
-        delete takeItem(index);
+    if (index < 0 || index >= count())
+        return;
+    // The view would move the selection to the next item; a deleted
+    // selected item leaves none, so that a repeated delete deletes nothing.
+    const bool wasSelected = ItemIndex() == index;
+    delete takeItem(index);
+    if (wasSelected)
+        SetItemIndex(-1);
 }
 
 void g_listbox::Clear() {
