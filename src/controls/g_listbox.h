@@ -100,8 +100,10 @@ private:
     friend class Delegate;
 
     void FitIntegralHeight();
-    // Inserts texts with their data (one per text) at row.
-    void InsertAll(int row, const QStringList& texts, const QVariantList& data);
+    // The data of the i-th of the texts being inserted; empty for none.
+    using DataAt = std::function<QVariant(int i)>;
+    // Inserts texts with their data at row.
+    void InsertAll(int row, const QStringList& texts, const DataAt& dataAt);
     void UserInput(const std::function<void()>& baseHandling);
 
     bool FSorted = false;
