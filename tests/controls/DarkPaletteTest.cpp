@@ -50,14 +50,6 @@ protected:
     netsonde::test::FakeSounds sounds;
 };
 
-TEST_F(DarkPaletteTest, LightPalettesKeepTheirOwnEdgeColours) {
-    const QPalette classic = ClassicPalette();
-    EXPECT_FALSE(IsDarkPalette(classic));
-    for (TColor c : {clBtnShadow, clBtnHighlight, cl3DDkShadow, clBtnFace})
-        EXPECT_EQ(EdgeColor(c, classic), c.Resolve(classic));
-    EXPECT_TRUE(IsDarkPalette(DarkPalette()));
-}
-
 TEST_F(DarkPaletteTest, GroovesStandOutFromTheFace) {
     tbevel_ex groove;
     groove.resize(60, 40);

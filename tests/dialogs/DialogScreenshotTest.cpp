@@ -42,32 +42,4 @@ TEST(DialogScreenshots, AtRestAndWithPointerOverAButton) {
     EXPECT_EQ(rest.copy(fm.lb_sel->geometry()), hover.copy(fm.lb_sel->geometry()));
 }
 
-// The same under a dark theme whose 3D colours lie close to its face.
-TEST(DialogScreenshots, UnderADarkTheme) {
-    netsonde::test::FakeSounds sounds;
-    const QPalette saved = QApplication::palette();
-    QPalette dark;
-    for (auto [role, rgb] : {std::pair{QPalette::Window, 0x31363B},
-                             {QPalette::Button, 0x31363B},
-                             {QPalette::WindowText, 0xEFF0F1},
-                             {QPalette::ButtonText, 0xEFF0F1},
-                             {QPalette::Text, 0xEFF0F1},
-                             {QPalette::Base, 0x232629},
-                             {QPalette::Light, 0x40464C},
-                             {QPalette::Dark, 0x1D2023},
-                             {QPalette::Shadow, 0x0C0D0E},
-                             {QPalette::Highlight, 0x3DAEE9}})
-        dark.setColor(QPalette::All, role, QColor::fromRgb(rgb));
-    QApplication::setPalette(dark);
-    {
-        Tfm_add fm;
-        fm.AddItem("host.example");
-        fm.show();
-        const QDir out(QStringLiteral(NETSONDE_SCREENSHOT_DIR));
-        ASSERT_TRUE(QDir().mkpath(out.path()));
-        EXPECT_TRUE(fm.grab().toImage().save(out.filePath("select_addresses_dark.png")));
-    }
-    QApplication::setPalette(saved);
-}
-
 } // namespace
