@@ -1,6 +1,7 @@
 #include "app/Tfm_ns.h"
 
 #include "controls/FormScale.h"
+#include "controls/TBusyCursor.h"
 #include "controls/TCBitBtn.h"
 #include "controls/TForm.h"
 #include "controls/g_PopupMenu.h"
@@ -435,14 +436,17 @@ void Tfm_ns::StoreResults() {
 }
 
 void Tfm_ns::FillDialog(Tfm_add& dialog) const {
+    QVariantList data;
+    data.reserve(lb_add->Count());
     for (int i = 0; i < lb_add->Count(); ++i)
-        dialog.AddItem(lb_add->Item(i), lb_add->ItemData(i));
+        data << lb_add->ItemData(i);
+    dialog.AddItems(lb_add->Items(), data);
 }
 
 void Tfm_ns::FillFromDialog(const Tfm_add& dialog) {
+    const TBusyCursor busy;
     lb_add->Clear();
-    for (int i = 0; i < dialog.Count(); ++i)
-        lb_add->AddItem(dialog.Item(i), dialog.ItemData(i));
+    lb_add->AddItems(dialog.Items(), dialog.ItemsData());
 }
 
 void Tfm_ns::bn_addClick(QObject*) {
