@@ -8,7 +8,7 @@ packages=(
     qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev libgl-dev
     libqt6multimedia6 qt6-qpa-plugins fonts-dejavu-core
     libgtest-dev libgmock-dev
-    xvfb xdotool x11-utils trayer libxcb-cursor0
+    xvfb xdotool x11-utils trayer twm libxcb-cursor0
     iproute2 iputils-ping traceroute dnsmasq-base libcap2-bin
     clang-format
 )
