@@ -1,4 +1,5 @@
 #include "app/Tfm_ns.h"
+#include "tray/TTrayIcon.h"
 
 #include "controls/FormScale.h"
 #include "controls/TBusyCursor.h"
@@ -24,6 +25,7 @@
 
 #include <QActionGroup>
 #include <QApplication>
+#include <QIcon>
 #include <QKeyEvent>
 #include <QPainter>
 #include <QScreen>
@@ -220,6 +222,15 @@ Tfm_ns::Tfm_ns(QWidget* owner) : QWidget(owner) {
     Tick->setObjectName(QStringLiteral("Tick"));
     Tick->setInterval(0);
     connect(Tick, &QTimer::timeout, this, [this] { TickTimer(Tick); });
+
+    tray = new TTrayIcon(this);
+    tray->setObjectName(QStringLiteral("tray"));
+    QIcon trayPicture;
+    for (int size : {16, 32, 48, 64})
+        trayPicture.addFile(QStringLiteral(":/app/icons/netsonde-%1.png").arg(size));
+    tray->SetIcon(trayPicture);
+    tray->SetToolTip(QStringLiteral("Netsonde"));
+    tray->OnClick = [this](QObject* Sender) { trayClick(Sender); };
 
     il_states = new g_imagelist(this);
     il_states->setObjectName(QStringLiteral("il_states"));
