@@ -1,0 +1,62 @@
+#include "platform/SessionFile.h"
+
+#include "platform/IniFile.h"
+
+#include <QHash>
+
+namespace platform {
+
+IniFile SessionFile::ToIni(const QList<Entry>& entries) {
+    IniFile file;
+    file.sections.reserve(entries.size());
+    for (const Entry& entry : entries) {
+        IniFile::Section section{entry.address, {}};
+        if (entry.lines && !entry.lines->isEmpty()) {
+            section.entries.reserve(entry.lines->size());
+            for (qsizetype j = 0; j < entry.lines->size(); ++j)
+                section.entries.append({QString::number(j), entry.lines->at(j)});
+        } else {
+            section.entries.append({QString(), QString()});
+        }
+        file.sections.append(std::move(section));
+    }
+    return file;
+}
+
+QList<SessionFile::Entry> SessionFile::FromIni(const IniFile& file) {
+    QList<Entry> entries;
+    QHash<QString, qsizetype> indexOf;
+    for (const IniFile::Section& section : file.sections) {
+        if (section.name.isEmpty())
+            continue;
+        const QString folded = section.name.toCaseFolded();
+        auto found = indexOf.constFind(folded);
+        if (found == indexOf.constEnd()) {
+            found = indexOf.insert(folded, entries.size());
+            entries.append(Entry{section.name, std::nullopt});
+        }
+        Entry& entry = entries[*found];
+        for (const IniFile::Entry& line : section.entries) {
+            if (line.key.isEmpty())
+                continue;
+            if (!entry.lines)
+                entry.lines.emplace();
+            entry.lines->append(line.value);
+        }
+    }
+    return entries;
+}
+
+bool SessionFile::Write(const QString& path, const QList<Entry>& entries, QString& error) {
+    return ToIni(entries).Write(path, error);
+}
+
+bool SessionFile::Read(const QString& path, QList<Entry>& entries, QString& error) {
+    IniFile file;
+    if (!IniFile::Read(path, file, error))
+        return false;
+    entries = FromIni(file);
+    return true;
+}
+
+} // namespace platform
