@@ -16,6 +16,7 @@
 #include <QScreen>
 #include <algorithm>
 #include <iterator>
+#include <utility>
 
 QPointer<Tfm_add> fm_add;
 
@@ -215,6 +216,35 @@ Tfm_add::Tfm_add(QWidget* owner) : TForm(owner) {
         previous = w;
     }
 
+    // Every control answers to its name, for tests and accessibility tools.
+    setObjectName(QStringLiteral("fm_add"));
+    const std::pair<QObject*, const char*> named[] = {{lb_sel, "lb_sel"},
+                                                      {bn_ok, "bn_ok"},
+                                                      {bn_cancel, "bn_cancel"},
+                                                      {g_label3d1, "g_label3d1"},
+                                                      {ed_add, "ed_add"},
+                                                      {tbevel_ex1, "tbevel_ex1"},
+                                                      {g_label3d2, "g_label3d2"},
+                                                      {tbevel_ex2, "tbevel_ex2"},
+                                                      {g_label3d3, "g_label3d3"},
+                                                      {bn_one, "bn_one"},
+                                                      {g_label3d4, "g_label3d4"},
+                                                      {g_label3d5, "g_label3d5"},
+                                                      {g_label3d6, "g_label3d6"},
+                                                      {bn_range, "bn_range"},
+                                                      {bn_del, "bn_del"},
+                                                      {bn_delAll, "bn_delAll"},
+                                                      {ud_from, "ud_from"},
+                                                      {ud_to, "ud_to"},
+                                                      {bn_load, "bn_load"},
+                                                      {bn_save, "bn_save"},
+                                                      {dl_open, "dl_open"},
+                                                      {dl_save, "dl_save"},
+                                                      {ed_net, "ed_net"},
+                                                      {ed_from, "ed_from"},
+                                                      {ed_to, "ed_to"}};
+    for (const auto& [object, name] : named)
+        object->setObjectName(QString::fromLatin1(name));
     resize(Px(OuterWidth - FrameWidth), Px(OuterHeight - FrameHeight));
     // The dialog opens with the focus in ed_add. The window's activation does
     // not count as entering the edit, so the edit is entered here.

@@ -1,0 +1,29 @@
+// The program: binds the ICMP echo service, creates the main window as the
+// only window and runs until it is closed.
+#include "app/Tfm_ns.h"
+#include "echo/IcmpBinding.h"
+
+#include <QApplication>
+#include <QIcon>
+#include <memory>
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    // The binding comes first: Abort in its error box ends the program
+    // before any window exists.
+    IcmpBindingScope binding;
+    QApplication::setApplicationName(QStringLiteral("Netsonde"));
+    QApplication::setApplicationDisplayName(QStringLiteral("Netsonde"));
+    QIcon icon;
+    for (int size : {16, 32, 48, 64, 128, 256})
+        icon.addFile(QStringLiteral(":/app/icons/netsonde-%1.png").arg(size));
+    QApplication::setWindowIcon(icon);
+    int rc = 0;
+    {
+        std::unique_ptr<Tfm_ns> window(new Tfm_ns);
+        fm_ns = window.get();
+        window->show();
+        rc = QApplication::exec();
+    }
+    return rc;
+}

@@ -1,0 +1,226 @@
+#pragma once
+
+#include "platform/Events.h"
+
+#include <QPointer>
+#include <QStringList>
+#include <QWidget>
+#include <cstdint>
+
+class QAction;
+class QEventLoop;
+class QTimer;
+class TAxPing;
+class TAxTrace;
+class TCBitBtn;
+class TOpenDialog;
+class TSaveDialog;
+class Tfm_add;
+class g_bevel;
+class g_btnmenu;
+class g_checkbox;
+class g_edit;
+class g_imagelist;
+class g_label3d;
+class g_listbox;
+class g_memo;
+class g_panel;
+class g_PopupMenu;
+class g_progressbar;
+class g_updown;
+
+// What the window runs: the check marker of a running Check One or Check
+// All, and the command the automatic mode repeats.
+enum TRunKind : std::uint8_t {
+    rkCheckOne = 0,
+    rkCheckAll = 1,
+    rkPing = 2,
+    rkTrace = 3,
+    rkNone = 4
+};
+
+// The program's main window: the address list with the results of the last
+// run of every host, the commands that check, ping and trace hosts, the
+// option fields, the session buttons and the automatic-mode menu.
+//
+// Its members are spread over several files: Tfm_ns.cpp builds the form and
+// holds the list and the option fields, Tfm_nsRuns.cpp the commands and the
+// run events, Tfm_nsSession.cpp the session files, Tfm_nsAuto.cpp the
+// automatic mode and the tray behaviour.
+class Tfm_ns : public QWidget {
+    Q_OBJECT
+public:
+    explicit Tfm_ns(QWidget* owner = nullptr);
+    ~Tfm_ns() override;
+
+    // Factor from pixels at 96 dots per inch to this window's pixels.
+    double Scale() const { return FScale; }
+
+    // ---- controls, in tab order ----
+    g_listbox* lb_add;
+    TCBitBtn* bn_add;
+    g_bevel* g_bevel1;
+    TCBitBtn* bn_one;
+    TCBitBtn* bn_all;
+    TCBitBtn* bn_ping;
+    TCBitBtn* bn_trace;
+    g_bevel* g_bevel2;
+    TCBitBtn* bn_load;
+    TCBitBtn* bn_save;
+    g_btnmenu* bn_auto;
+    g_panel* pn_ctrls;
+    TCBitBtn* bn_close;
+    TCBitBtn* bn_cancel;
+    g_progressbar* bar;
+    g_memo* ed_results;
+    // The option fields inside pn_ctrls.
+    g_checkbox* ck_Resolve;
+    g_label3d* g_label3d1; // "P&ings :"
+    g_label3d* g_label3d2; // "&Size :"
+    g_label3d* g_label3d3; // "T&mOut :"
+    g_label3d* g_label3d4; // "TT&L :"
+    g_label3d* g_label3d5; // "Secs.:"
+    g_edit* ed_number;
+    g_edit* ed_size;
+    g_edit* ed_tmout;
+    g_edit* ed_ttl;
+    g_edit* ed_secs;
+    g_updown* ud_number;
+    g_updown* ud_size;
+    g_updown* ud_tmout;
+    g_updown* ud_ttl;
+    g_updown* ud_secs;
+
+    // ---- components ----
+    TAxPing* Ping;
+    TAxTrace* Trace;
+    TOpenDialog* dl_open;
+    TSaveDialog* dl_save;
+    g_PopupMenu* popup;
+    QAction* CheckOne1;
+    QAction* CheckAll1;
+    QAction* Ping1;
+    QAction* Trace1;
+    QAction* N1;
+    QAction* Stop1;
+    QTimer* Tick;
+    g_imagelist* il_states;
+
+    // ---- address list and results ----
+    void lb_addClick(QObject* Sender);
+    void UpdateButtons();
+    // 0 without results, 1 when they contain "timed out", else 2.
+    unsigned EntryState(int Index) const;
+    void lb_addDrawItem(QObject* Control, int Index, const QRect& Rect, unsigned State);
+    void StoreResults();
+    void bn_addClick(QObject* Sender);
+    // The result lines of an entry; empty for an entry without results.
+    QStringList Results(int Index) const;
+    bool HasResults(int Index) const;
+    // The lines the result pane holds, as they were appended (a line the
+    // pane wraps on screen is still one line).
+    QStringList PaneLines() const { return FPaneLines; }
+
+    // ---- commands and run events ----
+    void bn_oneClick(QObject* Sender);
+    void bn_allClick(QObject* Sender);
+    void bn_pingClick(QObject* Sender);
+    void bn_traceClick(QObject* Sender);
+    void bn_cancelClick(QObject* Sender);
+    void bn_closeClick(QObject* Sender);
+    void SetIdle(bool Idle);
+    void PingData(QObject* Sender, int Status);
+    void TraceData(QObject* Sender, int Status);
+    void TraceTest(QObject* Sender);
+    void PingError(QObject* Sender, int Error, const QString& Msg);
+    void PingFinished(QObject* Sender);
+    void TraceFinished(QObject* Sender);
+    TRunKind CheckKind() const { return FCheckKind; }
+    // What Close does after the about box: ends the application unless the
+    // handler is replaced.
+    TNotifyEvent OnTerminate;
+
+    // ---- option fields ----
+    void ApplyResolve(bool Value);
+    void ApplyNumber(std::int16_t Value);
+    void ApplyPacketSize(std::int16_t Value);
+    void ApplyTimeOut(std::int16_t Value);
+    void ApplyTimeToLive(std::int16_t Value);
+    void ApplySeconds(std::int16_t Value);
+    void ck_ResolveClick(QObject* Sender);
+    void ed_numberChange(QObject* Sender);
+    void ed_sizeChange(QObject* Sender);
+    void ed_tmoutChange(QObject* Sender);
+    void ed_ttlChange(QObject* Sender);
+    void ed_secsChange(QObject* Sender);
+
+    // ---- session files ----
+    void bn_loadClick(QObject* Sender);
+    void bn_saveClick(QObject* Sender);
+    void SaveSession();
+    void LoadSession();
+
+    // ---- automatic mode and tray ----
+    void CheckOne1Click(QObject* Sender);
+    void CheckAll1Click(QObject* Sender);
+    void Ping1Click(QObject* Sender);
+    void Trace1Click(QObject* Sender);
+    void Stop1Click(QObject* Sender);
+    void popupPopup(QObject* Sender);
+    void SetAutoRun(bool On);
+    void TickTimer(QObject* Sender);
+    TRunKind AutoKind() const { return FAutoKind; }
+    void SetTrayMode(bool On);
+    void AppMinimize();
+    void AppRestore();
+    void trayClick(QObject* Sender);
+
+    // ---- form events ----
+    void FormCreate(QObject* Sender);
+    void FormShow(QObject* Sender);
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void BuildOptions(class FormScale& scale);
+    // The result pane: cleared, and added to line by line.
+    void PaneClear();
+    void PaneAppend(const QString& text);
+    // Shows the lines that a Check All collected since the last frame.
+    void SyncPane();
+    // Starts a ping or trace run for the selected entry.
+    void StartRun(class TAxIcmpTask* task);
+    // Runs the window's messages until the ping run has ended; false when
+    // the window is closing and the caller must stop.
+    bool WaitForPing();
+    void QuitWait();
+    // Hands the list to the address dialog and takes it back after OK.
+    void FillDialog(Tfm_add& dialog) const;
+    void FillFromDialog(const Tfm_add& dialog);
+
+    double FScale = 1.0;
+    bool FShown = false;
+    bool FClosing = false;
+    // Set by an error event of the current run: its finished event, if one
+    // follows, stores nothing.
+    bool FRunFailed = false;
+    TRunKind FCheckKind = rkCheckOne;
+    TRunKind FAutoKind = rkNone;
+    QStringList FPaneLines;
+    QPointer<QWidget> FBusyFocus;
+    // The mode the controls show (SetIdle's table).
+    bool FShownIdle = true;
+    // Set while Check All runs: the pane and the idle mode between two
+    // hosts reach the screen with the next frame, not after every host.
+    bool FBatch = false;
+    bool FIdlePending = false;
+    bool FPaneDirty = false;
+    QEventLoop* FWaitLoop = nullptr;
+};
+
+// The main window while it exists.
+extern QPointer<Tfm_ns> fm_ns;

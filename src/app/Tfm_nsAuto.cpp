@@ -1,0 +1,93 @@
+// The automatic mode, which repeats one command every few seconds, and the
+// window's life in the notification area.
+#include "app/Tfm_ns.h"
+
+#include "controls/g_btnmenu.h"
+
+#include <QAction>
+#include <QTimer>
+
+void Tfm_ns::FormCreate(QObject*) {
+    FAutoKind = rkNone;
+}
+
+void Tfm_ns::SetAutoRun(bool On) {
+    // Enabling a running timer keeps its count going.
+    if (On != Tick->isActive()) {
+        if (On)
+            Tick->start();
+        else
+            Tick->stop();
+    }
+    bn_auto->SetIgnoreLight(On);
+    if (!On)
+        FAutoKind = rkNone;
+}
+
+void Tfm_ns::CheckOne1Click(QObject* Sender) {
+    FAutoKind = rkCheckOne;
+    SetAutoRun(true);
+    bn_oneClick(Sender);
+}
+
+void Tfm_ns::CheckAll1Click(QObject* Sender) {
+    FAutoKind = rkCheckAll;
+    SetAutoRun(true);
+    bn_allClick(Sender);
+}
+
+void Tfm_ns::Ping1Click(QObject* Sender) {
+    FAutoKind = rkPing;
+    SetAutoRun(true);
+    bn_pingClick(Sender);
+}
+
+void Tfm_ns::Trace1Click(QObject* Sender) {
+    FAutoKind = rkTrace;
+    SetAutoRun(true);
+    bn_traceClick(Sender);
+}
+
+void Tfm_ns::Stop1Click(QObject*) {
+    SetAutoRun(false);
+}
+
+void Tfm_ns::popupPopup(QObject*) {
+    QAction* const marks[] = {CheckOne1, CheckAll1, Ping1, Trace1, Stop1};
+    marks[FAutoKind]->setChecked(true);
+}
+
+void Tfm_ns::TickTimer(QObject* Sender) {
+    if (FCheckKind != rkNone)
+        return;
+    switch (FAutoKind) {
+    case rkCheckOne:
+        bn_oneClick(Sender);
+        break;
+    case rkCheckAll:
+        bn_allClick(Sender);
+        break;
+    case rkPing:
+        bn_pingClick(Sender);
+        break;
+    case rkTrace:
+        bn_traceClick(Sender);
+        break;
+    case rkNone:
+        SetAutoRun(false);
+        break;
+    }
+}
+
+// The notification-area behaviour comes with the tray icon component.
+void Tfm_ns::SetTrayMode(bool) {}
+
+void Tfm_ns::AppMinimize() {
+    SetTrayMode(true);
+}
+
+void Tfm_ns::AppRestore() {
+    SetTrayMode(false);
+}
+
+void Tfm_ns::trayClick(QObject*) {}
