@@ -9,33 +9,72 @@ namespace platform {
 
 namespace {
 
-bool isBlank(QChar c) {
-    return c == u' ' || c == u'\t';
+bool isBlank(char c) {
+    return c == ' ' || c == '\t';
 }
 
-QStringView trimmed(QStringView text) {
+// The structure of a line (brackets, "=", blanks, quotes) is all ASCII, which
+// UTF-8 and Latin-1 share, so a line is split as bytes and only its parts are
+// decoded; the line as a whole decides between UTF-8 and Latin-1.
+QByteArrayView trimmed(QByteArrayView bytes) {
     qsizetype begin = 0;
-    qsizetype end = text.size();
-    while (begin < end && isBlank(text[begin]))
+    qsizetype end = bytes.size();
+    while (begin < end && isBlank(bytes[begin]))
         ++begin;
-    while (end > begin && isBlank(text[end - 1]))
+    while (end > begin && isBlank(bytes[end - 1]))
         --end;
-    return text.sliced(begin, end - begin);
+    return bytes.sliced(begin, end - begin);
 }
 
-QString unquoted(QStringView value) {
-    if (value.size() >= 2 && (value.front() == u'"' || value.front() == u'\'') &&
+QByteArrayView unquoted(QByteArrayView value) {
+    if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
         value.back() == value.front())
-        return value.sliced(1, value.size() - 2).toString();
-    return value.toString();
+        return value.sliced(1, value.size() - 2);
+    return value;
 }
 
-void appendLine(QByteArray& out, const QString& text) {
-    QString line = text;
+bool isAscii(QByteArrayView bytes) {
+    for (const char c : bytes)
+        if (static_cast<unsigned char>(c) >= 0x80)
+            return false;
+    return true;
+}
+
+class LineDecoder {
+public:
+    explicit LineDecoder(QByteArrayView line) {
+        if (isAscii(line))
+            return;
+        // The rule of the program's text files decides for the whole line.
+        utf8 = DecodeTextLine(line) == QString::fromUtf8(line);
+    }
+    QString operator()(QByteArrayView part) const {
+        return utf8 ? QString::fromUtf8(part) : QString::fromLatin1(part);
+    }
+
+private:
+    bool utf8 = false;
+};
+
+void appendText(QByteArray& out, QStringView text) {
+    bool plain = true;
+    for (const QChar c : text)
+        if (c.unicode() >= 0x80 || c == u'\r' || c == u'\n') {
+            plain = false;
+            break;
+        }
+    if (plain) {
+        const qsizetype at = out.size();
+        out.resize(at + text.size());
+        char* p = out.data() + at;
+        for (const QChar c : text)
+            *p++ = static_cast<char>(c.unicode());
+        return;
+    }
+    QString line = text.toString();
     line.replace(u'\r', u' ');
     line.replace(u'\n', u' ');
     out += EncodeTextLine(line);
-    out += "\r\n";
 }
 
 } // namespace
@@ -49,36 +88,50 @@ IniFile IniFile::Parse(QByteArrayView bytes) {
         qsizetype end = pos;
         while (end < size && bytes[end] != '\r' && bytes[end] != '\n')
             ++end;
-        const QString decoded = DecodeTextLine(bytes.sliced(pos, end - pos));
+        const QByteArrayView raw = bytes.sliced(pos, end - pos);
         pos = end;
         if (pos < size && bytes[pos] == '\r')
             ++pos;
         if (pos < size && bytes[pos] == '\n')
             ++pos;
 
-        const QStringView line = trimmed(decoded);
-        if (line.startsWith(u'[')) {
-            const qsizetype close = line.lastIndexOf(u']');
-            const QStringView name = close > 0 ? line.sliced(1, close - 1) : line.sliced(1);
-            file.sections.append(Section{trimmed(name).toString(), {}});
+        const QByteArrayView line = trimmed(raw);
+        if (line.startsWith('[')) {
+            const qsizetype close = line.lastIndexOf(']');
+            const QByteArrayView name = close > 0 ? line.sliced(1, close - 1) : line.sliced(1);
+            file.sections.append(Section{LineDecoder(raw)(trimmed(name)), {}});
             current = &file.sections.back();
             continue;
         }
-        const qsizetype equals = line.indexOf(u'=');
+        const qsizetype equals = line.indexOf('=');
         if (equals < 0 || current == nullptr)
             continue;
-        current->entries.append(Entry{trimmed(line.first(equals)).toString(),
-                                      unquoted(trimmed(line.sliced(equals + 1)))});
+        const LineDecoder decode(raw);
+        current->entries.append(Entry{decode(trimmed(line.first(equals))),
+                                      decode(unquoted(trimmed(line.sliced(equals + 1))))});
     }
     return file;
 }
 
 QByteArray IniFile::Format() const {
-    QByteArray out;
+    qsizetype size = 0;
     for (const Section& section : sections) {
-        appendLine(out, u'[' + section.name + u']');
+        size += section.name.size() + 4;
         for (const Entry& entry : section.entries)
-            appendLine(out, entry.key + u'=' + entry.value);
+            size += entry.key.size() + entry.value.size() + 3;
+    }
+    QByteArray out;
+    out.reserve(size);
+    for (const Section& section : sections) {
+        out += '[';
+        appendText(out, section.name);
+        out += "]\r\n";
+        for (const Entry& entry : section.entries) {
+            appendText(out, entry.key);
+            out += '=';
+            appendText(out, entry.value);
+            out += "\r\n";
+        }
     }
     return out;
 }

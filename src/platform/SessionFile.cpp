@@ -9,12 +9,16 @@ namespace platform {
 IniFile SessionFile::ToIni(const QList<Entry>& entries) {
     IniFile file;
     file.sections.reserve(entries.size());
+    QStringList keys; // shared by every section instead of made again for each line
     for (const Entry& entry : entries) {
         IniFile::Section section{entry.address, {}};
         if (entry.lines && !entry.lines->isEmpty()) {
             section.entries.reserve(entry.lines->size());
-            for (qsizetype j = 0; j < entry.lines->size(); ++j)
-                section.entries.append({QString::number(j), entry.lines->at(j)});
+            for (qsizetype j = 0; j < entry.lines->size(); ++j) {
+                if (j == keys.size())
+                    keys.append(QString::number(j));
+                section.entries.append({keys[j], entry.lines->at(j)});
+            }
         } else {
             section.entries.append({QString(), QString()});
         }

@@ -126,17 +126,6 @@ TEST(SessionFiles, SaveOverLongerFileLeavesOnlyTheNewSession) {
     EXPECT_EQ(filesIn(dir.path()), QStringList{"s.nsd"});
 }
 
-TEST(SessionFiles, UnreadableFilesFailWithTheirName) {
-    QTemporaryDir dir;
-    QList<Entry> entries{{"kept", std::nullopt}};
-    QString error;
-    for (const QString& path : {dir.filePath("missing.nsd"), dir.path()}) {
-        EXPECT_FALSE(SessionFile::Read(path, entries, error));
-        EXPECT_TRUE(error.contains(path)) << error.toStdString();
-    }
-    EXPECT_EQ(entries, (QList<Entry>{{"kept", std::nullopt}}));
-}
-
 TEST(SessionFiles, FailedSavesKeepTheEarlierFile) {
     QTemporaryDir dir;
     const QString folder = dir.filePath("fs");
