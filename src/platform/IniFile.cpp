@@ -5,6 +5,8 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <optional>
+
 namespace platform {
 
 namespace {
@@ -56,6 +58,29 @@ private:
     bool utf8 = false;
 };
 
+// Keys of the program's files are line numbers; the texts of the small ones
+// are made once and shared, instead of once for every line of the file.
+class KeyTexts {
+public:
+    // The shared text of a key written as a small number, or nothing.
+    std::optional<QString> Find(QByteArrayView key) {
+        if (key.isEmpty() || key.size() > 3 || (key.size() > 1 && key[0] == '0'))
+            return std::nullopt;
+        int n = 0;
+        for (const char c : key) {
+            if (c < '0' || c > '9')
+                return std::nullopt;
+            n = n * 10 + (c - '0');
+        }
+        while (texts.size() <= n)
+            texts.append(QString::number(texts.size()));
+        return texts[n];
+    }
+
+private:
+    QStringList texts;
+};
+
 void appendText(QByteArray& out, QStringView text) {
     bool plain = true;
     for (const QChar c : text)
@@ -81,6 +106,7 @@ void appendText(QByteArray& out, QStringView text) {
 
 IniFile IniFile::Parse(QByteArrayView bytes) {
     IniFile file;
+    KeyTexts keys;
     Section* current = nullptr;
     qsizetype pos = 0;
     const qsizetype size = bytes.size();
@@ -107,7 +133,9 @@ IniFile IniFile::Parse(QByteArrayView bytes) {
         if (equals < 0 || current == nullptr)
             continue;
         const LineDecoder decode(raw);
-        current->entries.append(Entry{decode(trimmed(line.first(equals))),
+        const QByteArrayView key = trimmed(line.first(equals));
+        std::optional<QString> shared = keys.Find(key);
+        current->entries.append(Entry{shared ? std::move(*shared) : decode(key),
                                       decode(unquoted(trimmed(line.sliced(equals + 1))))});
     }
     return file;

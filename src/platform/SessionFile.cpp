@@ -29,7 +29,9 @@ IniFile SessionFile::ToIni(const QList<Entry>& entries) {
 
 QList<SessionFile::Entry> SessionFile::FromIni(const IniFile& file) {
     QList<Entry> entries;
+    entries.reserve(file.sections.size());
     QHash<QString, qsizetype> indexOf;
+    indexOf.reserve(file.sections.size());
     for (const IniFile::Section& section : file.sections) {
         if (section.name.isEmpty())
             continue;
@@ -43,8 +45,10 @@ QList<SessionFile::Entry> SessionFile::FromIni(const IniFile& file) {
         for (const IniFile::Entry& line : section.entries) {
             if (line.key.isEmpty())
                 continue;
-            if (!entry.lines)
+            if (!entry.lines) {
                 entry.lines.emplace();
+                entry.lines->reserve(section.entries.size());
+            }
             entry.lines->append(line.value);
         }
     }
