@@ -1,8 +1,13 @@
 // Session files: the whole address list with the results of every entry.
 #include "app/Tfm_ns.h"
 
+#include "controls/g_listbox.h"
+#include "dialogs/TOpenDialog.h"
+#include "dialogs/TSaveDialog.h"
 #include "echo/TAxPing.h"
 #include "echo/TAxTrace.h"
+#include "platform/MessageBoxes.h"
+#include "platform/SessionFile.h"
 
 void Tfm_ns::bn_saveClick(QObject*) {
     if (!Ping->Busy() && !Trace->Busy())
@@ -14,7 +19,41 @@ void Tfm_ns::bn_loadClick(QObject*) {
         LoadSession();
 }
 
-// Reading and writing session files comes with the session file format.
-void Tfm_ns::SaveSession() {}
+// The file is written whole to a temporary file and moved over the chosen
+// one, so a failed save leaves the earlier file as it was. The list, its
+// selection and the pane are not touched.
+void Tfm_ns::SaveSession() {
+    if (!dl_save->Execute())
+        return;
+    QList<platform::SessionFile::Entry> entries;
+    entries.reserve(lb_add->Count());
+    for (int i = 0; i < lb_add->Count(); ++i) {
+        platform::SessionFile::Entry entry{lb_add->Item(i), std::nullopt};
+        if (HasResults(i))
+            entry.lines = Results(i);
+        entries.append(std::move(entry));
+    }
+    QString error;
+    if (!platform::SessionFile::Write(dl_save->FileName(), entries, error))
+        platform::Messages().Error(error);
+}
 
-void Tfm_ns::LoadSession() {}
+// The file replaces the whole list, read in full before the list changes:
+// a file that cannot be read leaves the list as it was. Afterwards nothing
+// is selected and the pane keeps its text until the user picks an entry.
+void Tfm_ns::LoadSession() {
+    if (!dl_open->Execute())
+        return;
+    QList<platform::SessionFile::Entry> entries;
+    QString error;
+    if (!platform::SessionFile::Read(dl_open->FileName(), entries, error)) {
+        platform::Messages().Error(error);
+        return;
+    }
+    lb_add->setUpdatesEnabled(false);
+    lb_add->Clear();
+    for (const platform::SessionFile::Entry& entry : entries)
+        lb_add->AddItem(entry.address, entry.lines ? QVariant(*entry.lines) : QVariant());
+    lb_add->SetItemIndex(-1);
+    lb_add->setUpdatesEnabled(true);
+}

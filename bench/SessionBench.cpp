@@ -1,0 +1,160 @@
+// Saving and loading a session of 10,000 hosts with 12 result lines each
+// through the main window's own code (list filled and drawn), against a bare
+// read of the same file split into lines, measured in the same run. Each
+// figure is the median of three rounds.
+#include "app/Tfm_ns.h"
+#include "controls/g_listbox.h"
+#include "echo/IcmpBinding.h"
+#include "platform/FileDialogs.h"
+#include "platform/MessageBoxes.h"
+#include "platform/SessionFile.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+namespace {
+
+// Picks the same file every time and answers every question with Yes.
+class FixedPick : public platform::FileDialogs {
+public:
+    explicit FixedPick(QString path) : path(std::move(path)) {}
+    std::optional<QString> PickFile(const platform::FileDialogRequest&) override { return path; }
+
+private:
+    QString path;
+};
+
+class QuietBoxes : public platform::MessageBoxes {
+public:
+    platform::MsgAnswer ErrorAbortIgnore(const QString&) override {
+        return platform::MsgAnswer::Abort;
+    }
+    void Information(const QString&) override {}
+    void Plain(const QString&) override {}
+    void Error(const QString& text) override {
+        std::fprintf(stderr, "error: %s\n", qPrintable(text));
+    }
+    platform::MsgAnswer YesNo(const QString&) override { return platform::MsgAnswer::Yes; }
+};
+
+double median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+void fill(Tfm_ns& w) {
+    w.lb_add->Clear();
+    for (int i = 0; i < 10000; ++i) {
+        const QString host =
+            QStringLiteral("10.%1.%2.%3").arg(i / 65536).arg(i / 256 % 256).arg(i % 256);
+        QStringList lines;
+        for (int j = 0; j < 4; ++j)
+            lines << QStringLiteral("56 bytes received from %1. time = %2ms").arg(host).arg(j + 1);
+        lines << "" << QStringLiteral("Stats: Rcvd/Sent: 4/4, Min/Avg/Max: 1/2/4") << ""
+              << QStringLiteral("IP Address: %1").arg(host)
+              << QStringLiteral("Destination: host-%1.example").arg(i)
+              << QStringLiteral("Return Name: %1").arg(host) << "\tindented"
+              << "";
+        w.lb_add->AddItem(host, lines);
+    }
+}
+
+void drawn(Tfm_ns& w) {
+    w.lb_add->repaint();
+    QApplication::processEvents();
+}
+
+qsizetype bareReadAndSplit(const QString& path) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return -1;
+    const QByteArray bytes = f.readAll();
+    qsizetype lines = 0;
+    qsizetype pos = 0;
+    while (pos < bytes.size()) {
+        qsizetype end = bytes.indexOf("\r\n", pos);
+        if (end < 0)
+            end = bytes.size();
+        const QByteArray line = bytes.sliced(pos, end - pos);
+        lines += line.size() >= 0;
+        pos = end + 2;
+    }
+    return lines;
+}
+
+void report(const char* what, double seconds, double limit) {
+    std::printf("%-44s %8.3f s   (target <= %.1f s) %s\n", what, seconds, limit,
+                seconds <= limit ? "ok" : "MISSED");
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    QTemporaryDir dir;
+    const QString path = dir.filePath("bench.NSD");
+    platform::SetDialogs(std::make_unique<FixedPick>(path));
+    platform::SetMessages(std::make_unique<QuietBoxes>());
+    IcmpBindingScope binding;
+    Tfm_ns w;
+    w.show();
+    fill(w);
+    drawn(w);
+
+    std::vector<double> saves, loads, bares, ratios;
+    qsizetype lines = 0;
+    for (int round = 0; round < 3; ++round) {
+        QElapsedTimer t;
+        t.start();
+        w.SaveSession();
+        saves.push_back(t.nsecsElapsed() / 1e9);
+
+        t.restart();
+        w.LoadSession();
+        drawn(w);
+        loads.push_back(t.nsecsElapsed() / 1e9);
+
+        // The file layer alone, to show where the time goes.
+        QList<platform::SessionFile::Entry> entries;
+        QString error;
+        t.restart();
+        platform::SessionFile::Read(path, entries, error);
+        const double read = t.nsecsElapsed() / 1e9;
+        t.restart();
+        platform::SessionFile::Write(path, entries, error);
+        const double write = t.nsecsElapsed() / 1e9;
+        t.restart();
+        w.lb_add->Clear();
+        const double clear = t.nsecsElapsed() / 1e9;
+        t.restart();
+        for (const platform::SessionFile::Entry& entry : entries)
+            w.lb_add->AddItem(entry.address, entry.lines ? QVariant(*entry.lines) : QVariant());
+        const double fill = t.nsecsElapsed() / 1e9;
+        std::printf(
+            "  file layer alone: read %.3f s, write %.3f s; list: clear %.3f s, fill %.3f s\n",
+            read, write, clear, fill);
+
+        t.restart();
+        lines = bareReadAndSplit(path);
+        bares.push_back(t.nsecsElapsed() / 1e9);
+        ratios.push_back(loads.back() / bares.back());
+        std::printf("  round %d: save %.3f s, load %.3f s, bare read %.4f s, ratio %.1f\n",
+                    round + 1, saves.back(), loads.back(), bares.back(), ratios.back());
+    }
+    std::printf("file: %lld bytes, %lld lines, %d entries loaded back\n",
+                static_cast<long long>(QFile(path).size()), static_cast<long long>(lines),
+                w.lb_add->Count());
+    report("save of 10,000 hosts x 12 lines", median(saves), 0.3);
+    report("load of 10,000 hosts x 12 lines, drawn", median(loads), 0.3);
+    std::printf("%-44s %8.1f x  (bare %.4f s; target <= 5) %s\n",
+                "load against bare read-and-split", median(ratios), median(bares),
+                median(ratios) <= 5 ? "ok" : "MISSED");
+    return 0;
+}

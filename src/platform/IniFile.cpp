@@ -1,0 +1,190 @@
+#include "platform/IniFile.h"
+
+#include "platform/TextFile.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#include <optional>
+
+namespace platform {
+
+namespace {
+
+bool isBlank(char c) {
+    return c == ' ' || c == '\t';
+}
+
+// The structure of a line (brackets, "=", blanks, quotes) is all ASCII, which
+// UTF-8 and Latin-1 share, so a line is split as bytes and only its parts are
+// decoded; the line as a whole decides between UTF-8 and Latin-1.
+QByteArrayView trimmed(QByteArrayView bytes) {
+    qsizetype begin = 0;
+    qsizetype end = bytes.size();
+    while (begin < end && isBlank(bytes[begin]))
+        ++begin;
+    while (end > begin && isBlank(bytes[end - 1]))
+        --end;
+    return bytes.sliced(begin, end - begin);
+}
+
+QByteArrayView unquoted(QByteArrayView value) {
+    if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+        value.back() == value.front())
+        return value.sliced(1, value.size() - 2);
+    return value;
+}
+
+bool isAscii(QByteArrayView bytes) {
+    for (const char c : bytes)
+        if (static_cast<unsigned char>(c) >= 0x80)
+            return false;
+    return true;
+}
+
+class LineDecoder {
+public:
+    explicit LineDecoder(QByteArrayView line) {
+        if (isAscii(line))
+            return;
+        // The rule of the program's text files decides for the whole line.
+        utf8 = DecodeTextLine(line) == QString::fromUtf8(line);
+    }
+    QString operator()(QByteArrayView part) const {
+        return utf8 ? QString::fromUtf8(part) : QString::fromLatin1(part);
+    }
+
+private:
+    bool utf8 = false;
+};
+
+// Keys of the program's files are line numbers; the texts of the small ones
+// are made once and shared, instead of once for every line of the file.
+class KeyTexts {
+public:
+    // The shared text of a key written as a small number, or nothing.
+    std::optional<QString> Find(QByteArrayView key) {
+        if (key.isEmpty() || key.size() > 3 || (key.size() > 1 && key[0] == '0'))
+            return std::nullopt;
+        int n = 0;
+        for (const char c : key) {
+            if (c < '0' || c > '9')
+                return std::nullopt;
+            n = n * 10 + (c - '0');
+        }
+        while (texts.size() <= n)
+            texts.append(QString::number(texts.size()));
+        return texts[n];
+    }
+
+private:
+    QStringList texts;
+};
+
+void appendText(QByteArray& out, QStringView text) {
+    bool plain = true;
+    for (const QChar c : text)
+        if (c.unicode() >= 0x80 || c == u'\r' || c == u'\n') {
+            plain = false;
+            break;
+        }
+    if (plain) {
+        const qsizetype at = out.size();
+        out.resize(at + text.size());
+        char* p = out.data() + at;
+        for (const QChar c : text)
+            *p++ = static_cast<char>(c.unicode());
+        return;
+    }
+    QString line = text.toString();
+    line.replace(u'\r', u' ');
+    line.replace(u'\n', u' ');
+    out += EncodeTextLine(line);
+}
+
+} // namespace
+
+IniFile IniFile::Parse(QByteArrayView bytes) {
+    IniFile file;
+    KeyTexts keys;
+    Section* current = nullptr;
+    qsizetype pos = 0;
+    const qsizetype size = bytes.size();
+    while (pos < size) {
+        qsizetype end = pos;
+        while (end < size && bytes[end] != '\r' && bytes[end] != '\n')
+            ++end;
+        const QByteArrayView raw = bytes.sliced(pos, end - pos);
+        pos = end;
+        if (pos < size && bytes[pos] == '\r')
+            ++pos;
+        if (pos < size && bytes[pos] == '\n')
+            ++pos;
+
+        const QByteArrayView line = trimmed(raw);
+        if (line.startsWith('[')) {
+            const qsizetype close = line.lastIndexOf(']');
+            const QByteArrayView name = close > 0 ? line.sliced(1, close - 1) : line.sliced(1);
+            file.sections.append(Section{LineDecoder(raw)(trimmed(name)), {}});
+            current = &file.sections.back();
+            continue;
+        }
+        const qsizetype equals = line.indexOf('=');
+        if (equals < 0 || current == nullptr)
+            continue;
+        const LineDecoder decode(raw);
+        const QByteArrayView key = trimmed(line.first(equals));
+        std::optional<QString> shared = keys.Find(key);
+        current->entries.append(Entry{shared ? std::move(*shared) : decode(key),
+                                      decode(unquoted(trimmed(line.sliced(equals + 1))))});
+    }
+    return file;
+}
+
+QByteArray IniFile::Format() const {
+    qsizetype size = 0;
+    for (const Section& section : sections) {
+        size += section.name.size() + 4;
+        for (const Entry& entry : section.entries)
+            size += entry.key.size() + entry.value.size() + 3;
+    }
+    QByteArray out;
+    out.reserve(size);
+    for (const Section& section : sections) {
+        out += '[';
+        appendText(out, section.name);
+        out += "]\r\n";
+        for (const Entry& entry : section.entries) {
+            appendText(out, entry.key);
+            out += '=';
+            appendText(out, entry.value);
+            out += "\r\n";
+        }
+    }
+    return out;
+}
+
+bool IniFile::Read(const QString& path, IniFile& file, QString& error) {
+    if (QFileInfo(path).isDir()) {
+        error = FileOpenError(path, QStringLiteral("It is a folder."));
+        return false;
+    }
+    QFile in(path);
+    if (!in.open(QIODevice::ReadOnly)) {
+        error = FileOpenError(path, in.errorString());
+        return false;
+    }
+    const QByteArray bytes = in.readAll();
+    if (in.error() != QFileDevice::NoError) {
+        error = FileReadError(path, in.errorString());
+        return false;
+    }
+    file = Parse(bytes);
+    return true;
+}
+
+bool IniFile::Write(const QString& path, QString& error) const {
+    return WriteFileReplacing(path, Format(), error);
+}
+
+} // namespace platform

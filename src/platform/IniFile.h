@@ -1,0 +1,52 @@
+#pragma once
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QList>
+#include <QString>
+
+namespace platform {
+
+// An INI-structured text file held whole in memory: sections in file order,
+// each with its entry lines in file order. Made for the program's own files,
+// so nothing is escaped, sorted or merged behind the caller's back.
+//
+// Reading: a line whose first non-blank character is "[" starts a section
+// named by the text up to the last "]" (to the line end when there is none);
+// any other line holding "=" is an entry whose key is the text before the
+// first "=" and whose value is the rest. Names, keys and values lose blanks
+// and tabs around them, and a value enclosed in a pair of double or single
+// quotes loses the quotes. Every other line, and every entry before the
+// first section, is ignored. Lines end with CR, LF or CR LF; each line is
+// decoded on its own (UTF-8 where valid, Latin-1 otherwise). Any bytes at
+// all can be read; nothing is cut at any length.
+class IniFile {
+public:
+    struct Entry {
+        QString key;
+        QString value;
+        bool operator==(const Entry&) const = default;
+    };
+    struct Section {
+        QString name;
+        QList<Entry> entries;
+        bool operator==(const Section&) const = default;
+    };
+
+    QList<Section> sections;
+
+    static IniFile Parse(QByteArrayView bytes);
+    // The file's bytes: "[name]" and "key=value" lines, each ending with
+    // CR LF, nothing else. Line breaks inside a text become blanks, so that
+    // no text can start a line of its own.
+    QByteArray Format() const;
+
+    // Reads the file at path; false with a message naming the file when it
+    // cannot be read.
+    static bool Read(const QString& path, IniFile& file, QString& error);
+    // Replaces the file at path atomically; on failure the earlier file is
+    // untouched and error names the file.
+    bool Write(const QString& path, QString& error) const;
+};
+
+} // namespace platform
