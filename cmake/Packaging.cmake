@@ -5,6 +5,9 @@ include(GNUInstallDirs)
 
 set(NETSONDE_PROJECT_URL "https://netsonde.example.org" CACHE STRING
     "Where the project is published: the metadata's homepage and screenshot")
+# The AppStream id, the reverse of the project's domain; the metadata file is
+# named after it.
+set(NETSONDE_APP_ID "org.example.netsonde.Netsonde" CACHE STRING "AppStream component id")
 
 set(NETSONDE_PACKAGING ${PROJECT_SOURCE_DIR}/packaging)
 set(NETSONDE_ICONS ${PROJECT_SOURCE_DIR}/resources/app)
@@ -17,7 +20,8 @@ install(FILES ${NETSONDE_PACKAGING}/netsonde.desktop
 configure_file(${NETSONDE_PACKAGING}/netsonde.metainfo.xml.in
                ${PROJECT_BINARY_DIR}/packaging/netsonde.metainfo.xml @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/packaging/netsonde.metainfo.xml
-        DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo
+        RENAME ${NETSONDE_APP_ID}.metainfo.xml)
 
 install(FILES ${NETSONDE_ICONS}/netsonde.svg
         DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
@@ -39,24 +43,21 @@ add_custom_target(netsonde_manpage ALL DEPENDS ${PROJECT_BINARY_DIR}/packaging/n
 install(FILES ${PROJECT_BINARY_DIR}/packaging/netsonde.1.gz
         DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 
-# Debian's copyright file: the licence text stays in common-licenses.
+# Debian's copyright file and changelog; the licence text itself is the
+# system's common GPL-3.
 configure_file(${NETSONDE_PACKAGING}/copyright.in
                ${PROJECT_BINARY_DIR}/packaging/copyright @ONLY)
 add_custom_command(
-    OUTPUT ${PROJECT_BINARY_DIR}/packaging/changelog.gz
+    OUTPUT ${PROJECT_BINARY_DIR}/packaging/changelog.Debian.gz
     COMMAND ${GZIP_PROGRAM} -9 -n -c ${NETSONDE_PACKAGING}/changelog
-            > ${PROJECT_BINARY_DIR}/packaging/changelog.gz
+            > ${PROJECT_BINARY_DIR}/packaging/changelog.Debian.gz
     DEPENDS ${NETSONDE_PACKAGING}/changelog
     VERBATIM)
-add_custom_target(netsonde_changelog ALL DEPENDS ${PROJECT_BINARY_DIR}/packaging/changelog.gz)
-if(CMAKE_INSTALL_PREFIX STREQUAL "/usr")
-    install(FILES ${PROJECT_BINARY_DIR}/packaging/copyright
-                  ${PROJECT_BINARY_DIR}/packaging/changelog.gz
-            DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/netsonde)
-else()
-    install(FILES ${PROJECT_SOURCE_DIR}/LICENSE
-            DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/netsonde)
-endif()
+add_custom_target(netsonde_changelog ALL
+                  DEPENDS ${PROJECT_BINARY_DIR}/packaging/changelog.Debian.gz)
+install(FILES ${PROJECT_BINARY_DIR}/packaging/copyright
+              ${PROJECT_BINARY_DIR}/packaging/changelog.Debian.gz
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/netsonde)
 
 # The Debian package.
 set(CPACK_PACKAGE_NAME netsonde)
@@ -74,13 +75,11 @@ set(CPACK_DEBIAN_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE ${NETSONDE_PROJECT_URL})
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
 # Qt finds its platform plugins at run time; without one the window cannot open.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libcap2-bin")
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-    "check, ping and trace a list of hosts with ICMP echo\n\
-Netsonde is a desktop tool for diagnosing a network. It keeps a list of\n\
+    "Netsonde is a desktop tool for diagnosing a network. It keeps a list of\n\
 hosts, checks whether each answers ICMP echo requests, pings one host or\n\
 all of them repeatedly and traces the route to a host hop by hop.\n\
 Sessions and address lists can be saved and opened again, and an automatic\n\
