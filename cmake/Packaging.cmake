@@ -75,8 +75,6 @@ set(CPACK_DEBIAN_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE ${NETSONDE_PROJECT_URL})
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# Qt finds its platform plugins at run time; without one the window cannot open.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libcap2-bin")
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
     "Netsonde is a desktop tool for diagnosing a network. It keeps a list of\n\
