@@ -1,6 +1,8 @@
 #include "app/Tfm_ns.h"
+#include "tray/TTrayIcon.h"
 
 #include "controls/FormScale.h"
+#include "controls/TBusyCursor.h"
 #include "controls/TCBitBtn.h"
 #include "controls/TForm.h"
 #include "controls/g_PopupMenu.h"
@@ -23,6 +25,7 @@
 
 #include <QActionGroup>
 #include <QApplication>
+#include <QIcon>
 #include <QKeyEvent>
 #include <QPainter>
 #include <QScreen>
@@ -219,6 +222,15 @@ Tfm_ns::Tfm_ns(QWidget* owner) : QWidget(owner) {
     Tick->setObjectName(QStringLiteral("Tick"));
     Tick->setInterval(0);
     connect(Tick, &QTimer::timeout, this, [this] { TickTimer(Tick); });
+
+    tray = new TTrayIcon(this);
+    tray->setObjectName(QStringLiteral("tray"));
+    QIcon trayPicture;
+    for (int size : {16, 32, 48, 64})
+        trayPicture.addFile(QStringLiteral(":/app/icons/netsonde-%1.png").arg(size));
+    tray->SetIcon(trayPicture);
+    tray->SetToolTip(QStringLiteral("Netsonde"));
+    tray->OnClick = [this](QObject* Sender) { trayClick(Sender); };
 
     il_states = new g_imagelist(this);
     il_states->setObjectName(QStringLiteral("il_states"));
@@ -435,14 +447,17 @@ void Tfm_ns::StoreResults() {
 }
 
 void Tfm_ns::FillDialog(Tfm_add& dialog) const {
+    QVariantList data;
+    data.reserve(lb_add->Count());
     for (int i = 0; i < lb_add->Count(); ++i)
-        dialog.AddItem(lb_add->Item(i), lb_add->ItemData(i));
+        data << lb_add->ItemData(i);
+    dialog.AddItems(lb_add->Items(), data);
 }
 
 void Tfm_ns::FillFromDialog(const Tfm_add& dialog) {
+    const TBusyCursor busy;
     lb_add->Clear();
-    for (int i = 0; i < dialog.Count(); ++i)
-        lb_add->AddItem(dialog.Item(i), dialog.ItemData(i));
+    lb_add->AddItems(dialog.Items(), dialog.ItemsData());
 }
 
 void Tfm_ns::bn_addClick(QObject*) {

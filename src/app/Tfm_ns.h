@@ -15,6 +15,7 @@ class TAxTrace;
 class TCBitBtn;
 class TOpenDialog;
 class TSaveDialog;
+class TTrayIcon;
 class Tfm_add;
 class g_bevel;
 class g_btnmenu;
@@ -104,6 +105,7 @@ public:
     QAction* N1;
     QAction* Stop1;
     QTimer* Tick;
+    TTrayIcon* tray;
     g_imagelist* il_states;
 
     // ---- address list and results ----

@@ -3,12 +3,48 @@
 #include "app/Tfm_ns.h"
 
 #include "controls/g_btnmenu.h"
+#include "platform/NotifyArea.h"
+#include "tray/TTrayIcon.h"
 
 #include <QAction>
+#include <QEvent>
 #include <QTimer>
+
+namespace {
+
+// Reports the window's passage into and out of the minimised state: the
+// program's minimise and restore events.
+class MinimiseWatch final : public QObject {
+public:
+    explicit MinimiseWatch(Tfm_ns* window) : QObject(window), FWindow(window) {
+        window->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (watched == FWindow && event->type() == QEvent::WindowStateChange) {
+            const bool minimised = FWindow->isMinimized();
+            if (minimised != FMinimised) {
+                FMinimised = minimised;
+                if (minimised)
+                    FWindow->AppMinimize();
+                else
+                    FWindow->AppRestore();
+            }
+        }
+        return false;
+    }
+
+private:
+    Tfm_ns* FWindow;
+    bool FMinimised = false;
+};
+
+} // namespace
 
 void Tfm_ns::FormCreate(QObject*) {
     FAutoKind = rkNone;
+    new MinimiseWatch(this);
 }
 
 void Tfm_ns::SetAutoRun(bool On) {
@@ -79,8 +115,22 @@ void Tfm_ns::TickTimer(QObject* Sender) {
     }
 }
 
-// The notification-area behaviour comes with the tray icon component.
-void Tfm_ns::SetTrayMode(bool) {}
+void Tfm_ns::SetTrayMode(bool On) {
+    if (On) {
+        // Without a notification area there would be no way back: the
+        // window then stays minimised in the task bar.
+        if (!platform::NotificationArea().Available())
+            return;
+        tray->SetActive(true);
+        hide();
+    } else {
+        tray->SetActive(false);
+        if (isHidden() || isMinimized())
+            showNormal();
+        raise();
+        activateWindow();
+    }
+}
 
 void Tfm_ns::AppMinimize() {
     SetTrayMode(true);
@@ -90,4 +140,8 @@ void Tfm_ns::AppRestore() {
     SetTrayMode(false);
 }
 
-void Tfm_ns::trayClick(QObject*) {}
+void Tfm_ns::trayClick(QObject*) {
+    // Restoring fires the restore event, which brings the window back.
+    if (isMinimized())
+        setWindowState(windowState() & ~Qt::WindowMinimized);
+}

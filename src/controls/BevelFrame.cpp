@@ -81,8 +81,8 @@ QRect DrawBevelFrame(QPainter& canvas, const QRect& rect, TPanelBevel_ex kind, b
     if (rings <= 0)
         return r;
     const RingColors colors = ringColors(kind, circular);
-    const QColor c1 = colors.C1.Resolve(palette), c2 = colors.C2.Resolve(palette),
-                 c3 = colors.C3.Resolve(palette);
+    const QColor c1 = EdgeColor(colors.C1, palette), c2 = EdgeColor(colors.C2, palette),
+                 c3 = EdgeColor(colors.C3, palette);
     canvas.save();
     canvas.setRenderHint(QPainter::Antialiasing, false);
     canvas.setCompositionMode(QPainter::CompositionMode_SourceOver);

@@ -34,9 +34,9 @@ void Ring(QPainter& canvas, const QRect& r, const QColor& lit, const QColor& dar
 } // namespace
 
 void DrawPushFrame(QPainter& canvas, QRect& r) {
-    Ring(canvas, r, clBtnHighlight.Resolve(), cl3DDkShadow.Resolve());
+    Ring(canvas, r, EdgeColor(clBtnHighlight), EdgeColor(cl3DDkShadow));
     r.adjust(1, 1, -1, -1);
-    Ring(canvas, r, clBtnFace.Resolve(), clBtnShadow.Resolve());
+    Ring(canvas, r, clBtnFace.Resolve(), EdgeColor(clBtnShadow));
     r.adjust(1, 1, -1, -1);
     if (r.width() > 0 && r.height() > 0)
         canvas.fillRect(r, clBtnFace.Resolve());
@@ -50,7 +50,7 @@ void DrawBoxFace(QPainter& canvas, QRect& r, bool pressed, bool active) {
     if (pressed) {
         if (r.width() > 0 && r.height() > 0)
             canvas.fillRect(r, clBtnFace.Resolve());
-        Outline(canvas, r, clBtnShadow.Resolve());
+        Outline(canvas, r, EdgeColor(clBtnShadow));
         r.adjust(1, 1, -1, -1);
     } else {
         DrawPushFrame(canvas, r);

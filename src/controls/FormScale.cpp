@@ -1,5 +1,6 @@
 #include "controls/FormScale.h"
 
+#include <QFontDatabase>
 #include <QWidget>
 #include <algorithm>
 
@@ -19,7 +20,19 @@ void FormScale::SetBounds(QWidget* control, int left, int top, int width, int he
 }
 
 QFont DialogFont(const QFont& base) {
+    // Faces with the widths the layouts were made for, in order of
+    // preference; the first one installed is taken.
+    static const QString narrowFace = [] {
+        const QStringList installed = QFontDatabase::families();
+        for (const char* face : {"Liberation Sans", "Arimo", "Arial"}) {
+            if (installed.contains(QLatin1String(face)))
+                return QString::fromLatin1(face);
+        }
+        return QString();
+    }();
     QFont font = base;
+    if (!narrowFace.isEmpty())
+        font.setFamilies({narrowFace});
     font.setStyleHint(QFont::SansSerif);
     font.setPointSize(8);
     return font;

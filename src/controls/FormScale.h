@@ -28,6 +28,9 @@ private:
     double FFactor = 1.0;
 };
 
-// The dialog font of the program's forms: the system's sans-serif face at 8
-// points (11 pixels high at 96 dots per inch).
+// The dialog font of the program's forms at 8 points (11 pixels high at 96
+// dots per inch): a narrow sans-serif face whose widths match the layouts
+// (Liberation Sans or a face metric-compatible with it) where one is
+// installed, so that the layouts hold at their own size; else the system's
+// sans-serif face, for which FormScale makes room.
 QFont DialogFont(const QFont& base);

@@ -68,6 +68,23 @@ inline constexpr TColor clWhite = TColor(0xFFFFFF);
 inline constexpr TColor clSilver = TColor(0xC0C0C0);
 inline constexpr TColor clGray = TColor(0x808080);
 
+// Contrast of two colours as the ratio of their relative luminances (each
+// plus 0.05), from 1 (equal) to 21 (black on white).
+double ContrastRatio(const QColor& a, const QColor& b);
+
+// True when the palette draws light button text on a dark button face.
+bool IsDarkPalette(const QPalette& palette);
+
+// The colour of a 3D edge (bevel rings, grooves, button rings) or of the ink
+// of a dimmed glyph, drawn on the button face. On a light palette it is the
+// system colour itself. On a dark palette the shadows and highlights of many
+// themes lie too close to the face to be seen, so clBtnShadow and
+// cl3DDkShadow are lightened until they stand at least 3:1 against the face,
+// and clBtnHighlight until it stands at least 4.5:1, which keeps it lighter
+// than the shadows. Other colours are resolved unchanged.
+QColor EdgeColor(TColor color, const QPalette& palette);
+QColor EdgeColor(TColor color);
+
 // A palette with the classic fixed values of the system colours, for tests
 // and screenshots that must not depend on the desktop's theme.
 QPalette ClassicPalette();

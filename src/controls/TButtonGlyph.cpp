@@ -157,8 +157,9 @@ int TButtonGlyph::RenderStateImage(TButtonState state) {
     const QRgb key = FTransparentColor & 0xFFFFFF;
 
     if (state == bsDisabled) {
-        const QRgb highlight = clBtnHighlight.Resolve().rgb() & 0xFFFFFF;
-        const QRgb shadow = clBtnShadow.Resolve().rgb() & 0xFFFFFF;
+        // Legible on the face whatever the theme (see EdgeColor).
+        const QRgb highlight = EdgeColor(clBtnHighlight).rgb() & 0xFFFFFF;
+        const QRgb shadow = EdgeColor(clBtnShadow).rgb() & 0xFFFFFF;
         if (FNumGlyphs >= 2) {
             // The strip's own disabled image, with its white and mid-grey
             // taken from the current 3D colours.

@@ -29,8 +29,8 @@ void g_bevel::paintEvent(QPaintEvent*) {
     QPainter p(this);
     const bool lowered = FStyle == TBevelStyle::bsLowered;
     // The dark colour goes where light cannot reach: top-left when lowered.
-    const QColor first = (lowered ? clBtnShadow : clBtnHighlight).Resolve();
-    const QColor second = (lowered ? clBtnHighlight : clBtnShadow).Resolve();
+    const QColor first = EdgeColor(lowered ? clBtnShadow : clBtnHighlight);
+    const QColor second = EdgeColor(lowered ? clBtnHighlight : clBtnShadow);
     const int w = width(), h = height();
     auto box = [&p](int x, int y, int bw, int bh, const QColor& topLeft,
                     const QColor& bottomRight) {

@@ -2,6 +2,7 @@
 
 #include "controls/SystemColors.h"
 
+#include <QCursor>
 #include <QMenu>
 #include <QPainter>
 
@@ -12,8 +13,25 @@ g_btnmenu::g_btnmenu(QWidget* owner) : TCBitBtn(owner) {
 void g_btnmenu::Click() {
     TCBitBtn::Click();
     LeaveHover();
-    if (FMenu)
-        FMenu->popup(mapToGlobal(QPoint(0, height() - 1)));
+    if (!FMenu)
+        return;
+    connect(
+        FMenu, &QMenu::aboutToHide, this,
+        [this] { FRestUntilLeave = rect().contains(mapFromGlobal(QCursor::pos())); },
+        Qt::SingleShotConnection);
+    FMenu->popup(mapToGlobal(QPoint(0, height() - 1)));
+}
+
+void g_btnmenu::enterEvent(QEnterEvent* event) {
+    if (FRestUntilLeave)
+        QPushButton::enterEvent(event);
+    else
+        TCBitBtn::enterEvent(event);
+}
+
+void g_btnmenu::leaveEvent(QEvent* event) {
+    FRestUntilLeave = false;
+    TCBitBtn::leaveEvent(event);
 }
 
 void g_btnmenu::paintEvent(QPaintEvent* event) {

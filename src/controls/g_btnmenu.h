@@ -26,7 +26,13 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    // When the menu closes over the button, the window system reports the
+    // pointer entering it again; the button stays at rest until the pointer
+    // has left it and comes back.
+    void enterEvent(QEnterEvent* event) override;
+    void leaveEvent(QEvent* event) override;
 
 private:
     QPointer<QMenu> FMenu;
+    bool FRestUntilLeave = false;
 };

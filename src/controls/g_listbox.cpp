@@ -4,18 +4,24 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QSignalBlocker>
 #include <QStyledItemDelegate>
 #include <algorithm>
+#include <numeric>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
 
 namespace {
 
 // The collator of the user's locale, made again when the locale changes.
 const QCollator& collator() {
     static QCollator c{QLocale::c()};
-    static QString name;
+    static std::optional<QLocale> made;
     const QLocale locale;
-    if (name.isEmpty() || name != locale.bcp47Name()) {
-        name = locale.bcp47Name();
+    if (!made || *made != locale) {
+        made = locale;
         c = QCollator(locale);
         c.setCaseSensitivity(Qt::CaseInsensitive);
         c.setNumericMode(false);
@@ -148,9 +154,149 @@ int g_listbox::AddItem(const QString& text, const QVariant& data) {
     return at;
 }
 
+namespace {
+
+// Sorts order by a quick key, equal keys by index.
+template <class Key> void sortByKey(std::vector<int>& order, const Key& key) {
+    std::sort(order.begin(), order.end(), [&](int a, int b) {
+        const int r = key(a).compare(key(b));
+        return r < 0 || (r == 0 && a < b);
+    });
+}
+
+// The order in which a sorted list holds texts: the indexes of texts,
+// stably sorted by CompareText.
+//
+// Comparing through the collator costs far more than comparing prepared
+// keys, so the texts are sorted by keys made once per text. The C locale
+// compares case-folded characters, which for ASCII texts is exactly the byte
+// order of the texts in lower case. Every other quick order is checked pair
+// by pair against the collator, which proves it when each pair is in order
+// (equal texts lie next to each other in a sorted list); when a pair is not,
+// the texts are sorted again by an exact means.
+std::vector<int> sortedOrder(const QStringList& texts) {
+    std::vector<int> order(texts.size());
+    std::iota(order.begin(), order.end(), 0);
+    const QCollator& c = collator();
+    const bool cLocale = c.locale().language() == QLocale::C;
+    auto inOrder = [&](int a, int b) {
+        const int r = c.compare(texts[a], texts[b]);
+        return r < 0 || (r == 0 && a < b);
+    };
+    auto proven = [&] {
+        for (std::size_t i = 1; i < order.size(); ++i)
+            if (!inOrder(order[i - 1], order[i]))
+                return false;
+        return true;
+    };
+
+    if (std::all_of(texts.begin(), texts.end(),
+                    [](const QString& t) { return QtPrivate::isAscii(QStringView(t)); })) {
+        // One buffer of lowered bytes, sorted by views into it.
+        std::string lowered;
+        std::vector<std::pair<qsizetype, qsizetype>> spans; // start, length
+        spans.reserve(texts.size());
+        for (const QString& text : texts) {
+            spans.emplace_back(qsizetype(lowered.size()), text.size());
+            for (QChar ch : text) {
+                const char b = char(ch.unicode());
+                lowered += (b >= 'A' && b <= 'Z') ? char(b - 'A' + 'a') : b;
+            }
+        }
+        sortByKey(order, [&](int i) {
+            return std::string_view(lowered).substr(spans[i].first, spans[i].second);
+        });
+        if (cLocale || proven())
+            return order;
+    }
+    if (cLocale) {
+        // Folded once each instead of at every comparison.
+        QStringList folded;
+        folded.reserve(texts.size());
+        for (const QString& text : texts)
+            folded.append(text.toCaseFolded());
+        sortByKey(order, [&](int i) { return QStringView(folded[i]); });
+        if (!proven())
+            std::sort(order.begin(), order.end(), inOrder);
+        return order;
+    }
+    // The collator's own keys order exactly as it compares.
+    std::vector<QCollatorSortKey> keys;
+    keys.reserve(texts.size());
+    for (const QString& text : texts)
+        keys.push_back(c.sortKey(text));
+    sortByKey(order, [&](int i) -> const QCollatorSortKey& { return keys[i]; });
+    return order;
+}
+
+} // namespace
+
+void g_listbox::AddItems(const QStringList& texts, const QVariantList& data) {
+    if (texts.isEmpty())
+        return;
+    const int present = count();
+    if (!FSorted) {
+        InsertAll(
+            present, texts, data.isEmpty() ? DataAt() : [&](int i) {
+                return i < data.size() ? data[i] : QVariant();
+            });
+        return;
+    }
+    // Everything the list will hold, the present items first, so that they
+    // stay ahead of equal new texts.
+    const int selected = ItemIndex();
+    const QStringList all = present ? Items() + texts : texts;
+    QVariantList presentData;
+    bool anyData = !data.isEmpty();
+    for (int i = 0; i < present; ++i) {
+        presentData.append(item(i)->data(Qt::UserRole));
+        anyData = anyData || presentData.last().isValid();
+    }
+    const std::vector<int> order = sortedOrder(all);
+    QStringList sortedTexts;
+    sortedTexts.reserve(all.size());
+    int keep = -1;
+    for (std::size_t i = 0; i < order.size(); ++i) {
+        sortedTexts.append(all[order[i]]);
+        if (order[i] == selected)
+            keep = int(i);
+    }
+    if (present)
+        clear();
+    auto dataAt = [&](int row) {
+        const int i = order[row];
+        if (i < present)
+            return presentData[i];
+        return i - present < data.size() ? data[i - present] : QVariant();
+    };
+    InsertAll(0, sortedTexts, anyData ? DataAt(dataAt) : DataAt());
+    if (keep >= 0)
+        SetItemIndex(keep);
+}
+
+void g_listbox::InsertAll(int row, const QStringList& texts, const DataAt& dataAt) {
+    // One insertion for all rows; the data then goes into the new items
+    // without a change notice per item, as nothing has seen them yet.
+    insertItems(row, texts);
+    if (!dataAt)
+        return;
+    const QSignalBlocker quiet(model());
+    for (int i = 0; i < texts.size(); ++i) {
+        const QVariant d = dataAt(i);
+        if (d.isValid())
+            item(row + i)->setData(Qt::UserRole, d);
+    }
+}
+
 void g_listbox::DeleteItem(int index) {
-    if (index >= 0 && index < count())
-        delete takeItem(index);
+    if (index < 0 || index >= count())
+        return;
+    // The view would move the selection to the next item; a deleted
+    // selected item leaves none, so that a repeated delete deletes nothing.
+    const bool wasSelected = ItemIndex() == index;
+    delete takeItem(index);
+    if (wasSelected)
+        SetItemIndex(-1);
 }
 
 void g_listbox::Clear() {

@@ -47,7 +47,14 @@ public:
     // Adds an item, in its sorted place when the list is sorted, else at the
     // end, and returns its index. Equal texts keep the order they came in.
     int AddItem(const QString& text, const QVariant& data = {});
+    // Deletes an item. When it was the selected one, no item is selected
+    // afterwards.
     void DeleteItem(int index);
+    // Adds many items in one step, as AddItem would one after the other
+    // (data[i] goes with texts[i]; missing data is empty), but sorting once
+    // and filling the list at once, so that a long list loads quickly.
+    // The selected item stays selected.
+    void AddItems(const QStringList& texts, const QVariantList& data = {});
     void Clear();
     // Index of the first item whose text equals text without regard to case
     // in the user's locale, or -1.
@@ -93,6 +100,10 @@ private:
     friend class Delegate;
 
     void FitIntegralHeight();
+    // The data of the i-th of the texts being inserted; empty for none.
+    using DataAt = std::function<QVariant(int i)>;
+    // Inserts texts with their data at row.
+    void InsertAll(int row, const QStringList& texts, const DataAt& dataAt);
     void UserInput(const std::function<void()>& baseHandling);
 
     bool FSorted = false;

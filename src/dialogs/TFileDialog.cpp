@@ -19,6 +19,30 @@ QString TFileDialog::WithDefaultExt(const QString& path, const QString& ext) {
     return path + QLatin1Char('.') + ext;
 }
 
+QString TFileDialog::ResolveDefaultExt(const QString& path, const QString& ext, bool typedFirst) {
+    const QString withExt = WithDefaultExt(path, ext);
+    if (withExt == path)
+        return path;
+    if (typedFirst && QFileInfo(path).isFile())
+        return path;
+    const QFileInfo wanted(withExt);
+    const QString base = QFileInfo(path).fileName() + QLatin1Char('.');
+    // The common spellings first, then any other mix of cases.
+    for (const QString& e : {ext, ext.toLower(), ext.toUpper()}) {
+        const QString candidate = path + QLatin1Char('.') + e;
+        if (QFileInfo(candidate).isFile())
+            return candidate;
+    }
+    const QDir folder = wanted.absoluteDir();
+    const QStringList names = folder.entryList(QDir::Files | QDir::Hidden | QDir::System);
+    for (const QString& name : names) {
+        if (name.size() == base.size() + ext.size() && name.startsWith(base) &&
+            QStringView(name).mid(base.size()).compare(ext, Qt::CaseInsensitive) == 0)
+            return path + name.mid(base.size() - 1);
+    }
+    return withExt;
+}
+
 bool TFileDialog::Acceptable(const QString& path) const {
     auto& boxes = platform::Messages();
     const QFileInfo info(path);
@@ -38,9 +62,11 @@ bool TFileDialog::Acceptable(const QString& path) const {
         boxes.YesNo(QStringLiteral("%1 already exists.\nDo you want to replace it?").arg(shown)) !=
             platform::MsgAnswer::Yes)
         return false;
+    // Creating is what the user asked for, so Enter answers Yes.
     if ((FOptions & ofCreatePrompt) && !exists &&
-        boxes.YesNo(QStringLiteral("%1\nThis file does not exist.\nDo you want to create it?")
-                        .arg(shown)) != platform::MsgAnswer::Yes)
+        boxes.YesNoDefaultYes(
+            QStringLiteral("%1\nThis file does not exist.\nDo you want to create it?")
+                .arg(shown)) != platform::MsgAnswer::Yes)
         return false;
     return true;
 }
@@ -60,7 +86,10 @@ bool TFileDialog::Execute() {
         const std::optional<QString> picked = platform::Dialogs().PickFile(request);
         if (!picked || picked->isEmpty())
             return false;
-        const QString path = WithDefaultExt(*picked, FDefaultExt);
+        // An open dialog takes a file of the very name typed before it
+        // looks for one with the default extension.
+        const QString path = ResolveDefaultExt(*picked, FDefaultExt,
+                                               FMode == platform::FileDialogRequest::Mode::Open);
         if (Acceptable(path)) {
             FFileName = path;
             return true;

@@ -43,6 +43,12 @@ public:
 
     // path with ".ext" added when its file name has no extension of its own.
     static QString WithDefaultExt(const QString& path, const QString& ext);
+    // The file a typed path stands for on a file system where names differ
+    // by case: a name with an extension of its own stays as typed; else, when
+    // typedFirst holds and a file of that very name exists, that file; else
+    // an existing file of the name with the extension in any case ("list"
+    // finds "list.net" for the extension "NET"); else WithDefaultExt.
+    static QString ResolveDefaultExt(const QString& path, const QString& ext, bool typedFirst);
 
 private:
     // True when path may be taken; otherwise the user was told why or

@@ -1,6 +1,7 @@
 #include "dialogs/Tfm_add.h"
 
 #include "controls/FormScale.h"
+#include "controls/TBusyCursor.h"
 #include "controls/TCBitBtn.h"
 #include "controls/g_edit.h"
 #include "controls/g_label3d.h"
@@ -284,6 +285,19 @@ void Tfm_add::AddItem(const QString& text, const QVariant& data) {
     lb_sel->AddItem(text, data);
 }
 
+void Tfm_add::AddItems(const QStringList& texts, const QVariantList& data) {
+    const TBusyCursor busy;
+    lb_sel->AddItems(texts, data);
+}
+
+QVariantList Tfm_add::ItemsData() const {
+    QVariantList result;
+    result.reserve(lb_sel->Count());
+    for (int i = 0; i < lb_sel->Count(); ++i)
+        result.append(lb_sel->ItemData(i));
+    return result;
+}
+
 void Tfm_add::AddAddress(const QString& Text) {
     // The list is sorted by the same comparison that decides equality, so
     // an equal entry, if any, sits where the text would be inserted.
@@ -334,13 +348,15 @@ void Tfm_add::bn_loadClick(QObject*) {
         return;
     QStringList entries;
     QString error;
-    if (!AddressListFile::Read(dl_open->FileName(), entries, error)) {
-        platform::Messages().Error(error);
-        return;
+    {
+        const TBusyCursor busy;
+        if (AddressListFile::Read(dl_open->FileName(), entries, error)) {
+            lb_sel->Clear();
+            lb_sel->AddItems(entries);
+            return;
+        }
     }
-    lb_sel->Clear();
-    for (const QString& entry : entries)
-        lb_sel->AddItem(entry);
+    platform::Messages().Error(error);
 }
 
 void Tfm_add::bn_saveClick(QObject*) {

@@ -33,6 +33,14 @@ public:
     QStringList Items() const;
     // Inserts an entry into its sorted place, without looking for duplicates.
     void AddItem(const QString& text, const QVariant& data = {});
+    // Hands a whole list over in one step: the same as AddItem for each text
+    // (data[i] goes with texts[i]; missing data is empty), but sorted once
+    // and inserted at once, under the busy cursor. Use it to fill the dialog
+    // with a caller's list; AddItem per entry slows down badly on long lists.
+    void AddItems(const QStringList& texts, const QVariantList& data = {});
+    // The data of every entry, in the order of Items(), for handing the list
+    // back in one step.
+    QVariantList ItemsData() const;
 
     // Factor from pixels at 96 dots per inch to this dialog's pixels.
     double Scale() const { return FScale; }

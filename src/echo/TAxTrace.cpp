@@ -10,8 +10,25 @@ TAxTrace::TAxTrace(QObject* AOwner) : TAxIcmpTask(AOwner) {
     SetResolve(false);
 }
 
+std::uint8_t TAxTrace::PredictHops(std::uint8_t replyTtl) {
+    if (replyTtl == 0)
+        return 0;
+    // Senders start with one of a few time-to-live values: 64 (Linux, macOS,
+    // most routers), 128 (Windows), 255 (some routers and older systems), 32
+    // (very old ones). The smallest that is not below the reply's is the one
+    // it left with; each router on the way took one off.
+    int initial = 255;
+    for (int candidate : {32, 64, 128})
+        if (candidate >= replyTtl) {
+            initial = candidate;
+            break;
+        }
+    return static_cast<std::uint8_t>(initial - replyTtl + 1);
+}
+
 void TAxTrace::BeginRun() {
     FExpectedHops = 0;
+    FHopsDone = false;
     if (!FSendTestPacket) {
         FOptions.Ttl = 1;
         SendEcho();
@@ -34,7 +51,7 @@ void TAxTrace::BeginRun() {
 void TAxTrace::TestDone() {
     std::shared_ptr<bool> alive = AliveToken();
     if (CheckStatus() && FStatus == 0) {
-        FExpectedHops = static_cast<std::uint8_t>(256 - FReply.Options.Ttl);
+        FExpectedHops = PredictHops(FReply.Options.Ttl);
         DoTest();
         if (!*alive)
             return;
@@ -49,6 +66,11 @@ void TAxTrace::TestDone() {
 
 void TAxTrace::DoTest() {
     FireEvent(OnTest, this);
+}
+
+void TAxTrace::CountReply() {
+    FHopsDone = true;
+    TAxIcmpTask::CountReply();
 }
 
 bool TAxTrace::NextEcho() {
@@ -84,7 +106,9 @@ QString TAxTrace::HopText() const {
 }
 
 QString TAxTrace::SummaryText() const {
-    if (!FBusy)
+    // The last hop's values stay after the run, and so does its summary;
+    // before the first hop of any run there is nothing to sum up.
+    if (!FHopsDone)
         return {};
     if (FStatus == ErrCancelled)
         return QStringLiteral("Trace Cancelled after %1 hops.").arg(Hop() - 1);

@@ -25,11 +25,17 @@ public:
 
     // The line of the hop just completed (tab-separated); empty outside a run.
     QString HopText() const;
-    // The summary of the run from its last hop; empty outside a run.
+    // The summary of the run from its last hop; it stays after the run and
+    // is empty only until the first hop of a run has completed.
     QString SummaryText() const;
+
+    // Hops to the destination predicted from the time-to-live of its reply
+    // to the test echo; 0 for a time-to-live of 0.
+    static std::uint8_t PredictHops(std::uint8_t replyTtl);
 
 protected:
     void BeginRun() override;
+    void CountReply() override;
     bool NextEcho() override;
     void TestDone();
     void DoTest();
@@ -37,4 +43,6 @@ protected:
 private:
     std::uint8_t FExpectedHops = 0;
     bool FSendTestPacket = false;
+    // A hop of the latest run has completed: the summary has values to show.
+    bool FHopsDone = false;
 };

@@ -4,18 +4,48 @@
 #include "echo/TAxIcmp.h"
 #include "platform/WindowThread.h"
 
+#include <atomic>
+#include <chrono>
 #include <condition_variable>
+#include <deque>
 #include <mutex>
 #include <thread>
 
 namespace {
 
-// All thread objects share one mutex and one condition: completions, detach
-// and shutdown are rare events, and one lock keeps their order simple.
-std::mutex registryMutex;
-std::condition_variable registryChanged;
-int liveWorkers = 0;
-bool shuttingDown = false;
+using namespace std::chrono_literals;
+
+// A finished worker parks for the next request; beyond this many parked
+// workers, or after this long without a request, it ends.
+constexpr int kMaxParked = 4;
+constexpr auto kParkedLife = 5s;
+// A parked thread first watches for a request this long before it sleeps:
+// the next echo of a run comes within microseconds, and a sleeping core
+// takes longer than that to wake (much longer in a virtual machine).
+constexpr auto kSpin = 60us;
+
+// All thread objects share one mutex and two conditions: completions, detach
+// and shutdown are rare events, and one lock keeps their order simple. The
+// registry is never destroyed, so that a worker parked when the program ends
+// never waits on a condition that is gone.
+std::atomic<bool> keepFinished{true};
+
+struct Registry {
+    std::mutex mutex;
+    std::condition_variable changed;                 // completion, detach, shutdown, a worker ended
+    std::condition_variable work;                    // parked workers wait here for a request
+    int liveRequests = 0;                            // started and not yet ended
+    int threads = 0;                                 // operating-system threads of the pool
+    int parked = 0;                                  // threads waiting for a request
+    std::deque<std::shared_ptr<TPingThread>> queued; // each one promised to a parked thread
+    std::atomic<int> queuedCount{0};                 // queued.size(), read while spinning
+    bool shuttingDown = false;
+};
+
+Registry& registry() {
+    static Registry* r = new Registry;
+    return *r;
+}
 
 // Marks the completion as done when the last copy of the queued call is
 // destroyed: after it ran, or when the event queue discarded it unrun.
@@ -50,26 +80,65 @@ std::shared_ptr<TPingThread> TPingThread::Create(int& Status, const TIpOptions& 
 TPingThread::~TPingThread() = default;
 
 void TPingThread::Start() {
-    {
-        std::lock_guard lock(registryMutex);
-        if (FStarted)
-            return;
-        FStarted = true;
-        ++liveWorkers;
+    Registry& reg = registry();
+    std::lock_guard lock(reg.mutex);
+    if (FStarted)
+        return;
+    FStarted = true;
+    ++reg.liveRequests;
+    // A parked thread that nobody has claimed takes the request; otherwise a
+    // new thread starts, so that no request waits for another one's worker.
+    if (reg.parked > static_cast<int>(reg.queued.size())) {
+        reg.queued.push_back(shared_from_this());
+        reg.queuedCount.store(static_cast<int>(reg.queued.size()));
+        reg.work.notify_one();
+        return;
     }
-    std::thread(&TPingThread::Execute, shared_from_this()).detach();
+    ++reg.threads;
+    std::thread(&TPingThread::WorkerLoop, shared_from_this()).detach();
+}
+
+void TPingThread::WorkerLoop(std::shared_ptr<TPingThread> first) {
+    Registry& reg = registry();
+    std::shared_ptr<TPingThread> request = std::move(first);
+    for (;;) {
+        Execute(std::move(request));
+        std::unique_lock lock(reg.mutex);
+        if (!reg.shuttingDown && reg.parked < kMaxParked && keepFinished.load()) {
+            ++reg.parked;
+            lock.unlock();
+            auto spinEnd = std::chrono::steady_clock::now() + kSpin;
+            while (reg.queuedCount.load() == 0 && std::chrono::steady_clock::now() < spinEnd)
+                std::this_thread::yield();
+            lock.lock();
+            reg.work.wait_for(lock, kParkedLife,
+                              [&] { return !reg.queued.empty() || reg.shuttingDown; });
+            --reg.parked;
+            if (!reg.queued.empty()) {
+                request = std::move(reg.queued.front());
+                reg.queued.pop_front();
+                reg.queuedCount.store(static_cast<int>(reg.queued.size()));
+                continue;
+            }
+        }
+        --reg.threads;
+        reg.changed.notify_all();
+        return;
+    }
 }
 
 void TPingThread::Detach() {
-    std::lock_guard lock(registryMutex);
+    Registry& reg = registry();
+    std::lock_guard lock(reg.mutex);
     FDetached = true;
     FStatusDest = nullptr;
     FReplyDest = nullptr;
     OnTerminate = nullptr;
-    registryChanged.notify_all();
+    reg.changed.notify_all();
 }
 
 void TPingThread::Execute(std::shared_ptr<TPingThread> self) {
+    Registry& reg = registry();
     if (!self->FTerminated) {
         TEchoReply reply;
         self->FResult = EchoRequest(self->FHandle, self->FOptions, reply, self->FAddress,
@@ -80,42 +149,43 @@ void TPingThread::Execute(std::shared_ptr<TPingThread> self) {
         }
     }
 
-    // The token must never be released while registryMutex is held: its
+    // The token must never be released while the registry's mutex is held: its
     // destructor takes that lock.
     bool mayPost = false;
     {
-        std::lock_guard lock(registryMutex);
-        mayPost = !shuttingDown && !self->FDetached;
+        std::lock_guard lock(reg.mutex);
+        mayPost = !reg.shuttingDown && !self->FDetached;
     }
     bool posted = false;
     if (mayPost) {
         auto token = std::make_shared<CompletionToken>();
         token->thread = self;
         token->done = [t = self.get()] {
-            std::lock_guard inner(registryMutex);
+            Registry& r = registry();
+            std::lock_guard inner(r.mutex);
             t->FCompleted = true;
-            registryChanged.notify_all();
+            r.changed.notify_all();
         };
         posted = platform::PostToWindowThread([token] { token->thread->Complete(); });
     }
     if (posted) {
-        std::unique_lock lock(registryMutex);
-        registryChanged.wait(lock,
-                             [&] { return self->FCompleted || self->FDetached || shuttingDown; });
+        std::unique_lock lock(reg.mutex);
+        reg.changed.wait(lock,
+                         [&] { return self->FCompleted || self->FDetached || reg.shuttingDown; });
         if (!self->FCompleted)
             self->FAbandoned = true;
     }
 
     IcmpCloseHandle(self->FHandle);
     self->FHandle = InvalidIcmpHandle;
-    std::lock_guard lock(registryMutex);
-    --liveWorkers;
-    registryChanged.notify_all();
+    std::lock_guard lock(reg.mutex);
+    --reg.liveRequests;
+    reg.changed.notify_all();
 }
 
 void TPingThread::Complete() {
     {
-        std::lock_guard lock(registryMutex);
+        std::lock_guard lock(registry().mutex);
         if (FDetached || FAbandoned)
             return;
     }
@@ -131,18 +201,38 @@ void TPingThread::Complete() {
 }
 
 void TPingThread::WaitForAll() {
-    std::unique_lock lock(registryMutex);
-    shuttingDown = true;
-    registryChanged.notify_all();
-    registryChanged.wait(lock, [] { return liveWorkers == 0; });
+    Registry& reg = registry();
+    std::unique_lock lock(reg.mutex);
+    reg.shuttingDown = true;
+    reg.changed.notify_all();
+    reg.work.notify_all();
+    reg.changed.wait(lock, [&] { return reg.liveRequests == 0 && reg.threads == 0; });
 }
 
 void TPingThread::AllowNew() {
-    std::lock_guard lock(registryMutex);
-    shuttingDown = false;
+    Registry& reg = registry();
+    std::lock_guard lock(reg.mutex);
+    reg.shuttingDown = false;
 }
 
 int TPingThread::LiveCount() {
-    std::lock_guard lock(registryMutex);
-    return liveWorkers;
+    Registry& reg = registry();
+    std::lock_guard lock(reg.mutex);
+    return reg.liveRequests;
+}
+
+int TPingThread::PoolThreads() {
+    Registry& reg = registry();
+    std::lock_guard lock(reg.mutex);
+    return reg.threads;
+}
+
+int TPingThread::ParkedThreads() {
+    Registry& reg = registry();
+    std::lock_guard lock(reg.mutex);
+    return reg.parked;
+}
+
+void TPingThread::KeepFinishedThreads(bool keep) {
+    keepFinished.store(keep);
 }

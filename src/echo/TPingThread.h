@@ -16,6 +16,11 @@
 // the creator and then calls OnTerminate. The worker closes its service
 // handle and frees the thread object afterwards.
 //
+// The operating-system thread under a worker is pooled: once its request has
+// ended it parks and takes the next request instead of ending; a few parked
+// threads stay for some seconds. A request never waits for another request's
+// thread: without a free parked thread a new one starts.
+//
 // Detach() cuts the thread off from its creator (the creator is being
 // destroyed): the completion then writes nothing and calls nothing, and the
 // worker ends on its own.
@@ -43,10 +48,18 @@ public:
     static void AllowNew();
     // Number of workers that have not ended yet.
     static int LiveCount();
+    // Operating-system threads of the pool, parked ones included.
+    static int PoolThreads();
+    // Pool threads waiting for a request.
+    static int ParkedThreads();
+    // With false a thread ends with its request (one thread per request);
+    // the benchmarks compare both ways.
+    static void KeepFinishedThreads(bool keep);
 
 private:
     TPingThread() = default;
     static void Execute(std::shared_ptr<TPingThread> self);
+    static void WorkerLoop(std::shared_ptr<TPingThread> first);
     void Complete();
 
     // Copies taken at creation; the worker reads and writes only these.

@@ -32,8 +32,10 @@ public:
         QFileDialog dialog(request.Parent, request.Title, request.InitialDir);
         const bool open = request.DialogMode == FileDialogRequest::Mode::Open;
         dialog.setAcceptMode(open ? QFileDialog::AcceptOpen : QFileDialog::AcceptSave);
-        dialog.setFileMode(open ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
-        // The callers ask their own questions before replacing a file.
+        // The callers check that a file exists, add the default extension in
+        // the case of an existing file and ask their own questions before
+        // replacing a file, so the dialog hands over the name as typed.
+        dialog.setFileMode(QFileDialog::AnyFile);
         dialog.setOption(QFileDialog::DontConfirmOverwrite, true);
         const QStringList filters = QtNameFilters(request.Filter);
         if (!filters.isEmpty()) {
@@ -42,8 +44,6 @@ public:
             if (index >= 0 && index < filters.size())
                 dialog.selectNameFilter(filters[index]);
         }
-        if (!request.DefaultExt.isEmpty())
-            dialog.setDefaultSuffix(request.DefaultExt);
         if (!request.FileName.isEmpty())
             dialog.selectFile(request.FileName);
         if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())

@@ -21,7 +21,8 @@ struct FileDialogRequest {
     int FilterIndex = 1;
     QString InitialDir;
     QString FileName;
-    // Extension without its dot, added to a typed name that has none.
+    // Extension without its dot, which the caller adds to a typed name that
+    // has none; the dialog hands the name over as typed.
     QString DefaultExt;
 };
 

@@ -13,6 +13,7 @@ namespace {
 // library "loads" when the process can open an ICMP socket of either kind.
 class LinuxIcmpLibrary final : public IcmpLibrary {
 public:
+    ~LinuxIcmpLibrary() override { linuxicmp::CloseIdleSockets(); }
     IcmpCreateFileFn CreateFileEntry(const std::string& name) override {
         if (name == "IcmpCreateFile")
             return &linuxicmp::IcmpCreateFile;

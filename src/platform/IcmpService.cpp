@@ -1,5 +1,6 @@
 #include "platform/IcmpService.h"
 
+#include "platform/IcmpPacket.h"
 #include "platform/LastError.h"
 
 #include <algorithm>
@@ -9,7 +10,9 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <set>
+#include <span>
 #include <vector>
 
 #include <arpa/inet.h>
@@ -18,6 +21,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <sys/random.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -27,29 +31,44 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr std::uint8_t kEchoReply = 0;
-constexpr std::uint8_t kDestUnreachable = 3;
-constexpr std::uint8_t kSourceQuench = 4;
-constexpr std::uint8_t kEchoRequest = 8;
-constexpr std::uint8_t kTimeExceeded = 11;
-constexpr std::uint8_t kParameterProblem = 12;
+using namespace platform::icmppacket;
 
+// Windows-style codes for the last error of a failed IcmpCreateFile.
 constexpr std::uint32_t kErrorInvalidHandle = 6;
+constexpr std::uint32_t kErrorAccessDenied = 5;
+constexpr std::uint32_t kErrorTooManyOpenFiles = 4;
+constexpr std::uint32_t kErrorNotEnoughMemory = 8;
+constexpr std::uint32_t kErrorGenFailure = 31;
 constexpr std::size_t kReplyHeader = sizeof(TEchoReply);
-// Largest IPv4 datagram plus room for the ancillary data of one message.
+// Largest IPv4 datagram.
 constexpr std::size_t kReceiveBuffer = 65536;
 
 struct Handle {
     int fd = -1;
     SocketKind kind = SocketKind::None;
     std::uint16_t ident = 0; // echo identifier (raw sockets; the kernel picks it for datagram ones)
-    std::uint16_t sequence = 0;
+    bool identRegistered = false;
+    std::uint16_t sequence = 0; // starts unpredictable, one more per request
 };
 
 std::mutex registryMutex;
 std::set<Handle*> liveHandles;
+// Closed handles whose sockets wait for reuse: opening and setting up an ICMP
+// socket costs more than the echo itself on loopback.
+constexpr std::size_t kIdleSockets = 8;
+struct IdleList : std::vector<Handle*> {
+    // At program end the idle sockets are closed with the list.
+    ~IdleList() {
+        for (Handle* h : *this) {
+            ::close(h->fd);
+            delete h;
+        }
+    }
+};
+IdleList idleHandles;
+bool datagramRefusedHere = false;
 std::set<std::uint16_t> usedIdents;
-std::uint16_t identCursor = static_cast<std::uint16_t>(::getpid() * 2654435761u >> 16);
+std::optional<std::uint64_t> identSeed;
 
 std::atomic<bool> rawOnly{false};
 
@@ -59,16 +78,60 @@ int interruptFd() {
 }
 std::atomic<bool> interrupted{false};
 
-// Takes an identifier that no other open handle of this process uses.
-std::uint16_t takeIdent() {
-    // The caller holds registryMutex. At most 65536 handles can be open with
-    // distinct identifiers; the loop ends as soon as a free one is found.
-    for (int i = 0; i < 65536; ++i) {
-        std::uint16_t candidate = identCursor++;
-        if (usedIdents.insert(candidate).second)
-            return candidate;
+// 16 random bits from the kernel. Identifiers and sequence numbers must not
+// be guessable: whoever can guess them can forge an answer.
+std::uint16_t random16() {
+    std::uint16_t value = 0;
+    for (;;) {
+        ssize_t n = ::getrandom(&value, sizeof value, 0);
+        if (n == static_cast<ssize_t>(sizeof value))
+            return value;
+        if (n < 0 && errno != EINTR)
+            break;
     }
-    return identCursor++;
+    // getrandom cannot fail once the kernel's pool is ready (it is long
+    // before any user program runs); this is only a last resort.
+    static std::atomic<std::uint32_t> fallback{0x9E3779B9u};
+    return static_cast<std::uint16_t>(fallback.fetch_add(0x61C88647u) >> 16);
+}
+
+std::uint64_t mix(std::uint64_t x) {
+    x += 0x9E3779B97F4A7C15ull;
+    x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ull;
+    x = (x ^ (x >> 27)) * 0x94D049BB133111EBull;
+    return x ^ (x >> 31);
+}
+
+// Gives a new handle its identifier and first sequence number. The caller
+// holds registryMutex.
+void chooseNumbers(Handle& h) {
+    if (identSeed) {
+        std::uint64_t v = mix(*identSeed);
+        h.ident = static_cast<std::uint16_t>(v);
+        h.sequence = static_cast<std::uint16_t>(v >> 16);
+        return;
+    }
+    h.sequence = random16();
+    if (h.kind != SocketKind::Raw)
+        return;
+    // A raw identifier no other open handle of this process uses; 65536
+    // open handles at once would exhaust them, then one is shared.
+    for (int i = 0; i < 64; ++i) {
+        std::uint16_t candidate = random16();
+        if (usedIdents.insert(candidate).second) {
+            h.ident = candidate;
+            h.identRegistered = true;
+            return;
+        }
+    }
+    for (std::uint32_t candidate = 0; candidate < 65536; ++candidate) {
+        if (usedIdents.insert(static_cast<std::uint16_t>(candidate)).second) {
+            h.ident = static_cast<std::uint16_t>(candidate);
+            h.identRegistered = true;
+            return;
+        }
+    }
+    h.ident = random16();
 }
 
 int openSocket(SocketKind kind) {
@@ -76,67 +139,69 @@ int openSocket(SocketKind kind) {
     return ::socket(AF_INET, type | SOCK_CLOEXEC, IPPROTO_ICMP);
 }
 
-std::uint16_t checksum(const std::uint8_t* data, std::size_t length) {
-    std::uint32_t sum = 0;
-    for (std::size_t i = 0; i + 1 < length; i += 2)
-        sum += static_cast<std::uint32_t>(data[i] << 8 | data[i + 1]);
-    if (length & 1)
-        sum += static_cast<std::uint32_t>(data[length - 1] << 8);
-    while (sum >> 16)
-        sum = (sum & 0xFFFF) + (sum >> 16);
-    return static_cast<std::uint16_t>(~sum);
-}
-
-std::uint16_t read16(const std::uint8_t* p) {
-    return static_cast<std::uint16_t>(p[0] << 8 | p[1]);
-}
-
-std::uint32_t readAddress(const std::uint8_t* p) {
-    std::uint32_t a;
-    std::memcpy(&a, p, 4);
-    return a;
-}
-
-// The status code of an ICMP error message; 0 when the message is not one
-// that answers an echo request (redirects and the like).
-std::uint32_t errorStatus(std::uint8_t type, std::uint8_t code) {
-    switch (type) {
-    case kDestUnreachable:
-        switch (code) {
-        case 0:
-        case 6:
-        case 9:
-        case 11:
-            return IcmpStatus::DestNetUnreachable;
-        case 1:
-        case 7:
-        case 8:
-        case 10:
-        case 12:
-        case 13:
-        case 14:
-        case 15:
-            return IcmpStatus::DestHostUnreachable;
-        case 2:
-            return IcmpStatus::DestProtUnreachable;
-        case 3:
-            return IcmpStatus::DestPortUnreachable;
-        case 4:
-            return IcmpStatus::PacketTooBig;
-        case 5:
-            return IcmpStatus::BadRoute;
-        default:
-            return IcmpStatus::GeneralFailure;
-        }
-    case kTimeExceeded:
-        return code == 1 ? IcmpStatus::TtlExpiredReassem : IcmpStatus::TtlExpiredTransit;
-    case kParameterProblem:
-        return IcmpStatus::ParamProblem;
-    case kSourceQuench:
-        return IcmpStatus::SourceQuench;
+// The last error of a handle that could not be had, in the codes the
+// service's callers know.
+std::uint32_t createError(int error) {
+    switch (error) {
+    case EACCES:
+    case EPERM:
+        return kErrorAccessDenied;
+    case EMFILE:
+    case ENFILE:
+        return kErrorTooManyOpenFiles;
+    case ENOBUFS:
+    case ENOMEM:
+        return kErrorNotEnoughMemory;
     default:
+        return kErrorGenFailure;
+    }
+}
+
+// Whether a failed datagram socket leaves raw sockets to try. EACCES: the
+// process's group is outside net.ipv4.ping_group_range; EPERM: some kernels
+// and security modules refuse it so; EPROTONOSUPPORT, ESOCKTNOSUPPORT and
+// EAFNOSUPPORT: a kernel built without datagram ICMP sockets. Anything else
+// (no descriptors or memory left) would fail for a raw socket just as well.
+bool datagramRefused(int error) {
+    switch (error) {
+    case EACCES:
+    case EPERM:
+    case EPROTONOSUPPORT:
+    case ESOCKTNOSUPPORT:
+    case EAFNOSUPPORT:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// Sets up what matching answers relies on. Datagram sockets: errors on the
+// error queue (IP_RECVERR), without which every router's report would look
+// like a time-out, and the time-to-live of each reply (IP_RECVTTL), which
+// the trace's prediction needs. Raw sockets: a filter that lets through only
+// what can answer an echo request, so that the host's other ICMP traffic
+// does not crowd out the answer. Returns 0 or the errno of the failed step.
+int configure(int fd, SocketKind kind) {
+    int on = 1;
+    if (kind == SocketKind::Datagram) {
+        if (::setsockopt(fd, IPPROTO_IP, IP_RECVERR, &on, sizeof on) != 0 ||
+            ::setsockopt(fd, IPPROTO_IP, IP_RECVTTL, &on, sizeof on) != 0 ||
+            ::setsockopt(fd, IPPROTO_IP, IP_RECVTOS, &on, sizeof on) != 0)
+            return errno;
+        // Binding takes the identifier (the socket's port) now rather than
+        // at the first send.
+        sockaddr_in any{};
+        any.sin_family = AF_INET;
+        if (::bind(fd, reinterpret_cast<sockaddr*>(&any), sizeof any) != 0)
+            return errno;
         return 0;
     }
+    icmp_filter filter{};
+    filter.data = ~((1u << EchoReply) | (1u << DestUnreachable) | (1u << SourceQuench) |
+                    (1u << TimeExceeded) | (1u << ParameterProblem));
+    if (::setsockopt(fd, SOL_RAW, ICMP_FILTER, &filter, sizeof filter) != 0)
+        return errno;
+    return 0;
 }
 
 std::uint32_t sendErrorStatus(int error) {
@@ -157,136 +222,6 @@ std::uint32_t sendErrorStatus(int error) {
     }
 }
 
-// What a received message turned out to be.
-struct Answer {
-    bool ours = false;
-    std::uint32_t status = 0;
-    std::uint32_t address = 0;
-    const std::uint8_t* data = nullptr;
-    std::size_t dataLength = 0;
-    std::uint8_t ttl = 0;
-    std::uint8_t tos = 0;
-    std::uint8_t flags = 0;
-};
-
-// Raw sockets see every ICMP message of the host, with its IP header: take
-// the echo reply with our identifier and sequence number, or an ICMP error
-// that quotes our request. Our own outgoing requests (seen on loopback),
-// redirects and everyone else's traffic are skipped.
-Answer parseRaw(const std::uint8_t* p, std::size_t n, const Handle& h, std::uint32_t destination) {
-    Answer a;
-    if (n < 20 || (p[0] >> 4) != 4)
-        return a;
-    std::size_t ihl = static_cast<std::size_t>(p[0] & 0x0F) * 4;
-    if (ihl < 20 || n < ihl + 8)
-        return a;
-    const std::uint8_t* icmp = p + ihl;
-    std::size_t icmpLength = n - ihl;
-    a.ttl = p[8];
-    a.tos = p[1];
-    a.flags = p[6] & 0xE0;
-    a.address = readAddress(p + 12);
-    std::uint8_t type = icmp[0];
-    if (type == kEchoReply) {
-        if (read16(icmp + 4) != h.ident || read16(icmp + 6) != h.sequence)
-            return a;
-        if (checksum(icmp, icmpLength) != 0)
-            return a;
-        a.ours = true;
-        a.status = IcmpStatus::Success;
-        a.data = icmp + 8;
-        a.dataLength = icmpLength - 8;
-        return a;
-    }
-    std::uint32_t status = errorStatus(type, icmp[1]);
-    if (status == 0)
-        return a;
-    // The quoted datagram: an IP header and at least the 8-byte echo header.
-    const std::uint8_t* inner = icmp + 8;
-    std::size_t innerLength = icmpLength - 8;
-    if (innerLength < 20 || (inner[0] >> 4) != 4)
-        return a;
-    std::size_t innerIhl = static_cast<std::size_t>(inner[0] & 0x0F) * 4;
-    if (innerIhl < 20 || innerLength < innerIhl + 8 || inner[9] != IPPROTO_ICMP)
-        return a;
-    if (readAddress(inner + 16) != destination)
-        return a;
-    const std::uint8_t* quoted = inner + innerIhl;
-    if (quoted[0] != kEchoRequest || read16(quoted + 4) != h.ident ||
-        read16(quoted + 6) != h.sequence)
-        return a;
-    a.ours = true;
-    a.status = status;
-    return a;
-}
-
-std::uint8_t controlByte(msghdr& msg, int type) {
-    for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c != nullptr; c = CMSG_NXTHDR(&msg, c)) {
-        if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == type) {
-            if (c->cmsg_len >= CMSG_LEN(sizeof(int))) {
-                int v;
-                std::memcpy(&v, CMSG_DATA(c), sizeof v);
-                return static_cast<std::uint8_t>(v);
-            }
-            if (c->cmsg_len >= CMSG_LEN(1))
-                return *CMSG_DATA(c);
-        }
-    }
-    return 0;
-}
-
-// Datagram sockets get only echo replies to their own identifier; the
-// sequence number tells a late reply to an earlier request apart.
-Answer parseDatagram(const std::uint8_t* p, std::size_t n, const Handle& h, msghdr& msg,
-                     const sockaddr_in& from) {
-    Answer a;
-    if (n < 8 || p[0] != kEchoReply || read16(p + 6) != h.sequence)
-        return a;
-    a.ours = true;
-    a.status = IcmpStatus::Success;
-    a.address = from.sin_addr.s_addr;
-    a.data = p + 8;
-    a.dataLength = n - 8;
-    a.ttl = controlByte(msg, IP_TTL);
-    a.tos = controlByte(msg, IP_TOS);
-    return a;
-}
-
-// ICMP errors for a datagram socket arrive on its error queue, with the
-// reporting node as the offender and our echo header as the data.
-// Returns true when the entry answers our request; localError is set for
-// errors that the host itself raised without an ICMP message.
-Answer parseErrorQueue(const std::uint8_t* p, std::size_t n, const Handle& h, msghdr& msg,
-                       int& localError) {
-    Answer a;
-    localError = 0;
-    const sock_extended_err* ee = nullptr;
-    for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c != nullptr; c = CMSG_NXTHDR(&msg, c)) {
-        if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_RECVERR &&
-            c->cmsg_len >= CMSG_LEN(sizeof(sock_extended_err)))
-            ee = reinterpret_cast<const sock_extended_err*>(CMSG_DATA(c));
-    }
-    if (ee == nullptr)
-        return a;
-    if (n >= 8 && (p[0] != kEchoRequest || read16(p + 6) != h.sequence))
-        return a;
-    if (ee->ee_origin == SO_EE_ORIGIN_LOCAL) {
-        localError = static_cast<int>(ee->ee_errno);
-        return a;
-    }
-    if (ee->ee_origin != SO_EE_ORIGIN_ICMP)
-        return a;
-    std::uint32_t status = errorStatus(ee->ee_type, ee->ee_code);
-    if (status == 0)
-        return a;
-    const auto* offender = reinterpret_cast<const sockaddr_in*>(SO_EE_OFFENDER(ee));
-    a.ours = true;
-    a.status = status;
-    a.address = offender->sin_family == AF_INET ? offender->sin_addr.s_addr : 0;
-    a.ttl = controlByte(msg, IP_TTL);
-    return a;
-}
-
 Handle* lookup(IcmpHandle handle) {
     std::lock_guard lock(registryMutex);
     auto* h = reinterpret_cast<Handle*>(handle);
@@ -300,38 +235,73 @@ std::uint32_t failWith(std::uint32_t code) {
 
 } // namespace
 
+// Reads and drops whatever reached an idle socket while nobody waited.
+void drain(const Handle& h) {
+    std::uint8_t scrap[64];
+    while (::recv(h.fd, scrap, sizeof scrap, MSG_DONTWAIT | MSG_TRUNC) >= 0) {
+    }
+    if (h.kind == SocketKind::Datagram)
+        while (::recv(h.fd, scrap, sizeof scrap, MSG_DONTWAIT | MSG_ERRQUEUE) >= 0) {
+        }
+}
+
+// An idle socket of the kind a new handle would get, or nullptr. Reused
+// handles keep their identifier and go on with their unpredictable sequence.
+Handle* reuseIdle() {
+    std::lock_guard lock(registryMutex);
+    if (identSeed)
+        return nullptr;
+    SocketKind wanted =
+        rawOnly.load() || datagramRefusedHere ? SocketKind::Raw : SocketKind::Datagram;
+    for (auto it = idleHandles.begin(); it != idleHandles.end(); ++it) {
+        if ((*it)->kind != wanted)
+            continue;
+        Handle* h = *it;
+        idleHandles.erase(it);
+        liveHandles.insert(h);
+        return h;
+    }
+    return nullptr;
+}
+
+void closeHandle(Handle* h) {
+    ::close(h->fd);
+    delete h;
+}
+
 IcmpHandle IcmpCreateFile() {
+    if (Handle* idle = reuseIdle()) {
+        drain(*idle);
+        return reinterpret_cast<IcmpHandle>(idle);
+    }
     auto h = std::make_unique<Handle>();
     if (!rawOnly.load()) {
         h->fd = openSocket(SocketKind::Datagram);
         h->kind = SocketKind::Datagram;
+        if (h->fd < 0 && !datagramRefused(errno)) {
+            SetLastError(createError(errno));
+            return InvalidIcmpHandle;
+        }
+        if (h->fd < 0) {
+            std::lock_guard lock(registryMutex);
+            datagramRefusedHere = true;
+        }
     }
     if (h->fd < 0) {
         h->fd = openSocket(SocketKind::Raw);
         h->kind = SocketKind::Raw;
     }
     if (h->fd < 0) {
-        SetLastError(static_cast<std::uint32_t>(errno));
+        SetLastError(createError(errno));
         return InvalidIcmpHandle;
     }
-    int on = 1;
-    if (h->kind == SocketKind::Datagram) {
-        ::setsockopt(h->fd, IPPROTO_IP, IP_RECVERR, &on, sizeof on);
-        ::setsockopt(h->fd, IPPROTO_IP, IP_RECVTTL, &on, sizeof on);
-        ::setsockopt(h->fd, IPPROTO_IP, IP_RECVTOS, &on, sizeof on);
-        sockaddr_in any{};
-        any.sin_family = AF_INET;
-        ::bind(h->fd, reinterpret_cast<sockaddr*>(&any), sizeof any);
-    } else {
-        // Let through only what can answer an echo request.
-        icmp_filter filter{};
-        filter.data = ~((1u << kEchoReply) | (1u << kDestUnreachable) | (1u << kSourceQuench) |
-                        (1u << kTimeExceeded) | (1u << kParameterProblem));
-        ::setsockopt(h->fd, SOL_RAW, ICMP_FILTER, &filter, sizeof filter);
+    if (int error = configure(h->fd, h->kind); error != 0) {
+        ::close(h->fd);
+        SetLastError(createError(error));
+        return InvalidIcmpHandle;
     }
     std::lock_guard lock(registryMutex);
-    if (h->kind == SocketKind::Raw)
-        h->ident = takeIdent();
+    chooseNumbers(*h);
     Handle* raw = h.release();
     liveHandles.insert(raw);
     return reinterpret_cast<IcmpHandle>(raw);
@@ -346,12 +316,29 @@ bool IcmpCloseHandle(IcmpHandle handle) {
             SetLastError(kErrorInvalidHandle);
             return false;
         }
-        if (h->kind == SocketKind::Raw)
+        if (!identSeed && idleHandles.size() < kIdleSockets) {
+            idleHandles.push_back(h);
+            return true;
+        }
+        if (h->identRegistered)
             usedIdents.erase(h->ident);
     }
-    ::close(h->fd);
-    delete h;
+    closeHandle(h);
     return true;
+}
+
+void CloseIdleSockets() {
+    std::vector<Handle*> idle;
+    {
+        std::lock_guard lock(registryMutex);
+        idle.swap(static_cast<std::vector<Handle*>&>(idleHandles));
+        datagramRefusedHere = false;
+        for (Handle* h : idle)
+            if (h->identRegistered)
+                usedIdents.erase(h->ident);
+    }
+    for (Handle* h : idle)
+        closeHandle(h);
 }
 
 std::uint32_t IcmpSendEcho(IcmpHandle handle, std::uint32_t destination, const void* requestData,
@@ -371,21 +358,17 @@ std::uint32_t IcmpSendEcho(IcmpHandle handle, std::uint32_t destination, const v
     if (ttl == 0)
         return failWith(IcmpStatus::BadOption);
     int tos = options != nullptr ? options->Tos : 0;
-    ::setsockopt(h->fd, IPPROTO_IP, IP_TTL, &ttl, sizeof ttl);
-    ::setsockopt(h->fd, IPPROTO_IP, IP_TOS, &tos, sizeof tos);
+    if (::setsockopt(h->fd, IPPROTO_IP, IP_TTL, &ttl, sizeof ttl) != 0 ||
+        ::setsockopt(h->fd, IPPROTO_IP, IP_TOS, &tos, sizeof tos) != 0)
+        return failWith(IcmpStatus::BadOption);
 
-    ++h->sequence;
-    std::vector<std::uint8_t> packet(8 + static_cast<std::size_t>(requestSize));
-    packet[0] = kEchoRequest;
-    packet[4] = static_cast<std::uint8_t>(h->ident >> 8);
-    packet[5] = static_cast<std::uint8_t>(h->ident);
-    packet[6] = static_cast<std::uint8_t>(h->sequence >> 8);
-    packet[7] = static_cast<std::uint8_t>(h->sequence);
-    if (requestSize > 0)
-        std::memcpy(packet.data() + 8, requestData, requestSize);
-    std::uint16_t sum = checksum(packet.data(), packet.size());
-    packet[2] = static_cast<std::uint8_t>(sum >> 8);
-    packet[3] = static_cast<std::uint8_t>(sum);
+    Request request;
+    request.destination = destination;
+    request.ident = h->ident;
+    request.sequence = ++h->sequence;
+    request.checkIdent = h->kind == SocketKind::Raw;
+    request.data = {static_cast<const std::uint8_t*>(requestData), requestSize};
+    std::vector<std::uint8_t> packet = BuildEchoRequest(h->ident, request.sequence, request.data);
 
     sockaddr_in to{};
     to.sin_family = AF_INET;
@@ -397,8 +380,10 @@ std::uint32_t IcmpSendEcho(IcmpHandle handle, std::uint32_t destination, const v
                  sizeof to) < 0)
         return failWith(sendErrorStatus(errno));
 
-    std::vector<std::uint8_t> buffer(kReceiveBuffer);
-    alignas(cmsghdr) char control[512];
+    // One receive buffer per thread: echo workers live on, and a request
+    // then costs no allocation of its largest buffer.
+    thread_local std::vector<std::uint8_t> buffer(kReceiveBuffer);
+    alignas(cmsghdr) std::uint8_t control[512];
     for (;;) {
         Clock::time_point now = Clock::now();
         if (now >= deadline)
@@ -418,8 +403,7 @@ std::uint32_t IcmpSendEcho(IcmpHandle handle, std::uint32_t destination, const v
         if (fds[1].revents != 0 || interrupted.load())
             return failWith(IcmpStatus::ReqTimedOut);
 
-        Answer answer;
-        int localError = 0;
+        Result answer;
         sockaddr_in from{};
         iovec iov{buffer.data(), buffer.size()};
         msghdr msg{};
@@ -427,30 +411,36 @@ std::uint32_t IcmpSendEcho(IcmpHandle handle, std::uint32_t destination, const v
         msg.msg_iovlen = 1;
         msg.msg_control = control;
         msg.msg_controllen = sizeof control;
-        if (h->kind == SocketKind::Datagram && (fds[0].revents & POLLERR)) {
-            msg.msg_name = &from;
-            msg.msg_namelen = sizeof from;
-            ssize_t n = ::recvmsg(h->fd, &msg, MSG_ERRQUEUE | MSG_DONTWAIT);
-            if (n < 0)
-                continue;
-            answer =
-                parseErrorQueue(buffer.data(), static_cast<std::size_t>(n), *h, msg, localError);
-            if (localError != 0)
-                return failWith(sendErrorStatus(localError));
-        } else if (fds[0].revents & POLLIN) {
-            msg.msg_name = &from;
-            msg.msg_namelen = sizeof from;
-            ssize_t n = ::recvmsg(h->fd, &msg, MSG_DONTWAIT);
-            if (n < 0)
-                continue;
-            if (h->kind == SocketKind::Raw)
-                answer = parseRaw(buffer.data(), static_cast<std::size_t>(n), *h, destination);
-            else
-                answer = parseDatagram(buffer.data(), static_cast<std::size_t>(n), *h, msg, from);
-        } else {
+        msg.msg_name = &from;
+        msg.msg_namelen = sizeof from;
+        bool errorQueue = h->kind == SocketKind::Datagram && (fds[0].revents & POLLERR);
+        if (!errorQueue && !(fds[0].revents & POLLIN))
             continue;
+        ssize_t n = ::recvmsg(h->fd, &msg, errorQueue ? MSG_ERRQUEUE | MSG_DONTWAIT : MSG_DONTWAIT);
+        if (n < 0)
+            continue;
+        // A message longer than the buffer arrives cut short; it cannot be
+        // an answer whose data we compare in full, and is dropped.
+        if (msg.msg_flags & MSG_TRUNC)
+            continue;
+        std::span<const std::uint8_t> received(buffer.data(), static_cast<std::size_t>(n));
+        std::span<const std::uint8_t> controlBytes(control, msg.msg_controllen);
+        if (h->kind == SocketKind::Raw) {
+            answer = ParseRawPacket(received, request);
+        } else {
+            Control c = ParseControl(controlBytes);
+            if (errorQueue) {
+                // For an error-queue entry the name is the destination of
+                // the request that the error quotes.
+                c.error.quotedDestination = from.sin_addr.s_addr;
+                answer = ParseErrorQueue(received, c.error, request);
+                if (answer.verdict == Verdict::LocalError)
+                    return failWith(sendErrorStatus(answer.errnum));
+            } else {
+                answer = ParseDatagramReply(received, from.sin_addr.s_addr, c.ttl, c.tos, request);
+            }
         }
-        if (!answer.ours)
+        if (answer.verdict != Verdict::Answer)
             continue;
 
         auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
@@ -466,8 +456,9 @@ std::uint32_t IcmpSendEcho(IcmpHandle handle, std::uint32_t destination, const v
         reply.Options.Flags = answer.flags;
         auto* out = static_cast<std::uint8_t*>(replyBuffer);
         std::size_t room = replySize - kReplyHeader;
-        if (answer.data != nullptr && answer.dataLength > 0)
-            std::memcpy(out + kReplyHeader, answer.data, std::min(room, answer.dataLength));
+        if (answer.dataLength > 0)
+            std::memcpy(out + kReplyHeader, buffer.data() + answer.dataOffset,
+                        std::min(room, answer.dataLength));
         std::memcpy(out, &reply, kReplyHeader);
         return 1;
     }
@@ -486,9 +477,30 @@ SocketKind ProbeSocketKind() {
     return SocketKind::None;
 }
 
+std::optional<EchoNumbers> NextEchoNumbers(IcmpHandle handle) {
+    Handle* h = lookup(handle);
+    if (h == nullptr)
+        return std::nullopt;
+    EchoNumbers n{h->ident, static_cast<std::uint16_t>(h->sequence + 1)};
+    if (h->kind == SocketKind::Datagram) {
+        sockaddr_in local{};
+        socklen_t length = sizeof local;
+        if (::getsockname(h->fd, reinterpret_cast<sockaddr*>(&local), &length) != 0)
+            return std::nullopt;
+        n.ident = ntohs(local.sin_port);
+    }
+    return n;
+}
+
 SocketKind HandleSocketKind(IcmpHandle handle) {
     Handle* h = lookup(handle);
     return h != nullptr ? h->kind : SocketKind::None;
+}
+
+void SeedIdentifiersForTesting(std::optional<std::uint64_t> seed) {
+    CloseIdleSockets();
+    std::lock_guard lock(registryMutex);
+    identSeed = seed;
 }
 
 void PreferRawSockets(bool raw) {

@@ -3,17 +3,23 @@
 #include "platform/IcmpTypes.h"
 
 #include <cstdint>
+#include <optional>
 
 // The ICMP echo service on Linux sockets. One handle owns one ICMP socket:
 // a datagram ICMP socket where net.ipv4.ping_group_range admits the
-// process's group, a raw ICMP socket (CAP_NET_RAW) otherwise.
+// process's group, a raw ICMP socket (CAP_NET_RAW) otherwise. A handle that
+// cannot set its socket up as matching answers needs fails as a whole.
 namespace platform::linuxicmp {
 
 enum class SocketKind { None, Datagram, Raw };
 
 // Opens a handle; InvalidIcmpHandle when neither kind of socket can be had.
+// A closed handle's socket waits for reuse by the next IcmpCreateFile (a few
+// of them); CloseIdleSockets closes them and forgets that datagram sockets
+// were refused.
 IcmpHandle IcmpCreateFile();
 bool IcmpCloseHandle(IcmpHandle handle);
+void CloseIdleSockets();
 // Sends one echo request and waits for its answer. Returns 1 with a
 // TEchoReply at the start of replyBuffer followed by the echoed data, or 0
 // with the last error set: 11010 when nothing answered in time.
@@ -25,9 +31,23 @@ std::uint32_t IcmpSendEcho(IcmpHandle handle, std::uint32_t destination, const v
 SocketKind ProbeSocketKind();
 // The kind of socket behind a handle.
 SocketKind HandleSocketKind(IcmpHandle handle);
+// The identifier and sequence number that the next request of a handle
+// will carry; tests forge answers with them.
+struct EchoNumbers {
+    std::uint16_t ident = 0;
+    std::uint16_t sequence = 0;
+};
+std::optional<EchoNumbers> NextEchoNumbers(IcmpHandle handle);
 // Lets the process choose the socket kind: datagram first (the default) or
 // raw only. Used by tests and benchmarks to exercise both paths.
 void PreferRawSockets(bool rawOnly);
+
+// Identifiers of raw handles and the first sequence number of every handle
+// come from the kernel's random source. With a seed, every new handle takes
+// both from the seed alone, as two programs whose random source gave the
+// same values would: tests use it to show that such handles still never
+// take each other's answers. std::nullopt returns to the random source.
+void SeedIdentifiersForTesting(std::optional<std::uint64_t> seed);
 
 // Wakes every request that is waiting for an answer and makes it return at
 // once with 11010; later requests return at once too. Called when the program

@@ -13,26 +13,44 @@ QString boxTitle() {
     return title.isEmpty() ? QStringLiteral("Netsonde") : title;
 }
 
+// Shows a box modal to the window that asked and returns the button chosen.
+int run(QMessageBox::Icon icon, const QString& text, QMessageBox::StandardButtons buttons,
+        QMessageBox::StandardButton defaultButton) {
+    QMessageBox box(icon, boxTitle(), text, buttons, BoxOwner());
+    box.setWindowModality(box.parentWidget() ? Qt::WindowModal : Qt::ApplicationModal);
+    if (defaultButton != QMessageBox::NoButton)
+        box.setDefaultButton(defaultButton);
+    return box.exec();
+}
+
 class QtMessageBoxes final : public MessageBoxes {
 public:
     MsgAnswer ErrorAbortIgnore(const QString& text) override {
-        QMessageBox box(QMessageBox::Critical, boxTitle(), text,
-                        QMessageBox::Abort | QMessageBox::Ignore);
-        box.setDefaultButton(QMessageBox::Abort);
-        return box.exec() == QMessageBox::Ignore ? MsgAnswer::Ignore : MsgAnswer::Abort;
+        return run(QMessageBox::Critical, text, QMessageBox::Abort | QMessageBox::Ignore,
+                   QMessageBox::Abort) == QMessageBox::Ignore
+                   ? MsgAnswer::Ignore
+                   : MsgAnswer::Abort;
     }
     void Information(const QString& text) override {
-        QMessageBox::information(nullptr, boxTitle(), text);
+        run(QMessageBox::Information, text, QMessageBox::Ok, QMessageBox::Ok);
     }
     void Plain(const QString& text) override {
-        QMessageBox box(QMessageBox::NoIcon, boxTitle(), text, QMessageBox::Ok);
-        box.exec();
+        run(QMessageBox::NoIcon, text, QMessageBox::Ok, QMessageBox::Ok);
     }
-    void Error(const QString& text) override { QMessageBox::critical(nullptr, boxTitle(), text); }
-    MsgAnswer YesNo(const QString& text) override {
-        QMessageBox box(QMessageBox::Warning, boxTitle(), text, QMessageBox::Yes | QMessageBox::No);
-        box.setDefaultButton(QMessageBox::No);
-        return box.exec() == QMessageBox::Yes ? MsgAnswer::Yes : MsgAnswer::No;
+    void Error(const QString& text) override {
+        run(QMessageBox::Critical, text, QMessageBox::Ok, QMessageBox::Ok);
+    }
+    MsgAnswer YesNo(const QString& text) override { return Question(text, QMessageBox::No); }
+    MsgAnswer YesNoDefaultYes(const QString& text) override {
+        return Question(text, QMessageBox::Yes);
+    }
+
+private:
+    static MsgAnswer Question(const QString& text, QMessageBox::StandardButton defaultButton) {
+        return run(QMessageBox::Warning, text, QMessageBox::Yes | QMessageBox::No, defaultButton) ==
+                       QMessageBox::Yes
+                   ? MsgAnswer::Yes
+                   : MsgAnswer::No;
     }
 };
 
@@ -42,6 +60,12 @@ std::unique_ptr<MessageBoxes>& current() {
 }
 
 } // namespace
+
+QWidget* BoxOwner() {
+    if (QWidget* modal = QApplication::activeModalWidget())
+        return modal;
+    return QApplication::activeWindow();
+}
 
 MessageBoxes& Messages() {
     return *current();

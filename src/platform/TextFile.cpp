@@ -3,10 +3,14 @@
 #include <QDir>
 #include <QSaveFile>
 #include <QStringDecoder>
+#include <algorithm>
 
 namespace platform {
 
 QString DecodeTextLine(QByteArrayView bytes) {
+    // Plain ASCII reads the same either way.
+    if (std::all_of(bytes.begin(), bytes.end(), [](char c) { return (c & 0x80) == 0; }))
+        return QString::fromLatin1(bytes);
     QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
     QString text = utf8.decode(bytes);
     if (!utf8.hasError())
@@ -44,8 +48,9 @@ QString FileWriteError(const QString& path, const QString& reason) {
 
 bool WriteFileReplacing(const QString& path, const QByteArray& content, QString& error) {
     QSaveFile file(path);
-    // Never fall back to writing over the earlier file in place.
-    file.setDirectWriteFallback(false);
+    // A folder the user may not write in leaves no room for a temporary
+    // file; a file the user may write is then written in place.
+    file.setDirectWriteFallback(true);
     if (!file.open(QIODevice::WriteOnly)) {
         error = FileCreateError(path, file.errorString());
         return false;

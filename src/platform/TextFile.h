@@ -18,7 +18,9 @@ QByteArray EncodeTextLine(const QString& text);
 // Replaces the file at path with content. The content goes to a temporary
 // file in the same folder that is moved into place only when it is complete;
 // on failure the earlier file is untouched, no temporary file is left behind
-// and error holds a message that names the file.
+// and error holds a message that names the file. In a folder where the user
+// may not create files, a file the user may write is written in place
+// instead (a failure midway then leaves it incomplete).
 bool WriteFileReplacing(const QString& path, const QByteArray& content, QString& error);
 
 // The messages of a failed file operation, each naming the file.

@@ -95,6 +95,41 @@ TEST_F(BtnMenuTest, ClickRunsOnClickThenRestsTheButtonThenDropsTheMenuBelowIt) {
     menu.close();
 }
 
+TEST_F(BtnMenuTest, MenuClosingUnderThePointerLeavesTheButtonAtRestUntilItIsEnteredAgain) {
+    QWidget window;
+    window.resize(200, 150);
+    auto* b = new g_btnmenu(&window);
+    b->setGeometry(40, 30, 33, 28);
+    g_PopupMenu menu;
+    menu.addAction(QStringLiteral("Start"));
+    b->SetMenu(&menu);
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    const int points = b->font().pointSize();
+    auto dropAndClose = [&](QPoint pointer) {
+        QCursor::setPos(pointer);
+        b->click();
+        ASSERT_TRUE(WaitUntil([&] { return menu.isVisible(); }));
+        menu.close();
+        Enter(b); // what the window system sends once the menu is gone
+    };
+
+    dropAndClose(b->mapToGlobal(QPoint(10, 10)));
+    EXPECT_FALSE(b->MouseInside());
+    EXPECT_FALSE(b->Lit());
+    EXPECT_EQ(b->font().pointSize(), points);
+    QEvent leave(QEvent::Leave);
+    QApplication::sendEvent(b, &leave);
+    Enter(b);
+    EXPECT_TRUE(b->MouseInside());
+    EXPECT_EQ(b->font().pointSize(), points + 2);
+
+    // Closed away from the button, the next entry lights it at once.
+    QApplication::sendEvent(b, &leave);
+    dropAndClose(window.mapToGlobal(QPoint(150, 120)));
+    EXPECT_TRUE(b->MouseInside());
+}
+
 TEST_F(BtnMenuTest, WithoutAMenuOrAfterTheMenuIsGoneAClickStillResetsTheHover) {
     g_btnmenu b;
     b.resize(33, 28);

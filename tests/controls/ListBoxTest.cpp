@@ -55,6 +55,41 @@ TEST_F(ListBox, OrderFollowsTheLocaleNotTheCodePoints) {
     EXPECT_EQ(items[3], "f");
 }
 
+TEST_F(ListBox, FillingInOneStepGivesTheOrderOfAddingOneByOne) {
+    const QStringList present{"m", "Host", "a"};
+    // Punctuation and accents order differently by byte and by collation.
+    const QStringList added{"host", "b",   "",    "A",   "HOST",
+                            "z",    "a",   "a_b", "a-b", "ab",
+                            "a1",   "a.b", "ete", "Ete", u"\u00E9t\u00E9"_qs};
+    // In the C locale and in one whose collation ignores punctuation first.
+    for (const QLocale& locale : {QLocale::c(), QLocale(QLocale::English, QLocale::UnitedStates)}) {
+        const QLocale saved;
+        QLocale::setDefault(locale);
+        g_listbox one(window.get()), bulk(window.get());
+        for (g_listbox* l : {&one, &bulk}) {
+            l->SetSorted(true);
+            for (int i = 0; i < present.size(); ++i)
+                l->AddItem(present[i], 100 + i);
+        }
+        bulk.SetItemIndex(bulk.IndexOf("m"));
+        for (int i = 0; i < added.size(); ++i)
+            one.AddItem(added[i], i < 5 ? QVariant(i) : QVariant());
+        bulk.AddItems(added, {0, 1, 2, 3, 4});
+        QLocale::setDefault(saved);
+        EXPECT_EQ(bulk.Items(), one.Items());
+        for (int i = 0; i < one.Count(); ++i)
+            EXPECT_EQ(bulk.ItemData(i), one.ItemData(i)) << i;
+        // The selected entry stays selected.
+        EXPECT_EQ(bulk.Item(bulk.ItemIndex()), "m");
+    }
+    // An unsorted list appends in the given order.
+    list->SetSorted(false);
+    list->AddItems({"c", "a"});
+    list->AddItems({"b"}, {7});
+    EXPECT_EQ(list->Items(), (QStringList{"c", "a", "b"}));
+    EXPECT_EQ(list->ItemData(2).toInt(), 7);
+}
+
 TEST_F(ListBox, SortingAnUnsortedListKeepsDataAndSelection) {
     list->SetSorted(false);
     list->AddItem("c", 30);

@@ -118,6 +118,8 @@ TEST(AddressListFiles, FailedSaveInReadOnlyFolderKeepsEarlierFile) {
     if (mount.Mounted()) {
         ASSERT_TRUE(mount.MakeReadOnly());
     } else {
+        // A file the user may write is written in place; this one may not be.
+        ASSERT_EQ(::chmod(path.toLocal8Bit().constData(), 0444), 0);
         ASSERT_EQ(::chmod(folder.toLocal8Bit().constData(), 0555), 0);
     }
     if (!mount.Mounted() && ::access(folder.toLocal8Bit().constData(), W_OK) == 0)

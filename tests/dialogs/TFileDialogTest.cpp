@@ -6,6 +6,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -97,6 +98,43 @@ TEST(FileDialogs, SaveAsksBeforeReplacingAndBeforeCreating) {
     ASSERT_EQ(boxes.shown.size(), 1);
     EXPECT_TRUE(boxes.shown[0].contains("does not exist"));
     EXPECT_TRUE(boxes.shown[0].contains("create"));
+    // Creating is what the user asked for: Enter answers Yes. Replacing is not.
+    ASSERT_EQ(boxes.defaultYes.size(), 1);
+    EXPECT_TRUE(boxes.defaultYes[0].contains("create"));
+}
+
+TEST(FileDialogs, TypedNameFindsTheExtensionInTheCaseOfAnExistingFile) {
+    QTemporaryDir dir;
+    touch(dir.filePath("lower.net"));
+    touch(dir.filePath("mixed.Net"));
+    touch(dir.filePath("bare"));
+    touch(dir.filePath("bare.net"));
+    FakeFileDialogs dialogs;
+    FakeMessageBoxes boxes;
+    TOpenDialog open(nullptr);
+    open.SetDefaultExt("NET");
+    open.SetOptions(ofFileMustExist | ofPathMustExist | ofHideReadOnly);
+    auto opened = [&](const char* typed) {
+        dialogs.PickNext(dir.filePath(typed));
+        return open.Execute() ? QFileInfo(open.FileName()).fileName() : QString("<none>");
+    };
+    EXPECT_EQ(opened("lower"), "lower.net");
+    EXPECT_EQ(opened("mixed"), "mixed.Net");
+    // The name as typed comes first.
+    EXPECT_EQ(opened("bare"), "bare");
+    EXPECT_EQ(opened("lower.net"), "lower.net");
+    EXPECT_TRUE(boxes.shown.isEmpty()) << boxes.shown.join('\n').toStdString();
+
+    // Saving under a typed name replaces the existing file instead of
+    // creating a second one that differs only in case.
+    TSaveDialog save(nullptr);
+    save.SetDefaultExt("NET");
+    save.SetOptions(ofOverwritePrompt | ofCreatePrompt | ofPathMustExist | ofHideReadOnly);
+    dialogs.PickNext(dir.filePath("bare"));
+    ASSERT_TRUE(save.Execute());
+    EXPECT_EQ(save.FileName(), dir.filePath("bare.net"));
+    ASSERT_EQ(boxes.shown.size(), 1);
+    EXPECT_TRUE(boxes.shown[0].contains("already exists"));
 }
 
 TEST(FileDialogs, SaveIntoMissingFolderIsRefused) {

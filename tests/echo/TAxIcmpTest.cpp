@@ -39,6 +39,7 @@ protected:
         service.ReleaseAll();
         binding.reset();
         EXPECT_EQ(TPingThread::LiveCount(), 0);
+        EXPECT_EQ(TPingThread::PoolThreads(), 0) << "releasing the service ends parked workers";
         EXPECT_EQ(service.OpenHandles(), 0) << "every service handle is closed";
     }
     // Sends one echo to address and waits for its event.
@@ -221,6 +222,40 @@ TEST_F(EchoComponent, ReleasingTheServiceWakesRequestsInFlight) {
     EXPECT_EQ(TPingThread::LiveCount(), 0);
     EXPECT_EQ(service.Interrupts(), 1);
     binding.emplace();
+}
+
+TEST_F(EchoComponent, AFinishedWorkerTakesTheNextRequest) {
+    service.SetDefault(FakeAnswer::Echo("10.0.0.1"));
+    TAxIcmp c(nullptr);
+    Recorder r;
+    r.Attach(c);
+    Echo(c, r, "10.0.0.1");
+    ASSERT_TRUE(WaitUntil([] { return TPingThread::ParkedThreads() == 1; }));
+    Echo(c, r, "10.0.0.1");
+    ASSERT_EQ(service.Requests().size(), 2u);
+    EXPECT_EQ(service.Requests()[0].thread, service.Requests()[1].thread);
+    EXPECT_NE(service.Requests()[1].thread, std::this_thread::get_id());
+    EXPECT_EQ(TPingThread::PoolThreads(), 1);
+}
+
+TEST_F(EchoComponent, ARequestNeverWaitsForAnotherRequestsWorker) {
+    service.SetDefault(FakeAnswer::Echo("10.0.0.1"));
+    service.HoldRequests(true);
+    std::vector<std::unique_ptr<TAxIcmp>> components;
+    Recorder r;
+    // Six requests in flight at once, more than stay parked afterwards.
+    for (int i = 0; i < 6; ++i) {
+        components.push_back(std::make_unique<TAxIcmp>(nullptr));
+        r.Attach(*components.back());
+        components.back()->SetTargetAddress(Ip("10.0.0.1"));
+        components.back()->SendEcho();
+        ASSERT_TRUE(service.WaitForHeld(i + 1)) << "request " << i + 1 << " waits for no other";
+    }
+    service.ReleaseAll();
+    ASSERT_TRUE(WaitUntil([&] { return r.events.size() == 6; }));
+    ASSERT_TRUE(WaitUntil([] { return TPingThread::PoolThreads() == 4; }))
+        << "only a few finished workers stay parked";
+    EXPECT_EQ(TPingThread::ParkedThreads(), 4);
 }
 
 TEST_F(EchoComponent, LongBlockingRunsDoNotRecurse) {

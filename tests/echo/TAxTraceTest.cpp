@@ -65,6 +65,20 @@ TEST_F(TraceRun, TheTestEchoPredictsTheHops) {
                                      "finished far reached in 3 hops. (expected: 8)"}));
     EXPECT_EQ(Ttls(), (std::vector<int>{32, 1, 2, 3})) << "the test goes with the full TTL";
     EXPECT_EQ(trace->ExpectedHops(), 8) << "kept after the run";
+    EXPECT_EQ(trace->SummaryText(), "far reached in 3 hops. (expected: 8)") << "kept too";
+    EXPECT_TRUE(trace->HopText().isEmpty());
+}
+
+TEST(TracePrediction, TheReplysStartingTtlIsTheNearestCommonOneAtOrAboveIt) {
+    struct Case {
+        int replyTtl;
+        int hops;
+    };
+    const Case cases[] = {{255, 1}, {250, 6}, {129, 127}, {128, 1}, {120, 9}, {65, 64},
+                          {64, 1},  {61, 4},  {33, 32},   {32, 1},  {1, 32},  {0, 0}};
+    for (const Case& c : cases)
+        EXPECT_EQ(TAxTrace::PredictHops(static_cast<std::uint8_t>(c.replyTtl)), c.hops)
+            << "reply TTL " << c.replyTtl;
 }
 
 TEST_F(TraceRun, TheTestEchoRunsOnAWorkerEvenInBlockingMode) {
@@ -90,7 +104,7 @@ TEST_F(TraceRun, LoopbackNeedsNoTestEcho) {
     service.SetAnswer("127.0.0.2", FakeAnswer::Echo("127.0.0.2", 0, 64));
     Reset();
     Run(*trace, r, "127.0.0.2");
-    EXPECT_EQ(r.events.first(), "test 192");
+    EXPECT_EQ(r.events.first(), "test 1") << "a Linux host next door";
     EXPECT_EQ(service.Requests().size(), 3u);
 }
 
@@ -132,6 +146,7 @@ TEST_F(TraceRun, AFailedTestEndsTheRunBeforeAnyHop) {
     service.SetRoute("10.20.30.40", {"10.0.0.1", "10.0.0.2", "10.0.0.3", "10.0.0.4"});
     Run(*trace, r, "far");
     EXPECT_EQ(r.events, QStringList{"error 11013 TTL expired in transit"});
+    EXPECT_TRUE(trace->SummaryText().isEmpty()) << "no hop, nothing to sum up";
 
     service.SetAnswer("192.168.1.1", FakeAnswer::NoAnswer());
     Reset();

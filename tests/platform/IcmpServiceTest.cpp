@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdio>
 #include <cstring>
 #include <thread>
 #include <vector>
@@ -92,6 +93,31 @@ TEST_P(IcmpSockets, ALateReplyNeverReachesTheNextRequest) {
     EXPECT_EQ(second.data, std::vector<std::uint8_t>(300, 0x55));
 }
 
+TEST_P(IcmpSockets, AReusedSocketDropsWhatArrivedWhileItWasIdle) {
+    // The handle's socket waits for reuse after closing; replies and a late
+    // answer of its own reach it meanwhile.
+    CloseIdleSockets();
+    auto before = NextEchoNumbers(handle);
+    ASSERT_TRUE(before);
+    Echo late = send(handle, "127.0.0.1", 100, 32, 0);
+    EXPECT_EQ(late.count, 0u);
+    IcmpHandle other = IcmpCreateFile();
+    ASSERT_TRUE(IcmpCloseHandle(handle));
+    for (int i = 0; i < 20; ++i)
+        ASSERT_EQ(send(other, "127.0.0.1", 64).count, 1u);
+    ASSERT_TRUE(IcmpCloseHandle(other));
+    handle = IcmpCreateFile();
+    auto after = NextEchoNumbers(handle);
+    ASSERT_TRUE(after);
+    EXPECT_EQ(HandleSocketKind(handle), GetParam());
+    Echo e = send(handle, "127.0.0.1", 300, 32, 2000, 0x55);
+    ASSERT_EQ(e.count, 1u);
+    EXPECT_EQ(e.data, std::vector<std::uint8_t>(300, 0x55));
+    // The same socket, whose sequence goes on after the late request's.
+    EXPECT_EQ(after->ident, before->ident);
+    EXPECT_EQ(after->sequence, static_cast<std::uint16_t>(before->sequence + 1));
+}
+
 TEST_P(IcmpSockets, TwoHandlesInParallelEachGetTheirOwnAnswers) {
     IcmpHandle other = IcmpCreateFile();
     ASSERT_NE(other, InvalidIcmpHandle);
@@ -159,6 +185,29 @@ INSTANTIATE_TEST_SUITE_P(Kinds, IcmpSockets, testing::Values(SocketKind::Datagra
                          [](const auto& info) {
                              return info.param == SocketKind::Raw ? "Raw" : "Datagram";
                          });
+
+bool writeProc(const char* path, const char* text) {
+    FILE* f = std::fopen(path, "w");
+    if (f == nullptr)
+        return false;
+    bool ok = std::fputs(text, f) >= 0;
+    return std::fclose(f) == 0 && ok;
+}
+
+TEST(IcmpHandles, DatagramSocketsRefusedByThePingGroupRangeFallBackToRaw) {
+    if (!netsonde::test::InPrivateNetwork())
+        GTEST_SKIP() << "needs a network namespace of its own";
+    const char* range = "/proc/sys/net/ipv4/ping_group_range";
+    CloseIdleSockets();
+    ASSERT_TRUE(writeProc(range, "1 0")); // no group may open one
+    IcmpHandle h = IcmpCreateFile();
+    SocketKind kind = HandleSocketKind(h);
+    IcmpCloseHandle(h);
+    ASSERT_TRUE(writeProc(range, "0 2147483647"));
+    CloseIdleSockets();
+    EXPECT_NE(h, InvalidIcmpHandle);
+    EXPECT_EQ(kind, SocketKind::Raw);
+}
 
 TEST(IcmpHandles, UnknownHandlesAreRefused) {
     std::uint8_t buffer[64];

@@ -1,6 +1,12 @@
 #include "platform/TextFile.h"
 
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using platform::DecodeTextLine;
 using platform::EncodeTextLine;
@@ -20,4 +26,66 @@ TEST(TextFile, Utf8LinesAreReadAsUtf8) {
     EXPECT_EQ(DecodeTextLine(""), QString());
     // A truncated sequence at the end makes the line Latin-1 as a whole.
     EXPECT_EQ(DecodeTextLine("ab\xC3"), QStringLiteral(u"ab\u00C3"));
+}
+
+namespace {
+
+QByteArray contentOf(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
+}
+
+// Runs as an unprivileged user for its lifetime when the tests run as root,
+// so that the folder's permissions apply.
+class AsUnprivilegedUser {
+public:
+    AsUnprivilegedUser() : root(::geteuid() == 0) {
+        if (root)
+            switched = ::seteuid(65534) == 0;
+    }
+    ~AsUnprivilegedUser() {
+        if (switched)
+            (void)::seteuid(0);
+    }
+    bool Ready() const { return !root || switched; }
+
+private:
+    bool root;
+    bool switched = false;
+};
+
+} // namespace
+
+TEST(TextFile, FolderThatIsNotWritableGetsTheFileWrittenInPlace) {
+    QTemporaryDir dir;
+    const QString folder = dir.filePath("shared");
+    ASSERT_TRUE(QDir().mkpath(folder));
+    const QString path = folder + "/hosts.net";
+    const QString absent = folder + "/new.net";
+    {
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("a much longer earlier content\r\n");
+    }
+    ASSERT_EQ(::chmod(path.toLocal8Bit().constData(), 0666), 0);
+    ASSERT_EQ(::chmod(dir.path().toLocal8Bit().constData(), 0755), 0);
+    ASSERT_EQ(::chmod(folder.toLocal8Bit().constData(), 0555), 0);
+
+    QString error;
+    bool written = false, created = false;
+    {
+        AsUnprivilegedUser user;
+        ASSERT_TRUE(user.Ready());
+        if (::faccessat(AT_FDCWD, folder.toLocal8Bit().constData(), W_OK, AT_EACCESS) == 0)
+            GTEST_SKIP() << "the folder stays writable for this user";
+        written = platform::WriteFileReplacing(path, "new\r\n", error);
+        created = platform::WriteFileReplacing(absent, "new\r\n", error);
+    }
+    ::chmod(folder.toLocal8Bit().constData(), 0755);
+    EXPECT_TRUE(written);
+    EXPECT_EQ(contentOf(path), QByteArray("new\r\n"));
+    EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList{"hosts.net"});
+    // A file that is not there yet cannot be made, and the message says which.
+    EXPECT_FALSE(created);
+    EXPECT_TRUE(error.contains(absent)) << error.toStdString();
 }

@@ -18,6 +18,10 @@ public:
     }
     void Plain(const QString& text) override { owner.shown << QStringLiteral("plain: ") + text; }
     void Error(const QString& text) override { owner.shown << QStringLiteral("error: ") + text; }
+    platform::MsgAnswer YesNoDefaultYes(const QString& text) override {
+        owner.defaultYes << text;
+        return YesNo(text);
+    }
     platform::MsgAnswer YesNo(const QString& text) override {
         owner.shown << QStringLiteral("question: ") + text;
         if (owner.answers.empty())

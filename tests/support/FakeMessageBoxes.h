@@ -22,6 +22,8 @@ public:
     // "error: ...", "information: ...", "plain: ..." or "question: ..." per box
     // shown.
     QStringList shown;
+    // The texts of the questions shown with Yes as their default answer.
+    QStringList defaultYes;
 
 private:
     std::deque<platform::MsgAnswer> answers;

@@ -25,7 +25,7 @@ std::string problem = "not requested";
 std::string prefix;  // namespace names: <prefix>-cli, <prefix>-r1, ...
 std::string workDir; // resolv.conf, hosts, dnsmasq's pid file
 
-const char* const kNodes[] = {"cli", "r1", "r2", "r3", "far", "quiet"};
+const char* const kNodes[] = {"cli", "r1", "r2", "r3", "far", "quiet", "forger"};
 
 bool run(const std::string& command) {
     std::string quiet = command + " >/dev/null 2>&1";
@@ -53,6 +53,7 @@ std::string buildScript() {
     link("r2", "r2b", "r3", "r3a");
     link("r3", "r3b", "far", "f0");
     link("r3", "r3c", "quiet", "q0");
+    link("r3", "r3d", "forger", "g0");
     auto addr = [&](const char* n, const char* cidr, const char* dev) {
         s << "ip -n " << ns(n) << " addr add " << cidr << " dev " << dev << "\n";
     };
@@ -67,6 +68,8 @@ std::string buildScript() {
     addr("far", "10.61.4.2/24", "f0");
     addr("far", "10.61.4.3/24", "f0");
     addr("quiet", "10.61.5.2/24", "q0");
+    addr("r3", "10.61.6.1/24", "r3d");
+    addr("forger", "10.61.6.2/24", "g0");
     auto route = [&](const char* n, const char* r) {
         s << "ip -n " << ns(n) << " route add " << r << "\n";
     };
@@ -75,20 +78,42 @@ std::string buildScript() {
     route("r2", "10.61.1.0/24 via 10.61.2.1");
     route("r2", "10.61.4.0/24 via 10.61.3.2");
     route("r2", "10.61.5.0/24 via 10.61.3.2");
-    route("r2", "unreachable 10.61.9.0/24");
+    route("r2", "10.61.6.0/24 via 10.61.3.2");
+    route("r2", "10.61.8.0/24 via 10.61.3.2");
+    route("r2", "10.61.9.0/24 via 10.61.3.2");
     route("r3", "default via 10.61.3.1");
     route("far", "default via 10.61.4.1");
     route("quiet", "default via 10.61.5.1");
+    route("forger", "default via 10.61.6.1");
     auto sysctl = [&](const char* n, const char* key, const char* value) {
         s << "ip netns exec " << ns(n) << " sh -c 'echo " << value << " > /proc/sys/net/ipv4/"
           << key << "'\n";
     };
+    // Routers answer every packet: with an empty rate mask no ICMP type
+    // counts against the per-host or the global rate limit.
     for (const char* r : {"r1", "r2", "r3"}) {
         sysctl(r, "ip_forward", "1");
         sysctl(r, "icmp_ratelimit", "0");
+        sysctl(r, "icmp_ratemask", "0");
     }
-    sysctl("far", "ip_default_ttl", "255");
+    // r2 reports the two unreachable networks by a filter rule: the kernel's
+    // own reports for missing routes have a rate limit of their own that no
+    // setting of a namespace lifts.
+    s << "ip netns exec " << ns("r2") << " nft -f - <<'EOF'\n"
+      << "table ip unreach {\n"
+      << " chain forward {\n"
+      << "  type filter hook forward priority 0;\n"
+      << "  ip daddr 10.61.9.0/24 reject with icmp type host-unreachable\n"
+      << "  ip daddr 10.61.8.0/24 reject with icmp type net-unreachable\n"
+      << " }\n"
+      << "}\n"
+      << "EOF\n";
+    // The forger sends replies in the name of other hosts: r3 forwards them
+    // without checking where their source lives.
+    for (const char* conf : {"all", "default", "r3d"})
+        sysctl("r3", (std::string("conf/") + conf + "/rp_filter").c_str(), "0");
     sysctl("quiet", "ip_default_ttl", "255");
+    sysctl("forger", "ip_default_ttl", "255");
     sysctl("quiet", "icmp_echo_ignore_all", "1");
     sysctl("cli", "ping_group_range", "\"0 2147483647\"");
     // The DNS server lives on r1 and knows the zone nsd.test only; every
@@ -134,24 +159,6 @@ bool enterClient() {
     return ::mount((workDir + "/resolv.conf").c_str(), "/etc/resolv.conf", nullptr, MS_BIND,
                    nullptr) == 0 &&
            ::mount((workDir + "/hosts").c_str(), "/etc/hosts", nullptr, MS_BIND, nullptr) == 0;
-}
-
-// A router reports an unreachable destination at most once a second per
-// source address, and its token bucket for a new source starts empty. Prime
-// it with one packet; the caller then lets two seconds pass, so that each
-// test can meet two unreachable reports without waiting.
-void primeRouterErrors() {
-    int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        return;
-    for (const char* to : {net::HostUnreachable, net::NetUnreachable}) {
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_port = htons(9);
-        a.sin_addr.s_addr = ::inet_addr(to);
-        ::sendto(fd, "x", 1, 0, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    }
-    ::close(fd);
 }
 
 // Namespaces and DNS servers left behind by a test program that died before
@@ -205,9 +212,6 @@ void EnterRequestedTestNetwork(bool onlyListing) {
         teardown();
         return;
     }
-    auto primed = std::chrono::steady_clock::now();
-    primeRouterErrors();
-    std::this_thread::sleep_until(primed + std::chrono::milliseconds(2200));
     inside = true;
     problem.clear();
 }
@@ -223,6 +227,24 @@ bool InTestNetwork() {
 }
 std::string TestNetworkProblem() {
     return problem;
+}
+
+int SocketInNode(const char* node, int type, int protocol) {
+    if (!inside)
+        return -1;
+    // A thread's network namespace is its own: a short-lived thread enters
+    // the node's namespace and opens the socket there, which stays in that
+    // namespace for its whole life.
+    int fd = -1;
+    std::thread([&] {
+        int nsFd = ::open(("/var/run/netns/" + ns(node)).c_str(), O_RDONLY | O_CLOEXEC);
+        if (nsFd < 0)
+            return;
+        if (::setns(nsFd, CLONE_NEWNET) == 0)
+            fd = ::socket(AF_INET, type | SOCK_CLOEXEC, protocol);
+        ::close(nsFd);
+    }).join();
+    return fd;
 }
 
 } // namespace netsonde::test

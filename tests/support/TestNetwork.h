@@ -12,11 +12,13 @@ namespace netsonde::test {
 //   client 10.61.1.2 -- r1 10.61.1.1 | 10.61.2.1 -- r2 10.61.2.2 | 10.61.3.1
 //     -- r3 10.61.3.2 | 10.61.4.1 -- far 10.61.4.2 (and 10.61.4.3, no name)
 //                       r3 10.61.5.1 -- quiet 10.61.5.2 (never answers echo)
+//                       r3 10.61.6.1 -- forger 10.61.6.2 (sends what a test makes it send)
 //
-// r2 reports 10.61.9.0/24 as host unreachable and has no route to
-// 10.61.8.0/24 (net unreachable). The far and quiet hosts send with TTL 255,
-// so a reply's TTL tells how many routers it passed. Routers answer without
-// rate limits. Names (forward and reverse): r1/r2/r3/far/quiet.nsd.test.
+// r2 reports 10.61.9.0/24 as host unreachable and 10.61.8.0/24 as net
+// unreachable. The far host sends with TTL 64 as Linux does, quiet and
+// forger with 255. Routers answer every packet, without rate limits, and
+// r3 forwards packets with any source address from the forger. Names
+// (forward and reverse): r1/r2/r3/far/quiet.nsd.test.
 namespace net {
 inline constexpr const char* Client = "10.61.1.2";
 inline constexpr const char* R1 = "10.61.1.1";
@@ -25,6 +27,7 @@ inline constexpr const char* R3 = "10.61.3.2";
 inline constexpr const char* Far = "10.61.4.2";
 inline constexpr const char* FarNoName = "10.61.4.3";
 inline constexpr const char* Quiet = "10.61.5.2";
+inline constexpr const char* Forger = "10.61.6.2";
 inline constexpr const char* HostUnreachable = "10.61.9.5";
 inline constexpr const char* NetUnreachable = "10.61.8.5";
 } // namespace net
@@ -40,5 +43,9 @@ void LeaveTestNetwork();
 bool InTestNetwork();
 // Why the network could not be built (for test skip messages).
 std::string TestNetworkProblem();
+
+// Opens an AF_INET socket inside one node of the network ("forger", "far",
+// ...); -1 when that fails or there is no network.
+int SocketInNode(const char* node, int type, int protocol);
 
 } // namespace netsonde::test

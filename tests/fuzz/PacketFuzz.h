@@ -1,0 +1,20 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// One input of each packet parser, as the fuzz targets and the ordinary
+// suite's random-input loop feed them. Each checks what an accepted packet
+// must satisfy and aborts when it does not; it returns 0.
+namespace netsonde::fuzz {
+
+// A whole IPv4 datagram as a raw socket receives it.
+int RawPacket(const std::uint8_t* data, std::size_t size);
+// An ICMP message as a datagram socket receives it; the first byte picks
+// the sender among the destination and two others.
+int DatagramReply(const std::uint8_t* data, std::size_t size);
+// An error-queue entry: the first byte gives the length of the control
+// data that follows, the rest is the quoted echo header and data.
+int ErrorQueue(const std::uint8_t* data, std::size_t size);
+
+} // namespace netsonde::fuzz
