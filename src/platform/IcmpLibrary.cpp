@@ -2,6 +2,9 @@
 
 #include "platform/IcmpService.h"
 
+#include <filesystem>
+#include <system_error>
+
 namespace platform {
 
 namespace {
@@ -40,10 +43,23 @@ public:
         return std::make_unique<LinuxIcmpLibrary>();
     }
     std::string Reason() const override {
-        return "This system lets the program open no ICMP socket: allow its group in "
-               "net.ipv4.ping_group_range (sysctl -w net.ipv4.ping_group_range=\"0 "
-               "2147483647\") or give the program raw sockets (setcap cap_net_raw+ep "
-               "netsonde).";
+        // The commands name the program file actually running, so that they
+        // can be pasted as they are (/usr/bin/netsonde once installed).
+        return "This system lets the program open no ICMP socket. Either let every group "
+               "open ICMP echo sockets:\n"
+               "sudo sysctl -w net.ipv4.ping_group_range=\"0 2147483647\"\n"
+               "or give the program raw sockets:\n"
+               "sudo setcap cap_net_raw+ep " +
+               ProgramPath();
+    }
+
+private:
+    static std::string ProgramPath() {
+        std::error_code error;
+        std::filesystem::path path = std::filesystem::read_symlink("/proc/self/exe", error);
+        if (error || path.empty())
+            return "/usr/bin/netsonde";
+        return path.string();
     }
 };
 

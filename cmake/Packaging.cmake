@@ -1,0 +1,87 @@
+# Installing the program like a desktop program, and the Debian package:
+#   cmake --install build            (prefix from CMAKE_INSTALL_PREFIX)
+#   cd build && cpack -G DEB         (after a Release build)
+include(GNUInstallDirs)
+
+set(NETSONDE_PROJECT_URL "https://netsonde.example.org" CACHE STRING
+    "Where the project is published: the metadata's homepage and screenshot")
+# The AppStream id, the reverse of the project's domain; the metadata file is
+# named after it.
+set(NETSONDE_APP_ID "org.example.netsonde.Netsonde" CACHE STRING "AppStream component id")
+
+set(NETSONDE_PACKAGING ${PROJECT_SOURCE_DIR}/packaging)
+set(NETSONDE_ICONS ${PROJECT_SOURCE_DIR}/resources/app)
+
+install(TARGETS netsonde RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+
+install(FILES ${NETSONDE_PACKAGING}/netsonde.desktop
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+
+configure_file(${NETSONDE_PACKAGING}/netsonde.metainfo.xml.in
+               ${PROJECT_BINARY_DIR}/packaging/netsonde.metainfo.xml @ONLY)
+install(FILES ${PROJECT_BINARY_DIR}/packaging/netsonde.metainfo.xml
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo
+        RENAME ${NETSONDE_APP_ID}.metainfo.xml)
+
+install(FILES ${NETSONDE_ICONS}/netsonde.svg
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
+foreach(size 16 32 48 64 128 256)
+    install(FILES ${NETSONDE_ICONS}/icons/netsonde-${size}.png
+            DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps
+            RENAME netsonde.png)
+endforeach()
+
+# Manual pages are installed compressed, as Debian expects them.
+find_program(GZIP_PROGRAM gzip REQUIRED)
+add_custom_command(
+    OUTPUT ${PROJECT_BINARY_DIR}/packaging/netsonde.1.gz
+    COMMAND ${GZIP_PROGRAM} -9 -n -c ${NETSONDE_PACKAGING}/netsonde.1
+            > ${PROJECT_BINARY_DIR}/packaging/netsonde.1.gz
+    DEPENDS ${NETSONDE_PACKAGING}/netsonde.1
+    VERBATIM)
+add_custom_target(netsonde_manpage ALL DEPENDS ${PROJECT_BINARY_DIR}/packaging/netsonde.1.gz)
+install(FILES ${PROJECT_BINARY_DIR}/packaging/netsonde.1.gz
+        DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+
+# Debian's copyright file and changelog; the licence text itself is the
+# system's common GPL-3.
+configure_file(${NETSONDE_PACKAGING}/copyright.in
+               ${PROJECT_BINARY_DIR}/packaging/copyright @ONLY)
+add_custom_command(
+    OUTPUT ${PROJECT_BINARY_DIR}/packaging/changelog.Debian.gz
+    COMMAND ${GZIP_PROGRAM} -9 -n -c ${NETSONDE_PACKAGING}/changelog
+            > ${PROJECT_BINARY_DIR}/packaging/changelog.Debian.gz
+    DEPENDS ${NETSONDE_PACKAGING}/changelog
+    VERBATIM)
+add_custom_target(netsonde_changelog ALL
+                  DEPENDS ${PROJECT_BINARY_DIR}/packaging/changelog.Debian.gz)
+install(FILES ${PROJECT_BINARY_DIR}/packaging/copyright
+              ${PROJECT_BINARY_DIR}/packaging/changelog.Debian.gz
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/netsonde)
+
+# The Debian package.
+set(CPACK_PACKAGE_NAME netsonde)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_VENDOR "Netsonde developers")
+set(CPACK_PACKAGE_CONTACT "Netsonde developers <netsonde@example.org>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "check, ping and trace a list of hosts with ICMP echo")
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
+set(CPACK_STRIP_FILES ON)
+set(CPACK_GENERATOR DEB)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_RELEASE 1)
+set(CPACK_DEBIAN_PACKAGE_SECTION net)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+set(CPACK_DEBIAN_PACKAGE_HOMEPAGE ${NETSONDE_PROJECT_URL})
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libcap2-bin")
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
+    "Netsonde is a desktop tool for diagnosing a network. It keeps a list of\n\
+hosts, checks whether each answers ICMP echo requests, pings one host or\n\
+all of them repeatedly and traces the route to a host hop by hop.\n\
+Sessions and address lists can be saved and opened again, and an automatic\n\
+mode keeps checking the list from the system tray.")
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${NETSONDE_PACKAGING}/postinst)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+include(CPack)
