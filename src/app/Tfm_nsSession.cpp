@@ -50,10 +50,17 @@ void Tfm_ns::LoadSession() {
         platform::Messages().Error(error);
         return;
     }
+    QStringList texts;
+    QVariantList data;
+    texts.reserve(entries.size());
+    data.reserve(entries.size());
+    for (const platform::SessionFile::Entry& entry : entries) {
+        texts << entry.address;
+        data << (entry.lines ? QVariant(*entry.lines) : QVariant());
+    }
     lb_add->setUpdatesEnabled(false);
     lb_add->Clear();
-    for (const platform::SessionFile::Entry& entry : entries)
-        lb_add->AddItem(entry.address, entry.lines ? QVariant(*entry.lines) : QVariant());
+    lb_add->AddItems(texts, data);
     lb_add->SetItemIndex(-1);
     lb_add->setUpdatesEnabled(true);
 }

@@ -73,12 +73,13 @@ TEST_F(AutoTrayTest, AnotherSecsValueStartsTheCountAgain) {
     EXPECT_GT(w->Tick->remainingTime(), 25000);
     w->ed_secs->setText("5");
     EXPECT_TRUE(w->Tick->isActive());
+    // A coarse timer may fire up to 5 % late, and says so in remainingTime.
     EXPECT_GT(w->Tick->remainingTime(), 4000);
-    EXPECT_LE(w->Tick->remainingTime(), 5000);
+    EXPECT_LE(w->Tick->remainingTime(), 5250);
     // Choosing another command keeps the count and only changes the command.
     w->CheckOne1->trigger();
     EXPECT_EQ(w->AutoKind(), rkCheckOne);
-    EXPECT_LE(w->Tick->remainingTime(), 5000);
+    EXPECT_LE(w->Tick->remainingTime(), 5250);
 }
 
 TEST_F(AutoTrayTest, MinimisingHidesIntoTheAreaAndAClickBringsTheWindowBack) {
