@@ -202,16 +202,16 @@ Tfm_ns::Tfm_ns(QWidget* owner) : QWidget(owner) {
         {&N1, "N1", "-", nullptr},
         {&Stop1, "Stop1", "&Stop", &Tfm_ns::Stop1Click},
     };
-    for (const ItemSpec& spec : items) {
-        QAction* item = spec.click ? popup->addAction(QString::fromLatin1(spec.caption))
-                                   : popup->addSeparator();
-        item->setObjectName(QString::fromLatin1(spec.name));
-        *spec.item = item;
-        if (!spec.click)
+    for (const ItemSpec& menuItem : items) {
+        QAction* item = menuItem.click ? popup->addAction(QString::fromLatin1(menuItem.caption))
+                                       : popup->addSeparator();
+        item->setObjectName(QString::fromLatin1(menuItem.name));
+        *menuItem.item = item;
+        if (!menuItem.click)
             continue;
         item->setCheckable(true);
         group->addAction(item);
-        auto handler = spec.click;
+        auto handler = menuItem.click;
         connect(item, &QAction::triggered, this, [this, handler, item] { (this->*handler)(item); });
     }
     CheckOne1->setChecked(true);
