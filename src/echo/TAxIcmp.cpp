@@ -6,6 +6,7 @@
 #include "echo/TPingThread.h"
 #include "platform/Component.h"
 #include "platform/MessageBoxes.h"
+#include "platform/WindowThread.h"
 #include "resolve/WSExtra.h"
 
 TAxIcmp::TAxIcmp(QObject* AOwner) : QObject(AOwner), FAlive(std::make_shared<bool>(true)) {
@@ -32,8 +33,13 @@ void TAxIcmp::ClearReply() {
 }
 
 void TAxIcmp::StartPingThread(std::function<void()> onTerminate) {
-    std::shared_ptr<TPingThread> thread =
-        TPingThread::Create(FStatus, FOptions, FTargetAddress, FPacketSize, FTimeOut, FReply);
+    RunPingThread(
+        TPingThread::Create(FStatus, FOptions, FTargetAddress, FPacketSize, FTimeOut, FReply),
+        std::move(onTerminate));
+}
+
+void TAxIcmp::RunPingThread(std::shared_ptr<TPingThread> thread,
+                            std::function<void()> onTerminate) {
     TPingThread* raw = thread.get();
     thread->OnTerminate = [this, raw, done = std::move(onTerminate)] {
         if (FThread.get() == raw)
@@ -43,12 +49,36 @@ void TAxIcmp::StartPingThread(std::function<void()> onTerminate) {
     if (FThread)
         FThread->Detach();
     FThread = thread;
+    // A worker taken over from a run ahead has been started already.
     thread->Start();
+}
+
+void TAxIcmp::AdoptSentAhead(TSentAhead Ahead) {
+    if (Ahead.Thread) {
+        Ahead.Thread->Retarget(FStatus, FReply);
+        RunPingThread(std::move(Ahead.Thread), [this] { EchoDone(); });
+        return;
+    }
+    // The request has ended already; its completion still comes from the
+    // event loop, after SendEcho has returned, as for any request in flight.
+    platform::PostToWindowThread([this, alive = FAlive, Ahead] {
+        if (!*alive)
+            return;
+        FStatus = Ahead.Status;
+        FReply = Ahead.Reply;
+        EchoDone();
+    });
 }
 
 void TAxIcmp::SendEcho() {
     ClearReply();
     if (FMode == wsmAsync) {
+        if (TakeSentAhead) {
+            if (std::optional<TSentAhead> ahead = TakeSentAhead(FTargetAddress)) {
+                AdoptSentAhead(std::move(*ahead));
+                return;
+            }
+        }
         StartPingThread([this] { EchoDone(); });
         return;
     }
