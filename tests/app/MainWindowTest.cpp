@@ -234,8 +234,11 @@ TEST_F(MainWindowTest, CheckAllStopsAfterTheEntryThatIsCancelled) {
     w->SetAutoRun(true);
     bool cancelled = false;
     Script([&] {
-        if (w->lb_add->ItemIndex() != 1 || !w->Ping->Busy() || !service.WaitForHeld(1, 0))
+        // Resolved, and its echo held.
+        if (w->Ping->HostAddress() != "10.0.0.2" || !w->Ping->Busy() ||
+            !service.WaitForHeld(1, 0))
             return false;
+        EXPECT_EQ(w->lb_add->ItemIndex(), 1);
         // The silent host is in flight: the window waits in busy mode.
         EXPECT_EQ(w->CheckKind(), rkCheckOne);
         EXPECT_FALSE(w->lb_add->isEnabled());
