@@ -9,7 +9,7 @@ packages=(
     libqt6multimedia6 qt6-qpa-plugins fonts-dejavu-core fonts-liberation2
     libgtest-dev libgmock-dev
     xvfb xdotool x11-utils trayer twm libxcb-cursor0
-    iproute2 iputils-ping traceroute dnsmasq-base libcap2-bin
+    iproute2 iputils-ping traceroute dnsmasq-base libcap2-bin fping
     clang-format
     nftables
     clang libclang-rt-14-dev

@@ -35,14 +35,12 @@ public:
     const std::shared_ptr<platform::NameService>& Inner() const { return FInner; }
 
     int ByName(const std::string& Name, platform::HostRecord& Record) override {
-        return Ask(FByName, Name, Record, [&](platform::HostRecord& r) {
-            return FInner->ByName(Name, r);
-        });
+        return Ask(FByName, Name, Record,
+                   [&](platform::HostRecord& r) { return FInner->ByName(Name, r); });
     }
     int ByAddr(std::uint32_t Address, platform::HostRecord& Record) override {
-        return Ask(FByAddr, Address, Record, [&](platform::HostRecord& r) {
-            return FInner->ByAddr(Address, r);
-        });
+        return Ask(FByAddr, Address, Record,
+                   [&](platform::HostRecord& r) { return FInner->ByAddr(Address, r); });
     }
 
 private:
@@ -202,9 +200,9 @@ void TLookAhead::StartLookup() {
     const std::uint32_t address = platform::inet_addr(text.constData());
     r.lookupBuffer = std::make_unique<char[]>(platform::MAXGETHOSTSTRUCT);
     if (address == platform::InaddrNone) {
-        r.lookup = platform::WSAAsyncGetHostByName(this, WM_AHEADLOOKUP, text.constData(),
-                                                   r.lookupBuffer.get(),
-                                                   platform::MAXGETHOSTSTRUCT);
+        r.lookup =
+            platform::WSAAsyncGetHostByName(this, WM_AHEADLOOKUP, text.constData(),
+                                            r.lookupBuffer.get(), platform::MAXGETHOSTSTRUCT);
     } else {
         r.lookup = platform::WSAAsyncGetHostByAddr(
             this, WM_AHEADLOOKUP, reinterpret_cast<const char*>(&address), 4, platform::AfInet,

@@ -106,9 +106,8 @@ TEST_F(CheckAllAheadTest, LookupsAheadRunOffTheWindowThreadAndAreAskedOnce) {
             EXPECT_NE(l.thread, std::this_thread::get_id()) << l.what;
     }
     std::sort(asked.begin(), asked.end());
-    EXPECT_EQ(asked, (std::vector<std::string>{"addr:10.0.1.1", "addr:10.0.1.2",
-                                               "addr:10.0.1.3", "name:alpha", "name:beta",
-                                               "name:gamma"}));
+    EXPECT_EQ(asked, (std::vector<std::string>{"addr:10.0.1.1", "addr:10.0.1.2", "addr:10.0.1.3",
+                                               "name:alpha", "name:beta", "name:gamma"}));
 }
 
 TEST_F(CheckAllAheadTest, RunsAlreadyStartedKeepTheOptionsOfTheStart) {

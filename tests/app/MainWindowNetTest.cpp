@@ -63,9 +63,9 @@ TEST(MainWindowOnTheNetwork, CheckAllStoresWhatCheckOneStoresEntryByEntry) {
     w.show();
     w.ApplyTimeOut(400);
     w.ApplyResolve(true);
-    for (const char* host : {net::Far, net::FarNoName, net::Quiet, net::NetUnreachable,
-                             net::HostUnreachable, "far.nsd.test", "nohost.nsd.test",
-                             "10.61.7.9", "10.61.10.10", "10.61.10.11"})
+    for (const char* host :
+         {net::Far, net::FarNoName, net::Quiet, net::NetUnreachable, net::HostUnreachable,
+          "far.nsd.test", "nohost.nsd.test", "10.61.7.9", "10.61.10.10", "10.61.10.11"})
         w.lb_add->AddItem(QString::fromLatin1(host));
     w.bn_allClick(nullptr);
     const std::vector<QStringList> together = StoredLines(w);
@@ -88,8 +88,9 @@ TEST(MainWindowOnTheNetwork, CheckAllStoresWhatCheckOneStoresEntryByEntry) {
     EXPECT_EQ(w.EntryState(w.lb_add->IndexOf(QStringLiteral("nohost.nsd.test"))), 0u);
     EXPECT_EQ(w.EntryState(w.lb_add->IndexOf(QStringLiteral("10.61.7.9"))), 1u);
     EXPECT_EQ(w.EntryState(w.lb_add->IndexOf(QStringLiteral("10.61.10.10"))), 2u);
-    EXPECT_TRUE(w.Results(w.lb_add->IndexOf(QString::fromLatin1(net::Far))).last().endsWith(
-        "far.nsd.test"));
+    EXPECT_TRUE(w.Results(w.lb_add->IndexOf(QString::fromLatin1(net::Far)))
+                    .last()
+                    .endsWith("far.nsd.test"));
 }
 
 TEST(MainWindowOnTheNetwork, ASilentNetworkTakesAboutOneTimeOut) {

@@ -235,8 +235,7 @@ TEST_F(MainWindowTest, CheckAllStopsAfterTheEntryThatIsCancelled) {
     bool cancelled = false;
     Script([&] {
         // Resolved, and its echo held.
-        if (w->Ping->HostAddress() != "10.0.0.2" || !w->Ping->Busy() ||
-            !service.WaitForHeld(1, 0))
+        if (w->Ping->HostAddress() != "10.0.0.2" || !w->Ping->Busy() || !service.WaitForHeld(1, 0))
             return false;
         EXPECT_EQ(w->lb_add->ItemIndex(), 1);
         // The silent host is in flight: the window waits in busy mode.
