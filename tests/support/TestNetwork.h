@@ -15,11 +15,13 @@ namespace netsonde::test {
 //                       r3 10.61.6.1 -- forger 10.61.6.2 (sends what a test makes it send)
 //
 // r2 reports 10.61.9.0/24 as host unreachable and 10.61.8.0/24 as net
-// unreachable, and drops everything for 10.61.7.0/24 without a word. far
-// also holds all of 10.61.10.0/24, of which only .10, .20, ... .250 answer. The far host sends with
-// TTL 64 as Linux does, quiet and forger with 255. Routers answer every packet, without rate
-// limits, and r3 forwards packets with any source address from the forger. Names (forward and
-// reverse): r1/r2/r3/far/quiet.nsd.test.
+// unreachable. The far host sends with TTL 64 as Linux does, quiet and
+// forger with 255. Routers answer every packet, without rate limits, and
+// r3 forwards packets with any source address from the forger. Names
+// (forward and reverse): r1/r2/r3/far/quiet.nsd.test.
+//
+// r2 drops everything for 10.61.7.0/24 without a word. far also holds all
+// of 10.61.10.0/24, of which only .10, .20, ... .250 answer echo.
 namespace net {
 inline constexpr const char* Client = "10.61.1.2";
 inline constexpr const char* R1 = "10.61.1.1";
