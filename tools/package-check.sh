@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Builds the Debian package the way the README says and checks it: the
 # launcher and the metadata validate, the package holds what a desktop
-# program needs, lintian finds no error and no new warning, and the program unpacked from it
-# opens its window under a virtual X server and ends with status 0 when a
-# window manager asks it to close (WM_DELETE_WINDOW). As root it then
+# program needs, lintian finds no error and no new warning, and the program
+# unpacked from it opens its window under a virtual X server and ends with
+# status 0 when a window manager asks it to close (WM_DELETE_WINDOW). As root it then
 # installs the package and checks the privilege design: only the raw-socket
 # helper holds cap_net_raw, only the group netsonde may run it, a plugin
 # that any user can make the program load finds no capability while the
