@@ -311,7 +311,7 @@ void TLookAhead::LookupEnded(std::uintptr_t Handle, std::intptr_t LParam) {
 }
 
 std::optional<TSentAhead> TLookAhead::Take(std::uint32_t Address) {
-    if (FArmed < 0 || FArmed >= static_cast<int>(FRuns.size()))
+    if (FStopped || FArmed < 0 || FArmed >= static_cast<int>(FRuns.size()))
         return std::nullopt;
     Run& r = *FRuns[static_cast<std::size_t>(FArmed)];
     FArmed = -1;
