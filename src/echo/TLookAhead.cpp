@@ -173,6 +173,14 @@ void TLookAhead::Tick() {
         FPace.stop();
 }
 
+bool TLookAhead::Due(std::chrono::steady_clock::time_point& Last) {
+    const auto now = std::chrono::steady_clock::now();
+    if (now - Last < std::chrono::milliseconds(1))
+        return false;
+    Last = now;
+    return true;
+}
+
 void TLookAhead::Begin(Run& R) {
     if (R.pending++ == 0)
         ++FInFlight;
@@ -187,7 +195,8 @@ void TLookAhead::End(Run& R) {
 // forward for a name, in reverse for a dotted address.
 void TLookAhead::StartLookup() {
     FNextLookup = std::max(FNextLookup, FCurrent + 1);
-    if (FNextLookup >= static_cast<int>(FRuns.size()) || FInFlight >= MaxInFlight)
+    if (FNextLookup >= static_cast<int>(FRuns.size()) || FInFlight >= MaxInFlight ||
+        !Due(FLastLookup))
         return;
     const int index = FNextLookup++;
     Run& r = *FRuns[static_cast<std::size_t>(index)];
@@ -227,7 +236,7 @@ void TLookAhead::StartLookup() {
 }
 
 void TLookAhead::StartEcho() {
-    if (FReady.empty())
+    if (FReady.empty() || !Due(FLastEcho))
         return;
     const int index = *FReady.begin();
     FReady.erase(FReady.begin());

@@ -7,6 +7,7 @@
 #include <QPointer>
 #include <QStringList>
 #include <QTimer>
+#include <chrono>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -72,6 +73,8 @@ private:
     std::optional<TSentAhead> Take(std::uint32_t Address);
     void Begin(Run& R);
     void End(Run& R);
+    // True, and the moment noted, when a millisecond has passed since Last.
+    static bool Due(std::chrono::steady_clock::time_point& Last);
 
     QPointer<TAxIcmpTask> FComponent;
     QStringList FTargets;
@@ -91,6 +94,10 @@ private:
     int FInFlight = 0;
     int FSent = 0;
     bool FStopped = false;
+    // Ticks every millisecond while there is anything to start; a tick that
+    // comes late is followed by one that comes early, which waits.
     QTimer FPace;
+    std::chrono::steady_clock::time_point FLastLookup;
+    std::chrono::steady_clock::time_point FLastEcho;
     std::shared_ptr<Answers> FAnswers;
 };
