@@ -51,6 +51,14 @@ TEST_F(CheckAllAheadTest, EveryEntryShowsAndStoresWhatCheckOneGivesIt) {
     service.SetAnswer("10.0.0.4", FakeAnswer::Failure(10065));
     service.SetAnswer("10.0.0.5", FakeAnswer::Echo("10.0.0.5", 40));
     w->ApplyResolve(true);
+    // The first entry waits until every later echo has gone out ahead.
+    service.HoldRequestsTo("10.0.0.2");
+    Script([&] {
+        if (!service.WaitForRequests(5, 0))
+            return false;
+        service.ReleaseAll();
+        return true;
+    });
 
     w->bn_allClick(w->bn_all);
     const std::vector<QStringList> together = Stored();
