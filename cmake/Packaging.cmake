@@ -75,6 +75,8 @@ set(CPACK_DEBIAN_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE ${NETSONDE_PROJECT_URL})
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# The history file is read through Qt's SQLite plugin, which no library links.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt6sql6-sqlite")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libcap2-bin")
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
     "Netsonde is a desktop tool for diagnosing a network. It keeps a list of\n\

@@ -1,0 +1,528 @@
+#include "history/THistoryStore.h"
+
+#include "history/TSqlThread.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QHash>
+#include <QPointer>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QStandardPaths>
+#include <QThread>
+#include <QTimer>
+#include <QVariant>
+#include <QVector>
+
+namespace history {
+
+namespace {
+
+// Rows wait this long for company before they are committed.
+constexpr int CommitDelayMs = 200;
+// A writer that finds the file locked by another process waits up to this
+// long inside SQLite, and then tries the whole transaction again.
+constexpr int BusyTimeoutMs = 5000;
+constexpr int BusyRetries = 6;
+
+// SQLite's primary result codes that matter here.
+enum SqliteCode { Busy = 5, Locked = 6, ReadOnly = 8, Corrupt = 11, NotADatabase = 26 };
+
+int PrimaryCode(const QSqlError& error) {
+    bool ok = false;
+    const int code = error.nativeErrorCode().toInt(&ok);
+    return ok ? (code & 0xFF) : -1;
+}
+
+bool IsBusy(const QSqlError& error) {
+    const int code = PrimaryCode(error);
+    return code == Busy || code == Locked;
+}
+
+bool IsDamaged(const QSqlError& error) {
+    const int code = PrimaryCode(error);
+    return code == Corrupt || code == NotADatabase;
+}
+
+QString Reason(const QSqlError& error) {
+    QString text = error.databaseText().trimmed();
+    if (text.isEmpty())
+        text = error.driverText().trimmed();
+    return text.isEmpty() ? QStringLiteral("unknown error") : text;
+}
+
+// Each step takes the schema from the version before it to its own.
+struct Migration {
+    int version;
+    const char* const* statements;
+};
+
+const char* const schemaV1[] = {
+    // Entry texts and addresses, stored once and referred to by number.
+    "CREATE TABLE names (id INTEGER PRIMARY KEY, text TEXT NOT NULL UNIQUE)",
+    "CREATE TABLE runs ("
+    " id INTEGER PRIMARY KEY,"
+    " t INTEGER NOT NULL,"
+    " entry INTEGER NOT NULL,"
+    " address INTEGER,"
+    " command INTEGER NOT NULL,"
+    " automatic INTEGER NOT NULL,"
+    " sent INTEGER NOT NULL,"
+    " received INTEGER NOT NULL,"
+    " rtt_min INTEGER, rtt_avg INTEGER, rtt_max INTEGER,"
+    " outcome INTEGER NOT NULL,"
+    " code INTEGER NOT NULL,"
+    " message TEXT,"
+    " echoes TEXT)",
+    "CREATE INDEX runs_entry_t ON runs (entry, t)",
+    // One row per entry and minute: what the graph of a long span reads.
+    "CREATE TABLE minutes ("
+    " entry INTEGER NOT NULL,"
+    " minute INTEGER NOT NULL,"
+    " runs INTEGER NOT NULL,"
+    " judged INTEGER NOT NULL,"
+    " answered INTEGER NOT NULL,"
+    " sent INTEGER NOT NULL,"
+    " received INTEGER NOT NULL,"
+    " rtt_min INTEGER, rtt_max INTEGER,"
+    " PRIMARY KEY (entry, minute)) WITHOUT ROWID",
+    // The times an entry stopped answering, and when it answered again
+    // (stop is empty while it still does not).
+    "CREATE TABLE outages ("
+    " id INTEGER PRIMARY KEY,"
+    " entry INTEGER NOT NULL,"
+    " start INTEGER NOT NULL,"
+    " stop INTEGER,"
+    " outcome INTEGER NOT NULL,"
+    " code INTEGER NOT NULL)",
+    "CREATE INDEX outages_entry ON outages (entry, start)", nullptr};
+
+const Migration migrations[] = {{1, schemaV1}};
+
+} // namespace
+
+// Everything the worker thread keeps. Touched only on that thread.
+struct THistoryStore::Worker {
+    QString path;
+    QString connection;
+    std::shared_ptr<std::atomic<bool>> enabled;
+    std::shared_ptr<std::atomic<qint64>> committed;
+    QPointer<THistoryStore> owner;
+    QVector<RunRecord> pending;
+    QTimer* timer = nullptr;
+    QHash<QString, qint64> nameIds;
+    bool open = false;
+
+    QSqlDatabase Db() const { return QSqlDatabase::database(connection, false); }
+
+    // Turns the history off and tells the owner why, once.
+    void Fail(const QString& message) {
+        if (!enabled->exchange(false))
+            return;
+        open = false;
+        pending.clear();
+        {
+            QSqlDatabase db = Db();
+            if (db.isValid())
+                db.close();
+        }
+        QPointer<THistoryStore> target = owner;
+        if (target)
+            QMetaObject::invokeMethod(
+                target.data(),
+                [target, message] {
+                    if (target)
+                        emit target->Failed(message);
+                },
+                Qt::QueuedConnection);
+    }
+
+    void FailUnusable(const QString& reason) {
+        Fail(QStringLiteral("The history file %1 cannot be used: %2. The history of runs is off "
+                            "until Netsonde starts again.")
+                 .arg(QDir::toNativeSeparators(path), reason));
+    }
+
+    // Closes the file, moves it (and its log) aside under a dated name and
+    // turns the history off.
+    void FailDamaged(const QString& reason) {
+        {
+            QSqlDatabase db = Db();
+            if (db.isValid())
+                db.close();
+        }
+        const QString aside =
+            path + QStringLiteral(".broken-") +
+            QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+        QString where;
+        if (QFile::rename(path, aside)) {
+            for (const char* suffix : {"-wal", "-shm"}) {
+                const QString side = path + QLatin1String(suffix);
+                if (QFile::exists(side))
+                    QFile::rename(side, aside + QLatin1String(suffix));
+            }
+            where =
+                QStringLiteral("it was moved to %1, and a new one will be made at the next start")
+                    .arg(QDir::toNativeSeparators(aside));
+        } else {
+            where = QStringLiteral("it could not be moved aside and stays where it is");
+        }
+        Fail(QStringLiteral("The history file %1 is damaged (%2); %3. The history of runs is off "
+                            "until Netsonde starts again.")
+                 .arg(QDir::toNativeSeparators(path), reason, where));
+    }
+
+    void FailWith(const QSqlError& error) {
+        if (IsDamaged(error))
+            FailDamaged(Reason(error));
+        else
+            FailUnusable(Reason(error));
+    }
+
+    // Runs one statement; false (with the error in *error) when it fails.
+    static bool Exec(QSqlQuery& q, const QString& sql, QSqlError* error) {
+        if (q.exec(sql))
+            return true;
+        *error = q.lastError();
+        return false;
+    }
+
+    // Takes the write lock, waiting for other writers.
+    bool Begin(QSqlError* error) {
+        QSqlQuery q(Db());
+        for (int attempt = 0;; ++attempt) {
+            if (q.exec(QStringLiteral("BEGIN IMMEDIATE")))
+                return true;
+            *error = q.lastError();
+            if (!IsBusy(*error) || attempt >= BusyRetries)
+                return false;
+        }
+    }
+
+    void Rollback() {
+        QSqlQuery q(Db());
+        q.exec(QStringLiteral("ROLLBACK"));
+    }
+
+    void Open() {
+        const QFileInfo info(path);
+        if (!QDir().mkpath(info.absolutePath())) {
+            FailUnusable(QStringLiteral("its folder cannot be made"));
+            return;
+        }
+        if (info.exists() && !info.isFile()) {
+            FailUnusable(QStringLiteral("it is not a file"));
+            return;
+        }
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection);
+        db.setDatabaseName(path);
+        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(BusyTimeoutMs));
+        if (!db.open()) {
+            FailWith(db.lastError());
+            return;
+        }
+        QSqlQuery q(db);
+        QSqlError error;
+        // The first read finds out whether this is a database at all.
+        if (!Exec(q, QStringLiteral("PRAGMA quick_check(1)"), &error)) {
+            FailWith(error);
+            return;
+        }
+        if (q.next() && q.value(0).toString() != QLatin1String("ok")) {
+            FailDamaged(q.value(0).toString());
+            return;
+        }
+        q.finish();
+        if (!Exec(q, QStringLiteral("PRAGMA journal_mode=WAL"), &error)) {
+            FailWith(error);
+            return;
+        }
+        q.finish();
+        Exec(q, QStringLiteral("PRAGMA synchronous=NORMAL"), &error);
+        if (!Migrate())
+            return;
+        open = true;
+        Prune();
+    }
+
+    bool Migrate() {
+        QSqlError error;
+        // Also a probe: a file this process cannot write fails here.
+        if (!Begin(&error)) {
+            FailWith(error);
+            return false;
+        }
+        QSqlQuery q(Db());
+        if (!Exec(q, QStringLiteral("PRAGMA user_version"), &error) || !q.next()) {
+            Rollback();
+            FailWith(error);
+            return false;
+        }
+        const int version = q.value(0).toInt();
+        q.finish();
+        if (version > SchemaVersion) {
+            Rollback();
+            Fail(QStringLiteral("The history file %1 was written by a newer version of Netsonde "
+                                "(format %2). The history of runs is off until Netsonde starts "
+                                "again.")
+                     .arg(QDir::toNativeSeparators(path))
+                     .arg(version));
+            return false;
+        }
+        for (const Migration& step : migrations) {
+            if (step.version <= version)
+                continue;
+            for (const char* const* sql = step.statements; *sql; ++sql)
+                if (!Exec(q, QString::fromLatin1(*sql), &error)) {
+                    Rollback();
+                    FailWith(error);
+                    return false;
+                }
+        }
+        if (version != SchemaVersion &&
+            !Exec(q, QStringLiteral("PRAGMA user_version=%1").arg(SchemaVersion), &error)) {
+            Rollback();
+            FailWith(error);
+            return false;
+        }
+        if (!Exec(q, QStringLiteral("COMMIT"), &error)) {
+            Rollback();
+            FailWith(error);
+            return false;
+        }
+        return true;
+    }
+
+    void Prune() {
+        const qint64 cutoff =
+            QDateTime::currentMSecsSinceEpoch() - qint64{RetentionDays} * 86400000;
+        QSqlError error;
+        if (!Begin(&error)) {
+            FailWith(error);
+            return;
+        }
+        QSqlQuery q(Db());
+        const bool ok =
+            Exec(q, QStringLiteral("DELETE FROM runs WHERE t < %1").arg(cutoff), &error) &&
+            Exec(q, QStringLiteral("DELETE FROM minutes WHERE minute < %1").arg(cutoff / 60000),
+                 &error) &&
+            Exec(q,
+                 QStringLiteral("DELETE FROM outages WHERE stop IS NOT NULL AND stop < %1")
+                     .arg(cutoff),
+                 &error) &&
+            Exec(q, QStringLiteral("COMMIT"), &error);
+        if (!ok) {
+            Rollback();
+            FailWith(error);
+        }
+    }
+
+    void Add(const RunRecord& run) {
+        if (!*enabled)
+            return;
+        pending.append(run);
+        if (!timer) {
+            // Made here, so it lives on the worker thread.
+            timer = new QTimer;
+            timer->setSingleShot(true);
+            timer->setInterval(CommitDelayMs);
+            QObject::connect(timer, &QTimer::timeout, timer, [this] { Commit(); });
+        }
+        if (!timer->isActive())
+            timer->start();
+    }
+
+    // The number of a name, made on first use.
+    bool NameId(const QString& text, qint64* id, QSqlError* error) {
+        const auto found = nameIds.constFind(text);
+        if (found != nameIds.cend()) {
+            *id = *found;
+            return true;
+        }
+        QSqlQuery q(Db());
+        q.prepare(QStringLiteral("INSERT OR IGNORE INTO names (text) VALUES (?)"));
+        q.addBindValue(text);
+        if (!q.exec()) {
+            *error = q.lastError();
+            return false;
+        }
+        q.prepare(QStringLiteral("SELECT id FROM names WHERE text = ?"));
+        q.addBindValue(text);
+        if (!q.exec() || !q.next()) {
+            *error = q.lastError();
+            return false;
+        }
+        *id = q.value(0).toLongLong();
+        nameIds.insert(text, *id);
+        return true;
+    }
+
+    bool Insert(const RunRecord& run, QSqlError* error) {
+        qint64 entry = 0;
+        qint64 address = 0;
+        if (!NameId(run.Entry, &entry, error))
+            return false;
+        if (!run.Address.isEmpty() && !NameId(run.Address, &address, error))
+            return false;
+        const auto rtt = [](int ms) { return ms < 0 ? QVariant() : QVariant(ms); };
+        QSqlQuery q(Db());
+        q.prepare(QStringLiteral(
+            "INSERT INTO runs (t, entry, address, command, automatic, sent, received, rtt_min, "
+            "rtt_avg, rtt_max, outcome, code, message, echoes) "
+            "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
+        q.addBindValue(run.TimeMs);
+        q.addBindValue(entry);
+        q.addBindValue(run.Address.isEmpty() ? QVariant() : QVariant(address));
+        q.addBindValue(static_cast<int>(run.Kind));
+        q.addBindValue(run.Automatic ? 1 : 0);
+        q.addBindValue(run.Sent);
+        q.addBindValue(run.Received);
+        q.addBindValue(rtt(run.MinRtt));
+        q.addBindValue(rtt(run.AvgRtt));
+        q.addBindValue(rtt(run.MaxRtt));
+        q.addBindValue(static_cast<int>(run.Result));
+        q.addBindValue(run.Code);
+        q.addBindValue(run.Message.isEmpty() ? QVariant() : QVariant(run.Message));
+        q.addBindValue(run.Echoes.isEmpty()
+                           ? QVariant()
+                           : QVariant(EncodeEchoes(run.Echoes, run.Kind == Command::Trace)));
+        if (!q.exec()) {
+            *error = q.lastError();
+            return false;
+        }
+        const bool judged = run.Result != Outcome::Cancelled;
+        const bool answered = Answering(run.Result);
+        q.prepare(QStringLiteral(
+            "INSERT INTO minutes (entry, minute, runs, judged, answered, sent, received, rtt_min, "
+            "rtt_max) VALUES (?, ?, 1, ?, ?, ?, ?, ?, ?) "
+            "ON CONFLICT (entry, minute) DO UPDATE SET runs = runs + 1,"
+            " judged = judged + excluded.judged, answered = answered + excluded.answered,"
+            " sent = sent + excluded.sent, received = received + excluded.received,"
+            " rtt_min = min(coalesce(rtt_min, excluded.rtt_min), coalesce(excluded.rtt_min, "
+            "rtt_min)),"
+            " rtt_max = max(coalesce(rtt_max, excluded.rtt_max), coalesce(excluded.rtt_max, "
+            "rtt_max))"));
+        q.addBindValue(entry);
+        q.addBindValue(run.TimeMs / 60000);
+        q.addBindValue(judged ? 1 : 0);
+        q.addBindValue(answered ? 1 : 0);
+        q.addBindValue(run.Sent);
+        q.addBindValue(run.Received);
+        q.addBindValue(rtt(run.MinRtt));
+        q.addBindValue(rtt(run.MaxRtt));
+        if (!q.exec()) {
+            *error = q.lastError();
+            return false;
+        }
+        if (!judged)
+            return true;
+        q.prepare(QStringLiteral(
+            "SELECT id FROM outages WHERE entry = ? AND stop IS NULL ORDER BY start DESC LIMIT 1"));
+        q.addBindValue(entry);
+        if (!q.exec()) {
+            *error = q.lastError();
+            return false;
+        }
+        const bool down = q.next();
+        const qint64 outage = down ? q.value(0).toLongLong() : 0;
+        q.finish();
+        if (answered && down) {
+            q.prepare(QStringLiteral("UPDATE outages SET stop = ? WHERE id = ?"));
+            q.addBindValue(run.TimeMs);
+            q.addBindValue(outage);
+        } else if (!answered && !down) {
+            q.prepare(QStringLiteral("INSERT INTO outages (entry, start, stop, outcome, code) "
+                                     "VALUES (?, ?, NULL, ?, ?)"));
+            q.addBindValue(entry);
+            q.addBindValue(run.TimeMs);
+            q.addBindValue(static_cast<int>(run.Result));
+            q.addBindValue(run.Code);
+        } else {
+            return true;
+        }
+        if (!q.exec()) {
+            *error = q.lastError();
+            return false;
+        }
+        return true;
+    }
+
+    void Commit() {
+        if (timer)
+            timer->stop();
+        if (pending.isEmpty() || !open || !*enabled)
+            return;
+        QSqlError error;
+        for (int attempt = 0;; ++attempt) {
+            if (!Begin(&error))
+                break;
+            bool ok = true;
+            for (const RunRecord& run : pending)
+                if (!Insert(run, &error)) {
+                    ok = false;
+                    break;
+                }
+            QSqlQuery q(Db());
+            if (ok && Exec(q, QStringLiteral("COMMIT"), &error)) {
+                *committed += pending.size();
+                pending.clear();
+                return;
+            }
+            Rollback();
+            // Names made in the failed transaction are gone again.
+            nameIds.clear();
+            if (!IsBusy(error) || attempt >= BusyRetries)
+                break;
+        }
+        FailWith(error);
+    }
+
+    void Close() {
+        Commit();
+        delete timer;
+        timer = nullptr;
+    }
+};
+
+THistoryStore::THistoryStore(const QString& path, QObject* owner)
+    : QObject(owner), FPath(path), FEnabled(std::make_shared<std::atomic<bool>>(true)),
+      FCommitted(std::make_shared<std::atomic<qint64>>(0)), FWorker(std::make_shared<Worker>()),
+      FThread(std::make_unique<TSqlThread>(QStringLiteral("history"))) {
+    FWorker->path = path;
+    FWorker->connection = FThread->Connection();
+    FWorker->enabled = FEnabled;
+    FWorker->committed = FCommitted;
+    FWorker->owner = this;
+    std::shared_ptr<Worker> worker = FWorker;
+    FThread->Post([worker] { worker->Open(); });
+}
+
+THistoryStore::~THistoryStore() {
+    std::shared_ptr<Worker> worker = FWorker;
+    FThread->Post([worker] { worker->Close(); });
+    // Joins the worker after the last commit.
+    FThread.reset();
+}
+
+void THistoryStore::Record(const RunRecord& run) {
+    if (!*FEnabled)
+        return;
+    std::shared_ptr<Worker> worker = FWorker;
+    FThread->Post([worker, run] { worker->Add(run); });
+}
+
+void THistoryStore::Sync() {
+    std::shared_ptr<Worker> worker = FWorker;
+    FThread->Post([worker] { worker->Commit(); });
+    FThread->Drain();
+}
+
+QString THistoryStore::DefaultPath() {
+    return QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) +
+           QStringLiteral("/history.sqlite");
+}
+
+} // namespace history
