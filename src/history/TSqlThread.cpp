@@ -26,6 +26,8 @@ TSqlThread::~TSqlThread() {
         { QSqlDatabase::database(name, false).close(); }
         QSqlDatabase::removeDatabase(name);
     });
+    // Quitting drops events still queued: everything posted runs first.
+    Drain();
     FThread->quit();
     FThread->wait();
     // The thread has ended: its objects may go from here.

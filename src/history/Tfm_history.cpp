@@ -107,6 +107,9 @@ Tfm_history::Tfm_history(const QString& path, const QString& entry, QWidget* own
     FChart->setMargins(QMargins(4, 4, 4, 4));
     FRtt = new QLineSeries;
     FRtt->setName(QStringLiteral("Round-trip time"));
+    // Single runs far apart still show as dots.
+    FRtt->setPointsVisible(true);
+    FRtt->setMarkerSize(3);
     FLost = new QScatterSeries;
     FLost->setName(QStringLiteral("Lost echoes"));
     FLost->setMarkerShape(QScatterSeries::MarkerShapeRectangle);
@@ -235,20 +238,22 @@ void Tfm_history::Apply(const SpanData& data, int generation) {
             top = std::max(top, c.MaxRtt);
         }
     }
-    const int ceiling = std::max(10, top + top / 10 + 1);
+    FApplying = true;
+    FMs->setRange(0, std::max(10, top + top / 8 + 1));
+    FMs->applyNiceNumbers();
+    // Lost echoes sit in a row just under the top of the graph.
+    const double lostAt = FMs->max() * 0.96;
     for (const Column& c : data.Columns)
         if (c.Sent > c.Received)
-            lost << QPointF(static_cast<double>(data.From) + (c.Index + 0.5) * step, ceiling);
-    FApplying = true;
+            lost << QPointF(static_cast<double>(data.From) + (c.Index + 0.5) * step, lostAt);
     FRtt->replace(points);
     FLost->replace(lost);
-    FTime->setRange(QDateTime::fromMSecsSinceEpoch(data.From),
-                    QDateTime::fromMSecsSinceEpoch(data.To));
     const qint64 span = data.To - data.From;
     FTime->setFormat(span <= DayMs       ? QStringLiteral("HH:mm")
                      : span <= 8 * DayMs ? QStringLiteral("ddd HH:mm")
                                          : QStringLiteral("MMM d"));
-    FMs->setRange(0, ceiling);
+    FTime->setRange(QDateTime::fromMSecsSinceEpoch(data.From),
+                    QDateTime::fromMSecsSinceEpoch(data.To));
     FApplying = false;
 
     if (data.Empty()) {
