@@ -16,6 +16,8 @@
 #include <QTimer>
 #include <QVariant>
 #include <QVector>
+#include <map>
+#include <memory>
 
 namespace history {
 
@@ -114,6 +116,7 @@ struct THistoryStore::Worker {
     QVector<RunRecord> pending;
     QTimer* timer = nullptr;
     QHash<QString, qint64> nameIds;
+    std::map<const char*, std::unique_ptr<QSqlQuery>> statements;
     bool open = false;
 
     QSqlDatabase Db() const { return QSqlDatabase::database(connection, false); }
@@ -124,6 +127,7 @@ struct THistoryStore::Worker {
             return;
         open = false;
         pending.clear();
+        statements.clear();
         {
             QSqlDatabase db = Db();
             if (db.isValid())
@@ -149,6 +153,7 @@ struct THistoryStore::Worker {
     // Closes the file, moves it (and its log) aside under a dated name and
     // turns the history off.
     void FailDamaged(const QString& reason) {
+        statements.clear();
         {
             QSqlDatabase db = Db();
             if (db.isValid())
@@ -335,6 +340,27 @@ struct THistoryStore::Worker {
             timer->start();
     }
 
+    // A statement prepared once for the life of the connection.
+    QSqlQuery& Statement(const char* sql) {
+        std::unique_ptr<QSqlQuery>& q = statements[sql];
+        if (!q) {
+            q = std::make_unique<QSqlQuery>(Db());
+            q->prepare(QString::fromLatin1(sql));
+        }
+        return *q;
+    }
+
+    // Runs a prepared statement with these values; false with the error.
+    bool Run(QSqlQuery& q, std::initializer_list<QVariant> values, QSqlError* error) {
+        int i = 0;
+        for (const QVariant& v : values)
+            q.bindValue(i++, v);
+        if (q.exec())
+            return true;
+        *error = q.lastError();
+        return false;
+    }
+
     // The number of a name, made on first use.
     bool NameId(const QString& text, qint64* id, QSqlError* error) {
         const auto found = nameIds.constFind(text);
@@ -342,20 +368,17 @@ struct THistoryStore::Worker {
             *id = *found;
             return true;
         }
-        QSqlQuery q(Db());
-        q.prepare(QStringLiteral("INSERT OR IGNORE INTO names (text) VALUES (?)"));
-        q.addBindValue(text);
-        if (!q.exec()) {
-            *error = q.lastError();
+        if (!Run(Statement("INSERT OR IGNORE INTO names (text) VALUES (?)"), {text}, error))
             return false;
-        }
-        q.prepare(QStringLiteral("SELECT id FROM names WHERE text = ?"));
-        q.addBindValue(text);
-        if (!q.exec() || !q.next()) {
+        QSqlQuery& q = Statement("SELECT id FROM names WHERE text = ?");
+        if (!Run(q, {text}, error))
+            return false;
+        if (!q.next()) {
             *error = q.lastError();
             return false;
         }
         *id = q.value(0).toLongLong();
+        q.finish();
         nameIds.insert(text, *id);
         return true;
     }
@@ -368,85 +391,51 @@ struct THistoryStore::Worker {
         if (!run.Address.isEmpty() && !NameId(run.Address, &address, error))
             return false;
         const auto rtt = [](int ms) { return ms < 0 ? QVariant() : QVariant(ms); };
-        QSqlQuery q(Db());
-        q.prepare(QStringLiteral(
-            "INSERT INTO runs (t, entry, address, command, automatic, sent, received, rtt_min, "
-            "rtt_avg, rtt_max, outcome, code, message, echoes) "
-            "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
-        q.addBindValue(run.TimeMs);
-        q.addBindValue(entry);
-        q.addBindValue(run.Address.isEmpty() ? QVariant() : QVariant(address));
-        q.addBindValue(static_cast<int>(run.Kind));
-        q.addBindValue(run.Automatic ? 1 : 0);
-        q.addBindValue(run.Sent);
-        q.addBindValue(run.Received);
-        q.addBindValue(rtt(run.MinRtt));
-        q.addBindValue(rtt(run.AvgRtt));
-        q.addBindValue(rtt(run.MaxRtt));
-        q.addBindValue(static_cast<int>(run.Result));
-        q.addBindValue(run.Code);
-        q.addBindValue(run.Message.isEmpty() ? QVariant() : QVariant(run.Message));
-        q.addBindValue(run.Echoes.isEmpty()
-                           ? QVariant()
-                           : QVariant(EncodeEchoes(run.Echoes, run.Kind == Command::Trace)));
-        if (!q.exec()) {
-            *error = q.lastError();
+        const QVariant none;
+        if (!Run(Statement("INSERT INTO runs (t, entry, address, command, automatic, sent, "
+                           "received, rtt_min, rtt_avg, rtt_max, outcome, code, message, echoes) "
+                           "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"),
+                 {run.TimeMs, entry, run.Address.isEmpty() ? none : QVariant(address),
+                  static_cast<int>(run.Kind), run.Automatic ? 1 : 0, run.Sent, run.Received,
+                  rtt(run.MinRtt), rtt(run.AvgRtt), rtt(run.MaxRtt), static_cast<int>(run.Result),
+                  run.Code, run.Message.isEmpty() ? none : QVariant(run.Message),
+                  run.Echoes.isEmpty()
+                      ? none
+                      : QVariant(EncodeEchoes(run.Echoes, run.Kind == Command::Trace))},
+                 error))
             return false;
-        }
         const bool judged = run.Result != Outcome::Cancelled;
         const bool answered = Answering(run.Result);
-        q.prepare(QStringLiteral(
-            "INSERT INTO minutes (entry, minute, runs, judged, answered, sent, received, rtt_min, "
-            "rtt_max) VALUES (?, ?, 1, ?, ?, ?, ?, ?, ?) "
-            "ON CONFLICT (entry, minute) DO UPDATE SET runs = runs + 1,"
-            " judged = judged + excluded.judged, answered = answered + excluded.answered,"
-            " sent = sent + excluded.sent, received = received + excluded.received,"
-            " rtt_min = min(coalesce(rtt_min, excluded.rtt_min), coalesce(excluded.rtt_min, "
-            "rtt_min)),"
-            " rtt_max = max(coalesce(rtt_max, excluded.rtt_max), coalesce(excluded.rtt_max, "
-            "rtt_max))"));
-        q.addBindValue(entry);
-        q.addBindValue(run.TimeMs / 60000);
-        q.addBindValue(judged ? 1 : 0);
-        q.addBindValue(answered ? 1 : 0);
-        q.addBindValue(run.Sent);
-        q.addBindValue(run.Received);
-        q.addBindValue(rtt(run.MinRtt));
-        q.addBindValue(rtt(run.MaxRtt));
-        if (!q.exec()) {
-            *error = q.lastError();
+        if (!Run(Statement(
+                     "INSERT INTO minutes (entry, minute, runs, judged, answered, sent, received, "
+                     "rtt_min, rtt_max) VALUES (?, ?, 1, ?, ?, ?, ?, ?, ?) "
+                     "ON CONFLICT (entry, minute) DO UPDATE SET runs = runs + 1,"
+                     " judged = judged + excluded.judged, answered = answered + excluded.answered,"
+                     " sent = sent + excluded.sent, received = received + excluded.received,"
+                     " rtt_min = min(coalesce(rtt_min, excluded.rtt_min),"
+                     " coalesce(excluded.rtt_min, rtt_min)),"
+                     " rtt_max = max(coalesce(rtt_max, excluded.rtt_max),"
+                     " coalesce(excluded.rtt_max, rtt_max))"),
+                 {entry, run.TimeMs / 60000, judged ? 1 : 0, answered ? 1 : 0, run.Sent,
+                  run.Received, rtt(run.MinRtt), rtt(run.MaxRtt)},
+                 error))
             return false;
-        }
         if (!judged)
             return true;
-        q.prepare(QStringLiteral(
-            "SELECT id FROM outages WHERE entry = ? AND stop IS NULL ORDER BY start DESC LIMIT 1"));
-        q.addBindValue(entry);
-        if (!q.exec()) {
-            *error = q.lastError();
+        QSqlQuery& open = Statement(
+            "SELECT id FROM outages WHERE entry = ? AND stop IS NULL ORDER BY start DESC LIMIT 1");
+        if (!Run(open, {entry}, error))
             return false;
-        }
-        const bool down = q.next();
-        const qint64 outage = down ? q.value(0).toLongLong() : 0;
-        q.finish();
-        if (answered && down) {
-            q.prepare(QStringLiteral("UPDATE outages SET stop = ? WHERE id = ?"));
-            q.addBindValue(run.TimeMs);
-            q.addBindValue(outage);
-        } else if (!answered && !down) {
-            q.prepare(QStringLiteral("INSERT INTO outages (entry, start, stop, outcome, code) "
-                                     "VALUES (?, ?, NULL, ?, ?)"));
-            q.addBindValue(entry);
-            q.addBindValue(run.TimeMs);
-            q.addBindValue(static_cast<int>(run.Result));
-            q.addBindValue(run.Code);
-        } else {
-            return true;
-        }
-        if (!q.exec()) {
-            *error = q.lastError();
-            return false;
-        }
+        const bool down = open.next();
+        const qint64 outage = down ? open.value(0).toLongLong() : 0;
+        open.finish();
+        if (answered && down)
+            return Run(Statement("UPDATE outages SET stop = ? WHERE id = ?"), {run.TimeMs, outage},
+                       error);
+        if (!answered && !down)
+            return Run(Statement("INSERT INTO outages (entry, start, stop, outcome, code) "
+                                 "VALUES (?, ?, NULL, ?, ?)"),
+                       {entry, run.TimeMs, static_cast<int>(run.Result), run.Code}, error);
         return true;
     }
 
@@ -482,6 +471,7 @@ struct THistoryStore::Worker {
 
     void Close() {
         Commit();
+        statements.clear();
         delete timer;
         timer = nullptr;
     }
