@@ -68,9 +68,11 @@ void Tfm_ns::ShowHistory(int Index) {
             return;
         }
     // What is queued is written first, so the window shows the latest run.
-    FHistory->Store()->Sync();
-    auto* window = new history::Tfm_history(FHistory->Path(), entry, this);
-    window->show();
+    const QString path = FHistory->Path();
+    FHistory->Store()->Flush(this, [this, path, entry] {
+        auto* window = new history::Tfm_history(path, entry, this);
+        window->show();
+    });
 }
 
 void Tfm_ns::HistoryRunEnded(QObject* Sender, bool Failed, int Error, const QString& Msg) {

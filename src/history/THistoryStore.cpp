@@ -26,9 +26,11 @@ namespace {
 // Rows wait this long for company before they are committed.
 constexpr int CommitDelayMs = 200;
 // A writer that finds the file locked by another process waits up to this
-// long inside SQLite, and then tries the whole transaction again.
-constexpr int BusyTimeoutMs = 5000;
-constexpr int BusyRetries = 6;
+// long inside SQLite, and then tries the whole transaction once more; when
+// the lock is still held, the rows wait for a later commit.
+constexpr int BusyTimeoutMs = 2000;
+constexpr int BusyAttempts = 2;
+constexpr int BusyRetryDelayMs = 2000;
 
 // SQLite's primary result codes that matter here.
 enum SqliteCode { Busy = 5, Locked = 6, ReadOnly = 8, Corrupt = 11, NotADatabase = 26 };
@@ -118,6 +120,7 @@ struct THistoryStore::Worker {
     QHash<QString, qint64> nameIds;
     std::map<const char*, std::unique_ptr<QSqlQuery>> statements;
     bool open = false;
+    bool closing = false;
 
     QSqlDatabase Db() const { return QSqlDatabase::database(connection, false); }
 
@@ -195,16 +198,13 @@ struct THistoryStore::Worker {
         return false;
     }
 
-    // Takes the write lock, waiting for other writers.
+    // Takes the write lock, waiting a while for other writers.
     bool Begin(QSqlError* error) {
         QSqlQuery q(Db());
-        for (int attempt = 0;; ++attempt) {
-            if (q.exec(QStringLiteral("BEGIN IMMEDIATE")))
-                return true;
-            *error = q.lastError();
-            if (!IsBusy(*error) || attempt >= BusyRetries)
-                return false;
-        }
+        if (q.exec(QStringLiteral("BEGIN IMMEDIATE")))
+            return true;
+        *error = q.lastError();
+        return false;
     }
 
     void Rollback() {
@@ -253,21 +253,36 @@ struct THistoryStore::Worker {
         Prune();
     }
 
+    // The schema version the file says it has; -1 when it cannot be read.
+    int Version(QSqlError* error) {
+        QSqlQuery q(Db());
+        if (!Exec(q, QStringLiteral("PRAGMA user_version"), error) || !q.next())
+            return -1;
+        return q.value(0).toInt();
+    }
+
     bool Migrate() {
         QSqlError error;
-        // Also a probe: a file this process cannot write fails here.
+        // A file of this version needs no writing (and no write lock).
+        const int current = Version(&error);
+        if (current == SchemaVersion)
+            return true;
+        if (current < 0) {
+            FailWith(error);
+            return false;
+        }
         if (!Begin(&error)) {
             FailWith(error);
             return false;
         }
-        QSqlQuery q(Db());
-        if (!Exec(q, QStringLiteral("PRAGMA user_version"), &error) || !q.next()) {
+        // Read again under the lock: another process may have migrated.
+        const int version = Version(&error);
+        if (version < 0) {
             Rollback();
             FailWith(error);
             return false;
         }
-        const int version = q.value(0).toInt();
-        q.finish();
+        QSqlQuery q(Db());
         if (version > SchemaVersion) {
             Rollback();
             Fail(QStringLiteral("The history file %1 was written by a newer version of Netsonde "
@@ -306,7 +321,9 @@ struct THistoryStore::Worker {
             QDateTime::currentMSecsSinceEpoch() - qint64{RetentionDays} * 86400000;
         QSqlError error;
         if (!Begin(&error)) {
-            FailWith(error);
+            // Another writer holds the file: the old runs go next time.
+            if (!IsBusy(error))
+                FailWith(error);
             return;
         }
         QSqlQuery q(Db());
@@ -333,11 +350,10 @@ struct THistoryStore::Worker {
             // Made here, so it lives on the worker thread.
             timer = new QTimer;
             timer->setSingleShot(true);
-            timer->setInterval(CommitDelayMs);
             QObject::connect(timer, &QTimer::timeout, timer, [this] { Commit(); });
         }
         if (!timer->isActive())
-            timer->start();
+            timer->start(CommitDelayMs);
     }
 
     // A statement prepared once for the life of the connection.
@@ -445,31 +461,39 @@ struct THistoryStore::Worker {
         if (pending.isEmpty() || !open || !*enabled)
             return;
         QSqlError error;
-        for (int attempt = 0;; ++attempt) {
-            if (!Begin(&error))
-                break;
-            bool ok = true;
-            for (const RunRecord& run : pending)
-                if (!Insert(run, &error)) {
-                    ok = false;
-                    break;
+        for (int attempt = 1;; ++attempt) {
+            bool ok = Begin(&error);
+            if (ok) {
+                for (const RunRecord& run : pending)
+                    if (!Insert(run, &error)) {
+                        ok = false;
+                        break;
+                    }
+                QSqlQuery q(Db());
+                if (ok && Exec(q, QStringLiteral("COMMIT"), &error)) {
+                    *committed += pending.size();
+                    pending.clear();
+                    return;
                 }
-            QSqlQuery q(Db());
-            if (ok && Exec(q, QStringLiteral("COMMIT"), &error)) {
-                *committed += pending.size();
-                pending.clear();
+                Rollback();
+                // Names made in the failed transaction are gone again.
+                nameIds.clear();
+            }
+            if (!IsBusy(error))
+                break;
+            if (attempt >= BusyAttempts) {
+                // Another process holds the file for long: keep the rows
+                // for a later try (the last commit at closing drops them).
+                if (timer && !closing)
+                    timer->start(BusyRetryDelayMs);
                 return;
             }
-            Rollback();
-            // Names made in the failed transaction are gone again.
-            nameIds.clear();
-            if (!IsBusy(error) || attempt >= BusyRetries)
-                break;
         }
         FailWith(error);
     }
 
     void Close() {
+        closing = true;
         Commit();
         statements.clear();
         delete timer;
@@ -508,6 +532,16 @@ void THistoryStore::Sync() {
     std::shared_ptr<Worker> worker = FWorker;
     FThread->Post([worker] { worker->Commit(); });
     FThread->Drain();
+}
+
+void THistoryStore::Flush(QObject* context, std::function<void()> done) {
+    std::shared_ptr<Worker> worker = FWorker;
+    QPointer<QObject> target(context);
+    FThread->Post([worker, target, done] {
+        worker->Commit();
+        if (target)
+            QMetaObject::invokeMethod(target.data(), done, Qt::QueuedConnection);
+    });
 }
 
 QString THistoryStore::DefaultPath() {

@@ -5,6 +5,7 @@
 #include <QObject>
 #include <QString>
 #include <atomic>
+#include <functional>
 #include <memory>
 
 namespace history {
@@ -41,6 +42,9 @@ public:
     void Record(const RunRecord& run);
     // Commits what is queued and waits until it is written (or dropped).
     void Sync();
+    // Commits what is queued, then calls done on context's thread; returns
+    // at once.
+    void Flush(QObject* context, std::function<void()> done);
     // Runs committed by this object so far.
     qint64 Committed() const { return *FCommitted; }
 

@@ -72,7 +72,7 @@ QString Tfm_history::DurationText(qint64 ms) {
     return QStringLiteral("%1 d %2 h").arg(s / 86400).arg((s % 86400) / 3600);
 }
 
-Tfm_history::Tfm_history(const QString& path, const QString& entry, QWidget* owner)
+Tfm_history::Tfm_history(const QString& path, const QString& entry, QWidget* owner, Span initial)
     : QWidget(owner, Qt::Window), Clock([] { return QDateTime::currentMSecsSinceEpoch(); }),
       FPath(path), FEntry(entry),
       FReader(std::make_unique<TSqlThread>(QStringLiteral("history view"))) {
@@ -107,8 +107,6 @@ Tfm_history::Tfm_history(const QString& path, const QString& entry, QWidget* own
     FChart->setMargins(QMargins(4, 4, 4, 4));
     FRtt = new QLineSeries;
     FRtt->setName(QStringLiteral("Round-trip time"));
-    // Single runs far apart still show as dots.
-    FRtt->setPointsVisible(true);
     FRtt->setMarkerSize(3);
     FLost = new QScatterSeries;
     FLost->setName(QStringLiteral("Lost echoes"));
@@ -159,7 +157,7 @@ Tfm_history::Tfm_history(const QString& path, const QString& entry, QWidget* own
     connect(bn_export, &QPushButton::clicked, this, [this] { bn_exportClick(); });
     connect(FTime, &QDateTimeAxis::rangeChanged, this, [this] { AxisChanged(); });
     ApplyPalette();
-    SetSpan(Day);
+    SetSpan(initial);
 }
 
 Tfm_history::~Tfm_history() {
@@ -246,6 +244,8 @@ void Tfm_history::Apply(const SpanData& data, int generation) {
     for (const Column& c : data.Columns)
         if (c.Sent > c.Received)
             lost << QPointF(static_cast<double>(data.From) + (c.Index + 0.5) * step, lostAt);
+    // Single runs far apart show as dots; dense ones as the band alone.
+    FRtt->setPointsVisible(data.Columns.size() * 8 < data.Width);
     FRtt->replace(points);
     FLost->replace(lost);
     const qint64 span = data.To - data.From;

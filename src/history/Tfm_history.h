@@ -31,7 +31,8 @@ class Tfm_history : public QWidget {
 public:
     enum Span { Hour, Day, Week, Month, All };
 
-    Tfm_history(const QString& path, const QString& entry, QWidget* owner = nullptr);
+    Tfm_history(const QString& path, const QString& entry, QWidget* owner = nullptr,
+                Span initial = Day);
     ~Tfm_history() override;
 
     const QString& Entry() const { return FEntry; }

@@ -1,6 +1,7 @@
 // The window's ways into the history: Ctrl+H and the list's context menu.
 #include "app/MainWindowFixture.h"
 #include "history/THistory.h"
+#include "history/THistoryStore.h"
 #include "history/Tfm_history.h"
 
 #include <QAction>
@@ -18,10 +19,14 @@ protected:
     QList<history::Tfm_history*> Open() const {
         return w->findChildren<history::Tfm_history*>(QString(), Qt::FindDirectChildrenOnly);
     }
-    // Ctrl+H in the main window, as the active window.
+    // Ctrl+H in the main window, as the active window; the history window
+    // opens once the latest runs are written.
     void CtrlH() {
         QApplication::setActiveWindow(w);
         QTest::keyClick(w, Qt::Key_H, Qt::ControlModifier);
+        if (w->History())
+            w->History()->Store()->Sync();
+        QCoreApplication::processEvents();
     }
     QTemporaryDir dir;
 };
@@ -67,7 +72,7 @@ TEST_F(HistoryAppTest, ContextMenuOffersTheHistoryOfTheEntryUnderTheMouse) {
         menu->close();
     });
     emit w->lb_add->customContextMenuRequested(second.center());
-    ASSERT_EQ(Open().size(), 1);
+    ASSERT_TRUE(WaitUntil([&] { return Open().size() == 1; }));
     EXPECT_EQ(Open().front()->Entry(), "far");
     // The selection stays where it was.
     EXPECT_EQ(w->lb_add->ItemIndex(), 0);

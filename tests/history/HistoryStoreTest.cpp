@@ -110,6 +110,36 @@ TEST_F(HistoryStoreTest, TwoProcessesWritingAtOnceLoseNoRow) {
     EXPECT_EQ(Count(path(), "SELECT count(*) FROM names"), 2);
 }
 
+TEST_F(HistoryStoreTest, RunsWaitWhileAnotherWriterHoldsTheFile) {
+    {
+        THistoryStore store(path());
+        store.Sync();
+    }
+    const QString name = QStringLiteral("other-writer");
+    {
+        QSqlDatabase other = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+        other.setDatabaseName(path());
+        ASSERT_TRUE(other.open());
+        THistoryStore store(path());
+        QSignalSpy failed(&store, &THistoryStore::Failed);
+        store.Sync();
+        QSqlQuery lock(other);
+        ASSERT_TRUE(lock.exec("BEGIN IMMEDIATE"));
+        store.Record(MakeRun("far", 1, Outcome::Answered));
+        store.Sync();
+        // Still held: nothing written, nothing lost, no complaint.
+        EXPECT_EQ(store.Committed(), 0);
+        EXPECT_TRUE(store.Enabled());
+        ASSERT_TRUE(lock.exec("ROLLBACK"));
+        store.Sync();
+        EXPECT_EQ(store.Committed(), 1);
+        QCoreApplication::processEvents();
+        EXPECT_EQ(failed.count(), 0);
+    }
+    QSqlDatabase::removeDatabase(name);
+    EXPECT_EQ(Count(path(), "SELECT count(*) FROM runs"), 1);
+}
+
 TEST_F(HistoryStoreTest, DamagedFileIsMovedAsideAndTheHistoryIsOffWithOneMessage) {
     {
         QFile f(path());

@@ -212,10 +212,33 @@ TEST_F(HistoryWindowTest, DraggingOverTheGraphShowsThatStretchOfTime) {
 }
 
 TEST_F(HistoryWindowTest, ReadableOnLightAndDarkPalettes) {
+    // A day of checks once a minute: a busy evening, a quarter of an hour
+    // without answers in the night, and a lost echo now and then.
+    const QString busy = dir.filePath("busy.sqlite");
+    {
+        history::THistoryStore store(busy);
+        quint32 noise = 7;
+        for (int m = 24 * 60; m > 0; --m) {
+            noise = noise * 1103515245u + 12345u;
+            const qint64 t = Now - m * MinuteMs;
+            const int hour = static_cast<int>((t / HourMs) % 24);
+            const bool night = m > 8 * 60 + 30 && m <= 8 * 60 + 45;
+            history::RunRecord r = MakeRun("far", t, night ? Outcome::TimedOut : Outcome::Answered,
+                                           6 + static_cast<int>((noise >> 16) % 5) +
+                                               (hour >= 18 && hour < 21 ? 14 : 0),
+                                           Command::Ping);
+            r.Sent = 4;
+            r.Received = night ? 0 : (m % 97 == 0 ? 3 : 4);
+            r.MaxRtt = r.MinRtt + static_cast<int>((noise >> 8) % 7);
+            store.Record(r);
+        }
+        store.Sync();
+    }
     const QString folder = QStringLiteral(NETSONDE_SCREENSHOT_DIR);
     QDir().mkpath(folder);
     for (const bool dark : {false, true}) {
-        std::unique_ptr<Tfm_history> w(Open());
+        std::unique_ptr<Tfm_history> w(new Tfm_history(busy, "far"));
+        w->Clock = [] { return Now; };
         QPalette p = w->palette();
         if (dark) {
             p.setColor(QPalette::Window, QColor(0x2B, 0x2B, 0x2B));
@@ -227,7 +250,8 @@ TEST_F(HistoryWindowTest, ReadableOnLightAndDarkPalettes) {
         }
         w->setPalette(p);
         w->resize(760, 540);
-        Show(w.get(), Tfm_history::Week);
+        w->show();
+        Show(w.get(), Tfm_history::Day);
         const QImage shot = w->grab().toImage();
         ASSERT_TRUE(shot.save(folder + (dark ? "/history-dark.png" : "/history-light.png")));
         // The chart's background follows the palette: the axis labels stand
