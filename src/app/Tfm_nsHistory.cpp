@@ -12,7 +12,8 @@
 
 #include <QAction>
 #include <QMenu>
-#include <QShortcut>
+#include <QScreen>
+#include <algorithm>
 
 void Tfm_ns::BuildHistoryMenu() {
     History1 = new QAction(QStringLiteral("History\u2026"), this);
@@ -71,6 +72,17 @@ void Tfm_ns::ShowHistory(int Index) {
     const QString path = FHistory->Path();
     FHistory->Store()->Flush(this, [this, path, entry] {
         auto* window = new history::Tfm_history(path, entry, this);
+        // Over the main window, and whole on its screen.
+        QRect place(QPoint(), window->size());
+        place.moveCenter(frameGeometry().center());
+        if (QScreen* s = screen()) {
+            const QRect room = s->availableGeometry();
+            place.moveLeft(std::clamp(place.left(), room.left(),
+                                      std::max(room.left(), room.right() - place.width())));
+            place.moveTop(std::clamp(place.top(), room.top(),
+                                     std::max(room.top(), room.bottom() - place.height())));
+        }
+        window->move(place.topLeft());
         window->show();
     });
 }

@@ -204,10 +204,13 @@ void Tfm_history::Request(qint64 from, qint64 to, bool all) {
         qint64 first = from;
         qint64 last = to;
         if (all) {
-            if (Extent(db, entry, &first, &last))
+            // All runs, and at least the hour before the last of them.
+            if (Extent(db, entry, &first, &last)) {
                 last += 1;
-            else
+                first = std::min(first, last - HourMs);
+            } else {
                 first = last = to;
+            }
         }
         const SpanData data = LoadSpan(db, entry, first, std::max(last, first + 1), width);
         QMetaObject::invokeMethod(
@@ -249,7 +252,8 @@ void Tfm_history::Apply(const SpanData& data, int generation) {
     FRtt->replace(points);
     FLost->replace(lost);
     const qint64 span = data.To - data.From;
-    FTime->setFormat(span <= DayMs       ? QStringLiteral("HH:mm")
+    FTime->setFormat(span <= 10 * 60000  ? QStringLiteral("HH:mm:ss")
+                     : span <= DayMs     ? QStringLiteral("HH:mm")
                      : span <= 8 * DayMs ? QStringLiteral("ddd HH:mm")
                                          : QStringLiteral("MMM d"));
     FTime->setRange(QDateTime::fromMSecsSinceEpoch(data.From),
