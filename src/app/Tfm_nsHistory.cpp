@@ -52,6 +52,12 @@ void Tfm_ns::SetHistory(history::THistory* History) {
     History->setParent(this);
     History->Attach(Ping, Trace);
     History->AttachTray(tray);
+    // Open history windows follow the runs as they are written.
+    connect(History->Store(), &history::THistoryStore::Written, this, [this] {
+        for (auto* open :
+             findChildren<history::Tfm_history*>(QString(), Qt::FindDirectChildrenOnly))
+            open->Refresh();
+    });
 }
 
 history::THistory* Tfm_ns::History() const {

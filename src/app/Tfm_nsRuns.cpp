@@ -198,8 +198,8 @@ void Tfm_ns::TraceTest(QObject*) {
 
 void Tfm_ns::PingError(QObject* Sender, int Error, const QString& Msg) {
     PaneAppend(QStringLiteral("Error ") + QString::number(Error) + QStringLiteral(": ") + Msg);
-    // Nothing of this run is stored, also if a finished event follows.
     HistoryRunEnded(Sender, true, Error, Msg);
+    // Nothing of this run is stored, also if a finished event follows.
     FRunFailed = true;
     SetIdle(true);
     if (FCheckKind != rkNone)

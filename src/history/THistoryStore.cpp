@@ -136,13 +136,18 @@ struct THistoryStore::Worker {
             if (db.isValid())
                 db.close();
         }
+        Tell([message](THistoryStore* store) { emit store->Failed(message); });
+    }
+
+    // Runs fn with the store on the store's own thread, if it still exists.
+    void Tell(std::function<void(THistoryStore*)> fn) {
         QPointer<THistoryStore> target = owner;
         if (target)
             QMetaObject::invokeMethod(
                 target.data(),
-                [target, message] {
+                [target, fn] {
                     if (target)
-                        emit target->Failed(message);
+                        fn(target.data());
                 },
                 Qt::QueuedConnection);
     }
@@ -473,6 +478,7 @@ struct THistoryStore::Worker {
                 if (ok && Exec(q, QStringLiteral("COMMIT"), &error)) {
                     *committed += pending.size();
                     pending.clear();
+                    Tell([](THistoryStore* store) { emit store->Written(); });
                     return;
                 }
                 Rollback();

@@ -55,6 +55,8 @@ signals:
     // The file failed; the text names it and says why. Emitted once, on
     // the thread that owns this object.
     void Failed(const QString& message);
+    // Rows have been committed (on the thread that owns this object).
+    void Written();
 
 private:
     struct Worker;

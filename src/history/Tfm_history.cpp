@@ -15,6 +15,7 @@
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineSeries>
 #include <QLocale>
@@ -192,6 +193,14 @@ void Tfm_history::SetRange(qint64 from, qint64 to) {
     Request(from, to, false);
 }
 
+void Tfm_history::Refresh() {
+    const int span = FSpanButtons->checkedId();
+    if (span >= 0)
+        SetSpan(static_cast<Span>(span));
+    else
+        Request(FData.From, FData.To, false);
+}
+
 void Tfm_history::Request(qint64 from, qint64 to, bool all) {
     const int generation = ++FGeneration;
     const int width = PlotWidth();
@@ -295,6 +304,13 @@ void Tfm_history::AxisChanged() {
         if (self)
             self->SetRange(from, to);
     });
+}
+
+void Tfm_history::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier)
+        close();
+    else
+        QWidget::keyPressEvent(event);
 }
 
 void Tfm_history::changeEvent(QEvent* event) {

@@ -40,6 +40,9 @@ public:
     void SetSpan(Span span);
     // Shows [from, to) (UTC milliseconds).
     void SetRange(qint64 from, qint64 to);
+    // Reads the shown span again (a fixed span again up to now), for runs
+    // written since.
+    void Refresh();
     // What is shown; valid after Loaded.
     const SpanData& Shown() const { return FData; }
     // Writes the shown span as CSV in the background; Exported follows, and
@@ -66,6 +69,7 @@ signals:
 
 protected:
     void changeEvent(QEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     void Request(qint64 from, qint64 to, bool all);

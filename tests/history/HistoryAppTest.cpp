@@ -49,6 +49,9 @@ TEST_F(HistoryAppTest, CtrlHOpensOneHistoryWindowPerEntryWithItsLatestRun) {
     // The run just ended is in it: the window opens after it is written.
     EXPECT_EQ(shown->Shown().Runs, 1);
     EXPECT_EQ(shown->Shown().Answered, 1);
+    // It follows the runs as they are written.
+    Run(w->bn_one);
+    ASSERT_TRUE(WaitUntil([&] { return shown->Shown().Runs == 2; }));
     // Again for the same entry: the same window.
     CtrlH();
     EXPECT_EQ(Open().size(), 1);
