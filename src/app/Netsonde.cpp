@@ -2,6 +2,8 @@
 // only window and runs until it is closed.
 #include "app/Tfm_ns.h"
 #include "echo/IcmpBinding.h"
+#include "history/THistory.h"
+#include "history/THistoryStore.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -22,6 +24,8 @@ int main(int argc, char** argv) {
     {
         std::unique_ptr<Tfm_ns> window(new Tfm_ns);
         fm_ns = window.get();
+        // Every run is remembered in the user's data folder.
+        window->SetHistory(new history::THistory(history::THistoryStore::DefaultPath()));
         window->show();
         rc = QApplication::exec();
     }

@@ -232,6 +232,8 @@ Tfm_ns::Tfm_ns(QWidget* owner) : QWidget(owner) {
     tray->SetToolTip(QStringLiteral("Netsonde"));
     tray->OnClick = [this](QObject* Sender) { trayClick(Sender); };
 
+    BuildHistoryMenu();
+
     il_states = new g_imagelist(this);
     il_states->setObjectName(QStringLiteral("il_states"));
     il_states->SetSize(32, 32);

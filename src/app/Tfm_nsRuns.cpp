@@ -196,8 +196,9 @@ void Tfm_ns::TraceTest(QObject*) {
     bar->setMaximum(Trace->ExpectedHops());
 }
 
-void Tfm_ns::PingError(QObject*, int Error, const QString& Msg) {
+void Tfm_ns::PingError(QObject* Sender, int Error, const QString& Msg) {
     PaneAppend(QStringLiteral("Error ") + QString::number(Error) + QStringLiteral(": ") + Msg);
+    HistoryRunEnded(Sender, true, Error, Msg);
     // Nothing of this run is stored, also if a finished event follows.
     FRunFailed = true;
     SetIdle(true);
@@ -215,6 +216,8 @@ void Tfm_ns::PingFinished(QObject*) {
     PaneAppend(QStringLiteral("Return Name: ") + Ping->ReplyName());
     SetIdle(true);
     if (!FRunFailed)
+        HistoryRunEnded(Ping, false);
+    if (!FRunFailed)
         StoreResults();
     if (FCheckKind != rkNone)
         ApplyNumber(static_cast<std::int16_t>(ud_number->Position()));
@@ -228,6 +231,8 @@ void Tfm_ns::TraceFinished(QObject*) {
     PaneAppend(QStringLiteral("\r\nIP Address: ") + Trace->HostAddress());
     PaneAppend(QStringLiteral("Destination: ") + Trace->HostName());
     PaneAppend(QStringLiteral("Return Name: ") + Trace->ReplyName());
+    if (!FRunFailed)
+        HistoryRunEnded(Trace, false);
     if (!FRunFailed)
         StoreResults();
     SetIdle(true);
