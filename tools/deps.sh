@@ -9,6 +9,7 @@ packages=(
     libqt6multimedia6 qt6-qpa-plugins fonts-dejavu-core fonts-liberation2
     libgtest-dev libgmock-dev
     xvfb xdotool x11-utils trayer twm libxcb-cursor0
+    openbox imagemagick dbus-daemon at-spi2-core python3-pyatspi gir1.2-atspi-2.0
     iproute2 iputils-ping traceroute dnsmasq-base libcap2-bin
     clang-format
     nftables

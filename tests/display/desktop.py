@@ -122,7 +122,7 @@ def click(accessible, button=1):
     if pause > 0:
         time.sleep(pause)
     x, y, w, h = extents(accessible)
-    xdotool("mousemove", "--sync", str(x + w // 2), str(y + h // 2), "click", str(button))
+    xdotool("mousemove", str(x + w // 2), str(y + h // 2), "click", str(button))
     _last_click[0] = time.monotonic()
 
 
@@ -280,6 +280,10 @@ class ProgramTest(unittest.TestCase):
     def setUp(self):
         # The mouse away from every control, so that no hover look shows.
         xdotool("mousemove", "0", "0")
+        self.started = time.monotonic()
+
+    def tearDown(self):
+        print("(%.1f s)" % (time.monotonic() - self.started), end=" ", flush=True)
 
     def shot(self, name):
         return screenshot(os.path.join(self.shots, name + ".png"))
@@ -307,7 +311,8 @@ class ProgramTest(unittest.TestCase):
         return dialog
 
     def run_command(self, accelerator, seconds=WAIT_SECONDS):
-        """Presses a command's key and waits until the run has ended."""
+        """Presses a command's key and waits until the run has ended. The
+        run must leave other lines in the pane than it held before."""
         before = self.p.pane()
         key(accelerator)
         # A host on the test network may answer before the busy window is
