@@ -28,7 +28,6 @@
 #include <QIcon>
 #include <QKeyEvent>
 #include <QPainter>
-#include <QScreen>
 #include <QScrollBar>
 #include <QTextBlock>
 #include <QTextCursor>
@@ -376,11 +375,7 @@ void Tfm_ns::showEvent(QShowEvent* event) {
     if (FShown)
         return;
     FShown = true;
-    if (QScreen* s = screen()) {
-        QRect frame = frameGeometry();
-        frame.moveCenter(s->availableGeometry().center());
-        move(frame.topLeft());
-    }
+    CentreOnScreen(this);
     FormShow(this);
 }
 

@@ -21,7 +21,9 @@ openbox --sm-disable >"$work/openbox.log" 2>&1 &
 pids+=($!)
 until_true sh -c "xprop -root _NET_SUPPORTING_WM_CHECK | grep -q 'window id'" || fail "openbox did not start"
 
+shots=$shots/$tests
 mkdir -p "$shots"
+rm -f "$shots"/*.png
 export NETSONDE_PROGRAM=$program NETSONDE_SHOTS=$shots NETSONDE_WORK=$work
 cd "$here"
 dbus-run-session -- "$python" -W ignore::DeprecationWarning -m unittest -v "$tests" 2>&1 | grep -v '^dbus-daemon\['
