@@ -24,6 +24,7 @@ until_true sh -c "xprop -root _NET_SUPPORTING_WM_CHECK | grep -q 'window id'" ||
 shots=$shots/$tests
 mkdir -p "$shots"
 rm -f "$shots"/*.png
+export PYTHONDONTWRITEBYTECODE=1
 export NETSONDE_PROGRAM=$program NETSONDE_SHOTS=$shots NETSONDE_WORK=$work
 cd "$here"
 dbus-run-session -- "$python" -W ignore::DeprecationWarning -m unittest -v "$tests" 2>&1 | grep -v '^dbus-daemon\['
