@@ -14,8 +14,9 @@ int main(int argc, char** argv) {
     // The binding comes first: Abort in its error box ends the program
     // before any window exists.
     IcmpBindingScope binding;
+    // No display name: Qt would append it to the title of every other
+    // window ("Load from File — Netsonde").
     QApplication::setApplicationName(QStringLiteral("Netsonde"));
-    QApplication::setApplicationDisplayName(QStringLiteral("Netsonde"));
     QIcon icon;
     for (int size : {16, 32, 48, 64, 128, 256})
         icon.addFile(QStringLiteral(":/app/icons/netsonde-%1.png").arg(size));

@@ -217,6 +217,9 @@ private:
     // the window is closing and the caller must stop.
     bool WaitForPing();
     void QuitWait();
+    // Switches updates on after Check All held them off, and paints the
+    // window at once.
+    void ResumeUpdates();
     // Hands the list to the address dialog and takes it back after OK.
     void FillDialog(Tfm_add& dialog) const;
     void FillFromDialog(const Tfm_add& dialog);

@@ -90,7 +90,7 @@ void Tfm_ns::bn_allClick(QObject* Sender) {
     frame.setInterval(FrameMs);
     connect(&frame, &QTimer::timeout, this, [this] {
         SyncPane();
-        setUpdatesEnabled(true);
+        ResumeUpdates();
     });
     frame.start();
     const auto endBatch = qScopeGuard([alive, outermost] {
@@ -100,7 +100,7 @@ void Tfm_ns::bn_allClick(QObject* Sender) {
         alive->SyncPane();
         if (alive->FIdlePending)
             alive->SetIdle(true);
-        alive->setUpdatesEnabled(true);
+        alive->ResumeUpdates();
     });
     const int count = lb_add->Count();
     for (int i = 0; i < count && i < lb_add->Count(); ++i) {
@@ -113,6 +113,17 @@ void Tfm_ns::bn_allClick(QObject* Sender) {
         if (Ping->Cancelled())
             break;
     }
+}
+
+void Tfm_ns::ResumeUpdates() {
+    // Switching updates back on only marks the window for repainting; when
+    // the window's pending repaint request was handled while updates were
+    // off, no new request follows the mark and the screen would keep the
+    // last frame until some other repaint. The window is painted at once.
+    if (updatesEnabled())
+        return;
+    setUpdatesEnabled(true);
+    repaint();
 }
 
 bool Tfm_ns::WaitForPing() {
