@@ -57,18 +57,46 @@ struct CompletionToken {
 
 } // namespace
 
+TEchoReply SummaryOf(const TEcho6Reply& Reply6) {
+    TEchoReply reply;
+    reply.Address = 0;
+    reply.Status = Reply6.Status;
+    reply.RoundTripTime = Reply6.RoundTripTime;
+    reply.DataSize = Reply6.DataSize;
+    reply.Options = Reply6.Options;
+    return reply;
+}
+
 std::shared_ptr<TPingThread> TPingThread::Create(int& Status, const TIpOptions& Options,
                                                  std::uint32_t Address, int PacketSize,
                                                  std::uint16_t TimeOut, TEchoReply& Reply) {
+    std::shared_ptr<TPingThread> t = Make(Status, Options, PacketSize, TimeOut, Reply, false);
+    t->FAddress = Address;
+    return t;
+}
+
+std::shared_ptr<TPingThread> TPingThread::Create6(int& Status, const TIpOptions& Options,
+                                                  const TIpv6Address& Address, int PacketSize,
+                                                  std::uint16_t TimeOut, TEchoReply& Reply,
+                                                  TEcho6Reply& Reply6) {
+    std::shared_ptr<TPingThread> t = Make(Status, Options, PacketSize, TimeOut, Reply, true);
+    t->FAddress6 = Address;
+    t->FReply6Dest = &Reply6;
+    return t;
+}
+
+std::shared_ptr<TPingThread> TPingThread::Make(int& Status, const TIpOptions& Options,
+                                               int PacketSize, std::uint16_t TimeOut,
+                                               TEchoReply& Reply, bool Ipv6) {
     platform::AttachWindowThread();
     std::shared_ptr<TPingThread> t(new TPingThread);
     t->FStatusDest = &Status;
     t->FReplyDest = &Reply;
-    t->FAddress = Address;
+    t->FIpv6 = Ipv6;
     t->FPacketSize = PacketSize;
     t->FOptions = Options;
     t->FTimeOut = TimeOut;
-    t->FHandle = IcmpCreateFile();
+    t->FHandle = Ipv6 ? Icmp6CreateFile() : IcmpCreateFile();
     if (t->FHandle == InvalidIcmpHandle) {
         Status = ErrNoHandle;
         t->FResult = ErrNoHandle;
@@ -133,13 +161,23 @@ void TPingThread::Detach() {
     FDetached = true;
     FStatusDest = nullptr;
     FReplyDest = nullptr;
+    FReply6Dest = nullptr;
     OnTerminate = nullptr;
     reg.changed.notify_all();
 }
 
 void TPingThread::Execute(std::shared_ptr<TPingThread> self) {
     Registry& reg = registry();
-    if (!self->FTerminated) {
+    if (!self->FTerminated && self->FIpv6) {
+        TEcho6Reply reply6;
+        self->FResult = Echo6Request(self->FHandle, self->FOptions, reply6, self->FAddress6,
+                                     self->FPacketSize, self->FTimeOut);
+        if (self->FResult == 0) {
+            self->FGotReply = true;
+            self->FReply6Copy = reply6;
+            self->FReplyCopy = SummaryOf(reply6);
+        }
+    } else if (!self->FTerminated) {
         TEchoReply reply;
         self->FResult = EchoRequest(self->FHandle, self->FOptions, reply, self->FAddress,
                                     self->FPacketSize, self->FTimeOut);
@@ -195,6 +233,8 @@ void TPingThread::Complete() {
         *FStatusDest = FResult;
     if (FGotReply && FReplyDest != nullptr)
         *FReplyDest = FReplyCopy;
+    if (FGotReply && FReply6Dest != nullptr)
+        *FReply6Dest = FReply6Copy;
     std::function<void()> handler = OnTerminate;
     if (handler)
         handler();
