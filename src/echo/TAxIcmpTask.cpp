@@ -64,9 +64,8 @@ void TAxIcmpTask::Resolved(QObject*) {
     // itself.
     const bool ipv6 = FTargetFamily == platform::AfInet6;
     if (IsMissingName(FStatus) && (ipv6 || FTargetAddress != platform::InaddrNone)) {
-        FHostAddress =
-            ipv6 ? QString::fromStdString(platform::inet_ntoa6(FTargetAddress6))
-                 : QString::fromLatin1(platform::inet_ntoa(FTargetAddress));
+        FHostAddress = ipv6 ? QString::fromStdString(platform::inet_ntoa6(FTargetAddress6))
+                            : QString::fromLatin1(platform::inet_ntoa(FTargetAddress));
         FHostName = FHostAddress;
         FStatus = 0;
         FStatusText.clear();

@@ -68,9 +68,8 @@ public:
 
 private:
     TPingThread() = default;
-    static std::shared_ptr<TPingThread> Make(int& Status, const TIpOptions& Options,
-                                             int PacketSize, std::uint16_t TimeOut,
-                                             TEchoReply& Reply, bool Ipv6);
+    static std::shared_ptr<TPingThread> Make(int& Status, const TIpOptions& Options, int PacketSize,
+                                             std::uint16_t TimeOut, TEchoReply& Reply, bool Ipv6);
     static void Execute(std::shared_ptr<TPingThread> self);
     static void WorkerLoop(std::shared_ptr<TPingThread> first);
     void Complete();

@@ -667,9 +667,9 @@ std::optional<EchoNumbers> NextEchoNumbers(IcmpHandle handle) {
         socklen_t length = sizeof local;
         if (::getsockname(h->fd, reinterpret_cast<sockaddr*>(&local), &length) != 0)
             return std::nullopt;
-        n.ident = ntohs(h->family == AF_INET6
-                            ? reinterpret_cast<const sockaddr_in6&>(local).sin6_port
-                            : reinterpret_cast<const sockaddr_in&>(local).sin_port);
+        n.ident =
+            ntohs(h->family == AF_INET6 ? reinterpret_cast<const sockaddr_in6&>(local).sin6_port
+                                        : reinterpret_cast<const sockaddr_in&>(local).sin_port);
     }
     return n;
 }

@@ -78,8 +78,8 @@ int SystemNameService::ByName(const std::string& name, HostRecord& record) {
                 record.addresses.push_back(address);
         } else if (family == AF_INET6) {
             std::array<std::uint8_t, 16> address;
-            std::memcpy(address.data(), &reinterpret_cast<const sockaddr_in6*>(a->ai_addr)->sin6_addr,
-                        16);
+            std::memcpy(address.data(),
+                        &reinterpret_cast<const sockaddr_in6*>(a->ai_addr)->sin6_addr, 16);
             if (std::find(record.addresses6.begin(), record.addresses6.end(), address) ==
                 record.addresses6.end())
                 record.addresses6.push_back(address);

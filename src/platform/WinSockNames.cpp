@@ -8,13 +8,13 @@
 #include <QCoreApplication>
 #include <QPointer>
 #include <arpa/inet.h>
-#include <net/if.h>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <map>
 #include <mutex>
+#include <net/if.h>
 #include <string_view>
 #include <thread>
 
@@ -423,7 +423,8 @@ bool inet_addr6(const char* cp, TIpv6Address& address) {
 std::string inet_ntoa6(const TIpv6Address& address) {
     std::uint16_t groups[8];
     for (int i = 0; i < 8; ++i)
-        groups[i] = static_cast<std::uint16_t>(address.Bytes[2 * i] << 8 | address.Bytes[2 * i + 1]);
+        groups[i] =
+            static_cast<std::uint16_t>(address.Bytes[2 * i] << 8 | address.Bytes[2 * i + 1]);
     std::string text;
     char part[16];
     bool mapped = groups[0] == 0 && groups[1] == 0 && groups[2] == 0 && groups[3] == 0 &&

@@ -109,7 +109,7 @@ TEST(Ipv6Texts, LiteralsWithZonesAndTheirCanonicalText) {
     } cases[] = {
         {"::1", "::1"},
         {"FD00:0012:0000:0000:0000:0000:0000:0001", "fd00:12::1"},
-        {"2001:db8:0:0:1:0:0:1", "2001:db8::1:0:0:1"}, // the first of equal runs
+        {"2001:db8:0:0:1:0:0:1", "2001:db8::1:0:0:1"},    // the first of equal runs
         {"2001:db8:0:1:1:1:1:1", "2001:db8:0:1:1:1:1:1"}, // one zero group stays
         {"::", "::"},
         {"::ffff:10.1.2.3", "::ffff:10.1.2.3"},
