@@ -37,6 +37,10 @@ struct Registry {
     int liveRequests = 0;                            // started and not yet ended
     int threads = 0;                                 // operating-system threads of the pool
     int parked = 0;                                  // threads waiting for a request
+    // Threads whose request waits for its completion on the window thread;
+    // they are free right after it, and the completion usually starts the
+    // run's next request.
+    int finishing = 0;
     std::deque<std::shared_ptr<TPingThread>> queued; // each one promised to a parked thread
     std::atomic<int> queuedCount{0};                 // queued.size(), read while spinning
     bool shuttingDown = false;
@@ -116,7 +120,8 @@ void TPingThread::Start() {
     ++reg.liveRequests;
     // A parked thread that nobody has claimed takes the request; otherwise a
     // new thread starts, so that no request waits for another one's worker.
-    if (reg.parked > static_cast<int>(reg.queued.size())) {
+    int available = reg.parked + (keepFinished.load() ? reg.finishing : 0);
+    if (available > static_cast<int>(reg.queued.size())) {
         reg.queued.push_back(shared_from_this());
         reg.queuedCount.store(static_cast<int>(reg.queued.size()));
         reg.work.notify_one();
@@ -132,6 +137,13 @@ void TPingThread::WorkerLoop(std::shared_ptr<TPingThread> first) {
     for (;;) {
         Execute(std::move(request));
         std::unique_lock lock(reg.mutex);
+        // A request promised to this thread while its completion ran.
+        if (!reg.queued.empty()) {
+            request = std::move(reg.queued.front());
+            reg.queued.pop_front();
+            reg.queuedCount.store(static_cast<int>(reg.queued.size()));
+            continue;
+        }
         if (!reg.shuttingDown && reg.parked < kMaxParked && keepFinished.load()) {
             ++reg.parked;
             lock.unlock();
@@ -193,6 +205,8 @@ void TPingThread::Execute(std::shared_ptr<TPingThread> self) {
     {
         std::lock_guard lock(reg.mutex);
         mayPost = !reg.shuttingDown && !self->FDetached;
+        if (mayPost)
+            ++reg.finishing;
     }
     bool posted = false;
     if (mayPost) {
@@ -212,6 +226,10 @@ void TPingThread::Execute(std::shared_ptr<TPingThread> self) {
                          [&] { return self->FCompleted || self->FDetached || reg.shuttingDown; });
         if (!self->FCompleted)
             self->FAbandoned = true;
+    }
+    if (mayPost) {
+        std::lock_guard lock(reg.mutex);
+        --reg.finishing;
     }
 
     IcmpCloseHandle(self->FHandle);

@@ -52,12 +52,37 @@ struct Handle {
     std::uint16_t ident = 0; // echo identifier (raw sockets; the kernel picks it for datagram ones)
     bool identRegistered = false;
     std::uint16_t sequence = 0; // starts unpredictable, one more per request
+    // The time-to-live (hop limit) and type of service (traffic class) set
+    // on the socket; -1 before the first request. A run sends many requests
+    // with the same values, which then cost no system call.
+    int ttl = -1;
+    int tos = -1;
 };
+
+// Sets the time-to-live and type of service of a handle's socket unless
+// they are set already; false when the socket refuses them.
+bool setHopsAndClass(Handle& h, int ttl, int tos) {
+    const bool six = h.family == AF_INET6;
+    const int level = six ? int{IPPROTO_IPV6} : int{IPPROTO_IP};
+    if (ttl != h.ttl) {
+        h.ttl = -1;
+        if (::setsockopt(h.fd, level, six ? IPV6_UNICAST_HOPS : IP_TTL, &ttl, sizeof ttl) != 0)
+            return false;
+        h.ttl = ttl;
+    }
+    if (tos != h.tos) {
+        h.tos = -1;
+        if (::setsockopt(h.fd, level, six ? IPV6_TCLASS : IP_TOS, &tos, sizeof tos) != 0)
+            return false;
+        h.tos = tos;
+    }
+    return true;
+}
 
 std::mutex registryMutex;
 std::set<Handle*> liveHandles;
-// Closed handles whose sockets wait for reuse: opening and setting up an ICMP
-// socket costs more than the echo itself on loopback.
+// Closed handles whose sockets wait for reuse, a few per family: opening
+// and setting up an ICMP socket costs more than the echo itself on loopback.
 constexpr std::size_t kIdleSockets = 8;
 struct IdleList : std::vector<Handle*> {
     // At program end the idle sockets are closed with the list.
@@ -370,7 +395,11 @@ bool IcmpCloseHandle(IcmpHandle handle) {
             SetLastError(kErrorInvalidHandle);
             return false;
         }
-        if (!identSeed && idleHandles.size() < kIdleSockets) {
+        // Each family keeps its own few idle sockets.
+        auto sameFamily =
+            std::count_if(idleHandles.begin(), idleHandles.end(),
+                          [h](const Handle* idle) { return idle->family == h->family; });
+        if (!identSeed && static_cast<std::size_t>(sameFamily) < kIdleSockets) {
             idleHandles.push_back(h);
             return true;
         }
@@ -490,8 +519,7 @@ std::uint32_t IcmpSendEcho(IcmpHandle handle, std::uint32_t destination, const v
     if (ttl == 0)
         return failWith(IcmpStatus::BadOption);
     int tos = options != nullptr ? options->Tos : 0;
-    if (::setsockopt(h->fd, IPPROTO_IP, IP_TTL, &ttl, sizeof ttl) != 0 ||
-        ::setsockopt(h->fd, IPPROTO_IP, IP_TOS, &tos, sizeof tos) != 0)
+    if (!setHopsAndClass(*h, ttl, tos))
         return failWith(IcmpStatus::BadOption);
 
     Request request;
@@ -575,8 +603,7 @@ std::uint32_t Icmp6SendEcho(IcmpHandle handle, const TIpv6Address* destination,
     if (hops == 0)
         return failWith(IcmpStatus::BadOption);
     int trafficClass = options != nullptr ? options->Tos : 0;
-    if (::setsockopt(h->fd, IPPROTO_IPV6, IPV6_UNICAST_HOPS, &hops, sizeof hops) != 0 ||
-        ::setsockopt(h->fd, IPPROTO_IPV6, IPV6_TCLASS, &trafficClass, sizeof trafficClass) != 0)
+    if (!setHopsAndClass(*h, hops, trafficClass))
         return failWith(IcmpStatus::BadOption);
 
     Request6 request;

@@ -194,9 +194,11 @@ std::string buildScript() {
     sysctl6("quiet", "icmp/echo_ignore_all", "1");
     sysctl("cli", "ping_group_range", "\"0 2147483647\"");
     // The DNS server lives on r1 and knows the zone nsd.test only; every
-    // other private reverse name is answered as nonexistent.
+    // other private reverse name, IPv4 or unique-local IPv6, is answered as
+    // nonexistent.
     s << "ip netns exec " << ns("r1") << " dnsmasq --conf-file=/dev/null --no-resolv --no-hosts"
-      << " --bogus-priv --local=/nsd.test/ --listen-address=10.61.1.1 --bind-interfaces"
+      << " --bogus-priv --local=/nsd.test/ --local=/d.f.ip6.arpa/ --listen-address=10.61.1.1"
+      << " --bind-interfaces"
       << " --user=root --pid-file=" << workDir << "/dnsmasq.pid"
       << " --host-record=r1.nsd.test,10.61.1.1 --host-record=r2.nsd.test,10.61.2.2"
       << " --host-record=r3.nsd.test,10.61.3.2 --host-record=far.nsd.test,10.61.4.2"
@@ -312,6 +314,10 @@ bool InTestNetwork() {
 }
 std::string TestNetworkProblem() {
     return problem;
+}
+
+std::string NodeNamespace(const char* node) {
+    return inside ? ns(node) : std::string();
 }
 
 int SocketInNode(const char* node, int type, int protocol, int family) {

@@ -68,6 +68,10 @@ bool InTestNetwork();
 // Why the network could not be built (for test skip messages).
 std::string TestNetworkProblem();
 
+// The name of one node's namespace ("far" ...), for `ip -n`; empty when
+// there is no network.
+std::string NodeNamespace(const char* node);
+
 // Opens a socket (AF_INET unless given) inside one node of the network
 // ("forger", "far", ...); -1 when that fails or there is no network.
 int SocketInNode(const char* node, int type, int protocol, int family = AF_INET);
