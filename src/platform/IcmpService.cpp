@@ -2,6 +2,7 @@
 
 #include "platform/IcmpPacket.h"
 #include "platform/LastError.h"
+#include "platform/RawIcmpSockets.h"
 
 #include <algorithm>
 #include <atomic>
@@ -168,11 +169,13 @@ void chooseNumbers(Handle& h) {
 }
 
 // Every ICMP socket of the service is opened here: IPv4 (AF_INET) or IPv6
-// (AF_INET6), datagram or raw.
+// (AF_INET6), datagram or raw. Raw sockets come from the raw-socket source:
+// opened directly where the process may, from the privileged helper otherwise.
 int openSocket(int family, SocketKind kind) {
-    int type = kind == SocketKind::Datagram ? SOCK_DGRAM : SOCK_RAW;
+    if (kind == SocketKind::Raw)
+        return platform::rawicmp::OpenRawSocket(family);
     int protocol = family == AF_INET6 ? int{IPPROTO_ICMPV6} : int{IPPROTO_ICMP};
-    return ::socket(family, type | SOCK_CLOEXEC, protocol);
+    return ::socket(family, SOCK_DGRAM | SOCK_CLOEXEC, protocol);
 }
 
 // The last error of a handle that could not be had, in the codes the
@@ -422,6 +425,7 @@ void CloseIdleSockets() {
     }
     for (Handle* h : idle)
         closeHandle(h);
+    platform::rawicmp::ForgetRawSockets();
 }
 
 namespace {
@@ -677,7 +681,12 @@ SocketKind ProbeSocketKind(int family) {
             continue;
         int fd = openSocket(family, kind);
         if (fd >= 0) {
-            ::close(fd);
+            // A raw socket may have come from the helper: keep it for the
+            // first handle rather than ask again.
+            if (kind == SocketKind::Raw)
+                platform::rawicmp::KeepRawSocket(family, fd);
+            else
+                ::close(fd);
             return kind;
         }
     }

@@ -10,7 +10,8 @@
 // The ICMP echo service on Linux sockets. One handle owns one ICMP socket
 // of one family (IcmpCreateFile: IPv4, Icmp6CreateFile: IPv6):
 // a datagram ICMP socket where net.ipv4.ping_group_range admits the
-// process's group, a raw ICMP socket (CAP_NET_RAW) otherwise. A handle that
+// process's group, a raw ICMP socket otherwise (opened directly by root,
+// handed over by the privileged helper to everybody else). A handle that
 // cannot set its socket up as matching answers needs fails as a whole.
 namespace platform::linuxicmp {
 
@@ -18,8 +19,8 @@ enum class SocketKind { None, Datagram, Raw };
 
 // Opens a handle; InvalidIcmpHandle when neither kind of socket can be had.
 // A closed handle's socket waits for reuse by the next IcmpCreateFile (a few
-// of them); CloseIdleSockets closes them and forgets that datagram sockets
-// were refused.
+// of them); CloseIdleSockets closes them and the kept raw sockets, and
+// forgets that datagram sockets or the helper were refused.
 IcmpHandle IcmpCreateFile();
 IcmpHandle Icmp6CreateFile();
 bool IcmpCloseHandle(IcmpHandle handle);
@@ -38,8 +39,8 @@ std::uint32_t Icmp6SendEcho(IcmpHandle handle, const TIpv6Address* destination,
                             const TIpOptions* options, void* replyBuffer, std::uint32_t replySize,
                             std::uint32_t timeoutMs);
 
-// Which kind of socket of a family this process can open now (probes and
-// closes one).
+// Which kind of socket of a family this process can open now (probes one;
+// a raw one is kept for the first handle).
 SocketKind ProbeSocketKind(int family = AF_INET);
 // The kind of socket behind a handle.
 SocketKind HandleSocketKind(IcmpHandle handle);
