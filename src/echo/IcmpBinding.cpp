@@ -110,42 +110,46 @@ void IcmpCloseHandle(IcmpHandle handle) {
         closeHandleEntry(handle);
 }
 
-int EchoRequest(IcmpHandle Handle, const TIpOptions& Options, TEchoReply& Reply,
-                std::uint32_t Address, int PacketSize, std::uint16_t TimeOut) {
-    if (!sendEchoEntry)
-        return static_cast<int>(IcmpStatus::GeneralFailure);
+namespace {
+
+// One request of PacketSize bytes of 0xAA through `send` (request data,
+// size, reply buffer, its size; returns the reply count), with the reply
+// record of type Record copied into Reply on success.
+template <typename Record, typename Send> int Echo(int PacketSize, Record& Reply, Send send) {
     // The service takes a 16-bit request size: a larger request cannot be
     // sent whole, and is refused rather than silently cut short.
     if (PacketSize < 0 || PacketSize > kMaxRequestSize)
         return static_cast<int>(IcmpStatus::PacketTooBig);
     std::vector<std::uint8_t> request(static_cast<std::size_t>(PacketSize), 0xAA);
-    std::vector<std::uint8_t> replyBuffer(static_cast<std::size_t>(PacketSize) +
-                                          sizeof(TEchoReply));
-    TIpOptions options = Options;
-    std::uint32_t count = sendEchoEntry(
-        Handle, Address, request.data(), static_cast<std::uint16_t>(PacketSize), &options,
-        replyBuffer.data(), static_cast<std::uint32_t>(replyBuffer.size()), TimeOut);
+    std::vector<std::uint8_t> replyBuffer(static_cast<std::size_t>(PacketSize) + sizeof(Record));
+    std::uint32_t count = send(request.data(), static_cast<std::uint16_t>(PacketSize),
+                               replyBuffer.data(), static_cast<std::uint32_t>(replyBuffer.size()));
     if (count == 0)
         return static_cast<int>(platform::GetLastError());
-    std::memcpy(&Reply, replyBuffer.data(), sizeof(TEchoReply));
+    std::memcpy(&Reply, replyBuffer.data(), sizeof(Record));
     return 0;
+}
+
+} // namespace
+
+int EchoRequest(IcmpHandle Handle, const TIpOptions& Options, TEchoReply& Reply,
+                std::uint32_t Address, int PacketSize, std::uint16_t TimeOut) {
+    if (!sendEchoEntry)
+        return static_cast<int>(IcmpStatus::GeneralFailure);
+    TIpOptions options = Options;
+    return Echo(
+        PacketSize, Reply, [&](void* data, std::uint16_t size, void* reply, std::uint32_t room) {
+            return sendEchoEntry(Handle, Address, data, size, &options, reply, room, TimeOut);
+        });
 }
 
 int Echo6Request(IcmpHandle Handle, const TIpOptions& Options, TEcho6Reply& Reply,
                  const TIpv6Address& Address, int PacketSize, std::uint16_t TimeOut) {
     if (!sendEcho6Entry)
         return static_cast<int>(IcmpStatus::GeneralFailure);
-    if (PacketSize < 0 || PacketSize > kMaxRequestSize)
-        return static_cast<int>(IcmpStatus::PacketTooBig);
-    std::vector<std::uint8_t> request(static_cast<std::size_t>(PacketSize), 0xAA);
-    std::vector<std::uint8_t> replyBuffer(static_cast<std::size_t>(PacketSize) +
-                                          sizeof(TEcho6Reply));
     TIpOptions options = Options;
-    std::uint32_t count = sendEcho6Entry(
-        Handle, &Address, request.data(), static_cast<std::uint16_t>(PacketSize), &options,
-        replyBuffer.data(), static_cast<std::uint32_t>(replyBuffer.size()), TimeOut);
-    if (count == 0)
-        return static_cast<int>(platform::GetLastError());
-    std::memcpy(&Reply, replyBuffer.data(), sizeof(TEcho6Reply));
-    return 0;
+    return Echo(
+        PacketSize, Reply, [&](void* data, std::uint16_t size, void* reply, std::uint32_t room) {
+            return sendEcho6Entry(Handle, &Address, data, size, &options, reply, room, TimeOut);
+        });
 }

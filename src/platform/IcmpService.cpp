@@ -504,6 +504,20 @@ std::uint32_t checkRequest(const Handle* h, int family, const void* requestData,
     return 0;
 }
 
+// Puts the reply record and as much of the echoed data as fits after it
+// into the caller's buffer (at least a record's size); returns 1 reply.
+template <typename Record, typename Answer>
+std::uint32_t writeReply(const Record& reply, const std::vector<std::uint8_t>& received,
+                         const Answer& answer, void* replyBuffer, std::uint32_t replySize) {
+    auto* out = static_cast<std::uint8_t*>(replyBuffer);
+    std::size_t room = replySize - sizeof(Record);
+    if (answer.dataLength > 0)
+        std::memcpy(out + sizeof(Record), received.data() + answer.dataOffset,
+                    std::min(room, answer.dataLength));
+    std::memcpy(out, &reply, sizeof(Record));
+    return 1;
+}
+
 std::uint32_t elapsedMs(Clock::time_point start) {
     auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
     return static_cast<std::uint32_t>(elapsed.count());
@@ -582,13 +596,7 @@ std::uint32_t IcmpSendEcho(IcmpHandle handle, std::uint32_t destination, const v
         reply.Options.Ttl = answer.ttl;
         reply.Options.Tos = answer.tos;
         reply.Options.Flags = answer.flags;
-        auto* out = static_cast<std::uint8_t*>(replyBuffer);
-        std::size_t room = replySize - kReplyHeader;
-        if (answer.dataLength > 0)
-            std::memcpy(out + kReplyHeader, buffer.data() + answer.dataOffset,
-                        std::min(room, answer.dataLength));
-        std::memcpy(out, &reply, kReplyHeader);
-        return 1;
+        return writeReply(reply, buffer, answer, replyBuffer, replySize);
     }
 }
 
@@ -665,13 +673,7 @@ std::uint32_t Icmp6SendEcho(IcmpHandle handle, const TIpv6Address* destination,
             static_cast<std::uint16_t>(std::min<std::size_t>(answer.dataLength, 0xFFFF));
         reply.Options.Ttl = answer.hopLimit;
         reply.Options.Tos = answer.trafficClass;
-        auto* out = static_cast<std::uint8_t*>(replyBuffer);
-        std::size_t room = replySize - kReply6Header;
-        if (answer.dataLength > 0)
-            std::memcpy(out + kReply6Header, buffer.data() + answer.dataOffset,
-                        std::min(room, answer.dataLength));
-        std::memcpy(out, &reply, kReply6Header);
-        return 1;
+        return writeReply(reply, buffer, answer, replyBuffer, replySize);
     }
 }
 
