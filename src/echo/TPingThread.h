@@ -2,6 +2,7 @@
 
 #include "platform/IcmpTypes.h"
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -96,6 +97,8 @@ private:
     // Guarded by the registry's mutex.
     bool FDetached = false;
     bool FCompleted = false;
+    // FCompleted, readable without the mutex while the worker spins.
+    std::atomic<bool> FCompletedSignal{false};
     bool FAbandoned = false;
     bool FStarted = false;
 };
