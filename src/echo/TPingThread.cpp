@@ -32,11 +32,11 @@ std::atomic<bool> keepFinished{true};
 
 struct Registry {
     std::mutex mutex;
-    std::condition_variable changed; // completion, detach, shutdown, a worker ended
-    std::condition_variable work;    // parked workers wait here for a request
-    int liveRequests = 0;            // started and not yet ended
-    int threads = 0;                 // operating-system threads of the pool
-    int parked = 0;                  // threads waiting for a request
+    std::condition_variable changed;                 // completion, detach, shutdown, a worker ended
+    std::condition_variable work;                    // parked workers wait here for a request
+    int liveRequests = 0;                            // started and not yet ended
+    int threads = 0;                                 // operating-system threads of the pool
+    int parked = 0;                                  // threads waiting for a request
     // Threads whose request waits for its completion on the window thread;
     // they are free right after it, and the completion usually starts the
     // run's next request.
@@ -214,7 +214,6 @@ void TPingThread::Execute(std::shared_ptr<TPingThread> self) {
         token->thread = self;
         token->done = [t = self.get()] {
             Registry& r = registry();
-            t->FCompletedSignal.store(true);
             std::lock_guard inner(r.mutex);
             t->FCompleted = true;
             r.changed.notify_all();
@@ -222,12 +221,6 @@ void TPingThread::Execute(std::shared_ptr<TPingThread> self) {
         posted = platform::PostToWindowThread([token] { token->thread->Complete(); });
     }
     if (posted) {
-        // The completion usually starts the run's next request, promised to
-        // this thread: watch for its end a moment before sleeping, as a
-        // parked thread does.
-        auto spinEnd = std::chrono::steady_clock::now() + kSpin;
-        while (!self->FCompletedSignal.load() && std::chrono::steady_clock::now() < spinEnd)
-            std::this_thread::yield();
         std::unique_lock lock(reg.mutex);
         reg.changed.wait(lock,
                          [&] { return self->FCompleted || self->FDetached || reg.shuttingDown; });

@@ -2,7 +2,6 @@
 
 #include "platform/IcmpTypes.h"
 
-#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -97,8 +96,6 @@ private:
     // Guarded by the registry's mutex.
     bool FDetached = false;
     bool FCompleted = false;
-    // FCompleted, readable without the mutex while the worker spins.
-    std::atomic<bool> FCompletedSignal{false};
     bool FAbandoned = false;
     bool FStarted = false;
 };
