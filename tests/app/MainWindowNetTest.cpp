@@ -5,6 +5,7 @@
 #include "echo/TAxPing.h"
 #include "support/TestNetwork.h"
 
+#include <QDir>
 #include <QLineEdit>
 #include <gtest/gtest.h>
 #include <optional>
@@ -66,6 +67,12 @@ TEST(MainWindowOnTheNetwork, CheckAllOverBothFamilies) {
         EXPECT_TRUE(w.Results(4)[0].startsWith("56 bytes received from fe80::61:1%c0. time = "));
         EXPECT_TRUE(w.Results(5).contains("IP Address: fd00:61:4::2"));
         EXPECT_TRUE(w.Results(5).contains("Destination: six.nsd.test"));
+        // A picture to look at: the list with both families, the
+        // link-local neighbour's lines in the pane.
+        w.lb_add->SetItemIndex(4);
+        w.lb_addClick(nullptr);
+        QDir().mkpath(QStringLiteral(NETSONDE_SCREENSHOT_DIR));
+        w.grab().save(QStringLiteral(NETSONDE_SCREENSHOT_DIR "/check-all-both-families.png"));
     }
 }
 
