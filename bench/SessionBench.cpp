@@ -5,9 +5,9 @@
 #include "app/Tfm_ns.h"
 #include "controls/g_listbox.h"
 #include "echo/IcmpBinding.h"
+#include "files/SessionFile.h"
 #include "platform/FileDialogs.h"
 #include "platform/MessageBoxes.h"
-#include "platform/SessionFile.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -122,19 +122,19 @@ int main(int argc, char** argv) {
         loads.push_back(t.nsecsElapsed() / 1e9);
 
         // The file layer alone, to show where the time goes.
-        QList<platform::SessionFile::Entry> entries;
+        QList<files::SessionFile::Entry> entries;
         QString error;
         t.restart();
-        platform::SessionFile::Read(path, entries, error);
+        files::SessionFile::Read(path, entries, error);
         const double read = t.nsecsElapsed() / 1e9;
         t.restart();
-        platform::SessionFile::Write(path, entries, error);
+        files::SessionFile::Write(path, entries, error);
         const double write = t.nsecsElapsed() / 1e9;
         t.restart();
         w.lb_add->Clear();
         const double clear = t.nsecsElapsed() / 1e9;
         t.restart();
-        for (const platform::SessionFile::Entry& entry : entries)
+        for (const files::SessionFile::Entry& entry : entries)
             w.lb_add->AddItem(entry.address, entry.lines ? QVariant(*entry.lines) : QVariant());
         const double fill = t.nsecsElapsed() / 1e9;
         std::printf(

@@ -6,8 +6,8 @@
 #include "dialogs/TSaveDialog.h"
 #include "echo/TAxPing.h"
 #include "echo/TAxTrace.h"
+#include "files/SessionFile.h"
 #include "platform/MessageBoxes.h"
-#include "platform/SessionFile.h"
 
 void Tfm_ns::bn_saveClick(QObject*) {
     if (!Ping->Busy() && !Trace->Busy())
@@ -25,16 +25,16 @@ void Tfm_ns::bn_loadClick(QObject*) {
 void Tfm_ns::SaveSession() {
     if (!dl_save->Execute())
         return;
-    QList<platform::SessionFile::Entry> entries;
+    QList<files::SessionFile::Entry> entries;
     entries.reserve(lb_add->Count());
     for (int i = 0; i < lb_add->Count(); ++i) {
-        platform::SessionFile::Entry entry{lb_add->Item(i), std::nullopt};
+        files::SessionFile::Entry entry{lb_add->Item(i), std::nullopt};
         if (HasResults(i))
             entry.lines = Results(i);
         entries.append(std::move(entry));
     }
     QString error;
-    if (!platform::SessionFile::Write(dl_save->FileName(), entries, error))
+    if (!files::SessionFile::Write(dl_save->FileName(), entries, error))
         platform::Messages().Error(error);
 }
 
@@ -44,9 +44,9 @@ void Tfm_ns::SaveSession() {
 void Tfm_ns::LoadSession() {
     if (!dl_open->Execute())
         return;
-    QList<platform::SessionFile::Entry> entries;
+    QList<files::SessionFile::Entry> entries;
     QString error;
-    if (!platform::SessionFile::Read(dl_open->FileName(), entries, error)) {
+    if (!files::SessionFile::Read(dl_open->FileName(), entries, error)) {
         platform::Messages().Error(error);
         return;
     }
@@ -54,7 +54,7 @@ void Tfm_ns::LoadSession() {
     QVariantList data;
     texts.reserve(entries.size());
     data.reserve(entries.size());
-    for (const platform::SessionFile::Entry& entry : entries) {
+    for (const files::SessionFile::Entry& entry : entries) {
         texts << entry.address;
         data << (entry.lines ? QVariant(*entry.lines) : QVariant());
     }

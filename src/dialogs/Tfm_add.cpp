@@ -8,10 +8,10 @@
 #include "controls/g_listbox.h"
 #include "controls/g_updown.h"
 #include "controls/tbevel_ex.h"
-#include "dialogs/AddressListFile.h"
 #include "dialogs/AddressTexts.h"
 #include "dialogs/TOpenDialog.h"
 #include "dialogs/TSaveDialog.h"
+#include "files/AddressListFile.h"
 #include "platform/MessageBoxes.h"
 
 #include <QScreen>

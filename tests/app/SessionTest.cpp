@@ -1,7 +1,7 @@
 // Saving and loading sessions through the real main window.
 #include "MainWindowFixture.h"
-#include "dialogs/TestFiles.h"
 #include "support/FakeFileDialogs.h"
+#include "support/TestFiles.h"
 
 #include <QDir>
 #include <QFileInfo>

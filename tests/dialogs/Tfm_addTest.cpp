@@ -11,7 +11,7 @@
 #include "support/FakeMessageBoxes.h"
 #include "support/FakeSounds.h"
 
-#include "TestFiles.h"
+#include "support/TestFiles.h"
 
 #include <QApplication>
 #include <QDir>

@@ -1,6 +1,6 @@
-#include "dialogs/AddressListFile.h"
+#include "files/AddressListFile.h"
 
-#include "platform/TextFile.h"
+#include "files/TextFile.h"
 
 #include <QFile>
 
@@ -14,7 +14,7 @@ QStringList Parse(const QByteArray& bytes) {
         const char* start = p;
         while (p < end && *p != '\0' && *p != '\r' && *p != '\n')
             ++p;
-        entries << platform::DecodeTextLine(QByteArrayView(start, p - start));
+        entries << files::DecodeTextLine(QByteArrayView(start, p - start));
         if (p < end && *p == '\r')
             ++p;
         if (p < end && *p == '\n')
@@ -26,7 +26,7 @@ QStringList Parse(const QByteArray& bytes) {
 QByteArray Format(const QStringList& entries) {
     QByteArray out;
     for (const QString& entry : entries) {
-        out += platform::EncodeTextLine(entry);
+        out += files::EncodeTextLine(entry);
         out += "\r\n";
     }
     return out;
@@ -35,7 +35,7 @@ QByteArray Format(const QStringList& entries) {
 bool Read(const QString& path, QStringList& entries, QString& error) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
-        error = platform::FileOpenError(path, file.errorString());
+        error = files::FileOpenError(path, file.errorString());
         return false;
     }
     // Read in pieces so that a zero byte ends the reading at once, even in an
@@ -46,7 +46,7 @@ bool Read(const QString& path, QStringList& entries, QString& error) {
         QByteArray chunk = file.read(chunkSize);
         if (chunk.isEmpty()) {
             if (file.error() != QFileDevice::NoError) {
-                error = platform::FileReadError(path, file.errorString());
+                error = files::FileReadError(path, file.errorString());
                 return false;
             }
             break;
@@ -63,7 +63,7 @@ bool Read(const QString& path, QStringList& entries, QString& error) {
 }
 
 bool Write(const QString& path, const QStringList& entries, QString& error) {
-    return platform::WriteFileReplacing(path, Format(entries), error);
+    return files::WriteFileReplacing(path, Format(entries), error);
 }
 
 } // namespace AddressListFile

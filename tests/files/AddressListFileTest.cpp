@@ -1,7 +1,7 @@
-#include "dialogs/AddressListFile.h"
+#include "files/AddressListFile.h"
 
-#include "ScratchMount.h"
-#include "TestFiles.h"
+#include "support/ScratchMount.h"
+#include "support/TestFiles.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,4 +1,4 @@
-#include "ScratchMount.h"
+#include "support/ScratchMount.h"
 
 #include <sys/mount.h>
 #include <unistd.h>

@@ -4,7 +4,7 @@
 #include <QString>
 #include <QStringList>
 
-// Address list files: plain 8-bit text (see platform/TextFile.h), one entry
+// Address list files: plain 8-bit text (see files/TextFile.h), one entry
 // per line. Reading accepts CR, LF and CR LF line ends and stops at a zero
 // byte; writing ends every entry with CR LF and adds nothing else.
 namespace AddressListFile {

@@ -6,7 +6,7 @@
 
 #include <optional>
 
-namespace platform {
+namespace files {
 
 class IniFile;
 
@@ -34,4 +34,4 @@ public:
     static bool Read(const QString& path, QList<Entry>& entries, QString& error);
 };
 
-} // namespace platform
+} // namespace files

@@ -1,11 +1,11 @@
-#include "platform/TextFile.h"
+#include "files/TextFile.h"
 
 #include <QDir>
 #include <QSaveFile>
 #include <QStringDecoder>
 #include <algorithm>
 
-namespace platform {
+namespace files {
 
 QString DecodeTextLine(QByteArrayView bytes) {
     // Plain ASCII reads the same either way.
@@ -67,4 +67,4 @@ bool WriteFileReplacing(const QString& path, const QByteArray& content, QString&
     return true;
 }
 
-} // namespace platform
+} // namespace files

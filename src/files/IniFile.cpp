@@ -1,13 +1,13 @@
-#include "platform/IniFile.h"
+#include "files/IniFile.h"
 
-#include "platform/TextFile.h"
+#include "files/TextFile.h"
 
 #include <QFile>
 #include <QFileInfo>
 
 #include <optional>
 
-namespace platform {
+namespace files {
 
 namespace {
 
@@ -187,4 +187,4 @@ bool IniFile::Write(const QString& path, QString& error) const {
     return WriteFileReplacing(path, Format(), error);
 }
 
-} // namespace platform
+} // namespace files

@@ -1,4 +1,4 @@
-#include "platform/TextFile.h"
+#include "files/TextFile.h"
 
 #include <QDir>
 #include <QFile>
@@ -8,8 +8,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-using platform::DecodeTextLine;
-using platform::EncodeTextLine;
+using files::DecodeTextLine;
+using files::EncodeTextLine;
 
 TEST(TextFile, LinesThatAreNotUtf8AreReadAsLatin1AndStayDistinct) {
     const QString e = DecodeTextLine("caf\xE9");
@@ -78,8 +78,8 @@ TEST(TextFile, FolderThatIsNotWritableGetsTheFileWrittenInPlace) {
         ASSERT_TRUE(user.Ready());
         if (::faccessat(AT_FDCWD, folder.toLocal8Bit().constData(), W_OK, AT_EACCESS) == 0)
             GTEST_SKIP() << "the folder stays writable for this user";
-        written = platform::WriteFileReplacing(path, "new\r\n", error);
-        created = platform::WriteFileReplacing(absent, "new\r\n", error);
+        written = files::WriteFileReplacing(path, "new\r\n", error);
+        created = files::WriteFileReplacing(absent, "new\r\n", error);
     }
     ::chmod(folder.toLocal8Bit().constData(), 0755);
     EXPECT_TRUE(written);

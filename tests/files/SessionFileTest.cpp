@@ -1,8 +1,8 @@
-#include "platform/SessionFile.h"
-#include "platform/IniFile.h"
+#include "files/SessionFile.h"
+#include "files/IniFile.h"
 
-#include "dialogs/ScratchMount.h"
-#include "dialogs/TestFiles.h"
+#include "support/ScratchMount.h"
+#include "support/TestFiles.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -11,10 +11,10 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+using files::IniFile;
+using files::SessionFile;
 using netsonde::test::ContentOf;
 using netsonde::test::PutContent;
-using platform::IniFile;
-using platform::SessionFile;
 using Entry = SessionFile::Entry;
 
 namespace {

@@ -1,10 +1,10 @@
-#include "platform/SessionFile.h"
+#include "files/SessionFile.h"
 
-#include "platform/IniFile.h"
+#include "files/IniFile.h"
 
 #include <QHash>
 
-namespace platform {
+namespace files {
 
 IniFile SessionFile::ToIni(const QList<Entry>& entries) {
     IniFile file;
@@ -67,4 +67,4 @@ bool SessionFile::Read(const QString& path, QList<Entry>& entries, QString& erro
     return true;
 }
 
-} // namespace platform
+} // namespace files

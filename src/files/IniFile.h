@@ -5,7 +5,7 @@
 #include <QList>
 #include <QString>
 
-namespace platform {
+namespace files {
 
 // An INI-structured text file held whole in memory: sections in file order,
 // each with its entry lines in file order. Made for the program's own files,
@@ -49,4 +49,4 @@ public:
     bool Write(const QString& path, QString& error) const;
 };
 
-} // namespace platform
+} // namespace files

@@ -8,7 +8,7 @@
 // them: written as UTF-8, read as UTF-8 where a line is valid UTF-8 and as
 // Latin-1 otherwise, so that files written elsewhere load without a
 // character lost or two distinct lines becoming equal.
-namespace platform {
+namespace files {
 
 // One line of an 8-bit text file, without its line end.
 QString DecodeTextLine(QByteArrayView bytes);
@@ -29,4 +29,4 @@ QString FileReadError(const QString& path, const QString& reason);
 QString FileCreateError(const QString& path, const QString& reason);
 QString FileWriteError(const QString& path, const QString& reason);
 
-} // namespace platform
+} // namespace files
