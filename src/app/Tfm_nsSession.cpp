@@ -2,12 +2,19 @@
 #include "app/Tfm_ns.h"
 
 #include "controls/g_listbox.h"
+#include "dialogs/FileLoadProgress.h"
 #include "dialogs/TOpenDialog.h"
 #include "dialogs/TSaveDialog.h"
 #include "echo/TAxPing.h"
 #include "echo/TAxTrace.h"
 #include "files/SessionFile.h"
+#include "files/TextFile.h"
 #include "platform/MessageBoxes.h"
+
+#include <QSignalBlocker>
+#include <QTimer>
+
+#include <new>
 
 void Tfm_ns::bn_saveClick(QObject*) {
     if (!Ping->Busy() && !Trace->Busy())
@@ -38,29 +45,49 @@ void Tfm_ns::SaveSession() {
         platform::Messages().Error(error);
 }
 
-// The file replaces the whole list, read in full before the list changes:
-// a file that cannot be read leaves the list as it was. Afterwards nothing
-// is selected and the pane keeps its text until the user picks an entry.
+// The file replaces the whole list, read in full on a worker thread before
+// the list changes: a file that cannot be read, a Cancel in the progress
+// dialog and a lack of memory all leave the list, its selection and the pane
+// as they were. Afterwards nothing is selected and the pane keeps its text
+// until the user picks an entry.
 void Tfm_ns::LoadSession() {
     if (!dl_open->Execute())
         return;
-    QList<files::SessionFile::Entry> entries;
-    QString error;
-    if (!files::SessionFile::Read(dl_open->FileName(), entries, error)) {
-        platform::Messages().Error(error);
-        return;
-    }
+    const QString path = dl_open->FileName();
     QStringList texts;
     QVariantList data;
-    texts.reserve(entries.size());
-    data.reserve(entries.size());
-    for (const files::SessionFile::Entry& entry : entries) {
-        texts << entry.address;
-        data << (entry.lines ? QVariant(*entry.lines) : QVariant());
+    QString error;
+    // The automatic mode waits: no run may start on the list being replaced.
+    const QSignalBlocker noTicks(Tick);
+    const files::LoadStatus status =
+        RunFileLoad(this, path, error, [&](files::LoadControl& control) {
+            QList<files::SessionFile::Entry> entries;
+            const files::LoadStatus read = files::SessionFile::Read(path, entries, error, &control);
+            if (read != files::LoadStatus::Done)
+                return read;
+            // The list's own form of the entries, made here off the window thread.
+            texts.reserve(entries.size());
+            data.reserve(entries.size());
+            for (files::SessionFile::Entry& entry : entries) {
+                texts << std::move(entry.address);
+                data << (entry.lines ? QVariant(std::move(*entry.lines)) : QVariant());
+            }
+            return files::LoadStatus::Done;
+        });
+    if (status == files::LoadStatus::Cancelled)
+        return;
+    if (status == files::LoadStatus::Done) {
+        try {
+            lb_add->setUpdatesEnabled(false);
+            lb_add->Clear();
+            lb_add->AddItems(texts, data);
+            lb_add->SetItemIndex(-1);
+            lb_add->setUpdatesEnabled(true);
+            return;
+        } catch (const std::bad_alloc&) {
+            lb_add->setUpdatesEnabled(true);
+            error = files::FileReadError(path, files::OutOfMemoryReason());
+        }
     }
-    lb_add->setUpdatesEnabled(false);
-    lb_add->Clear();
-    lb_add->AddItems(texts, data);
-    lb_add->SetItemIndex(-1);
-    lb_add->setUpdatesEnabled(true);
+    platform::Messages().Error(error);
 }

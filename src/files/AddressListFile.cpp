@@ -2,25 +2,48 @@
 
 #include "files/TextFile.h"
 
-#include <QFile>
+#include <new>
 
 namespace AddressListFile {
 
-QStringList Parse(const QByteArray& bytes) {
-    QStringList entries;
-    const char* p = bytes.constData();
-    const char* const end = p + bytes.size();
-    while (p < end && *p != '\0') {
-        const char* start = p;
-        while (p < end && *p != '\0' && *p != '\r' && *p != '\n')
-            ++p;
-        entries << files::DecodeTextLine(QByteArrayView(start, p - start));
-        if (p < end && *p == '\r')
-            ++p;
-        if (p < end && *p == '\n')
-            ++p;
+namespace {
+
+// Collects the lines of a file up to its first zero byte.
+class Collector {
+public:
+    // False once the text has ended or holds too many lines.
+    bool Take(QByteArrayView piece) {
+        const qsizetype zero = piece.indexOf('\0');
+        ended = zero >= 0;
+        lines.Feed(ended ? piece.first(zero) : piece, [this](QByteArrayView line) { Add(line); });
+        return !ended && !tooMany;
     }
-    return entries;
+    void Finish() {
+        lines.Finish([this](QByteArrayView line) { Add(line); });
+    }
+
+    QStringList entries;
+    bool tooMany = false;
+
+private:
+    void Add(QByteArrayView line) {
+        if (entries.size() == MaxEntries)
+            tooMany = true;
+        else
+            entries << files::DecodeTextLine(line);
+    }
+
+    files::LineSplitter lines;
+    bool ended = false;
+};
+
+} // namespace
+
+QStringList Parse(const QByteArray& bytes) {
+    Collector collector;
+    collector.Take(bytes);
+    collector.Finish();
+    return collector.entries;
 }
 
 QByteArray Format(const QStringList& entries) {
@@ -32,34 +55,27 @@ QByteArray Format(const QStringList& entries) {
     return out;
 }
 
-bool Read(const QString& path, QStringList& entries, QString& error) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        error = files::FileOpenError(path, file.errorString());
-        return false;
-    }
-    // Read in pieces so that a zero byte ends the reading at once, even in an
-    // endless source.
-    QByteArray bytes;
-    constexpr qint64 chunkSize = 64 * 1024;
-    for (;;) {
-        QByteArray chunk = file.read(chunkSize);
-        if (chunk.isEmpty()) {
-            if (file.error() != QFileDevice::NoError) {
-                error = files::FileReadError(path, file.errorString());
-                return false;
-            }
-            break;
+files::LoadStatus Read(const QString& path, QStringList& entries, QString& error,
+                       files::LoadControl* control) {
+    try {
+        Collector collector;
+        const files::LoadStatus status = files::ReadPieces(
+            path, control, [&](QByteArrayView piece) { return collector.Take(piece); }, error);
+        if (status != files::LoadStatus::Done)
+            return status;
+        collector.Finish();
+        if (collector.tooMany) {
+            error = files::FileReadError(
+                path, QStringLiteral("It holds more than %L1 lines, more than this program loads.")
+                          .arg(MaxEntries));
+            return files::LoadStatus::Failed;
         }
-        const qsizetype zero = chunk.indexOf('\0');
-        if (zero >= 0) {
-            bytes += chunk.left(zero);
-            break;
-        }
-        bytes += chunk;
+        entries = std::move(collector.entries);
+        return files::LoadStatus::Done;
+    } catch (const std::bad_alloc&) {
+        error = files::FileReadError(path, files::OutOfMemoryReason());
+        return files::LoadStatus::Failed;
     }
-    entries = Parse(bytes);
-    return true;
 }
 
 bool Write(const QString& path, const QStringList& entries, QString& error) {

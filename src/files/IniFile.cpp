@@ -1,9 +1,7 @@
 #include "files/IniFile.h"
 
+#include "files/FileReader.h"
 #include "files/TextFile.h"
-
-#include <QFile>
-#include <QFileInfo>
 
 #include <optional>
 
@@ -104,41 +102,58 @@ void appendText(QByteArray& out, QStringView text) {
 
 } // namespace
 
-IniFile IniFile::Parse(QByteArrayView bytes) {
-    IniFile file;
-    KeyTexts keys;
-    Section* current = nullptr;
-    qsizetype pos = 0;
-    const qsizetype size = bytes.size();
-    while (pos < size) {
-        qsizetype end = pos;
-        while (end < size && bytes[end] != '\r' && bytes[end] != '\n')
-            ++end;
-        const QByteArrayView raw = bytes.sliced(pos, end - pos);
-        pos = end;
-        if (pos < size && bytes[pos] == '\r')
-            ++pos;
-        if (pos < size && bytes[pos] == '\n')
-            ++pos;
+struct IniFile::Reader::State {
+    explicit State(Sink& sink) : sink(sink) {}
 
+    void Line(QByteArrayView raw) {
         const QByteArrayView line = trimmed(raw);
         if (line.startsWith('[')) {
             const qsizetype close = line.lastIndexOf(']');
             const QByteArrayView name = close > 0 ? line.sliced(1, close - 1) : line.sliced(1);
-            file.sections.append(Section{LineDecoder(raw)(trimmed(name)), {}});
-            current = &file.sections.back();
-            continue;
+            sink.Section(LineDecoder(raw)(trimmed(name)));
+            inSection = true;
+            return;
         }
         const qsizetype equals = line.indexOf('=');
-        if (equals < 0 || current == nullptr)
-            continue;
+        if (equals < 0 || !inSection)
+            return;
         const LineDecoder decode(raw);
         const QByteArrayView key = trimmed(line.first(equals));
         std::optional<QString> shared = keys.Find(key);
-        current->entries.append(Entry{shared ? std::move(*shared) : decode(key),
-                                      decode(unquoted(trimmed(line.sliced(equals + 1))))});
+        sink.Entry(shared ? std::move(*shared) : decode(key),
+                   decode(unquoted(trimmed(line.sliced(equals + 1)))));
     }
-    return file;
+
+    Sink& sink;
+    LineSplitter lines;
+    KeyTexts keys;
+    bool inSection = false;
+};
+
+IniFile::Reader::Reader(Sink& sink) : d(std::make_unique<State>(sink)) {}
+
+IniFile::Reader::~Reader() = default;
+
+void IniFile::Reader::Feed(QByteArrayView piece) {
+    d->lines.Feed(piece, [this](QByteArrayView line) { d->Line(line); });
+}
+
+void IniFile::Reader::Finish() {
+    d->lines.Finish([this](QByteArrayView line) { d->Line(line); });
+}
+
+IniFile IniFile::Parse(QByteArrayView bytes) {
+    struct Collect : Sink {
+        IniFile file;
+        void Section(QString name) override { file.sections.append({std::move(name), {}}); }
+        void Entry(QString key, QString value) override {
+            file.sections.back().entries.append({std::move(key), std::move(value)});
+        }
+    } collect;
+    Reader reader(collect);
+    reader.Feed(bytes);
+    reader.Finish();
+    return std::move(collect.file);
 }
 
 QByteArray IniFile::Format() const {
@@ -162,25 +177,6 @@ QByteArray IniFile::Format() const {
         }
     }
     return out;
-}
-
-bool IniFile::Read(const QString& path, IniFile& file, QString& error) {
-    if (QFileInfo(path).isDir()) {
-        error = FileOpenError(path, QStringLiteral("It is a folder."));
-        return false;
-    }
-    QFile in(path);
-    if (!in.open(QIODevice::ReadOnly)) {
-        error = FileOpenError(path, in.errorString());
-        return false;
-    }
-    const QByteArray bytes = in.readAll();
-    if (in.error() != QFileDevice::NoError) {
-        error = FileReadError(path, in.errorString());
-        return false;
-    }
-    file = Parse(bytes);
-    return true;
 }
 
 bool IniFile::Write(const QString& path, QString& error) const {

@@ -5,6 +5,8 @@
 #include <QList>
 #include <QString>
 
+#include <memory>
+
 namespace files {
 
 // An INI-structured text file held whole in memory: sections in file order,
@@ -18,10 +20,35 @@ namespace files {
 // and tabs around them, and a value enclosed in a pair of double or single
 // quotes loses the quotes. Every other line, and every entry before the
 // first section, is ignored. Lines end with CR, LF or CR LF; each line is
-// decoded on its own (UTF-8 where valid, Latin-1 otherwise). Any bytes at
-// all can be read; nothing is cut at any length.
+// decoded on its own (UTF-8 where valid, Latin-1 otherwise). One UTF-8 byte
+// order mark at the start of the file is skipped. Any bytes at all can be
+// read; nothing is cut at any length.
 class IniFile {
 public:
+    // What a reader finds, line by line.
+    class Sink {
+    public:
+        virtual ~Sink() = default;
+        virtual void Section(QString name) = 0;
+        // An entry line after the first section header.
+        virtual void Entry(QString key, QString value) = 0;
+    };
+
+    // Reads a file piece by piece and reports its sections and entries to
+    // the sink as their lines complete.
+    class Reader {
+    public:
+        explicit Reader(Sink& sink);
+        ~Reader();
+        void Feed(QByteArrayView piece);
+        // Reads a last line without a line end.
+        void Finish();
+
+    private:
+        struct State;
+        std::unique_ptr<State> d;
+    };
+
     struct Entry {
         QString key;
         QString value;
@@ -41,9 +68,6 @@ public:
     // no text can start a line of its own.
     QByteArray Format() const;
 
-    // Reads the file at path; false with a message naming the file when it
-    // cannot be read.
-    static bool Read(const QString& path, IniFile& file, QString& error);
     // Replaces the file at path atomically; on failure the earlier file is
     // untouched and error names the file.
     bool Write(const QString& path, QString& error) const;

@@ -1,10 +1,43 @@
 #include "files/SessionFile.h"
 
 #include "files/IniFile.h"
+#include "files/TextFile.h"
 
-#include <QHash>
+#include <new>
 
 namespace files {
+
+namespace {
+
+// Builds the entries from the sections and entry lines of a file.
+class Builder : public IniFile::Sink {
+public:
+    void Section(QString name) override {
+        if (entries.size() == SessionFile::MaxEntries) {
+            tooMany = true;
+            return;
+        }
+        entries.append({std::move(name), std::nullopt});
+    }
+    void Entry(QString key, QString value) override {
+        if (key.isEmpty() || tooMany)
+            return;
+        if (++lineCount > SessionFile::MaxLines) {
+            tooMany = true;
+            return;
+        }
+        std::optional<QStringList>& lines = entries.back().lines;
+        if (!lines)
+            lines.emplace();
+        lines->append(std::move(value));
+    }
+
+    QList<SessionFile::Entry> entries;
+    qsizetype lineCount = 0;
+    bool tooMany = false;
+};
+
+} // namespace
 
 IniFile SessionFile::ToIni(const QList<Entry>& entries) {
     IniFile file;
@@ -28,43 +61,48 @@ IniFile SessionFile::ToIni(const QList<Entry>& entries) {
 }
 
 QList<SessionFile::Entry> SessionFile::FromIni(const IniFile& file) {
-    QList<Entry> entries;
-    entries.reserve(file.sections.size());
-    QHash<QString, qsizetype> indexOf;
-    indexOf.reserve(file.sections.size());
+    Builder builder;
     for (const IniFile::Section& section : file.sections) {
-        if (section.name.isEmpty())
-            continue;
-        const QString folded = section.name.toCaseFolded();
-        auto found = indexOf.constFind(folded);
-        if (found == indexOf.constEnd()) {
-            found = indexOf.insert(folded, entries.size());
-            entries.append(Entry{section.name, std::nullopt});
-        }
-        Entry& entry = entries[*found];
-        for (const IniFile::Entry& line : section.entries) {
-            if (line.key.isEmpty())
-                continue;
-            if (!entry.lines) {
-                entry.lines.emplace();
-                entry.lines->reserve(section.entries.size());
-            }
-            entry.lines->append(line.value);
-        }
+        builder.Section(section.name);
+        for (const IniFile::Entry& line : section.entries)
+            builder.Entry(line.key, line.value);
     }
-    return entries;
+    return std::move(builder.entries);
 }
 
 bool SessionFile::Write(const QString& path, const QList<Entry>& entries, QString& error) {
     return ToIni(entries).Write(path, error);
 }
 
-bool SessionFile::Read(const QString& path, QList<Entry>& entries, QString& error) {
-    IniFile file;
-    if (!IniFile::Read(path, file, error))
-        return false;
-    entries = FromIni(file);
-    return true;
+LoadStatus SessionFile::Read(const QString& path, QList<Entry>& entries, QString& error,
+                             LoadControl* control) {
+    try {
+        Builder builder;
+        IniFile::Reader reader(builder);
+        const LoadStatus status = ReadPieces(
+            path, control,
+            [&](QByteArrayView piece) {
+                reader.Feed(piece);
+                return !builder.tooMany;
+            },
+            error);
+        if (status != LoadStatus::Done)
+            return status;
+        reader.Finish();
+        if (builder.tooMany) {
+            error = FileReadError(
+                path, QStringLiteral("It holds more than %L1 addresses or %L2 result lines, more "
+                                     "than this program loads.")
+                          .arg(MaxEntries)
+                          .arg(MaxLines));
+            return LoadStatus::Failed;
+        }
+        entries = std::move(builder.entries);
+        return LoadStatus::Done;
+    } catch (const std::bad_alloc&) {
+        error = FileReadError(path, OutOfMemoryReason());
+        return LoadStatus::Failed;
+    }
 }
 
 } // namespace files

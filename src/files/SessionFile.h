@@ -1,5 +1,7 @@
 #pragma once
 
+#include "files/FileReader.h"
+
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -21,17 +23,26 @@ public:
         bool operator==(const Entry&) const = default;
     };
 
+    // What one file may hold; a file with more is refused whole, so that
+    // memory stays bounded by the file's size.
+    static constexpr qsizetype MaxEntries = 1'000'000;
+    static constexpr qsizetype MaxLines = 64'000'000;
+
     // The file for the entries, in the order given.
     static IniFile ToIni(const QList<Entry>& entries);
-    // The entries of a file, in the order their sections first appear.
-    // Sections whose names differ only in case are one address, with the
-    // lines of all of them in file order; every keyed entry is one line, in
-    // file order, whatever its key (a key that repeats loses nothing); an
-    // entry without key yields no line; a section without a name is skipped.
+    // The entries of a file: every section is one entry, in file order, with
+    // the lines of its own section, also when its name repeats (in any case)
+    // or is empty. Every keyed entry is one line, in file order, whatever its
+    // key (a key that repeats loses nothing); an entry without key yields no
+    // line.
     static QList<Entry> FromIni(const IniFile& file);
 
     static bool Write(const QString& path, const QList<Entry>& entries, QString& error);
-    static bool Read(const QString& path, QList<Entry>& entries, QString& error);
+    // Reads the file at path piece by piece (see ReadPieces), checking
+    // control between pieces. On anything but Done, entries is left alone;
+    // on Failed, error names the file and the reason.
+    static LoadStatus Read(const QString& path, QList<Entry>& entries, QString& error,
+                           LoadControl* control = nullptr);
 };
 
 } // namespace files

@@ -62,7 +62,7 @@ TEST(AddressListFiles, WriteThenReadRoundTrips) {
     ASSERT_TRUE(AddressListFile::Write(path, entries, error)) << error.toStdString();
     EXPECT_EQ(ContentOf(path), QByteArray("\r\n a\r\na\r\nB\r\nhost10\r\nhost9\r\n"));
     QStringList back{"stale"};
-    ASSERT_TRUE(AddressListFile::Read(path, back, error));
+    ASSERT_EQ(AddressListFile::Read(path, back, error), files::LoadStatus::Done);
     EXPECT_EQ(back, entries);
     // Nothing but the file itself is left in the folder.
     EXPECT_EQ(filesIn(dir.path()), QStringList{"hosts.NET"});
@@ -88,7 +88,7 @@ TEST(AddressListFiles, ReadStopsAtZeroByteInLargeFile) {
     PutContent(path, bytes);
     QStringList entries;
     QString error;
-    ASSERT_TRUE(AddressListFile::Read(path, entries, error));
+    ASSERT_EQ(AddressListFile::Read(path, entries, error), files::LoadStatus::Done);
     ASSERT_EQ(entries.size(), 20001);
     EXPECT_EQ(entries.last(), "tail");
     EXPECT_GT(lines, 64 * 1024); // the zero byte lies beyond the first piece read
@@ -99,9 +99,9 @@ TEST(AddressListFiles, UnreadableFileNamesItAndLeavesEntries) {
     QStringList entries{"keep"};
     QString error;
     const QString missing = dir.filePath("missing.net");
-    EXPECT_FALSE(AddressListFile::Read(missing, entries, error));
+    EXPECT_EQ(AddressListFile::Read(missing, entries, error), files::LoadStatus::Failed);
     EXPECT_TRUE(error.contains(missing)) << error.toStdString();
-    EXPECT_FALSE(AddressListFile::Read(dir.path(), entries, error));
+    EXPECT_EQ(AddressListFile::Read(dir.path(), entries, error), files::LoadStatus::Failed);
     EXPECT_TRUE(error.contains(dir.path())) << error.toStdString();
     EXPECT_EQ(entries, QStringList{"keep"});
 }

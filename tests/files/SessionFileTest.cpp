@@ -60,7 +60,7 @@ TEST(SessionFiles, RoundTripKeepsEmptyLinesTabsManyKeysAndUnrunAddresses) {
     QString error;
     ASSERT_TRUE(SessionFile::Write(path, entries, error)) << error.toStdString();
     QList<Entry> back;
-    ASSERT_TRUE(SessionFile::Read(path, back, error)) << error.toStdString();
+    ASSERT_EQ(SessionFile::Read(path, back, error), files::LoadStatus::Done) << error.toStdString();
     EXPECT_EQ(back, entries);
 }
 
@@ -94,16 +94,24 @@ TEST(SessionFiles, HandWrittenFilesReadByIniConventions) {
     EXPECT_EQ(parsed("[h]"), (QList<Entry>{{"h", std::nullopt}}));
 }
 
-TEST(SessionFiles, RepeatedSectionsAndKeysLoseNothing) {
-    // Same address in two sections (different case) is one entry with the
-    // lines of both; a repeated key is a line of its own; an empty key
-    // (the marker of an unrun address) yields no line and hides nothing.
+TEST(SessionFiles, EverySectionIsAnEntryOfItsOwn) {
+    // Equal names, names that differ in case and empty names each stay an
+    // entry with their own lines; a repeated key is a line of its own; an
+    // empty key (the marker of an unrun address) yields no line.
     const QByteArray text = "[Host]\r\n0=a\r\n0=b\r\n=\r\n1=c\r\n"
                             "[other]\r\n=\r\n"
                             "[HOST]\r\n0=d\r\n"
+                            "[Host]\r\n=\r\n"
                             "[]\r\n0=nameless\r\n";
-    EXPECT_EQ(parsed(text),
-              (QList<Entry>{{"Host", QStringList{"a", "b", "c", "d"}}, {"other", std::nullopt}}));
+    const QList<Entry> expected{{"Host", QStringList{"a", "b", "c"}},
+                                {"other", std::nullopt},
+                                {"HOST", QStringList{"d"}},
+                                {"Host", std::nullopt},
+                                {"", QStringList{"nameless"}}};
+    EXPECT_EQ(parsed(text), expected);
+    // Written and read again, nothing merges.
+    EXPECT_EQ(parsed(SessionFile::ToIni(expected).Format()), expected);
+    EXPECT_TRUE(SessionFile::ToIni(expected).Format().endsWith("[]\r\n0=nameless\r\n"));
 }
 
 TEST(SessionFiles, LineBreaksInsideTextsCannotStartLinesOfTheirOwn) {
@@ -178,7 +186,7 @@ TEST(SessionFiles, LargeSessionLoadsWhole) {
     QString error;
     ASSERT_TRUE(SessionFile::Write(path, entries, error));
     QList<Entry> back;
-    ASSERT_TRUE(SessionFile::Read(path, back, error));
+    ASSERT_EQ(SessionFile::Read(path, back, error), files::LoadStatus::Done);
     ASSERT_EQ(back.size(), 5000);
     EXPECT_EQ(back, entries);
 }
