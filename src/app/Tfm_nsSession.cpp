@@ -1,6 +1,8 @@
 // Session files: the whole address list with the results of every entry.
 #include "app/Tfm_ns.h"
 
+#include "app/TPackedLines.h"
+
 #include "controls/g_listbox.h"
 #include "dialogs/FileLoadProgress.h"
 #include "dialogs/TOpenDialog.h"
@@ -61,18 +63,15 @@ void Tfm_ns::LoadSession() {
     const QSignalBlocker noTicks(Tick);
     const files::LoadStatus status =
         RunFileLoad(this, path, error, [&](files::LoadControl& control) {
-            QList<files::SessionFile::Entry> entries;
-            const files::LoadStatus read = files::SessionFile::Read(path, entries, error, &control);
-            if (read != files::LoadStatus::Done)
-                return read;
-            // The list's own form of the entries, made here off the window thread.
-            texts.reserve(entries.size());
-            data.reserve(entries.size());
-            for (files::SessionFile::Entry& entry : entries) {
-                texts << std::move(entry.address);
-                data << (entry.lines ? QVariant(std::move(*entry.lines)) : QVariant());
-            }
-            return files::LoadStatus::Done;
+            // Each entry goes straight into the list's own form, off the window
+            // thread, its lines packed into one text.
+            return files::SessionFile::Read(
+                path,
+                [&](files::SessionFile::Entry&& entry) {
+                    texts << std::move(entry.address);
+                    data << (entry.lines ? TPackedLines::Pack(*entry.lines) : QVariant());
+                },
+                error, &control);
         });
     if (status == files::LoadStatus::Cancelled)
         return;

@@ -9,15 +9,20 @@ namespace files {
 
 namespace {
 
-// Builds the entries from the sections and entry lines of a file.
+// Builds the entries from the sections and entry lines of a file, handing
+// each over when it is complete, its list of lines cut to its size.
 class Builder : public IniFile::Sink {
 public:
+    explicit Builder(const std::function<void(SessionFile::Entry&&)>& take) : take(take) {}
+
     void Section(QString name) override {
-        if (entries.size() == SessionFile::MaxEntries) {
+        if (count == SessionFile::MaxEntries) {
             tooMany = true;
             return;
         }
-        entries.append({std::move(name), std::nullopt});
+        Close();
+        ++count;
+        current.emplace(SessionFile::Entry{std::move(name), std::nullopt});
     }
     void Entry(QString key, QString value) override {
         if (key.isEmpty() || tooMany)
@@ -26,15 +31,28 @@ public:
             tooMany = true;
             return;
         }
-        std::optional<QStringList>& lines = entries.back().lines;
+        std::optional<QStringList>& lines = current->lines;
         if (!lines)
             lines.emplace();
         lines->append(std::move(value));
     }
+    // Hands over the entry being built, if any.
+    void Close() {
+        if (!current)
+            return;
+        if (current->lines)
+            current->lines->squeeze();
+        take(std::move(*current));
+        current.reset();
+    }
 
-    QList<SessionFile::Entry> entries;
-    qsizetype lineCount = 0;
     bool tooMany = false;
+
+private:
+    const std::function<void(SessionFile::Entry&&)>& take;
+    std::optional<SessionFile::Entry> current;
+    qsizetype count = 0;
+    qsizetype lineCount = 0;
 };
 
 } // namespace
@@ -61,13 +79,18 @@ IniFile SessionFile::ToIni(const QList<Entry>& entries) {
 }
 
 QList<SessionFile::Entry> SessionFile::FromIni(const IniFile& file) {
-    Builder builder;
+    QList<Entry> entries;
+    const std::function<void(Entry &&)> take = [&entries](Entry&& entry) {
+        entries.append(std::move(entry));
+    };
+    Builder builder(take);
     for (const IniFile::Section& section : file.sections) {
         builder.Section(section.name);
         for (const IniFile::Entry& line : section.entries)
             builder.Entry(line.key, line.value);
     }
-    return std::move(builder.entries);
+    builder.Close();
+    return entries;
 }
 
 bool SessionFile::Write(const QString& path, const QList<Entry>& entries, QString& error) {
@@ -76,8 +99,18 @@ bool SessionFile::Write(const QString& path, const QList<Entry>& entries, QStrin
 
 LoadStatus SessionFile::Read(const QString& path, QList<Entry>& entries, QString& error,
                              LoadControl* control) {
+    QList<Entry> read;
+    const LoadStatus status = Read(
+        path, [&read](Entry&& entry) { read.append(std::move(entry)); }, error, control);
+    if (status == LoadStatus::Done)
+        entries = std::move(read);
+    return status;
+}
+
+LoadStatus SessionFile::Read(const QString& path, const std::function<void(Entry&&)>& take,
+                             QString& error, LoadControl* control) {
     try {
-        Builder builder;
+        Builder builder(take);
         IniFile::Reader reader(builder);
         const LoadStatus status = ReadPieces(
             path, control,
@@ -89,6 +122,7 @@ LoadStatus SessionFile::Read(const QString& path, QList<Entry>& entries, QString
         if (status != LoadStatus::Done)
             return status;
         reader.Finish();
+        builder.Close();
         if (builder.tooMany) {
             error = FileReadError(
                 path, QStringLiteral("It holds more than %L1 addresses or %L2 result lines, more "
@@ -97,7 +131,6 @@ LoadStatus SessionFile::Read(const QString& path, QList<Entry>& entries, QString
                           .arg(MaxLines));
             return LoadStatus::Failed;
         }
-        entries = std::move(builder.entries);
         return LoadStatus::Done;
     } catch (const std::bad_alloc&) {
         error = FileReadError(path, OutOfMemoryReason());

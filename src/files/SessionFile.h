@@ -6,6 +6,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <optional>
 
 namespace files {
@@ -43,6 +44,11 @@ public:
     // on Failed, error names the file and the reason.
     static LoadStatus Read(const QString& path, QList<Entry>& entries, QString& error,
                            LoadControl* control = nullptr);
+    // The same, handing each entry to take as soon as its section is
+    // complete, so that no second list of all entries is needed. On anything
+    // but Done, what take was given must be dropped.
+    static LoadStatus Read(const QString& path, const std::function<void(Entry&&)>& take,
+                           QString& error, LoadControl* control = nullptr);
 };
 
 } // namespace files
