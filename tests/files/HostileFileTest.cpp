@@ -5,14 +5,12 @@
 #include "files/IniFile.h"
 #include "files/SessionFile.h"
 
+#include "support/HostileFiles.h"
 #include "support/TestFiles.h"
 
 #include <QTemporaryDir>
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 using files::LoadControl;
@@ -58,42 +56,13 @@ void expectRefused(const QString& path, const char* reason) {
 }
 
 TEST(HostileFiles, AnythingButARegularFileIsRefusedAtOnce) {
-    QTemporaryDir dir;
-    // A FIFO without a writer would block open() for ever; with one, the
-    // reading would never end.
-    const QString fifo = dir.filePath("pipe.nsd");
-    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
-    expectRefused(fifo, "is not a regular file");
-    const int writer = ::open(QFile::encodeName(fifo).constData(), O_RDWR | O_NONBLOCK);
-    ASSERT_GE(writer, 0);
-    const QByteArray yes = QByteArray("y\n").repeated(2048);
-    ASSERT_GT(::write(writer, yes.constData(), yes.size()), 0);
-    expectRefused(fifo, "is not a regular file");
-    ::close(writer);
-
-    expectRefused("/dev/zero", "is not a regular file");
-    expectRefused(dir.path(), "is not a regular file");
-
-    const QString socketPath = dir.filePath("s.net");
-    const int sock = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    const QByteArray name = QFile::encodeName(socketPath);
-    ASSERT_LT(size_t(name.size()), sizeof address.sun_path);
-    std::memcpy(address.sun_path, name.constData(), name.size());
-    ASSERT_EQ(::bind(sock, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    expectRefused(socketPath, "is not a regular file");
-    ::close(sock);
+    const netsonde::test::HostileFiles hostile;
+    for (const auto& [path, reason] : hostile.cases)
+        expectRefused(path, qPrintable(reason));
 }
 
-TEST(HostileFiles, FilesOverTheLimitAreRefusedAndReadingStopsAtIt) {
+TEST(HostileFiles, ReadingStopsAtTheLimitWhenTheFileGrows) {
     QTemporaryDir dir;
-    // Sparse: no disk space, and nothing of it is read.
-    const QString huge = dir.filePath("huge.nsd");
-    PutContent(huge, "[a]\r\n");
-    ASSERT_EQ(::truncate(QFile::encodeName(huge).constData(), files::MaxFileSize + 1), 0);
-    expectRefused(huge, "larger than 1 GiB");
-
     // A file that grows while it is read is cut off at the limit too.
     const QString growing = dir.filePath("growing.net");
     PutContent(growing, QByteArray(1 << 20, 'a'));
@@ -160,13 +129,10 @@ TEST(HostileFiles, ErrorsNameTheFileAndTheSystemsReason) {
     QTemporaryDir dir;
     const QString missing = dir.filePath("missing.nsd");
     Outcome out = loadBoth(missing);
-    EXPECT_TRUE(out.sessionError.contains(missing) &&
-                out.sessionError.contains("No such file or directory"))
-        << out.sessionError.toStdString();
-    EXPECT_TRUE(out.listError.contains(missing) &&
-                out.listError.contains("No such file or directory"))
-        << out.listError.toStdString();
-
+    for (const QString& error : {out.sessionError, out.listError}) {
+        EXPECT_TRUE(error.contains(missing) && error.contains("No such file or directory"))
+            << error.toStdString();
+    }
     const QString locked = dir.filePath("locked.net");
     PutContent(locked, "a\r\n");
     ASSERT_EQ(::chmod(QFile::encodeName(locked).constData(), 0000), 0);
