@@ -28,9 +28,9 @@ void Tfm_ns::bn_loadClick(QObject*) {
         LoadSession();
 }
 
-// The file is written whole to a temporary file and moved over the chosen
-// one, so a failed save leaves the earlier file as it was. The list, its
-// selection and the pane are not touched.
+// The file is replaced whole (see files::WriteFileReplacing), so a failed
+// save leaves the earlier file as it was. The list, its selection and the
+// pane are not touched.
 void Tfm_ns::SaveSession() {
     if (!dl_save->Execute())
         return;

@@ -151,13 +151,7 @@ TEST(Replace, FullDiskDuringAnInPlaceWriteKeepsTheEarlierFile) {
     const QByteArray earlier = QByteArray("[old]\r\n0=line\r\n").repeated(500);
     PutContent(path, earlier);
     ASSERT_EQ(::link(name(path).constData(), name(folder + "/other.nsd").constData()), 0);
-    {
-        QFile filler(folder + "/filler");
-        ASSERT_TRUE(filler.open(QIODevice::WriteOnly));
-        const QByteArray block(4096, 'f');
-        while (filler.write(block) == block.size() && filler.flush()) {
-        }
-    }
+    ASSERT_TRUE(mount.FillUp());
     QList<files::SessionFile::Entry> big;
     for (int i = 0; i < 4000; ++i)
         big.append({QStringLiteral("host-%1.example").arg(i), QStringList{"some result line"}});
