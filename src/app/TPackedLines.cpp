@@ -1,7 +1,5 @@
 #include "app/TPackedLines.h"
 
-#include <QVariant>
-
 namespace {
 
 // Lets QVariant::toStringList() unpack the lines.
@@ -10,14 +8,9 @@ const bool registered =
 
 } // namespace
 
-QVariant TPackedLines::Pack(const QStringList& lines) {
+QVariant TPackedLines::FromJoined(QString joined) {
     (void)registered;
-    if (lines.isEmpty())
-        return QVariant(lines);
-    for (const QString& line : lines)
-        if (line.contains(u'\n'))
-            return QVariant(lines);
-    return QVariant::fromValue(TPackedLines(lines.join(u'\n')));
+    return QVariant::fromValue(TPackedLines(std::move(joined)));
 }
 
 QStringList TPackedLines::Lines() const {

@@ -3,6 +3,7 @@
 #include <QMetaType>
 #include <QString>
 #include <QStringList>
+#include <QVariant>
 
 // The result lines of one entry held as a single text. A list of lines costs
 // a string and a list slot for every line; a session of hundreds of
@@ -13,9 +14,8 @@ class TPackedLines {
 public:
     TPackedLines() = default;
 
-    // The data to keep for lines: packed, or the list itself where a line
-    // holds a line feed (the separator) or there is no line at all.
-    static QVariant Pack(const QStringList& lines);
+    // The data for lines joined with LF, none of which holds one itself.
+    static QVariant FromJoined(QString joined);
 
     QStringList Lines() const;
     bool operator==(const TPackedLines&) const = default;

@@ -64,12 +64,13 @@ void Tfm_ns::LoadSession() {
     const files::LoadStatus status =
         RunFileLoad(this, path, error, [&](files::LoadControl& control) {
             // Each entry goes straight into the list's own form, off the window
-            // thread, its lines packed into one text.
-            return files::SessionFile::Read(
+            // thread, its lines packed into one text (see TPackedLines).
+            return files::SessionFile::ReadJoined(
                 path,
-                [&](files::SessionFile::Entry&& entry) {
+                [&](files::SessionFile::JoinedEntry&& entry) {
                     texts << std::move(entry.address);
-                    data << (entry.lines ? TPackedLines::Pack(*entry.lines) : QVariant());
+                    data << (entry.lines ? TPackedLines::FromJoined(std::move(*entry.lines))
+                                         : QVariant());
                 },
                 error, &control);
         });

@@ -5,6 +5,7 @@
 #include <QString>
 
 #include <atomic>
+#include <cstring>
 #include <functional>
 
 // Reading the program's files safely: only regular files, never more than a
@@ -49,9 +50,7 @@ public:
                 pos = 1;
         }
         while (pos < size) {
-            qsizetype end = pos;
-            while (end < size && piece[end] != '\r' && piece[end] != '\n')
-                ++end;
+            const qsizetype end = LineEnd(piece, pos);
             if (end == size) {
                 partial.append(piece.sliced(pos));
                 return;
@@ -80,6 +79,16 @@ public:
     }
 
 private:
+    // Where the line that starts at pos ends: its CR or LF, or the end.
+    static qsizetype LineEnd(QByteArrayView piece, qsizetype pos) {
+        const char* const start = piece.data() + pos;
+        const qsizetype rest = piece.size() - pos;
+        const void* lf = std::memchr(start, '\n', size_t(rest));
+        const qsizetype length = lf ? static_cast<const char*>(lf) - start : rest;
+        const void* cr = std::memchr(start, '\r', size_t(length));
+        return pos + (cr ? static_cast<const char*>(cr) - start : length);
+    }
+
     QByteArrayView firstLine(QByteArrayView bytes) {
         if (started)
             return bytes;

@@ -34,27 +34,14 @@ QByteArrayView unquoted(QByteArrayView value) {
 }
 
 bool isAscii(QByteArrayView bytes) {
-    for (const char c : bytes)
-        if (static_cast<unsigned char>(c) >= 0x80)
-            return false;
-    return true;
+    return QtPrivate::isAscii(QLatin1StringView(bytes.data(), bytes.size()));
 }
 
-class LineDecoder {
-public:
-    explicit LineDecoder(QByteArrayView line) {
-        if (isAscii(line))
-            return;
-        // The rule of the program's text files decides for the whole line.
-        utf8 = DecodeTextLine(line) == QString::fromUtf8(line);
-    }
-    QString operator()(QByteArrayView part) const {
-        return utf8 ? QString::fromUtf8(part) : QString::fromLatin1(part);
-    }
-
-private:
-    bool utf8 = false;
-};
+// Whether a line is read as UTF-8 (else as Latin-1): the rule of the
+// program's text files decides for the whole line.
+bool isUtf8Line(QByteArrayView line) {
+    return !isAscii(line) && DecodeTextLine(line) == QString::fromUtf8(line);
+}
 
 // Keys of the program's files are line numbers; the texts of the small ones
 // are made once and shared, instead of once for every line of the file.
@@ -110,23 +97,20 @@ struct IniFile::Reader::State {
         if (line.startsWith('[')) {
             const qsizetype close = line.lastIndexOf(']');
             const QByteArrayView name = close > 0 ? line.sliced(1, close - 1) : line.sliced(1);
-            sink.Section(LineDecoder(raw)(trimmed(name)));
+            sink.Section(Text(trimmed(name), isUtf8Line(raw)).ToString());
             inSection = true;
             return;
         }
         const qsizetype equals = line.indexOf('=');
         if (equals < 0 || !inSection)
             return;
-        const LineDecoder decode(raw);
-        const QByteArrayView key = trimmed(line.first(equals));
-        std::optional<QString> shared = keys.Find(key);
-        sink.Entry(shared ? std::move(*shared) : decode(key),
-                   decode(unquoted(trimmed(line.sliced(equals + 1)))));
+        const bool utf8 = isUtf8Line(raw);
+        sink.Entry(Text(trimmed(line.first(equals)), utf8),
+                   Text(unquoted(trimmed(line.sliced(equals + 1))), utf8));
     }
 
     Sink& sink;
     LineSplitter lines;
-    KeyTexts keys;
     bool inSection = false;
 };
 
@@ -145,9 +129,12 @@ void IniFile::Reader::Finish() {
 IniFile IniFile::Parse(QByteArrayView bytes) {
     struct Collect : Sink {
         IniFile file;
+        KeyTexts keys;
         void Section(QString name) override { file.sections.append({std::move(name), {}}); }
-        void Entry(QString key, QString value) override {
-            file.sections.back().entries.append({std::move(key), std::move(value)});
+        void Entry(const Text& key, const Text& value) override {
+            std::optional<QString> shared = keys.Find(key.Bytes());
+            file.sections.back().entries.append(
+                {shared ? std::move(*shared) : key.ToString(), value.ToString()});
         }
     } collect;
     Reader reader(collect);

@@ -25,13 +25,35 @@ namespace files {
 // read; nothing is cut at any length.
 class IniFile {
 public:
+    // A key or value as read, still bytes, with the way its line decodes;
+    // made into text only where it is kept.
+    class Text {
+    public:
+        Text(QByteArrayView bytes, bool utf8) : bytes(bytes), utf8(utf8) {}
+        bool IsEmpty() const { return bytes.isEmpty(); }
+        QByteArrayView Bytes() const { return bytes; }
+        QString ToString() const {
+            return utf8 ? QString::fromUtf8(bytes) : QString::fromLatin1(bytes);
+        }
+        void AppendTo(QString& out) const {
+            if (utf8)
+                out.append(QString::fromUtf8(bytes));
+            else
+                out.append(QLatin1StringView(bytes.data(), bytes.size()));
+        }
+
+    private:
+        QByteArrayView bytes;
+        bool utf8;
+    };
+
     // What a reader finds, line by line.
     class Sink {
     public:
         virtual ~Sink() = default;
         virtual void Section(QString name) = 0;
         // An entry line after the first section header.
-        virtual void Entry(QString key, QString value) = 0;
+        virtual void Entry(const Text& key, const Text& value) = 0;
     };
 
     // Reads a file piece by piece and reports its sections and entries to

@@ -9,11 +9,27 @@ namespace files {
 
 namespace {
 
-// Builds the entries from the sections and entry lines of a file, handing
-// each over when it is complete, its list of lines cut to its size.
-class Builder : public IniFile::Sink {
+void addLine(std::optional<QStringList>& lines, const IniFile::Text& line) {
+    if (!lines)
+        lines.emplace();
+    lines->append(line.ToString());
+}
+
+void addLine(std::optional<QString>& joined, const IniFile::Text& line) {
+    if (!joined) {
+        joined.emplace(line.ToString());
+    } else {
+        joined->append(u'\n');
+        line.AppendTo(*joined);
+    }
+}
+
+// Builds the entries (SessionFile::Entry or JoinedEntry) from the sections
+// and entry lines of a file, handing each over when it is complete, its
+// lines cut to their size.
+template <class Item> class Builder : public IniFile::Sink {
 public:
-    explicit Builder(const std::function<void(SessionFile::Entry&&)>& take) : take(take) {}
+    explicit Builder(const std::function<void(Item&&)>& take) : take(take) {}
 
     void Section(QString name) override {
         if (count == SessionFile::MaxEntries) {
@@ -22,19 +38,16 @@ public:
         }
         Close();
         ++count;
-        current.emplace(SessionFile::Entry{std::move(name), std::nullopt});
+        current.emplace(Item{std::move(name), std::nullopt});
     }
-    void Entry(QString key, QString value) override {
-        if (key.isEmpty() || tooMany)
+    void Entry(const IniFile::Text& key, const IniFile::Text& value) override {
+        if (key.IsEmpty() || tooMany)
             return;
         if (++lineCount > SessionFile::MaxLines) {
             tooMany = true;
             return;
         }
-        std::optional<QStringList>& lines = current->lines;
-        if (!lines)
-            lines.emplace();
-        lines->append(std::move(value));
+        addLine(current->lines, value);
     }
     // Hands over the entry being built, if any.
     void Close() {
@@ -49,11 +62,43 @@ public:
     bool tooMany = false;
 
 private:
-    const std::function<void(SessionFile::Entry&&)>& take;
-    std::optional<SessionFile::Entry> current;
+    const std::function<void(Item&&)>& take;
+    std::optional<Item> current;
     qsizetype count = 0;
     qsizetype lineCount = 0;
 };
+
+template <class Item>
+LoadStatus read(const QString& path, const std::function<void(Item&&)>& take, QString& error,
+                LoadControl* control) {
+    try {
+        Builder<Item> builder(take);
+        IniFile::Reader reader(builder);
+        const LoadStatus status = ReadPieces(
+            path, control,
+            [&](QByteArrayView piece) {
+                reader.Feed(piece);
+                return !builder.tooMany;
+            },
+            error);
+        if (status != LoadStatus::Done)
+            return status;
+        reader.Finish();
+        builder.Close();
+        if (builder.tooMany) {
+            error = FileReadError(
+                path, QStringLiteral("It holds more than %L1 addresses or %L2 result lines, more "
+                                     "than this program loads.")
+                          .arg(SessionFile::MaxEntries)
+                          .arg(SessionFile::MaxLines));
+            return LoadStatus::Failed;
+        }
+        return LoadStatus::Done;
+    } catch (const std::bad_alloc&) {
+        error = FileReadError(path, OutOfMemoryReason());
+        return LoadStatus::Failed;
+    }
+}
 
 } // namespace
 
@@ -80,16 +125,18 @@ IniFile SessionFile::ToIni(const QList<Entry>& entries) {
 
 QList<SessionFile::Entry> SessionFile::FromIni(const IniFile& file) {
     QList<Entry> entries;
-    const std::function<void(Entry &&)> take = [&entries](Entry&& entry) {
-        entries.append(std::move(entry));
-    };
-    Builder builder(take);
+    entries.reserve(file.sections.size());
     for (const IniFile::Section& section : file.sections) {
-        builder.Section(section.name);
-        for (const IniFile::Entry& line : section.entries)
-            builder.Entry(line.key, line.value);
+        Entry entry{section.name, std::nullopt};
+        for (const IniFile::Entry& line : section.entries) {
+            if (line.key.isEmpty())
+                continue;
+            if (!entry.lines)
+                entry.lines.emplace();
+            entry.lines->append(line.value);
+        }
+        entries.append(std::move(entry));
     }
-    builder.Close();
     return entries;
 }
 
@@ -100,42 +147,17 @@ bool SessionFile::Write(const QString& path, const QList<Entry>& entries, QStrin
 LoadStatus SessionFile::Read(const QString& path, QList<Entry>& entries, QString& error,
                              LoadControl* control) {
     QList<Entry> read;
-    const LoadStatus status = Read(
+    const LoadStatus status = files::read<Entry>(
         path, [&read](Entry&& entry) { read.append(std::move(entry)); }, error, control);
     if (status == LoadStatus::Done)
         entries = std::move(read);
     return status;
 }
 
-LoadStatus SessionFile::Read(const QString& path, const std::function<void(Entry&&)>& take,
-                             QString& error, LoadControl* control) {
-    try {
-        Builder builder(take);
-        IniFile::Reader reader(builder);
-        const LoadStatus status = ReadPieces(
-            path, control,
-            [&](QByteArrayView piece) {
-                reader.Feed(piece);
-                return !builder.tooMany;
-            },
-            error);
-        if (status != LoadStatus::Done)
-            return status;
-        reader.Finish();
-        builder.Close();
-        if (builder.tooMany) {
-            error = FileReadError(
-                path, QStringLiteral("It holds more than %L1 addresses or %L2 result lines, more "
-                                     "than this program loads.")
-                          .arg(MaxEntries)
-                          .arg(MaxLines));
-            return LoadStatus::Failed;
-        }
-        return LoadStatus::Done;
-    } catch (const std::bad_alloc&) {
-        error = FileReadError(path, OutOfMemoryReason());
-        return LoadStatus::Failed;
-    }
+LoadStatus SessionFile::ReadJoined(const QString& path,
+                                   const std::function<void(JoinedEntry&&)>& take, QString& error,
+                                   LoadControl* control) {
+    return files::read<JoinedEntry>(path, take, error, control);
 }
 
 } // namespace files

@@ -44,11 +44,18 @@ public:
     // on Failed, error names the file and the reason.
     static LoadStatus Read(const QString& path, QList<Entry>& entries, QString& error,
                            LoadControl* control = nullptr);
-    // The same, handing each entry to take as soon as its section is
-    // complete, so that no second list of all entries is needed. On anything
-    // but Done, what take was given must be dropped.
-    static LoadStatus Read(const QString& path, const std::function<void(Entry&&)>& take,
-                           QString& error, LoadControl* control = nullptr);
+    // An entry with its lines joined into one text, separated by LF (a line
+    // read from a file never holds one).
+    struct JoinedEntry {
+        QString address;
+        std::optional<QString> lines;
+    };
+    // The same as Read, handing each entry to take as soon as its section
+    // is complete, so that no list of all entries nor of each entry's lines
+    // is needed. On anything but Done, what take was given must be dropped.
+    static LoadStatus ReadJoined(const QString& path,
+                                 const std::function<void(JoinedEntry&&)>& take, QString& error,
+                                 LoadControl* control = nullptr);
 };
 
 } // namespace files

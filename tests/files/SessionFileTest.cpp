@@ -114,6 +114,28 @@ TEST(SessionFiles, EverySectionIsAnEntryOfItsOwn) {
     EXPECT_TRUE(SessionFile::ToIni(expected).Format().endsWith("[]\r\n0=nameless\r\n"));
 }
 
+TEST(SessionFiles, JoinedReadGivesTheLinesOfTheListRead) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("mixed.nsd");
+    PutContent(path, "[a]\r\n0=plain\r\n1=\r\n2=caf\xE9\r\n3=h\xC3\xB4te\r\n4= 'q' \r\n"
+                     "[b]\r\n=\r\n[c]\r\n0=\r\n");
+    QList<Entry> entries;
+    QString error;
+    ASSERT_EQ(SessionFile::Read(path, entries, error), files::LoadStatus::Done);
+    QList<Entry> joined;
+    ASSERT_EQ(SessionFile::ReadJoined(
+                  path,
+                  [&](SessionFile::JoinedEntry&& e) {
+                      joined.append(
+                          {e.address, e.lines ? std::optional<QStringList>(e.lines->split(u'\n'))
+                                              : std::nullopt});
+                  },
+                  error),
+              files::LoadStatus::Done);
+    EXPECT_EQ(joined, entries);
+    EXPECT_EQ(entries[0].lines, (QStringList{"plain", "", u"caf\u00E9"_qs, u"h\u00F4te"_qs, "q"}));
+}
+
 TEST(SessionFiles, LineBreaksInsideTextsCannotStartLinesOfTheirOwn) {
     const QList<Entry> entries{{"h", QStringList{"one\r\n[evil]\r\n0=x"}}};
     EXPECT_EQ(parsed(SessionFile::ToIni(entries).Format()),
