@@ -208,6 +208,7 @@ TEST_F(SessionTest, LongLoadShowsProgressAndCancelChangesNothing) {
         if (!progress || !progress->isVisible())
             return false;
         shown = true;
+        Screenshot(progress, "session-load-progress");
         slow.release = true;
         return true;
     });

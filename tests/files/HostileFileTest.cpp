@@ -101,11 +101,6 @@ TEST(HostileFiles, TooManyEntriesAreRefusedWhole) {
     EXPECT_EQ(SessionFile::Read(session, sections, error), LoadStatus::Failed);
     EXPECT_TRUE(error.contains(session) && error.contains("more than")) << error.toStdString();
     EXPECT_TRUE(sections.isEmpty());
-
-    // One fewer loads.
-    PutContent(list, QByteArray(AddressListFile::MaxEntries, '\n'));
-    EXPECT_EQ(AddressListFile::Read(list, entries, error), LoadStatus::Done);
-    EXPECT_EQ(entries.size(), AddressListFile::MaxEntries);
 }
 
 TEST(HostileFiles, CancelStopsTheLoadAndChangesNothing) {

@@ -5,6 +5,7 @@
 #include "files/SessionFile.h"
 #include "files/TextFile.h"
 
+#include "support/HostileFiles.h"
 #include "support/ScratchMount.h"
 #include "support/TestFiles.h"
 
@@ -137,6 +138,19 @@ TEST(Replace, HardLinksAndSymbolicLinksSeeTheNewContent) {
     ASSERT_TRUE(files::SessionFile::Write(link, {{"third", std::nullopt}}, error));
     EXPECT_EQ(QFileInfo(link).symLinkTarget(), path);
     EXPECT_EQ(ContentOf(other), QByteArray("[third]\r\n=\r\n"));
+}
+
+TEST(Replace, OnlyARegularFileIsReplaced) {
+    // A FIFO without a reader would block the save for ever.
+    const netsonde::test::HostileFiles hostile;
+    for (const auto& [path, reason] : hostile.cases) {
+        if (reason.contains("larger"))
+            continue; // a regular file, only too large to read
+        QString error;
+        EXPECT_FALSE(AddressListFile::Write(path, {"x"}, error)) << qPrintable(path);
+        EXPECT_TRUE(error.contains(path)) << error.toStdString();
+        EXPECT_FALSE(S_ISREG(statOf(path).st_mode)) << qPrintable(path);
+    }
 }
 
 TEST(Replace, FullDiskDuringAnInPlaceWriteKeepsTheEarlierFile) {
