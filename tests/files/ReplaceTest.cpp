@@ -138,6 +138,14 @@ TEST(Replace, HardLinksAndSymbolicLinksSeeTheNewContent) {
     ASSERT_TRUE(files::SessionFile::Write(link, {{"third", std::nullopt}}, error));
     EXPECT_EQ(QFileInfo(link).symLinkTarget(), path);
     EXPECT_EQ(ContentOf(other), QByteArray("[third]\r\n=\r\n"));
+
+    // A link to a file not there yet makes the file and stays a link.
+    const QString dangling = folder.File("dangling.nsd");
+    ASSERT_EQ(::symlink("made.nsd", name(dangling).constData()), 0);
+    ASSERT_TRUE(files::SessionFile::Write(dangling, {{"fourth", std::nullopt}}, error))
+        << error.toStdString();
+    EXPECT_TRUE(QFileInfo(dangling).isSymLink());
+    EXPECT_EQ(ContentOf(folder.File("made.nsd")), QByteArray("[fourth]\r\n=\r\n"));
 }
 
 TEST(Replace, OnlyARegularFileIsReplaced) {
