@@ -13,6 +13,10 @@ set(NETSONDE_PACKAGING ${PROJECT_SOURCE_DIR}/packaging)
 set(NETSONDE_ICONS ${PROJECT_SOURCE_DIR}/resources/app)
 
 install(TARGETS netsonde RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+# The raw-socket helper, where the program looks for it (lib/netsonde beside
+# bin). Installed like any program; the package's postinst gives it its
+# group, mode 0750 and cap_net_raw.
+install(TARGETS icmp-helper RUNTIME DESTINATION lib/netsonde)
 
 install(FILES ${NETSONDE_PACKAGING}/netsonde.desktop
         DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
@@ -75,13 +79,16 @@ set(CPACK_DEBIAN_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE ${NETSONDE_PROJECT_URL})
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libcap2-bin")
+# The postinst creates the group (adduser) and gives the helper its
+# capability (setcap, libcap2-bin); the history file is read through Qt's
+# SQLite plugin, which no library links.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "adduser, libcap2-bin, libqt6sql6-sqlite")
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
     "Netsonde is a desktop tool for diagnosing a network. It keeps a list of\n\
 hosts, checks whether each answers ICMP echo requests, pings one host or\n\
 all of them repeatedly and traces the route to a host hop by hop.\n\
 Sessions and address lists can be saved and opened again, and an automatic\n\
 mode keeps checking the list from the system tray.")
-set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${NETSONDE_PACKAGING}/postinst)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${NETSONDE_PACKAGING}/postinst ${NETSONDE_PACKAGING}/postrm)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 include(CPack)

@@ -1,15 +1,22 @@
 #!/usr/bin/env bash
 # Builds the Debian package the way the README says and checks it: the
 # launcher and the metadata validate, the package holds what a desktop
-# program needs, lintian finds no error, and the program unpacked from it
-# opens its window under a virtual X server and ends with status 0 when a
-# window manager asks it to close (WM_DELETE_WINDOW).
+# program needs, lintian finds no error and no new warning, and the program
+# unpacked from it opens its window under a virtual X server and ends with
+# status 0 when a window manager asks it to close (WM_DELETE_WINDOW). As root it then
+# installs the package and checks the privilege design: only the raw-socket
+# helper holds cap_net_raw, only the group netsonde may run it, a plugin
+# that any user can make the program load finds no capability while the
+# program still answers on raw sockets, a user outside the group gets the
+# usual start-up box, an administrator's dpkg-statoverride is kept, and
+# purging leaves nothing behind.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 sudo_cmd=()
 [[ $(id -u) -eq 0 ]] || sudo_cmd=(sudo)
-packages=(dpkg-dev file desktop-file-utils appstream lintian xvfb xauth openbox wmctrl xdotool)
+packages=(dpkg-dev file desktop-file-utils appstream lintian xvfb xauth openbox wmctrl xdotool
+    adduser libcap2-bin util-linux iproute2 qt6-base-dev)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
@@ -46,6 +53,7 @@ echo "$contents"
 app_id=$(sed -n 's|.*<id>\(.*\)</id>.*|\1|p' "$build/packaging/netsonde.metainfo.xml")
 expected=(
     /usr/bin/netsonde
+    /usr/lib/netsonde/icmp-helper
     /usr/share/applications/netsonde.desktop
     "/usr/share/metainfo/$app_id.metainfo.xml"
     /usr/share/icons/hicolor/scalable/apps/netsonde.svg
@@ -60,18 +68,26 @@ for path in "${expected[@]}"; do
     grep -qxF "$path" <<<"$contents" || { echo "missing from the package: $path" >&2; exit 1; }
 done
 depends=$(dpkg-deb --field "$deb" Depends)
-for lib in libc6 libqt6core6 libqt6gui6 libqt6widgets6; do
+for lib in libc6 libqt6core6 libqt6gui6 libqt6widgets6 adduser libcap2-bin; do
     grep -q "\b$lib\b" <<<"$depends" || { echo "Depends lacks $lib: $depends" >&2; exit 1; }
 done
+# The helper that will hold a capability links nothing but the C library.
+helper_needed=$(readelf -d "$build/src/app/icmp-helper" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p')
+[[ $helper_needed == libc.so.6 ]] || { echo "icmp-helper links more than libc: $helper_needed" >&2; exit 1; }
 [[ $(dpkg-deb --field "$deb" Section) == net ]] || { echo "section is not net" >&2; exit 1; }
 echo "all ${#expected[@]} expected paths present; Depends: $depends"
 
 step "lintian"
-# Errors fail the check; warnings are printed and left to the reader.
+# Errors fail the check, and so does any warning but the one a package
+# built outside Debian's archive always gets (its changelog closes no bug).
 lintian_out=$(lintian --allow-root "$deb" 2>&1 || true)
 echo "${lintian_out:-(nothing to report)}"
 if grep -q '^E: ' <<<"$lintian_out"; then
     echo "lintian reports errors" >&2
+    exit 1
+fi
+if grep '^W: ' <<<"$lintian_out" | grep -qv ' initial-upload-closes-no-bugs '; then
+    echo "lintian reports a new warning" >&2
     exit 1
 fi
 
@@ -80,10 +96,15 @@ scratch=$(mktemp -d)
 xvfb_pid=
 wm_pid=
 app_pid=
+installed_here=
 cleanup() {
     for pid in $app_pid $wm_pid $xvfb_pid; do
         kill "$pid" 2>/dev/null || true
     done
+    if [[ -n $installed_here ]]; then
+        dpkg --purge netsonde >/dev/null 2>&1 || true
+        dpkg-statoverride --remove /usr/lib/netsonde/icmp-helper >/dev/null 2>&1 || true
+    fi
     rm -rf "$scratch"
 }
 trap cleanup EXIT
@@ -128,5 +149,95 @@ if ((status != 0)); then
     exit 1
 fi
 echo "program closed with status 0"
+
+helper=/usr/lib/netsonde/icmp-helper
+if [[ $(id -u) -ne 0 ]]; then
+    echo "the installed package's privileges are checked only as root: skipped" >&2
+elif dpkg-query -W -f='${Status}' netsonde 2>/dev/null | grep -q "install ok installed"; then
+    echo "netsonde is installed on this machine; the installation checks would replace it: skipped" >&2
+else
+    step "Installed: the group, the helper and its capability"
+    installed_here=1
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "$(realpath "$deb")" >/dev/null
+    gid=$(getent group netsonde | cut -d: -f3)
+    [[ -n $gid ]] || { echo "the group netsonde was not created" >&2; exit 1; }
+    ((gid < 1000)) || { echo "netsonde is not a system group (gid $gid)" >&2; exit 1; }
+    [[ $(stat -c '%U:%G %a' "$helper") == "root:netsonde 750" ]] \
+        || { echo "helper is $(stat -c '%U:%G %a' "$helper"), not root:netsonde 750" >&2; exit 1; }
+    [[ $(getcap "$helper") == "$helper cap_net_raw=ep" ]] \
+        || { echo "helper capability: $(getcap "$helper")" >&2; exit 1; }
+    # No other file of the package, least of all one that links Qt, carries one.
+    with_caps=$(dpkg -L netsonde | xargs -d '\n' getcap 2>/dev/null | grep -v "^$helper " || true)
+    [[ -z $with_caps ]] || { echo "files with capabilities: $with_caps" >&2; exit 1; }
+    echo "group netsonde ($gid); $(stat -c '%U:%G %a' "$helper") $(getcap "$helper")"
+
+    step "Group member: a user's plugin finds no capability; Check One answers on raw sockets"
+    cmake -S tests/package -B "$build/probe" -G Ninja >/dev/null
+    cmake --build "$build/probe" >/dev/null
+    mkdir -p "$scratch/plugins" "$scratch/run"
+    cp -r "$build/probe/generic" "$scratch/plugins/"
+    chmod -R a+rX "$scratch"
+    chown nobody "$scratch/run"
+    chmod 0700 "$scratch/run"
+    # Runs the installed program as nobody with the given groups, in a network
+    # namespace of its own where datagram ICMP sockets are refused.
+    run_probe() { # report-file groups...
+        local report=$1
+        shift
+        : >"$report"
+        chown nobody "$report"
+        unshare --net bash -c '
+            ip link set lo up
+            echo "1 0" >/proc/sys/net/ipv4/ping_group_range
+            exec setpriv --reuid=nobody --regid=nogroup "$@" --inh-caps=-all -- \
+                env -i HOME=/nonexistent XDG_RUNTIME_DIR='"$scratch/run"' \
+                QT_QPA_PLATFORM=offscreen QT_PLUGIN_PATH='"$scratch/plugins"' \
+                QT_QPA_GENERIC_PLUGINS=netsondeprobe NETSONDE_PROBE_CHECK=1 \
+                NETSONDE_PROBE_REPORT='"$report"' timeout 60 /usr/bin/netsonde' \
+            probe "$@"
+    }
+    member_status=0
+    run_probe "$scratch/member.txt" --groups=netsonde || member_status=$?
+    cat "$scratch/member.txt"
+    ((member_status == 0)) || { echo "the program ended with status $member_status" >&2; exit 1; }
+    for set in CapInh CapPrm CapEff CapAmb; do
+        if grep -E "^(LOADED|THREAD) " "$scratch/member.txt" | grep -vq "$set: 0000000000000000"; then
+            echo "a thread of the program holds $set" >&2
+            exit 1
+        fi
+    done
+    grep -qx "PACKET refused Operation not permitted" "$scratch/member.txt" \
+        || { echo "the plugin was not refused a packet socket" >&2; exit 1; }
+    grep -q "^RESULT .*bytes received from 127\.0\.0\.1.*Rcvd/Sent: 1/1" "$scratch/member.txt" \
+        || { echo "Check One of 127.0.0.1 did not answer" >&2; exit 1; }
+
+    step "Outside the group: no raw sockets, the usual start-up box"
+    outsider_status=0
+    run_probe "$scratch/outsider.txt" --clear-groups || outsider_status=$?
+    cat "$scratch/outsider.txt"
+    grep -q "^BOX Unable to find icmp.dll | .*sudo adduser nobody netsonde$" "$scratch/outsider.txt" \
+        || { echo "no start-up box for a user outside the group" >&2; exit 1; }
+    ((outsider_status == 3)) || { echo "Abort in the box ended the program with $outsider_status" >&2; exit 1; }
+    grep -E "^LOADED " "$scratch/outsider.txt" | grep -vq "CapEff: 0000000000000000" \
+        && { echo "the outsider's program holds a capability" >&2; exit 1; }
+
+    step "Purge leaves nothing behind; an administrator's statoverride is kept"
+    files=$(dpkg -L netsonde)
+    dpkg --purge netsonde >/dev/null
+    left=
+    for f in $files /usr/lib/netsonde; do
+        if [[ -e $f && ( -f $f || $f == /usr/lib/netsonde ) ]]; then left+=" $f"; fi
+    done
+    [[ -z $left ]] || { echo "left after purge: $left" >&2; exit 1; }
+    ! getent group netsonde >/dev/null || { echo "the group netsonde outlived the purge" >&2; exit 1; }
+    dpkg-statoverride --add root root 0700 "$helper"
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "$(realpath "$deb")" >/dev/null
+    [[ $(stat -c '%U:%G %a' "$helper") == "root:root 700" && -z $(getcap "$helper") ]] \
+        || { echo "the override was not kept: $(stat -c '%U:%G %a' "$helper") $(getcap "$helper")" >&2; exit 1; }
+    dpkg --purge netsonde >/dev/null
+    dpkg-statoverride --remove "$helper"
+    installed_here=
+    echo "purged: no file, no group; with an override the helper stays root:root 700 without a capability"
+fi
 
 step "package check passed"

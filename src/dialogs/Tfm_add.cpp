@@ -16,7 +16,6 @@
 #include "files/TextFile.h"
 #include "platform/MessageBoxes.h"
 
-#include <QScreen>
 #include <algorithm>
 #include <iterator>
 #include <new>
@@ -58,6 +57,7 @@ Tfm_add::Tfm_add(QWidget* owner) : TForm(owner) {
                    Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint);
 
     setFont(DialogFont(font()));
+    SetPosition(TPosition::poScreenCenter);
 
     // The two frames lie on the form's surface beneath everything else, so
     // they are made first.
@@ -399,18 +399,4 @@ void Tfm_add::ed_netEnter(QObject*) {
 
 void Tfm_add::ed_netExit(QObject*) {
     bn_range->SetDefault(false);
-}
-
-// ---- form events ----
-
-void Tfm_add::showEvent(QShowEvent* event) {
-    TForm::showEvent(event);
-    if (FCentred)
-        return;
-    FCentred = true;
-    if (QScreen* s = screen()) {
-        QRect frame = frameGeometry();
-        frame.moveCenter(s->availableGeometry().center());
-        move(frame.topLeft());
-    }
 }

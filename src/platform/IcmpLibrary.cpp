@@ -1,9 +1,14 @@
 #include "platform/IcmpLibrary.h"
 
 #include "platform/IcmpService.h"
+#include "platform/RawIcmpSockets.h"
 
-#include <filesystem>
-#include <system_error>
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include <pwd.h>
+#include <unistd.h>
 
 namespace platform {
 
@@ -43,23 +48,31 @@ public:
         return std::make_unique<LinuxIcmpLibrary>();
     }
     std::string Reason() const override {
-        // The commands name the program file actually running, so that they
-        // can be pasted as they are (/usr/bin/netsonde once installed).
-        return "This system lets the program open no ICMP socket. Either let every group "
-               "open ICMP echo sockets:\n"
-               "sudo sysctl -w net.ipv4.ping_group_range=\"0 2147483647\"\n"
-               "or give the program raw sockets:\n"
-               "sudo setcap cap_net_raw+ep " +
-               ProgramPath();
+        // Each command on a line of its own, ready to paste. Raw sockets come
+        // only from the helper program, never from a capability of this one:
+        // an installed helper is for the members of its group; a helper in a
+        // build tree needs the capability given by hand.
+        std::string text = "This system lets the program open no ICMP socket. Either let every "
+                           "group open ICMP echo sockets:\n"
+                           "sudo sysctl -w net.ipv4.ping_group_range=\"0 2147483647\"\n";
+        std::vector<std::string> helpers = rawicmp::HelperCandidates();
+        auto found = std::find_if(helpers.begin(), helpers.end(), [](const std::string& path) {
+            return ::access(path.c_str(), F_OK) == 0;
+        });
+        if (found != helpers.end() && found->find("/lib/netsonde/") == std::string::npos)
+            return text + "or give the helper program raw sockets:\nsudo setcap cap_net_raw+ep " +
+                   *found;
+        return text +
+               "or join the group that may use raw sockets, then log in again:\n"
+               "sudo adduser " +
+               UserName() + " netsonde";
     }
 
 private:
-    static std::string ProgramPath() {
-        std::error_code error;
-        std::filesystem::path path = std::filesystem::read_symlink("/proc/self/exe", error);
-        if (error || path.empty())
-            return "/usr/bin/netsonde";
-        return path.string();
+    static std::string UserName() {
+        if (const passwd* entry = ::getpwuid(::getuid()); entry != nullptr && entry->pw_name)
+            return entry->pw_name;
+        return "$USER";
     }
 };
 

@@ -2,6 +2,7 @@
 
 #include "platform/IcmpPacket.h"
 #include "platform/LastError.h"
+#include "platform/RawIcmpSockets.h"
 
 #include <algorithm>
 #include <atomic>
@@ -134,9 +135,12 @@ void chooseNumbers(Handle& h) {
     h.ident = random16();
 }
 
+// Raw sockets come from the raw-socket source: opened directly where the
+// process may, from the privileged helper otherwise.
 int openSocket(SocketKind kind) {
-    int type = kind == SocketKind::Datagram ? SOCK_DGRAM : SOCK_RAW;
-    return ::socket(AF_INET, type | SOCK_CLOEXEC, IPPROTO_ICMP);
+    if (kind == SocketKind::Raw)
+        return platform::rawicmp::OpenRawSocket(AF_INET);
+    return ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_ICMP);
 }
 
 // The last error of a handle that could not be had, in the codes the
@@ -339,6 +343,7 @@ void CloseIdleSockets() {
     }
     for (Handle* h : idle)
         closeHandle(h);
+    platform::rawicmp::ForgetRawSockets();
 }
 
 std::uint32_t IcmpSendEcho(IcmpHandle handle, std::uint32_t destination, const void* requestData,
@@ -470,7 +475,12 @@ SocketKind ProbeSocketKind() {
             continue;
         int fd = openSocket(kind);
         if (fd >= 0) {
-            ::close(fd);
+            // A raw socket may have come from the helper: keep it for the
+            // first handle rather than ask again.
+            if (kind == SocketKind::Raw)
+                platform::rawicmp::KeepRawSocket(AF_INET, fd);
+            else
+                ::close(fd);
             return kind;
         }
     }

@@ -7,7 +7,8 @@
 
 // The ICMP echo service on Linux sockets. One handle owns one ICMP socket:
 // a datagram ICMP socket where net.ipv4.ping_group_range admits the
-// process's group, a raw ICMP socket (CAP_NET_RAW) otherwise. A handle that
+// process's group, a raw ICMP socket otherwise (opened directly by root,
+// handed over by the privileged helper to everybody else). A handle that
 // cannot set its socket up as matching answers needs fails as a whole.
 namespace platform::linuxicmp {
 
@@ -15,8 +16,8 @@ enum class SocketKind { None, Datagram, Raw };
 
 // Opens a handle; InvalidIcmpHandle when neither kind of socket can be had.
 // A closed handle's socket waits for reuse by the next IcmpCreateFile (a few
-// of them); CloseIdleSockets closes them and forgets that datagram sockets
-// were refused.
+// of them); CloseIdleSockets closes them and the kept raw sockets, and
+// forgets that datagram sockets or the helper were refused.
 IcmpHandle IcmpCreateFile();
 bool IcmpCloseHandle(IcmpHandle handle);
 void CloseIdleSockets();
