@@ -1,7 +1,7 @@
 // The history file: rows as written, several writers at once, retention,
 // and files that cannot be used.
 #include "HistoryFixture.h"
-#include "dialogs/ScratchMount.h"
+#include "support/ScratchMount.h"
 
 #include <QDateTime>
 #include <QDir>

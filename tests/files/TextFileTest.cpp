@@ -1,4 +1,6 @@
-#include "platform/TextFile.h"
+#include "files/TextFile.h"
+
+#include "support/TestFiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -8,8 +10,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-using platform::DecodeTextLine;
-using platform::EncodeTextLine;
+using files::DecodeTextLine;
+using files::EncodeTextLine;
 
 TEST(TextFile, LinesThatAreNotUtf8AreReadAsLatin1AndStayDistinct) {
     const QString e = DecodeTextLine("caf\xE9");
@@ -28,33 +30,8 @@ TEST(TextFile, Utf8LinesAreReadAsUtf8) {
     EXPECT_EQ(DecodeTextLine("ab\xC3"), QStringLiteral(u"ab\u00C3"));
 }
 
-namespace {
-
-QByteArray contentOf(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
-}
-
-// Runs as an unprivileged user for its lifetime when the tests run as root,
-// so that the folder's permissions apply.
-class AsUnprivilegedUser {
-public:
-    AsUnprivilegedUser() : root(::geteuid() == 0) {
-        if (root)
-            switched = ::seteuid(65534) == 0;
-    }
-    ~AsUnprivilegedUser() {
-        if (switched)
-            (void)::seteuid(0);
-    }
-    bool Ready() const { return !root || switched; }
-
-private:
-    bool root;
-    bool switched = false;
-};
-
-} // namespace
+using netsonde::test::AsUnprivilegedUser;
+using netsonde::test::ContentOf;
 
 TEST(TextFile, FolderThatIsNotWritableGetsTheFileWrittenInPlace) {
     QTemporaryDir dir;
@@ -78,12 +55,12 @@ TEST(TextFile, FolderThatIsNotWritableGetsTheFileWrittenInPlace) {
         ASSERT_TRUE(user.Ready());
         if (::faccessat(AT_FDCWD, folder.toLocal8Bit().constData(), W_OK, AT_EACCESS) == 0)
             GTEST_SKIP() << "the folder stays writable for this user";
-        written = platform::WriteFileReplacing(path, "new\r\n", error);
-        created = platform::WriteFileReplacing(absent, "new\r\n", error);
+        written = files::WriteFileReplacing(path, "new\r\n", error);
+        created = files::WriteFileReplacing(absent, "new\r\n", error);
     }
     ::chmod(folder.toLocal8Bit().constData(), 0755);
     EXPECT_TRUE(written);
-    EXPECT_EQ(contentOf(path), QByteArray("new\r\n"));
+    EXPECT_EQ(ContentOf(path), QByteArray("new\r\n"));
     EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList{"hosts.net"});
     // A file that is not there yet cannot be made, and the message says which.
     EXPECT_FALSE(created);

@@ -1,7 +1,7 @@
-#include "dialogs/AddressListFile.h"
+#include "files/AddressListFile.h"
 
-#include "ScratchMount.h"
-#include "TestFiles.h"
+#include "support/ScratchMount.h"
+#include "support/TestFiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -62,7 +62,7 @@ TEST(AddressListFiles, WriteThenReadRoundTrips) {
     ASSERT_TRUE(AddressListFile::Write(path, entries, error)) << error.toStdString();
     EXPECT_EQ(ContentOf(path), QByteArray("\r\n a\r\na\r\nB\r\nhost10\r\nhost9\r\n"));
     QStringList back{"stale"};
-    ASSERT_TRUE(AddressListFile::Read(path, back, error));
+    ASSERT_EQ(AddressListFile::Read(path, back, error), files::LoadStatus::Done);
     EXPECT_EQ(back, entries);
     // Nothing but the file itself is left in the folder.
     EXPECT_EQ(filesIn(dir.path()), QStringList{"hosts.NET"});
@@ -88,7 +88,7 @@ TEST(AddressListFiles, ReadStopsAtZeroByteInLargeFile) {
     PutContent(path, bytes);
     QStringList entries;
     QString error;
-    ASSERT_TRUE(AddressListFile::Read(path, entries, error));
+    ASSERT_EQ(AddressListFile::Read(path, entries, error), files::LoadStatus::Done);
     ASSERT_EQ(entries.size(), 20001);
     EXPECT_EQ(entries.last(), "tail");
     EXPECT_GT(lines, 64 * 1024); // the zero byte lies beyond the first piece read
@@ -99,9 +99,9 @@ TEST(AddressListFiles, UnreadableFileNamesItAndLeavesEntries) {
     QStringList entries{"keep"};
     QString error;
     const QString missing = dir.filePath("missing.net");
-    EXPECT_FALSE(AddressListFile::Read(missing, entries, error));
+    EXPECT_EQ(AddressListFile::Read(missing, entries, error), files::LoadStatus::Failed);
     EXPECT_TRUE(error.contains(missing)) << error.toStdString();
-    EXPECT_FALSE(AddressListFile::Read(dir.path(), entries, error));
+    EXPECT_EQ(AddressListFile::Read(dir.path(), entries, error), files::LoadStatus::Failed);
     EXPECT_TRUE(error.contains(dir.path())) << error.toStdString();
     EXPECT_EQ(entries, QStringList{"keep"});
 }
@@ -144,21 +144,15 @@ TEST(AddressListFiles, FailedSaveOnFullFileSystemKeepsEarlierFileAndNoTemporary)
     const QString path = folder + "/hosts.net";
     const QByteArray earlier("old1\r\nold2\r\n");
     PutContent(path, earlier);
-    // Fill the rest of the file system.
-    {
-        QFile filler(folder + "/filler");
-        ASSERT_TRUE(filler.open(QIODevice::WriteOnly));
-        const QByteArray block(4096, 'f');
-        while (filler.write(block) == block.size() && filler.flush()) {
-        }
-    }
+    ASSERT_TRUE(mount.FillUp());
     QStringList many;
     for (int i = 0; i < 5000; ++i)
         many << QStringLiteral("host-%1.example").arg(i);
 
     QString error;
     EXPECT_FALSE(AddressListFile::Write(path, many, error));
-    EXPECT_TRUE(error.contains(path)) << error.toStdString();
+    EXPECT_TRUE(error.contains(path) && error.contains("No space left on device"))
+        << error.toStdString();
     EXPECT_EQ(ContentOf(path), earlier);
     EXPECT_EQ(filesIn(folder), (QStringList{"filler", "hosts.net"}));
 }

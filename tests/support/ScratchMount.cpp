@@ -1,4 +1,6 @@
-#include "ScratchMount.h"
+#include "support/ScratchMount.h"
+
+#include <QFile>
 
 #include <sys/mount.h>
 #include <unistd.h>
@@ -24,6 +26,16 @@ bool ScratchMount::MakeReadOnly() {
     const QByteArray options = "size=" + QByteArray::number(sizeKiB) + "k,mode=0755";
     return ::mount("tmpfs", folder.toLocal8Bit().constData(), "tmpfs",
                    MS_REMOUNT | MS_RDONLY | MS_NOSUID | MS_NODEV, options.constData()) == 0;
+}
+
+bool ScratchMount::FillUp() {
+    QFile filler(folder + QStringLiteral("/filler"));
+    if (!mounted || !filler.open(QIODevice::WriteOnly))
+        return false;
+    const QByteArray block(4096, 'f');
+    while (filler.write(block) == block.size() && filler.flush()) {
+    }
+    return true;
 }
 
 } // namespace netsonde::test

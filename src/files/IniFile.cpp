@@ -1,13 +1,11 @@
-#include "platform/IniFile.h"
+#include "files/IniFile.h"
 
-#include "platform/TextFile.h"
-
-#include <QFile>
-#include <QFileInfo>
+#include "files/FileReader.h"
+#include "files/TextFile.h"
 
 #include <optional>
 
-namespace platform {
+namespace files {
 
 namespace {
 
@@ -36,27 +34,14 @@ QByteArrayView unquoted(QByteArrayView value) {
 }
 
 bool isAscii(QByteArrayView bytes) {
-    for (const char c : bytes)
-        if (static_cast<unsigned char>(c) >= 0x80)
-            return false;
-    return true;
+    return QtPrivate::isAscii(QLatin1StringView(bytes.data(), bytes.size()));
 }
 
-class LineDecoder {
-public:
-    explicit LineDecoder(QByteArrayView line) {
-        if (isAscii(line))
-            return;
-        // The rule of the program's text files decides for the whole line.
-        utf8 = DecodeTextLine(line) == QString::fromUtf8(line);
-    }
-    QString operator()(QByteArrayView part) const {
-        return utf8 ? QString::fromUtf8(part) : QString::fromLatin1(part);
-    }
-
-private:
-    bool utf8 = false;
-};
+// Whether a line is read as UTF-8 (else as Latin-1): the rule of the
+// program's text files decides for the whole line.
+bool isUtf8Line(QByteArrayView line) {
+    return !isAscii(line) && DecodeTextLine(line) == QString::fromUtf8(line);
+}
 
 // Keys of the program's files are line numbers; the texts of the small ones
 // are made once and shared, instead of once for every line of the file.
@@ -104,41 +89,58 @@ void appendText(QByteArray& out, QStringView text) {
 
 } // namespace
 
-IniFile IniFile::Parse(QByteArrayView bytes) {
-    IniFile file;
-    KeyTexts keys;
-    Section* current = nullptr;
-    qsizetype pos = 0;
-    const qsizetype size = bytes.size();
-    while (pos < size) {
-        qsizetype end = pos;
-        while (end < size && bytes[end] != '\r' && bytes[end] != '\n')
-            ++end;
-        const QByteArrayView raw = bytes.sliced(pos, end - pos);
-        pos = end;
-        if (pos < size && bytes[pos] == '\r')
-            ++pos;
-        if (pos < size && bytes[pos] == '\n')
-            ++pos;
+struct IniFile::Reader::State {
+    explicit State(Sink& sink) : sink(sink) {}
 
+    void Line(QByteArrayView raw) {
         const QByteArrayView line = trimmed(raw);
         if (line.startsWith('[')) {
             const qsizetype close = line.lastIndexOf(']');
             const QByteArrayView name = close > 0 ? line.sliced(1, close - 1) : line.sliced(1);
-            file.sections.append(Section{LineDecoder(raw)(trimmed(name)), {}});
-            current = &file.sections.back();
-            continue;
+            sink.Section(Text(trimmed(name), isUtf8Line(raw)).ToString());
+            inSection = true;
+            return;
         }
         const qsizetype equals = line.indexOf('=');
-        if (equals < 0 || current == nullptr)
-            continue;
-        const LineDecoder decode(raw);
-        const QByteArrayView key = trimmed(line.first(equals));
-        std::optional<QString> shared = keys.Find(key);
-        current->entries.append(Entry{shared ? std::move(*shared) : decode(key),
-                                      decode(unquoted(trimmed(line.sliced(equals + 1))))});
+        if (equals < 0 || !inSection)
+            return;
+        const bool utf8 = isUtf8Line(raw);
+        sink.Entry(Text(trimmed(line.first(equals)), utf8),
+                   Text(unquoted(trimmed(line.sliced(equals + 1))), utf8));
     }
-    return file;
+
+    Sink& sink;
+    LineSplitter lines;
+    bool inSection = false;
+};
+
+IniFile::Reader::Reader(Sink& sink) : d(std::make_unique<State>(sink)) {}
+
+IniFile::Reader::~Reader() = default;
+
+void IniFile::Reader::Feed(QByteArrayView piece) {
+    d->lines.Feed(piece, [this](QByteArrayView line) { d->Line(line); });
+}
+
+void IniFile::Reader::Finish() {
+    d->lines.Finish([this](QByteArrayView line) { d->Line(line); });
+}
+
+IniFile IniFile::Parse(QByteArrayView bytes) {
+    struct Collect : Sink {
+        IniFile file;
+        KeyTexts keys;
+        void Section(QString name) override { file.sections.append({std::move(name), {}}); }
+        void Entry(const Text& key, const Text& value) override {
+            std::optional<QString> shared = keys.Find(key.Bytes());
+            file.sections.back().entries.append(
+                {shared ? std::move(*shared) : key.ToString(), value.ToString()});
+        }
+    } collect;
+    Reader reader(collect);
+    reader.Feed(bytes);
+    reader.Finish();
+    return std::move(collect.file);
 }
 
 QByteArray IniFile::Format() const {
@@ -164,27 +166,8 @@ QByteArray IniFile::Format() const {
     return out;
 }
 
-bool IniFile::Read(const QString& path, IniFile& file, QString& error) {
-    if (QFileInfo(path).isDir()) {
-        error = FileOpenError(path, QStringLiteral("It is a folder."));
-        return false;
-    }
-    QFile in(path);
-    if (!in.open(QIODevice::ReadOnly)) {
-        error = FileOpenError(path, in.errorString());
-        return false;
-    }
-    const QByteArray bytes = in.readAll();
-    if (in.error() != QFileDevice::NoError) {
-        error = FileReadError(path, in.errorString());
-        return false;
-    }
-    file = Parse(bytes);
-    return true;
-}
-
 bool IniFile::Write(const QString& path, QString& error) const {
     return WriteFileReplacing(path, Format(), error);
 }
 
-} // namespace platform
+} // namespace files

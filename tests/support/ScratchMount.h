@@ -17,6 +17,9 @@ public:
     bool Mounted() const { return mounted; }
     // Makes the file system read-only; false when that failed.
     bool MakeReadOnly();
+    // Takes all the room that is left with a file named "filler"; false when
+    // it could not be made.
+    bool FillUp();
 
 private:
     QString folder;

@@ -1,8 +1,8 @@
-#include "platform/SessionFile.h"
-#include "platform/IniFile.h"
+#include "files/SessionFile.h"
+#include "files/IniFile.h"
 
-#include "dialogs/ScratchMount.h"
-#include "dialogs/TestFiles.h"
+#include "support/ScratchMount.h"
+#include "support/TestFiles.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -11,10 +11,10 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+using files::IniFile;
+using files::SessionFile;
 using netsonde::test::ContentOf;
 using netsonde::test::PutContent;
-using platform::IniFile;
-using platform::SessionFile;
 using Entry = SessionFile::Entry;
 
 namespace {
@@ -60,7 +60,7 @@ TEST(SessionFiles, RoundTripKeepsEmptyLinesTabsManyKeysAndUnrunAddresses) {
     QString error;
     ASSERT_TRUE(SessionFile::Write(path, entries, error)) << error.toStdString();
     QList<Entry> back;
-    ASSERT_TRUE(SessionFile::Read(path, back, error)) << error.toStdString();
+    ASSERT_EQ(SessionFile::Read(path, back, error), files::LoadStatus::Done) << error.toStdString();
     EXPECT_EQ(back, entries);
 }
 
@@ -94,16 +94,46 @@ TEST(SessionFiles, HandWrittenFilesReadByIniConventions) {
     EXPECT_EQ(parsed("[h]"), (QList<Entry>{{"h", std::nullopt}}));
 }
 
-TEST(SessionFiles, RepeatedSectionsAndKeysLoseNothing) {
-    // Same address in two sections (different case) is one entry with the
-    // lines of both; a repeated key is a line of its own; an empty key
-    // (the marker of an unrun address) yields no line and hides nothing.
+TEST(SessionFiles, EverySectionIsAnEntryOfItsOwn) {
+    // Equal names, names that differ in case and empty names each stay an
+    // entry with their own lines; a repeated key is a line of its own; an
+    // empty key (the marker of an unrun address) yields no line.
     const QByteArray text = "[Host]\r\n0=a\r\n0=b\r\n=\r\n1=c\r\n"
                             "[other]\r\n=\r\n"
                             "[HOST]\r\n0=d\r\n"
+                            "[Host]\r\n=\r\n"
                             "[]\r\n0=nameless\r\n";
-    EXPECT_EQ(parsed(text),
-              (QList<Entry>{{"Host", QStringList{"a", "b", "c", "d"}}, {"other", std::nullopt}}));
+    const QList<Entry> expected{{"Host", QStringList{"a", "b", "c"}},
+                                {"other", std::nullopt},
+                                {"HOST", QStringList{"d"}},
+                                {"Host", std::nullopt},
+                                {"", QStringList{"nameless"}}};
+    EXPECT_EQ(parsed(text), expected);
+    // Written and read again, nothing merges.
+    EXPECT_EQ(parsed(SessionFile::ToIni(expected).Format()), expected);
+    EXPECT_TRUE(SessionFile::ToIni(expected).Format().endsWith("[]\r\n0=nameless\r\n"));
+}
+
+TEST(SessionFiles, JoinedReadGivesTheLinesOfTheListRead) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("mixed.nsd");
+    PutContent(path, "[a]\r\n0=plain\r\n1=\r\n2=caf\xE9\r\n3=h\xC3\xB4te\r\n4= 'q' \r\n"
+                     "[b]\r\n=\r\n[c]\r\n0=\r\n");
+    QList<Entry> entries;
+    QString error;
+    ASSERT_EQ(SessionFile::Read(path, entries, error), files::LoadStatus::Done);
+    QList<Entry> joined;
+    ASSERT_EQ(SessionFile::ReadJoined(
+                  path,
+                  [&](SessionFile::JoinedEntry&& e) {
+                      joined.append(
+                          {e.address, e.lines ? std::optional<QStringList>(e.lines->split(u'\n'))
+                                              : std::nullopt});
+                  },
+                  error),
+              files::LoadStatus::Done);
+    EXPECT_EQ(joined, entries);
+    EXPECT_EQ(entries[0].lines, (QStringList{"plain", "", u"caf\u00E9"_qs, u"h\u00F4te"_qs, "q"}));
 }
 
 TEST(SessionFiles, LineBreaksInsideTextsCannotStartLinesOfTheirOwn) {
@@ -136,20 +166,15 @@ TEST(SessionFiles, FailedSavesKeepTheEarlierFile) {
     const QString path = folder + "/s.nsd";
     const QByteArray earlier("[old]\r\n=\r\n");
     PutContent(path, earlier);
-    {
-        QFile filler(folder + "/filler");
-        ASSERT_TRUE(filler.open(QIODevice::WriteOnly));
-        const QByteArray block(4096, 'f');
-        while (filler.write(block) == block.size() && filler.flush()) {
-        }
-    }
+    ASSERT_TRUE(mount.FillUp());
     QList<Entry> big;
     for (int i = 0; i < 2000; ++i)
         big.append({QStringLiteral("host-%1.example").arg(i), QStringList{"some result line"}});
 
     QString error;
     EXPECT_FALSE(SessionFile::Write(path, big, error));
-    EXPECT_TRUE(error.contains(path)) << error.toStdString();
+    EXPECT_TRUE(error.contains(path) && error.contains("No space left on device"))
+        << error.toStdString();
     EXPECT_EQ(ContentOf(path), earlier);
     EXPECT_EQ(filesIn(folder), (QStringList{"filler", "s.nsd"}));
 
@@ -178,7 +203,7 @@ TEST(SessionFiles, LargeSessionLoadsWhole) {
     QString error;
     ASSERT_TRUE(SessionFile::Write(path, entries, error));
     QList<Entry> back;
-    ASSERT_TRUE(SessionFile::Read(path, back, error));
+    ASSERT_EQ(SessionFile::Read(path, back, error), files::LoadStatus::Done);
     ASSERT_EQ(back.size(), 5000);
     EXPECT_EQ(back, entries);
 }
