@@ -1,8 +1,7 @@
 // IPv6 entries in the files that store the list: literals with colons,
 // zones and the lines of their runs come back as they were written.
-#include "dialogs/AddressListFile.h"
-#include "platform/IniFile.h"
-#include "platform/SessionFile.h"
+#include "files/AddressListFile.h"
+#include "files/SessionFile.h"
 
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -17,12 +16,13 @@ TEST(Ipv6Entries, AddressListFileRoundTrips) {
     QString error;
     ASSERT_TRUE(AddressListFile::Write(path, kEntries, error)) << error.toStdString();
     QStringList back;
-    ASSERT_TRUE(AddressListFile::Read(path, back, error)) << error.toStdString();
+    ASSERT_EQ(AddressListFile::Read(path, back, error), files::LoadStatus::Done)
+        << error.toStdString();
     EXPECT_EQ(back, kEntries);
 }
 
 TEST(Ipv6Entries, SessionFileRoundTripsSectionsAndResultLines) {
-    using Entry = platform::SessionFile::Entry;
+    using Entry = files::SessionFile::Entry;
     QList<Entry> entries;
     for (const QString& address : kEntries)
         entries.append({address, std::nullopt});
@@ -38,9 +38,10 @@ TEST(Ipv6Entries, SessionFileRoundTripsSectionsAndResultLines) {
     QTemporaryDir dir;
     const QString path = dir.filePath("six.nsd");
     QString error;
-    ASSERT_TRUE(platform::SessionFile::Write(path, entries, error)) << error.toStdString();
+    ASSERT_TRUE(files::SessionFile::Write(path, entries, error)) << error.toStdString();
     QList<Entry> back;
-    ASSERT_TRUE(platform::SessionFile::Read(path, back, error)) << error.toStdString();
+    ASSERT_EQ(files::SessionFile::Read(path, back, error), files::LoadStatus::Done)
+        << error.toStdString();
     EXPECT_EQ(back, entries);
 }
 
