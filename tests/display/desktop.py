@@ -138,7 +138,8 @@ class Program:
         runtime = os.path.join(workdir, "runtime")
         os.makedirs(runtime, mode=0o700, exist_ok=True)
         env = dict(os.environ, QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1", QT_ACCESSIBILITY="1",
-                   QT_QPA_PLATFORM="xcb", XDG_RUNTIME_DIR=runtime)
+                   QT_QPA_PLATFORM="xcb", XDG_RUNTIME_DIR=runtime,
+                   XDG_DATA_HOME=os.path.join(workdir, "data"))
         self.process = subprocess.Popen([binary], env=env, stdout=self.log, stderr=self.log)
         self.app = wait_for(self._find_app, "the program on the accessibility bus")
         self.window = wait_for(lambda: self.top_level("Netsonde"), "the main window")

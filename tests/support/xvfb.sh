@@ -15,6 +15,9 @@ needs() {
 
 work=$(mktemp -d)
 pids=()
+# The program keeps its history under the user's data folder: keep the
+# tests' runs out of the real one.
+export XDG_DATA_HOME="$work/data"
 cleanup() {
     local p
     for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done
