@@ -5,8 +5,8 @@
 // Each figure is the median of three runs, the load timed from the click
 // until the list has been laid out and painted; prints the ratio ours / bare.
 #include "controls/TCBitBtn.h"
-#include "dialogs/AddressListFile.h"
 #include "dialogs/Tfm_add.h"
+#include "files/AddressListFile.h"
 #include "platform/FileDialogs.h"
 
 #include <QApplication>

@@ -80,8 +80,9 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE ${NETSONDE_PROJECT_URL})
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # The postinst creates the group (adduser) and gives the helper its
-# capability (setcap, libcap2-bin).
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "adduser, libcap2-bin")
+# capability (setcap, libcap2-bin); the history file is read through Qt's
+# SQLite plugin, which no library links.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "adduser, libcap2-bin, libqt6sql6-sqlite")
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
     "Netsonde is a desktop tool for diagnosing a network. It keeps a list of\n\
 hosts, checks whether each answers ICMP echo requests, pings one host or\n\

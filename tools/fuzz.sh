@@ -15,7 +15,7 @@ export ASAN_OPTIONS=detect_leaks=1:abort_on_error=0
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-for target in RawPacket DatagramReply ErrorQueue; do
+for target in RawPacket DatagramReply ErrorQueue Icmp6Message ErrorQueue6; do
     mkdir -p "$work/$target"
     echo "fuzzing $target for ${seconds}s"
     if ! "$build/fuzz_$target" -max_total_time="$seconds" -print_final_stats=1 \

@@ -119,6 +119,8 @@ read -r -t 30 display <&"$display_fd" || { echo "Xvfb did not start" >&2; cat "$
 exec {display_fd}<&-
 export DISPLAY=:$display
 unset QT_QPA_PLATFORM
+# The program's history goes to the scratch folder, not the user's own.
+export XDG_DATA_HOME=$scratch/data
 echo "Xvfb on $DISPLAY"
 
 # A window manager, so that closing goes through WM_DELETE_WINDOW as on a desktop.
@@ -190,7 +192,7 @@ else
             ip link set lo up
             echo "1 0" >/proc/sys/net/ipv4/ping_group_range
             exec setpriv --reuid=nobody --regid=nogroup "$@" --inh-caps=-all -- \
-                env -i HOME=/nonexistent XDG_RUNTIME_DIR='"$scratch/run"' \
+                env -i HOME=/nonexistent XDG_RUNTIME_DIR='"$scratch/run"' XDG_DATA_HOME='"$scratch/run"' \
                 QT_QPA_PLATFORM=offscreen QT_PLUGIN_PATH='"$scratch/plugins"' \
                 QT_QPA_GENERIC_PLUGINS=netsondeprobe NETSONDE_PROBE_CHECK=1 \
                 NETSONDE_PROBE_REPORT='"$report"' timeout 60 /usr/bin/netsonde' \

@@ -2,6 +2,8 @@
 // only window and runs until it is closed.
 #include "app/Tfm_ns.h"
 #include "echo/IcmpBinding.h"
+#include "history/THistory.h"
+#include "history/THistoryStore.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -12,8 +14,9 @@ int main(int argc, char** argv) {
     // The binding comes first: Abort in its error box ends the program
     // before any window exists.
     IcmpBindingScope binding;
+    // No display name: Qt would append it to the title of every other
+    // window ("Load from File — Netsonde").
     QApplication::setApplicationName(QStringLiteral("Netsonde"));
-    QApplication::setApplicationDisplayName(QStringLiteral("Netsonde"));
     QIcon icon;
     for (int size : {16, 32, 48, 64, 128, 256})
         icon.addFile(QStringLiteral(":/app/icons/netsonde-%1.png").arg(size));
@@ -22,6 +25,8 @@ int main(int argc, char** argv) {
     {
         std::unique_ptr<Tfm_ns> window(new Tfm_ns);
         fm_ns = window.get();
+        // Every run is remembered in the user's data folder.
+        window->SetHistory(new history::THistory(history::THistoryStore::DefaultPath()));
         window->show();
         rc = QApplication::exec();
     }

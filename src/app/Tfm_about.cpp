@@ -6,8 +6,6 @@
 #include "controls/g_label3d.h"
 #include "controls/g_panel.h"
 
-#include <QScreen>
-
 namespace {
 
 // Client size at 96 dots per inch: the picture with the panel's border and
@@ -23,6 +21,7 @@ Tfm_about::Tfm_about(QWidget* owner) : TForm(owner) {
     // A tool window without title-bar buttons.
     setWindowFlags(Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
     setFont(DialogFont(font()));
+    SetPosition(TPosition::poScreenCenter);
 
     g_panel1 = new g_panel(this);
     g_panel1->setObjectName(QStringLiteral("g_panel1"));
@@ -61,16 +60,4 @@ Tfm_about::Tfm_about(QWidget* owner) : TForm(owner) {
             g_label3d1->geometry().adjusted(g_label3d1->width() - needed, 0, 0, 0));
     scale.SetBounds(CBitBtn1, 240, 152, 75, 25);
     setFixedSize(scale.Px(ClientWidth), scale.Px(ClientHeight));
-}
-
-void Tfm_about::showEvent(QShowEvent* event) {
-    TForm::showEvent(event);
-    if (FCentred)
-        return;
-    FCentred = true;
-    if (QScreen* s = screen()) {
-        QRect frame = frameGeometry();
-        frame.moveCenter(s->availableGeometry().center());
-        move(frame.topLeft());
-    }
 }

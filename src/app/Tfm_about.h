@@ -17,10 +17,4 @@ public:
     g_image* image;
     g_label3d* g_label3d1;
     TCBitBtn* CBitBtn1;
-
-protected:
-    void showEvent(QShowEvent* event) override;
-
-private:
-    bool FCentred = false;
 };

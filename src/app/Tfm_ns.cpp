@@ -28,7 +28,6 @@
 #include <QIcon>
 #include <QKeyEvent>
 #include <QPainter>
-#include <QScreen>
 #include <QScrollBar>
 #include <QTextBlock>
 #include <QTextCursor>
@@ -44,6 +43,7 @@ namespace {
 constexpr int ClientWidth = 625;
 constexpr int ClientHeight = 426;
 constexpr int ItemHeight = 34;
+constexpr int VisibleRows = 12;
 
 QImage picture(const char* name) {
     return QImage(QString::fromLatin1(name));
@@ -94,6 +94,9 @@ Tfm_ns::Tfm_ns(QWidget* owner) : QWidget(owner) {
     lb_add->SetStyle(TListBoxStyle::lbOwnerDrawFixed);
     lb_add->SetItemHeight(scale.Px(ItemHeight));
     lb_add->SetSorted(true);
+    // Twelve whole rows at every scale: the rounded row height times twelve
+    // may exceed the scaled height, which an integral list would cut to 11.
+    lb_add->resize(lb_add->width(), 2 * lb_add->frameWidth() + VisibleRows * lb_add->ItemHeight());
     lb_add->SetIntegralHeight(true);
     lb_add->OnClick = [this](QObject* sender) { lb_addClick(sender); };
     lb_add->OnDrawItem = [this](QObject* control, int index, const QRect& rect,
@@ -141,7 +144,17 @@ Tfm_ns::Tfm_ns(QWidget* owner) : QWidget(owner) {
             b.button->OnClick = [this, handler](QObject* sender) { (this->*handler)(sender); };
         }
     }
-    bn_cancel->SetCancel(true);
+    // The seven command buttons put their captions (and Cancel its glyph)
+    // 8 pixels from the left edge.
+    for (TCBitBtn* b : {bn_add, bn_one, bn_all, bn_ping, bn_trace, bn_close, bn_cancel}) {
+        b->SetMargin(scale.Px(8));
+        b->SetSpacing(-1);
+    }
+    // Cancel is of the cancel kind (Esc clicks it, the kind's glyph) and keeps
+    // its own caption.
+    bn_cancel->SetLoading(true);
+    bn_cancel->SetKind(bkCancel);
+    bn_cancel->SetLoading(false);
     bn_cancel->setEnabled(false);
     bn_cancel->hide();
 
@@ -231,6 +244,8 @@ Tfm_ns::Tfm_ns(QWidget* owner) : QWidget(owner) {
     tray->SetIcon(trayPicture);
     tray->SetToolTip(QStringLiteral("Netsonde"));
     tray->OnClick = [this](QObject* Sender) { trayClick(Sender); };
+
+    BuildHistoryMenu();
 
     il_states = new g_imagelist(this);
     il_states->setObjectName(QStringLiteral("il_states"));
@@ -362,11 +377,7 @@ void Tfm_ns::showEvent(QShowEvent* event) {
     if (FShown)
         return;
     FShown = true;
-    if (QScreen* s = screen()) {
-        QRect frame = frameGeometry();
-        frame.moveCenter(s->availableGeometry().center());
-        move(frame.topLeft());
-    }
+    CentreOnScreen(this);
     FormShow(this);
 }
 
@@ -447,22 +458,38 @@ void Tfm_ns::StoreResults() {
 }
 
 void Tfm_ns::FillDialog(Tfm_add& dialog) const {
-    QVariantList data;
-    data.reserve(lb_add->Count());
+    // Each entry goes with its place in this list, not with a copy of its
+    // results: runs of the automatic mode may still store results while the
+    // dialog is open, and an entry that stays takes its results as they are
+    // when the dialog closes. Entries added in the dialog carry nothing.
+    QVariantList origins;
+    origins.reserve(lb_add->Count());
     for (int i = 0; i < lb_add->Count(); ++i)
-        data << lb_add->ItemData(i);
-    dialog.AddItems(lb_add->Items(), data);
+        origins << i;
+    dialog.AddItems(lb_add->Items(), origins);
 }
 
 void Tfm_ns::FillFromDialog(const Tfm_add& dialog) {
     const TBusyCursor busy;
+    const QStringList texts = dialog.Items();
+    const QVariantList origins = dialog.ItemsData();
+    QVariantList results;
+    results.reserve(texts.size());
+    for (qsizetype i = 0; i < texts.size(); ++i) {
+        bool ok = false;
+        const int origin = i < origins.size() ? origins[i].toInt(&ok) : -1;
+        // The list cannot change while the dialog is open; the text check
+        // only keeps a stale place from handing over another entry's lines.
+        if (ok && origin >= 0 && origin < lb_add->Count() && lb_add->Item(origin) == texts[i])
+            results << lb_add->ItemData(origin);
+        else
+            results << QVariant();
+    }
     lb_add->Clear();
-    lb_add->AddItems(dialog.Items(), dialog.ItemsData());
+    lb_add->AddItems(texts, results);
 }
 
 void Tfm_ns::bn_addClick(QObject*) {
-    // The result lines are implicitly shared: the dialog's entries carry the
-    // same lists, and an entry that is dropped there releases its own.
     std::unique_ptr<Tfm_add> dialog(new Tfm_add(this));
     fm_add = dialog.get();
     FillDialog(*dialog);
@@ -543,8 +570,11 @@ void Tfm_ns::ApplyTimeToLive(std::int16_t Value) {
 }
 
 void Tfm_ns::ApplySeconds(std::int16_t Value) {
-    // Setting the interval of a running timer restarts its count.
-    Tick->setInterval(static_cast<int>(static_cast<std::uint16_t>(Value)) * 1000);
+    // Setting the interval of a running timer restarts its count: only a
+    // changed interval does, not a retyped one ("030" over 30).
+    const int interval = static_cast<int>(static_cast<std::uint16_t>(Value)) * 1000;
+    if (interval != Tick->interval())
+        Tick->setInterval(interval);
     ud_secs->SetPosition(Value);
     const QString hint = QStringLiteral("Run every %1 seconds").arg(ud_secs->Position());
     bn_auto->setToolTip(hint);

@@ -30,6 +30,9 @@ class g_panel;
 class g_PopupMenu;
 class g_progressbar;
 class g_updown;
+namespace history {
+class THistory;
+}
 
 // What the window runs: the check marker of a running Check One or Check
 // All, and the command the automatic mode repeats.
@@ -178,6 +181,15 @@ public:
     void AppRestore();
     void trayClick(QObject* Sender);
 
+    // ---- history of runs ----
+    // The history the window records its runs into; it becomes the
+    // window's. Without one nothing is recorded.
+    void SetHistory(history::THistory* History);
+    history::THistory* History() const;
+    // Opens (or raises) the history window of the entry at Index.
+    void ShowHistory(int Index);
+    QAction* History1;
+
     // ---- form events ----
     void FormCreate(QObject* Sender);
     void FormShow(QObject* Sender);
@@ -190,6 +202,11 @@ protected:
 
 private:
     void BuildOptions(class FormScale& scale);
+    void BuildHistoryMenu();
+    // Records the run of Sender that has just ended; Failed for an error.
+    void HistoryRunEnded(QObject* Sender, bool Failed, int Error = 0, const QString& Msg = {});
+    // An automatic Check All has been through the list.
+    void HistoryRoundEnded();
     // The result pane: cleared, and added to line by line.
     void PaneClear();
     void PaneAppend(const QString& text);
@@ -201,6 +218,9 @@ private:
     // the window is closing and the caller must stop.
     bool WaitForPing();
     void QuitWait();
+    // Switches updates on after Check All held them off, and paints the
+    // window at once.
+    void ResumeUpdates();
     // Hands the list to the address dialog and takes it back after OK.
     void FillDialog(Tfm_add& dialog) const;
     void FillFromDialog(const Tfm_add& dialog);
@@ -225,6 +245,7 @@ private:
     QEventLoop* FWaitLoop = nullptr;
     // The checks that a running Check All has sent ahead of their turn.
     QPointer<TLookAhead> FAhead;
+    QPointer<history::THistory> FHistory;
 };
 
 // The main window while it exists.

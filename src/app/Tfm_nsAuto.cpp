@@ -70,6 +70,7 @@ void Tfm_ns::CheckAll1Click(QObject* Sender) {
     FAutoKind = rkCheckAll;
     SetAutoRun(true);
     bn_allClick(Sender);
+    HistoryRoundEnded();
 }
 
 void Tfm_ns::Ping1Click(QObject* Sender) {
@@ -102,6 +103,7 @@ void Tfm_ns::TickTimer(QObject* Sender) {
         break;
     case rkCheckAll:
         bn_allClick(Sender);
+        HistoryRoundEnded();
         break;
     case rkPing:
         bn_pingClick(Sender);

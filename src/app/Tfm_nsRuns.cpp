@@ -91,7 +91,7 @@ void Tfm_ns::bn_allClick(QObject* Sender) {
     frame.setInterval(FrameMs);
     connect(&frame, &QTimer::timeout, this, [this] {
         SyncPane();
-        setUpdatesEnabled(true);
+        ResumeUpdates();
     });
     frame.start();
     const auto endBatch = qScopeGuard([alive, outermost] {
@@ -101,7 +101,7 @@ void Tfm_ns::bn_allClick(QObject* Sender) {
         alive->SyncPane();
         if (alive->FIdlePending)
             alive->SetIdle(true);
-        alive->setUpdatesEnabled(true);
+        alive->ResumeUpdates();
     });
     const int count = lb_add->Count();
     // The checks of the entries after the current one go out ahead of their
@@ -122,6 +122,17 @@ void Tfm_ns::bn_allClick(QObject* Sender) {
         if (Ping->Cancelled())
             break;
     }
+}
+
+void Tfm_ns::ResumeUpdates() {
+    // Switching updates back on only marks the window for repainting; when
+    // the window's pending repaint request was handled while updates were
+    // off, no new request follows the mark and the screen would keep the
+    // last frame until some other repaint. The window is painted at once.
+    if (updatesEnabled())
+        return;
+    setUpdatesEnabled(true);
+    repaint();
 }
 
 bool Tfm_ns::WaitForPing() {
@@ -208,8 +219,9 @@ void Tfm_ns::TraceTest(QObject*) {
     bar->setMaximum(Trace->ExpectedHops());
 }
 
-void Tfm_ns::PingError(QObject*, int Error, const QString& Msg) {
+void Tfm_ns::PingError(QObject* Sender, int Error, const QString& Msg) {
     PaneAppend(QStringLiteral("Error ") + QString::number(Error) + QStringLiteral(": ") + Msg);
+    HistoryRunEnded(Sender, true, Error, Msg);
     // Nothing of this run is stored, also if a finished event follows.
     FRunFailed = true;
     SetIdle(true);
@@ -227,6 +239,8 @@ void Tfm_ns::PingFinished(QObject*) {
     PaneAppend(QStringLiteral("Return Name: ") + Ping->ReplyName());
     SetIdle(true);
     if (!FRunFailed)
+        HistoryRunEnded(Ping, false);
+    if (!FRunFailed)
         StoreResults();
     if (FCheckKind != rkNone)
         ApplyNumber(static_cast<std::int16_t>(ud_number->Position()));
@@ -240,6 +254,8 @@ void Tfm_ns::TraceFinished(QObject*) {
     PaneAppend(QStringLiteral("\r\nIP Address: ") + Trace->HostAddress());
     PaneAppend(QStringLiteral("Destination: ") + Trace->HostName());
     PaneAppend(QStringLiteral("Return Name: ") + Trace->ReplyName());
+    if (!FRunFailed)
+        HistoryRunEnded(Trace, false);
     if (!FRunFailed)
         StoreResults();
     SetIdle(true);

@@ -1,13 +1,22 @@
 // Session files: the whole address list with the results of every entry.
 #include "app/Tfm_ns.h"
 
+#include "app/TPackedLines.h"
+
 #include "controls/g_listbox.h"
+#include "dialogs/FileLoadProgress.h"
 #include "dialogs/TOpenDialog.h"
 #include "dialogs/TSaveDialog.h"
 #include "echo/TAxPing.h"
 #include "echo/TAxTrace.h"
+#include "files/SessionFile.h"
+#include "files/TextFile.h"
 #include "platform/MessageBoxes.h"
-#include "platform/SessionFile.h"
+
+#include <QSignalBlocker>
+#include <QTimer>
+
+#include <new>
 
 void Tfm_ns::bn_saveClick(QObject*) {
     if (!Ping->Busy() && !Trace->Busy())
@@ -19,48 +28,66 @@ void Tfm_ns::bn_loadClick(QObject*) {
         LoadSession();
 }
 
-// The file is written whole to a temporary file and moved over the chosen
-// one, so a failed save leaves the earlier file as it was. The list, its
-// selection and the pane are not touched.
+// The file is replaced whole (see files::WriteFileReplacing), so a failed
+// save leaves the earlier file as it was. The list, its selection and the
+// pane are not touched.
 void Tfm_ns::SaveSession() {
     if (!dl_save->Execute())
         return;
-    QList<platform::SessionFile::Entry> entries;
+    QList<files::SessionFile::Entry> entries;
     entries.reserve(lb_add->Count());
     for (int i = 0; i < lb_add->Count(); ++i) {
-        platform::SessionFile::Entry entry{lb_add->Item(i), std::nullopt};
+        files::SessionFile::Entry entry{lb_add->Item(i), std::nullopt};
         if (HasResults(i))
             entry.lines = Results(i);
         entries.append(std::move(entry));
     }
     QString error;
-    if (!platform::SessionFile::Write(dl_save->FileName(), entries, error))
+    if (!files::SessionFile::Write(dl_save->FileName(), entries, error))
         platform::Messages().Error(error);
 }
 
-// The file replaces the whole list, read in full before the list changes:
-// a file that cannot be read leaves the list as it was. Afterwards nothing
-// is selected and the pane keeps its text until the user picks an entry.
+// The file replaces the whole list, read in full on a worker thread before
+// the list changes: a file that cannot be read, a Cancel in the progress
+// dialog and a lack of memory all leave the list, its selection and the pane
+// as they were. Afterwards nothing is selected and the pane keeps its text
+// until the user picks an entry.
 void Tfm_ns::LoadSession() {
     if (!dl_open->Execute())
         return;
-    QList<platform::SessionFile::Entry> entries;
-    QString error;
-    if (!platform::SessionFile::Read(dl_open->FileName(), entries, error)) {
-        platform::Messages().Error(error);
-        return;
-    }
+    const QString path = dl_open->FileName();
     QStringList texts;
     QVariantList data;
-    texts.reserve(entries.size());
-    data.reserve(entries.size());
-    for (const platform::SessionFile::Entry& entry : entries) {
-        texts << entry.address;
-        data << (entry.lines ? QVariant(*entry.lines) : QVariant());
+    QString error;
+    // The automatic mode waits: no run may start on the list being replaced.
+    const QSignalBlocker noTicks(Tick);
+    const files::LoadStatus status =
+        RunFileLoad(this, path, error, [&](files::LoadControl& control) {
+            // Each entry goes straight into the list's own form, off the window
+            // thread, its lines packed into one text (see TPackedLines).
+            return files::SessionFile::ReadJoined(
+                path,
+                [&](files::SessionFile::JoinedEntry&& entry) {
+                    texts << std::move(entry.address);
+                    data << (entry.lines ? TPackedLines::FromJoined(std::move(*entry.lines))
+                                         : QVariant());
+                },
+                error, &control);
+        });
+    if (status == files::LoadStatus::Cancelled)
+        return;
+    if (status == files::LoadStatus::Done) {
+        try {
+            lb_add->setUpdatesEnabled(false);
+            lb_add->Clear();
+            lb_add->AddItems(texts, data);
+            lb_add->SetItemIndex(-1);
+            lb_add->setUpdatesEnabled(true);
+            return;
+        } catch (const std::bad_alloc&) {
+            lb_add->setUpdatesEnabled(true);
+            error = files::FileReadError(path, files::OutOfMemoryReason());
+        }
     }
-    lb_add->setUpdatesEnabled(false);
-    lb_add->Clear();
-    lb_add->AddItems(texts, data);
-    lb_add->SetItemIndex(-1);
-    lb_add->setUpdatesEnabled(true);
+    platform::Messages().Error(error);
 }

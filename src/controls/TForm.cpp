@@ -4,6 +4,15 @@
 
 #include <QKeyEvent>
 #include <QMetaObject>
+#include <QScreen>
+
+void CentreOnScreen(QWidget* window) {
+    if (QScreen* s = window->screen()) {
+        QRect frame = window->frameGeometry();
+        frame.moveCenter(s->availableGeometry().center());
+        window->move(frame.topLeft());
+    }
+}
 
 TForm::TForm(QWidget* owner) : QDialog(owner) {}
 
@@ -61,6 +70,16 @@ bool TForm::DialogKey(QWidget* form, QKeyEvent* event) {
         }
     }
     return false;
+}
+
+void TForm::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    // Placed once: a form shown again stays where the user left it.
+    if (FPlaced)
+        return;
+    FPlaced = true;
+    if (FPosition == TPosition::poScreenCenter)
+        CentreOnScreen(this);
 }
 
 void TForm::keyPressEvent(QKeyEvent* event) {

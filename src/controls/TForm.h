@@ -4,6 +4,13 @@
 
 class QKeyEvent;
 
+// Where a form appears when it is first shown: where the window system puts
+// it, or in the centre of its screen.
+enum class TPosition { poDefault, poScreenCenter };
+
+// Moves a top-level widget's frame into the centre of its screen.
+void CentreOnScreen(QWidget* window);
+
 // Results of a modal form; a button hands its result to the form, which
 // closes with it.
 enum : int {
@@ -35,6 +42,9 @@ public:
     // before then keeps the form open.
     void SetModalResult(int value);
 
+    TPosition Position() const { return FPosition; }
+    void SetPosition(TPosition value) { FPosition = value; }
+
     // The Enter and Esc handling of a form, for any top-level widget: returns
     // true when the key was used.
     static bool DialogKey(QWidget* form, QKeyEvent* event);
@@ -44,9 +54,13 @@ public:
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
 private:
     void CloseIfResult();
+
+    TPosition FPosition = TPosition::poDefault;
+    bool FPlaced = false;
 
     int FModalResult = mrNone;
     bool FCheckQueued = false;

@@ -99,6 +99,12 @@ int g_updown::Position() const {
 
 void g_updown::SetPosition(int value) {
     value = std::clamp(value, std::min(FMin, FMax), std::max(FMin, FMax));
+    // Setting the position the spin buttons already hold leaves a text the
+    // user typed as it is, also when it is no number in range: it is typing
+    // in progress ("5" on the way to "500"). A text written by code is
+    // brought in line with the position.
+    if (value == Position() && FAssociate && FAssociate->isModified())
+        return;
     FPosition = value;
     WriteText();
 }

@@ -38,8 +38,9 @@ public:
 
     // The position; reading it first takes over a valid text of the edit.
     int Position() const;
-    // Clamps value into the range, stores it and writes it into the edit
-    // unless the edit already shows that number.
+    // Clamps value into the range, stores it and writes it into the edit,
+    // except over a text the user typed while the position already has that
+    // value.
     void SetPosition(int value);
 
     // Steps the position by Increment times steps (negative: downwards).

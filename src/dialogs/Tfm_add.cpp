@@ -8,15 +8,17 @@
 #include "controls/g_listbox.h"
 #include "controls/g_updown.h"
 #include "controls/tbevel_ex.h"
-#include "dialogs/AddressListFile.h"
 #include "dialogs/AddressTexts.h"
+#include "dialogs/FileLoadProgress.h"
 #include "dialogs/TOpenDialog.h"
 #include "dialogs/TSaveDialog.h"
+#include "files/AddressListFile.h"
+#include "files/TextFile.h"
 #include "platform/MessageBoxes.h"
 
-#include <QScreen>
 #include <algorithm>
 #include <iterator>
+#include <new>
 #include <utility>
 
 QPointer<Tfm_add> fm_add;
@@ -55,6 +57,7 @@ Tfm_add::Tfm_add(QWidget* owner) : TForm(owner) {
                    Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint);
 
     setFont(DialogFont(font()));
+    SetPosition(TPosition::poScreenCenter);
 
     // The two frames lie on the form's surface beneath everything else, so
     // they are made first.
@@ -343,17 +346,32 @@ void Tfm_add::lb_selClick(QObject*) {
     bn_del->setEnabled(lb_sel->ItemIndex() >= 0);
 }
 
+// The file is read whole before the list changes: a file that cannot be
+// read, a Cancel in the progress dialog and a lack of memory all leave the
+// list as it was.
 void Tfm_add::bn_loadClick(QObject*) {
     if (!dl_open->Execute())
         return;
+    const QString path = dl_open->FileName();
     QStringList entries;
     QString error;
-    {
-        const TBusyCursor busy;
-        if (AddressListFile::Read(dl_open->FileName(), entries, error)) {
+    const files::LoadStatus status =
+        RunFileLoad(this, path, error, [&](files::LoadControl& control) {
+            return AddressListFile::Read(path, entries, error, &control);
+        });
+    if (status == files::LoadStatus::Cancelled)
+        return;
+    if (status == files::LoadStatus::Done) {
+        try {
+            const TBusyCursor busy;
+            lb_sel->setUpdatesEnabled(false);
             lb_sel->Clear();
             lb_sel->AddItems(entries);
+            lb_sel->setUpdatesEnabled(true);
             return;
+        } catch (const std::bad_alloc&) {
+            lb_sel->setUpdatesEnabled(true);
+            error = files::FileReadError(path, files::OutOfMemoryReason());
         }
     }
     platform::Messages().Error(error);
@@ -381,18 +399,4 @@ void Tfm_add::ed_netEnter(QObject*) {
 
 void Tfm_add::ed_netExit(QObject*) {
     bn_range->SetDefault(false);
-}
-
-// ---- form events ----
-
-void Tfm_add::showEvent(QShowEvent* event) {
-    TForm::showEvent(event);
-    if (FCentred)
-        return;
-    FCentred = true;
-    if (QScreen* s = screen()) {
-        QRect frame = frameGeometry();
-        frame.moveCenter(s->availableGeometry().center());
-        move(frame.topLeft());
-    }
 }

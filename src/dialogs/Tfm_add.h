@@ -85,9 +85,6 @@ public:
     void ed_netEnter(QObject* Sender);
     void ed_netExit(QObject* Sender);
 
-protected:
-    void showEvent(QShowEvent* event) override;
-
 private:
     // Adds text unless an equal entry (ignoring case) is listed already.
     void AddAddress(const QString& Text);
@@ -96,7 +93,6 @@ private:
     void SetBounds(QWidget* control, int left, int top, int width, int height);
 
     double FScale = 1.0;
-    bool FCentred = false;
 };
 
 // The dialog while it exists: set by the code that opens it, cleared

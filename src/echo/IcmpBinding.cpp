@@ -18,6 +18,9 @@ std::unique_ptr<platform::IcmpLibrary> icmpLibrary;
 platform::IcmpCreateFileFn createFileEntry;
 platform::IcmpCloseHandleFn closeHandleEntry;
 platform::IcmpSendEchoFn sendEchoEntry;
+// The IPv6 calls: optional; without them IPv6 requests get no handle.
+platform::IcmpCreateFileFn create6FileEntry;
+platform::Icmp6SendEchoFn sendEcho6Entry;
 bool icmpAvailable = false;
 int icmpLoadCount = 0;
 
@@ -28,6 +31,8 @@ void forgetEntries() {
     createFileEntry = nullptr;
     closeHandleEntry = nullptr;
     sendEchoEntry = nullptr;
+    create6FileEntry = nullptr;
+    sendEcho6Entry = nullptr;
 }
 
 void askAbortOrIgnore(const QString& text) {
@@ -60,6 +65,8 @@ void IcmpStartupBinding() {
             createFileEntry = icmpLibrary->CreateFileEntry("IcmpCreateFile");
             closeHandleEntry = icmpLibrary->CloseHandleEntry("IcmpCloseHandle");
             sendEchoEntry = icmpLibrary->SendEchoEntry("IcmpSendEcho");
+            create6FileEntry = icmpLibrary->CreateFileEntry("Icmp6CreateFile");
+            sendEcho6Entry = icmpLibrary->SendEcho6Entry("Icmp6SendEcho");
             if (!createFileEntry || !closeHandleEntry || !sendEchoEntry) {
                 icmpAvailable = false;
                 forgetEntries();
@@ -92,28 +99,57 @@ IcmpHandle IcmpCreateFile() {
     return createFileEntry();
 }
 
+IcmpHandle Icmp6CreateFile() {
+    if (!icmpAvailable || !create6FileEntry || !sendEcho6Entry)
+        return InvalidIcmpHandle;
+    return create6FileEntry();
+}
+
 void IcmpCloseHandle(IcmpHandle handle) {
     if (closeHandleEntry && handle != InvalidIcmpHandle)
         closeHandleEntry(handle);
 }
 
-int EchoRequest(IcmpHandle Handle, const TIpOptions& Options, TEchoReply& Reply,
-                std::uint32_t Address, int PacketSize, std::uint16_t TimeOut) {
-    if (!sendEchoEntry)
-        return static_cast<int>(IcmpStatus::GeneralFailure);
+namespace {
+
+// One request of PacketSize bytes of 0xAA through `send` (request data,
+// size, reply buffer, its size; returns the reply count), with the reply
+// record of type Record copied into Reply on success.
+template <typename Record, typename Send> int Echo(int PacketSize, Record& Reply, Send send) {
     // The service takes a 16-bit request size: a larger request cannot be
     // sent whole, and is refused rather than silently cut short.
     if (PacketSize < 0 || PacketSize > kMaxRequestSize)
         return static_cast<int>(IcmpStatus::PacketTooBig);
     std::vector<std::uint8_t> request(static_cast<std::size_t>(PacketSize), 0xAA);
-    std::vector<std::uint8_t> replyBuffer(static_cast<std::size_t>(PacketSize) +
-                                          sizeof(TEchoReply));
-    TIpOptions options = Options;
-    std::uint32_t count = sendEchoEntry(
-        Handle, Address, request.data(), static_cast<std::uint16_t>(PacketSize), &options,
-        replyBuffer.data(), static_cast<std::uint32_t>(replyBuffer.size()), TimeOut);
+    std::vector<std::uint8_t> replyBuffer(static_cast<std::size_t>(PacketSize) + sizeof(Record));
+    std::uint32_t count = send(request.data(), static_cast<std::uint16_t>(PacketSize),
+                               replyBuffer.data(), static_cast<std::uint32_t>(replyBuffer.size()));
     if (count == 0)
         return static_cast<int>(platform::GetLastError());
-    std::memcpy(&Reply, replyBuffer.data(), sizeof(TEchoReply));
+    std::memcpy(&Reply, replyBuffer.data(), sizeof(Record));
     return 0;
+}
+
+} // namespace
+
+int EchoRequest(IcmpHandle Handle, const TIpOptions& Options, TEchoReply& Reply,
+                std::uint32_t Address, int PacketSize, std::uint16_t TimeOut) {
+    if (!sendEchoEntry)
+        return static_cast<int>(IcmpStatus::GeneralFailure);
+    TIpOptions options = Options;
+    return Echo(
+        PacketSize, Reply, [&](void* data, std::uint16_t size, void* reply, std::uint32_t room) {
+            return sendEchoEntry(Handle, Address, data, size, &options, reply, room, TimeOut);
+        });
+}
+
+int Echo6Request(IcmpHandle Handle, const TIpOptions& Options, TEcho6Reply& Reply,
+                 const TIpv6Address& Address, int PacketSize, std::uint16_t TimeOut) {
+    if (!sendEcho6Entry)
+        return static_cast<int>(IcmpStatus::GeneralFailure);
+    TIpOptions options = Options;
+    return Echo(
+        PacketSize, Reply, [&](void* data, std::uint16_t size, void* reply, std::uint32_t room) {
+            return sendEcho6Entry(Handle, &Address, data, size, &options, reply, room, TimeOut);
+        });
 }

@@ -22,6 +22,9 @@ void IcmpReleaseBinding();
 // The bound entry points. With the service disabled they fail: no handle,
 // and no request.
 IcmpHandle IcmpCreateFile();
+// A handle for IPv6 requests; InvalidIcmpHandle also when the library has
+// no IPv6 calls or the system no IPv6 ICMP socket.
+IcmpHandle Icmp6CreateFile();
 void IcmpCloseHandle(IcmpHandle handle);
 
 // One blocking echo request: PacketSize bytes of 0xAA with the given
@@ -29,6 +32,10 @@ void IcmpCloseHandle(IcmpHandle handle);
 // Reply, or the last error code after the failed call with Reply untouched.
 int EchoRequest(IcmpHandle Handle, const TIpOptions& Options, TEchoReply& Reply,
                 std::uint32_t Address, int PacketSize, std::uint16_t TimeOut);
+
+// The same for an IPv6 destination, on a handle from Icmp6CreateFile.
+int Echo6Request(IcmpHandle Handle, const TIpOptions& Options, TEcho6Reply& Reply,
+                 const TIpv6Address& Address, int PacketSize, std::uint16_t TimeOut);
 
 // Takes the binding for the lifetime of the object.
 class IcmpBindingScope {

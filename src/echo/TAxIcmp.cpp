@@ -30,11 +30,23 @@ void TAxIcmp::ClearReply() {
     FStatus = 0;
     FReply = TEchoReply{};
     FReply.Address = NoAddress;
+    FReply6 = TEcho6Reply{};
+}
+
+bool TAxIcmp::HasReply6() const {
+    // No node answers from the unspecified address ::.
+    for (std::uint8_t byte : FReply6.Address.Bytes)
+        if (byte != 0)
+            return true;
+    return false;
 }
 
 void TAxIcmp::StartPingThread(std::function<void()> onTerminate) {
     RunPingThread(
-        TPingThread::Create(FStatus, FOptions, FTargetAddress, FPacketSize, FTimeOut, FReply),
+        FTargetFamily == platform::AfInet6
+            ? TPingThread::Create6(FStatus, FOptions, FTargetAddress6, FPacketSize, FTimeOut,
+                                   FReply, FReply6)
+            : TPingThread::Create(FStatus, FOptions, FTargetAddress, FPacketSize, FTimeOut, FReply),
         std::move(onTerminate));
 }
 
@@ -73,7 +85,8 @@ void TAxIcmp::AdoptSentAhead(TSentAhead Ahead) {
 void TAxIcmp::SendEcho() {
     ClearReply();
     if (FMode == wsmAsync) {
-        if (TakeSentAhead) {
+        // Requests sent ahead go to IPv4 addresses only.
+        if (TakeSentAhead && FTargetFamily == platform::AfInet) {
             if (std::optional<TSentAhead> ahead = TakeSentAhead(FTargetAddress)) {
                 AdoptSentAhead(std::move(*ahead));
                 return;
@@ -98,9 +111,18 @@ void TAxIcmp::SendEcho() {
 }
 
 void TAxIcmp::RunInline() {
-    IcmpHandle handle = IcmpCreateFile();
+    bool ipv6 = FTargetFamily == platform::AfInet6;
+    IcmpHandle handle = ipv6 ? Icmp6CreateFile() : IcmpCreateFile();
     if (handle == InvalidIcmpHandle) {
         FStatus = ErrNoHandle;
+    } else if (ipv6) {
+        TEcho6Reply reply6;
+        FStatus = Echo6Request(handle, FOptions, reply6, FTargetAddress6, FPacketSize, FTimeOut);
+        if (FStatus == 0) {
+            FReply6 = reply6;
+            FReply = SummaryOf(reply6);
+        }
+        IcmpCloseHandle(handle);
     } else {
         FStatus = EchoRequest(handle, FOptions, FReply, FTargetAddress, FPacketSize, FTimeOut);
         IcmpCloseHandle(handle);

@@ -57,8 +57,25 @@ public:
     int Status() const { return FStatus; }
     const QString& StatusText() const { return FStatusText; }
     std::uint32_t TargetAddress() const { return FTargetAddress; }
-    void SetTargetAddress(std::uint32_t Value) { FTargetAddress = Value; }
+    void SetTargetAddress(std::uint32_t Value) {
+        FTargetAddress = Value;
+        FTargetFamily = platform::AfInet;
+    }
+    // The destination's family: AfInet, or AfInet6 with the address in
+    // TargetAddress6 (TargetAddress is then NoAddress).
+    int TargetFamily() const { return FTargetFamily; }
+    const TIpv6Address& TargetAddress6() const { return FTargetAddress6; }
+    void SetTargetAddress6(const TIpv6Address& Value) {
+        FTargetAddress6 = Value;
+        FTargetAddress = NoAddress;
+        FTargetFamily = platform::AfInet6;
+    }
+    // For an IPv6 request Reply holds the status, times, size and options of
+    // the reply, and Reply6 also the address of the node that answered.
     const TEchoReply& Reply() const { return FReply; }
+    const TEcho6Reply& Reply6() const { return FReply6; }
+    // An IPv6 reply was copied by the last request (its Reply.Address is 0).
+    bool HasReply6() const;
     const TIpOptions& Options() const { return FOptions; }
 
     // Fired after each completed echo with the status code.
@@ -103,6 +120,9 @@ protected:
     std::uint8_t FTimeToLive = 32;
     int FStatus = 0;
     TEchoReply FReply;
+    int FTargetFamily = platform::AfInet;
+    TIpv6Address FTargetAddress6;
+    TEcho6Reply FReply6;
 
 private:
     void RunInline();

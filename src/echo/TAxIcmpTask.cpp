@@ -52,15 +52,20 @@ void TAxIcmpTask::Start(const QString& Target) {
 void TAxIcmpTask::Resolved(QObject*) {
     std::shared_ptr<bool> alive = AliveToken();
     FResolving = false;
-    FTargetAddress = FResolver->Addr();
+    if (FResolver->Family() == platform::AfInet6)
+        SetTargetAddress6(FResolver->Addr6());
+    else
+        SetTargetAddress(FResolver->Addr());
     FHostName = FResolver->HostName();
     FHostAddress = FResolver->HostAddress();
     FStatus = FResolver->ErrorCode();
     FStatusText = FResolver->ErrorText();
     // A dotted address without a name is still a target: it stands for
     // itself.
-    if (IsMissingName(FStatus) && FTargetAddress != platform::InaddrNone) {
-        FHostAddress = QString::fromLatin1(platform::inet_ntoa(FTargetAddress));
+    const bool ipv6 = FTargetFamily == platform::AfInet6;
+    if (IsMissingName(FStatus) && (ipv6 || FTargetAddress != platform::InaddrNone)) {
+        FHostAddress = ipv6 ? QString::fromStdString(platform::inet_ntoa6(FTargetAddress6))
+                            : QString::fromLatin1(platform::inet_ntoa(FTargetAddress));
         FHostName = FHostAddress;
         FStatus = 0;
         FStatusText.clear();
@@ -105,6 +110,10 @@ void TAxIcmpTask::EchoDone() {
 }
 
 void TAxIcmpTask::SetReplyNames() {
+    if (FTargetFamily == platform::AfInet6) {
+        SetReplyNames6();
+        return;
+    }
     if (FReply.Address == NoAddress) {
         FReplyAddress = FHostAddress;
         FReplyName = FHostName;
@@ -144,4 +153,20 @@ void TAxIcmpTask::Cancel() {
     // a failed cancel as a second end of the lookup.
     if (FResolving && FResolver)
         FResolver->Cancel();
+}
+
+void TAxIcmpTask::SetReplyNames6() {
+    if (!HasReply6()) {
+        FReplyAddress = FHostAddress;
+        FReplyName = FHostName;
+        return;
+    }
+    FReplyAddress = QString::fromStdString(platform::inet_ntoa6(FReply6.Address));
+    FReplyName = FReplyAddress;
+    if (!FResolve)
+        return;
+    const platform::hostent* entry = platform::gethostbyaddr(
+        reinterpret_cast<const char*>(FReply6.Address.Bytes), 16, platform::AfInet6);
+    if (entry != nullptr)
+        FReplyName = QString::fromUtf8(entry->h_name);
 }

@@ -54,6 +54,7 @@ protected:
 
     void Resolved(QObject* Sender);
     void SetReplyNames();
+    void SetReplyNames6();
 
     bool FBusy = false;
     bool FCancelled = false;

@@ -1,6 +1,8 @@
 #include "echo/TAxTrace.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
+#include <iterator>
 
 namespace {
 const std::uint32_t Loopback = htonl(0x7F000001u);
@@ -34,7 +36,7 @@ void TAxTrace::BeginRun() {
         SendEcho();
         return;
     }
-    if (FTargetAddress == Loopback) {
+    if (IsLoopbackTarget()) {
         // The loopback address is its own next hop: no test is needed.
         FStatus = 0;
         FReply.Status = 0;
@@ -46,6 +48,13 @@ void TAxTrace::BeginRun() {
     ClearReply();
     // The test always runs on a worker, whatever the mode.
     StartPingThread([this] { TestDone(); });
+}
+
+bool TAxTrace::IsLoopbackTarget() const {
+    if (FTargetFamily != platform::AfInet6)
+        return FTargetAddress == Loopback;
+    static const std::uint8_t loopback6[16] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1};
+    return std::equal(std::begin(loopback6), std::end(loopback6), FTargetAddress6.Bytes);
 }
 
 void TAxTrace::TestDone() {

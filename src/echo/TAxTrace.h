@@ -41,6 +41,8 @@ protected:
     void DoTest();
 
 private:
+    // The target is the loopback address itself (127.0.0.1 or ::1).
+    bool IsLoopbackTarget() const;
     std::uint8_t FExpectedHops = 0;
     bool FSendTestPacket = false;
     // A hop of the latest run has completed: the summary has values to show.

@@ -6,6 +6,7 @@
 #include "platform/NameService.h"
 #include "platform/WindowMessage.h"
 
+#include <array>
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
@@ -41,6 +42,11 @@ public:
     int ByAddr(std::uint32_t Address, platform::HostRecord& Record) override {
         return Ask(FByAddr, Address, Record,
                    [&](platform::HostRecord& r) { return FInner->ByAddr(Address, r); });
+    }
+    // IPv6 entries are not looked up ahead: their questions go straight on.
+    int ByAddr6(const std::array<std::uint8_t, 16>& Address, std::uint32_t Scope,
+                platform::HostRecord& Record) override {
+        return FInner->ByAddr6(Address, Scope, Record);
     }
 
 private:
@@ -207,6 +213,12 @@ void TLookAhead::StartLookup() {
         return;
     }
     const std::uint32_t address = platform::inet_addr(text.constData());
+    // IPv6 addresses are left to the component's own turn.
+    TIpv6Address address6;
+    if (address == platform::InaddrNone && platform::inet_addr6(text.constData(), address6)) {
+        r.state = Run::State::Dropped;
+        return;
+    }
     r.lookupBuffer = std::make_unique<char[]>(platform::MAXGETHOSTSTRUCT);
     if (address == platform::InaddrNone) {
         r.lookup =
@@ -302,9 +314,10 @@ void TLookAhead::LookupEnded(std::uintptr_t Handle, std::intptr_t LParam) {
     const int code = static_cast<int>((static_cast<std::uint32_t>(LParam) >> 16) & 0xFFFF);
     if (r.state == Run::State::Resolving) {
         // A name: its first address is where the component's echo goes. A
-        // name that is not found makes no echo.
-        if (code == 0) {
-            const auto* entry = reinterpret_cast<const platform::hostent*>(r.lookupBuffer.get());
+        // name that is not found makes no echo, and one whose first address
+        // is an IPv6 one is left to the component.
+        const auto* entry = reinterpret_cast<const platform::hostent*>(r.lookupBuffer.get());
+        if (code == 0 && entry->h_addrtype == platform::AfInet && entry->h_length == 4) {
             std::memcpy(&r.address, entry->h_addr_list[0], 4);
             r.state = Run::State::Ready;
             if (index > FCurrent && !FStopped) {

@@ -37,6 +37,10 @@ struct Registry {
     int liveRequests = 0;                            // started and not yet ended
     int threads = 0;                                 // operating-system threads of the pool
     int parked = 0;                                  // threads waiting for a request
+    // Threads whose request waits for its completion on the window thread;
+    // they are free right after it, and the completion usually starts the
+    // run's next request.
+    int finishing = 0;
     std::deque<std::shared_ptr<TPingThread>> queued; // each one promised to a parked thread
     std::atomic<int> queuedCount{0};                 // queued.size(), read while spinning
     bool shuttingDown = false;
@@ -57,18 +61,46 @@ struct CompletionToken {
 
 } // namespace
 
+TEchoReply SummaryOf(const TEcho6Reply& Reply6) {
+    TEchoReply reply;
+    reply.Address = 0;
+    reply.Status = Reply6.Status;
+    reply.RoundTripTime = Reply6.RoundTripTime;
+    reply.DataSize = Reply6.DataSize;
+    reply.Options = Reply6.Options;
+    return reply;
+}
+
 std::shared_ptr<TPingThread> TPingThread::Create(int& Status, const TIpOptions& Options,
                                                  std::uint32_t Address, int PacketSize,
                                                  std::uint16_t TimeOut, TEchoReply& Reply) {
+    std::shared_ptr<TPingThread> t = Make(Status, Options, PacketSize, TimeOut, Reply, false);
+    t->FAddress = Address;
+    return t;
+}
+
+std::shared_ptr<TPingThread> TPingThread::Create6(int& Status, const TIpOptions& Options,
+                                                  const TIpv6Address& Address, int PacketSize,
+                                                  std::uint16_t TimeOut, TEchoReply& Reply,
+                                                  TEcho6Reply& Reply6) {
+    std::shared_ptr<TPingThread> t = Make(Status, Options, PacketSize, TimeOut, Reply, true);
+    t->FAddress6 = Address;
+    t->FReply6Dest = &Reply6;
+    return t;
+}
+
+std::shared_ptr<TPingThread> TPingThread::Make(int& Status, const TIpOptions& Options,
+                                               int PacketSize, std::uint16_t TimeOut,
+                                               TEchoReply& Reply, bool Ipv6) {
     platform::AttachWindowThread();
     std::shared_ptr<TPingThread> t(new TPingThread);
     t->FStatusDest = &Status;
     t->FReplyDest = &Reply;
-    t->FAddress = Address;
+    t->FIpv6 = Ipv6;
     t->FPacketSize = PacketSize;
     t->FOptions = Options;
     t->FTimeOut = TimeOut;
-    t->FHandle = IcmpCreateFile();
+    t->FHandle = Ipv6 ? Icmp6CreateFile() : IcmpCreateFile();
     if (t->FHandle == InvalidIcmpHandle) {
         Status = ErrNoHandle;
         t->FResult = ErrNoHandle;
@@ -88,7 +120,8 @@ void TPingThread::Start() {
     ++reg.liveRequests;
     // A parked thread that nobody has claimed takes the request; otherwise a
     // new thread starts, so that no request waits for another one's worker.
-    if (reg.parked > static_cast<int>(reg.queued.size())) {
+    int available = reg.parked + (keepFinished.load() ? reg.finishing : 0);
+    if (available > static_cast<int>(reg.queued.size())) {
         reg.queued.push_back(shared_from_this());
         reg.queuedCount.store(static_cast<int>(reg.queued.size()));
         reg.work.notify_one();
@@ -104,6 +137,13 @@ void TPingThread::WorkerLoop(std::shared_ptr<TPingThread> first) {
     for (;;) {
         Execute(std::move(request));
         std::unique_lock lock(reg.mutex);
+        // A request promised to this thread while its completion ran.
+        if (!reg.queued.empty()) {
+            request = std::move(reg.queued.front());
+            reg.queued.pop_front();
+            reg.queuedCount.store(static_cast<int>(reg.queued.size()));
+            continue;
+        }
         if (!reg.shuttingDown && reg.parked < kMaxParked && keepFinished.load()) {
             ++reg.parked;
             lock.unlock();
@@ -133,6 +173,7 @@ void TPingThread::Detach() {
     FDetached = true;
     FStatusDest = nullptr;
     FReplyDest = nullptr;
+    FReply6Dest = nullptr;
     OnTerminate = nullptr;
     reg.changed.notify_all();
 }
@@ -147,7 +188,16 @@ void TPingThread::Retarget(int& Status, TEchoReply& Reply) {
 
 void TPingThread::Execute(std::shared_ptr<TPingThread> self) {
     Registry& reg = registry();
-    if (!self->FTerminated) {
+    if (!self->FTerminated && self->FIpv6) {
+        TEcho6Reply reply6;
+        self->FResult = Echo6Request(self->FHandle, self->FOptions, reply6, self->FAddress6,
+                                     self->FPacketSize, self->FTimeOut);
+        if (self->FResult == 0) {
+            self->FGotReply = true;
+            self->FReply6Copy = reply6;
+            self->FReplyCopy = SummaryOf(reply6);
+        }
+    } else if (!self->FTerminated) {
         TEchoReply reply;
         self->FResult = EchoRequest(self->FHandle, self->FOptions, reply, self->FAddress,
                                     self->FPacketSize, self->FTimeOut);
@@ -163,6 +213,8 @@ void TPingThread::Execute(std::shared_ptr<TPingThread> self) {
     {
         std::lock_guard lock(reg.mutex);
         mayPost = !reg.shuttingDown && !self->FDetached;
+        if (mayPost)
+            ++reg.finishing;
     }
     bool posted = false;
     if (mayPost) {
@@ -182,6 +234,10 @@ void TPingThread::Execute(std::shared_ptr<TPingThread> self) {
                          [&] { return self->FCompleted || self->FDetached || reg.shuttingDown; });
         if (!self->FCompleted)
             self->FAbandoned = true;
+    }
+    if (mayPost) {
+        std::lock_guard lock(reg.mutex);
+        --reg.finishing;
     }
 
     IcmpCloseHandle(self->FHandle);
@@ -203,6 +259,8 @@ void TPingThread::Complete() {
         *FStatusDest = FResult;
     if (FGotReply && FReplyDest != nullptr)
         *FReplyDest = FReplyCopy;
+    if (FGotReply && FReply6Dest != nullptr)
+        *FReply6Dest = FReply6Copy;
     std::function<void()> handler = OnTerminate;
     if (handler)
         handler();

@@ -6,6 +6,10 @@
 #include <functional>
 #include <memory>
 
+// An IPv6 reply as the IPv4 record tells it: status, times, size and
+// options; the address stays in the IPv6 record (Address 0 here).
+TEchoReply SummaryOf(const TEcho6Reply& Reply6);
+
 // One echo request on a worker thread of its own.
 //
 // The thread is created suspended on the window thread with copies of the
@@ -29,6 +33,12 @@ public:
     static std::shared_ptr<TPingThread> Create(int& Status, const TIpOptions& Options,
                                                std::uint32_t Address, int PacketSize,
                                                std::uint16_t TimeOut, TEchoReply& Reply);
+    // The same for an IPv6 destination. The completion writes the IPv6 reply
+    // into Reply6 and its status, times, size and options also into Reply.
+    static std::shared_ptr<TPingThread> Create6(int& Status, const TIpOptions& Options,
+                                                const TIpv6Address& Address, int PacketSize,
+                                                std::uint16_t TimeOut, TEchoReply& Reply,
+                                                TEcho6Reply& Reply6);
     ~TPingThread();
 
     // Runs on the window thread when the request has completed.
@@ -62,6 +72,8 @@ public:
 
 private:
     TPingThread() = default;
+    static std::shared_ptr<TPingThread> Make(int& Status, const TIpOptions& Options, int PacketSize,
+                                             std::uint16_t TimeOut, TEchoReply& Reply, bool Ipv6);
     static void Execute(std::shared_ptr<TPingThread> self);
     static void WorkerLoop(std::shared_ptr<TPingThread> first);
     void Complete();
@@ -75,11 +87,15 @@ private:
     int FResult = 0;
     bool FGotReply = false;
     TEchoReply FReplyCopy;
+    bool FIpv6 = false;
+    TIpv6Address FAddress6;
+    TEcho6Reply FReply6Copy;
     bool FTerminated = false;
 
     // The creator's destinations; used on the window thread only.
     int* FStatusDest = nullptr;
     TEchoReply* FReplyDest = nullptr;
+    TEcho6Reply* FReply6Dest = nullptr;
 
     // Guarded by the registry's mutex.
     bool FDetached = false;

@@ -22,6 +22,8 @@ public:
     IcmpCreateFileFn CreateFileEntry(const std::string& name) override {
         if (name == "IcmpCreateFile")
             return &linuxicmp::IcmpCreateFile;
+        if (name == "Icmp6CreateFile")
+            return &linuxicmp::Icmp6CreateFile;
         return {};
     }
     IcmpCloseHandleFn CloseHandleEntry(const std::string& name) override {
@@ -32,6 +34,11 @@ public:
     IcmpSendEchoFn SendEchoEntry(const std::string& name) override {
         if (name == "IcmpSendEcho")
             return &linuxicmp::IcmpSendEcho;
+        return {};
+    }
+    Icmp6SendEchoFn SendEcho6Entry(const std::string& name) override {
+        if (name == "Icmp6SendEcho")
+            return &linuxicmp::Icmp6SendEcho;
         return {};
     }
     void InterruptRequests() override { linuxicmp::InterruptAllRequests(); }

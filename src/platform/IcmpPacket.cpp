@@ -241,6 +241,30 @@ Control ParseControl(std::span<const std::uint8_t> control) {
                 }
             }
         }
+        if (c.cmsg_level == IPPROTO_IPV6) {
+            if ((c.cmsg_type == IPV6_HOPLIMIT || c.cmsg_type == IPV6_TCLASS) &&
+                length >= sizeof(int)) {
+                int v;
+                std::memcpy(&v, data, sizeof v);
+                (c.cmsg_type == IPV6_HOPLIMIT ? out.ttl : out.tos) = static_cast<std::uint8_t>(v);
+            } else if (c.cmsg_type == IPV6_RECVERR && length >= sizeof(sock_extended_err)) {
+                sock_extended_err ee;
+                std::memcpy(&ee, data, sizeof ee);
+                out.error.present = true;
+                out.error.errnum = ee.ee_errno;
+                out.error.origin = ee.ee_origin;
+                out.error.type = ee.ee_type;
+                out.error.code = ee.ee_code;
+                if (length >= sizeof ee + sizeof(sockaddr_in6)) {
+                    sockaddr_in6 offender;
+                    std::memcpy(&offender, data + sizeof ee, sizeof offender);
+                    if (offender.sin6_family == AF_INET6) {
+                        out.error.offenderKnown = true;
+                        std::memcpy(out.error.offender6.data(), &offender.sin6_addr, 16);
+                    }
+                }
+            }
+        }
         std::size_t step = CMSG_ALIGN(c.cmsg_len);
         if (step > control.size() - offset)
             break;
@@ -288,6 +312,165 @@ Result ParseErrorQueue(std::span<const std::uint8_t> quoted, const ErrorRecord& 
     a.status = status;
     a.address = record.offenderKnown ? record.offender : 0;
     a.ttl = record.ttl;
+    return a;
+}
+
+// ---- ICMPv6 -----------------------------------------------------------
+
+namespace {
+
+// An echo reply's header against the request (type, identifier, sequence).
+Verdict checkEcho6Reply(std::span<const std::uint8_t> icmp, const Request6& request) {
+    if (icmp.size() < EchoHeaderSize)
+        return Verdict::Truncated;
+    if (icmp[0] != Echo6Reply)
+        return Verdict::WrongType;
+    if (request.checkIdent && read16(icmp.data() + 4) != request.ident)
+        return Verdict::WrongIdent;
+    if (read16(icmp.data() + 6) != request.sequence)
+        return Verdict::WrongSequence;
+    return Verdict::Answer;
+}
+
+Result6 reject6(Verdict v) {
+    Result6 r;
+    r.verdict = v;
+    return r;
+}
+
+// The quoted echo header of an error against the request.
+Verdict checkQuotedEcho6(const std::uint8_t* quoted, const Request6& request) {
+    if (quoted[0] != Echo6Request)
+        return Verdict::QuoteNotOurs;
+    if (request.checkIdent && read16(quoted + 4) != request.ident)
+        return Verdict::WrongIdent;
+    if (read16(quoted + 6) != request.sequence)
+        return Verdict::WrongSequence;
+    return Verdict::Answer;
+}
+
+} // namespace
+
+std::vector<std::uint8_t> BuildEcho6Request(std::uint16_t ident, std::uint16_t sequence,
+                                            std::span<const std::uint8_t> data) {
+    std::vector<std::uint8_t> packet = BuildEchoRequest(ident, sequence, data);
+    packet[0] = Echo6Request;
+    packet[2] = packet[3] = 0;
+    return packet;
+}
+
+std::uint32_t Error6Status(std::uint8_t type, std::uint8_t code) {
+    switch (type) {
+    case Dest6Unreachable:
+        switch (code) {
+        case 0: // no route to destination
+        case 2: // beyond the scope of the source address
+        case 6: // reject route to destination
+            return IcmpStatus::DestNetUnreachable;
+        case 1: // communication administratively prohibited
+        case 3: // address unreachable
+        case 5: // source address failed ingress/egress policy
+            return IcmpStatus::DestHostUnreachable;
+        case 4:
+            return IcmpStatus::DestPortUnreachable;
+        case 7: // error in the source routing header
+            return IcmpStatus::BadRoute;
+        default:
+            return IcmpStatus::GeneralFailure;
+        }
+    case PacketTooBig6:
+        return IcmpStatus::PacketTooBig;
+    case TimeExceeded6:
+        return code == 1 ? IcmpStatus::TtlExpiredReassem : IcmpStatus::TtlExpiredTransit;
+    case ParameterProblem6:
+        // An unrecognised next header means the destination does not speak
+        // the protocol.
+        return code == 1 ? IcmpStatus::DestProtUnreachable : IcmpStatus::ParamProblem;
+    default:
+        return 0;
+    }
+}
+
+Result6 ParseIcmp6Message(std::span<const std::uint8_t> m, const Address6& source,
+                          std::uint8_t hopLimit, std::uint8_t trafficClass,
+                          const Request6& request) {
+    if (m.size() < EchoHeaderSize)
+        return reject6(Verdict::Truncated);
+    Result6 a;
+    a.address = source;
+    a.hopLimit = hopLimit;
+    a.trafficClass = trafficClass;
+    if (m[0] == Echo6Reply) {
+        Verdict v = checkEcho6Reply(m, request);
+        if (v != Verdict::Answer)
+            return reject6(v);
+        if (source != request.destination)
+            return reject6(Verdict::WrongSource);
+        if (!sameData(m.subspan(EchoHeaderSize), request.data))
+            return reject6(Verdict::WrongData);
+        a.verdict = Verdict::Answer;
+        a.status = IcmpStatus::Success;
+        a.dataOffset = EchoHeaderSize;
+        a.dataLength = m.size() - EchoHeaderSize;
+        return a;
+    }
+    std::uint32_t status = Error6Status(m[0], m[1]);
+    if (status == 0)
+        return reject6(Verdict::WrongType);
+    // The quoted packet: our IPv6 header, which never has extension headers,
+    // and at least the 8-byte echo header.
+    std::span<const std::uint8_t> inner = m.subspan(EchoHeaderSize);
+    if (inner.size() < Ipv6HeaderSize + EchoHeaderSize)
+        return reject6(Verdict::QuoteTooShort);
+    if ((inner[0] >> 4) != 6)
+        return reject6(Verdict::QuoteNotOurs);
+    if (inner[6] != IPPROTO_ICMPV6)
+        return reject6(inner[6] == IPPROTO_HOPOPTS || inner[6] == IPPROTO_ROUTING ||
+                               inner[6] == IPPROTO_FRAGMENT || inner[6] == IPPROTO_DSTOPTS
+                           ? Verdict::QuoteHasOptions
+                           : Verdict::QuoteNotOurs);
+    if (!std::equal(request.destination.begin(), request.destination.end(), inner.begin() + 24))
+        return reject6(Verdict::QuoteNotOurs);
+    Verdict v = checkQuotedEcho6(inner.data() + Ipv6HeaderSize, request);
+    if (v != Verdict::Answer)
+        return reject6(v);
+    a.verdict = Verdict::Answer;
+    a.status = status;
+    return a;
+}
+
+Result6 ParseErrorQueue6(std::span<const std::uint8_t> quoted, const ErrorRecord& record,
+                         const Request6& request) {
+    if (!record.present)
+        return reject6(Verdict::NotFromIcmp);
+    if (record.origin == SO_EE_ORIGIN_LOCAL && quoted.size() < EchoHeaderSize) {
+        Result6 r = reject6(Verdict::LocalError);
+        r.errnum = static_cast<int>(record.errnum);
+        return r;
+    }
+    if (quoted.size() < EchoHeaderSize)
+        return reject6(Verdict::QuoteTooShort);
+    Verdict v = checkQuotedEcho6(quoted.data(), request);
+    if (v != Verdict::Answer)
+        return reject6(v);
+    if (record.origin == SO_EE_ORIGIN_LOCAL) {
+        Result6 r = reject6(Verdict::LocalError);
+        r.errnum = static_cast<int>(record.errnum);
+        return r;
+    }
+    if (record.origin != SO_EE_ORIGIN_ICMP6)
+        return reject6(Verdict::NotFromIcmp);
+    if (record.quotedDestination6 != request.destination)
+        return reject6(Verdict::QuoteNotOurs);
+    std::uint32_t status = Error6Status(record.type, record.code);
+    if (status == 0)
+        return reject6(Verdict::WrongType);
+    Result6 a;
+    a.verdict = Verdict::Answer;
+    a.status = status;
+    if (record.offenderKnown)
+        a.address = record.offender6;
+    a.hopLimit = record.ttl;
     return a;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -94,10 +95,14 @@ struct ErrorRecord {
     std::uint32_t offender = 0;          // the node that reported the error
     std::uint32_t quotedDestination = 0; // the destination of the packet it quotes
     std::uint8_t ttl = 0;
+    // The same two addresses for an error of an IPv6 socket.
+    std::array<std::uint8_t, 16> offender6{};
+    std::array<std::uint8_t, 16> quotedDestination6{};
 };
 
 // Reads the control data of a received message: the time-to-live and type
-// of service of a reply, and the extended error of an error-queue entry.
+// of service of a reply, and the extended error of an error-queue entry. An
+// IPv6 socket's hop limit and traffic class land in ttl and tos.
 struct Control {
     std::uint8_t ttl = 0;
     std::uint8_t tos = 0;
@@ -108,5 +113,59 @@ Control ParseControl(std::span<const std::uint8_t> control);
 // An error-queue entry: the record and the quoted echo header with its data.
 Result ParseErrorQueue(std::span<const std::uint8_t> quoted, const ErrorRecord& record,
                        const Request& request);
+
+// ---- ICMPv6 -----------------------------------------------------------
+//
+// An IPv6 socket of either kind hands over the ICMPv6 message without the
+// IPv6 header; the sender and the hop limit come beside it. The kernel
+// verifies the checksum of what it delivers, and computes the one of what
+// is sent (it covers the addresses, which only the kernel knows for sure).
+
+using Address6 = std::array<std::uint8_t, 16>;
+constexpr std::size_t Ipv6HeaderSize = 40;
+
+constexpr std::uint8_t Dest6Unreachable = 1;
+constexpr std::uint8_t PacketTooBig6 = 2;
+constexpr std::uint8_t TimeExceeded6 = 3;
+constexpr std::uint8_t ParameterProblem6 = 4;
+constexpr std::uint8_t Echo6Request = 128;
+constexpr std::uint8_t Echo6Reply = 129;
+
+struct Request6 {
+    Address6 destination{};
+    std::uint16_t ident = 0;
+    std::uint16_t sequence = 0;
+    bool checkIdent = true;
+    std::span<const std::uint8_t> data;
+};
+
+struct Result6 {
+    Verdict verdict = Verdict::Truncated;
+    std::uint32_t status = 0;
+    Address6 address{}; // node that answered
+    std::size_t dataOffset = 0;
+    std::size_t dataLength = 0;
+    std::uint8_t hopLimit = 0;
+    std::uint8_t trafficClass = 0;
+    int errnum = 0;
+};
+
+// An ICMPv6 echo request (type 128) with a zero checksum for the kernel to fill.
+std::vector<std::uint8_t> BuildEcho6Request(std::uint16_t ident, std::uint16_t sequence,
+                                            std::span<const std::uint8_t> data);
+
+// The status code of an ICMPv6 error type and code, mapped to the nearest
+// code of the IPv4 table; 0 for messages that do not answer an echo request.
+std::uint32_t Error6Status(std::uint8_t type, std::uint8_t code);
+
+// An ICMPv6 message from a socket: an echo reply from the destination, or
+// (raw sockets) an error from any node quoting our request.
+Result6 ParseIcmp6Message(std::span<const std::uint8_t> message, const Address6& source,
+                          std::uint8_t hopLimit, std::uint8_t trafficClass,
+                          const Request6& request);
+
+// An error-queue entry of an IPv6 datagram socket.
+Result6 ParseErrorQueue6(std::span<const std::uint8_t> quoted, const ErrorRecord& record,
+                         const Request6& request);
 
 } // namespace platform::icmppacket

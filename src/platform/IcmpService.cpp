@@ -19,6 +19,7 @@
 #include <arpa/inet.h>
 #include <linux/errqueue.h>
 #include <linux/icmp.h>
+#include <netinet/icmp6.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/eventfd.h>
@@ -41,21 +42,48 @@ constexpr std::uint32_t kErrorTooManyOpenFiles = 4;
 constexpr std::uint32_t kErrorNotEnoughMemory = 8;
 constexpr std::uint32_t kErrorGenFailure = 31;
 constexpr std::size_t kReplyHeader = sizeof(TEchoReply);
-// Largest IPv4 datagram.
+constexpr std::size_t kReply6Header = sizeof(TEcho6Reply);
+// Largest IPv4 datagram, and largest IPv6 payload without jumbograms.
 constexpr std::size_t kReceiveBuffer = 65536;
 
 struct Handle {
     int fd = -1;
+    int family = AF_INET;
     SocketKind kind = SocketKind::None;
     std::uint16_t ident = 0; // echo identifier (raw sockets; the kernel picks it for datagram ones)
     bool identRegistered = false;
     std::uint16_t sequence = 0; // starts unpredictable, one more per request
+    // The time-to-live (hop limit) and type of service (traffic class) set
+    // on the socket; -1 before the first request. A run sends many requests
+    // with the same values, which then cost no system call.
+    int ttl = -1;
+    int tos = -1;
 };
+
+// Sets the time-to-live and type of service of a handle's socket unless
+// they are set already; false when the socket refuses them.
+bool setHopsAndClass(Handle& h, int ttl, int tos) {
+    const bool six = h.family == AF_INET6;
+    const int level = six ? int{IPPROTO_IPV6} : int{IPPROTO_IP};
+    if (ttl != h.ttl) {
+        h.ttl = -1;
+        if (::setsockopt(h.fd, level, six ? IPV6_UNICAST_HOPS : IP_TTL, &ttl, sizeof ttl) != 0)
+            return false;
+        h.ttl = ttl;
+    }
+    if (tos != h.tos) {
+        h.tos = -1;
+        if (::setsockopt(h.fd, level, six ? IPV6_TCLASS : IP_TOS, &tos, sizeof tos) != 0)
+            return false;
+        h.tos = tos;
+    }
+    return true;
+}
 
 std::mutex registryMutex;
 std::set<Handle*> liveHandles;
-// Closed handles whose sockets wait for reuse: opening and setting up an ICMP
-// socket costs more than the echo itself on loopback.
+// Closed handles whose sockets wait for reuse, a few per family: opening
+// and setting up an ICMP socket costs more than the echo itself on loopback.
 constexpr std::size_t kIdleSockets = 8;
 struct IdleList : std::vector<Handle*> {
     // At program end the idle sockets are closed with the list.
@@ -67,7 +95,12 @@ struct IdleList : std::vector<Handle*> {
     }
 };
 IdleList idleHandles;
-bool datagramRefusedHere = false;
+// Per family (IPv4, IPv6): datagram sockets were refused, so raw ones are
+// tried first from now on.
+bool datagramRefusedHere[2] = {false, false};
+int familySlot(int family) {
+    return family == AF_INET6 ? 1 : 0;
+}
 std::set<std::uint16_t> usedIdents;
 std::optional<std::uint64_t> identSeed;
 
@@ -135,12 +168,14 @@ void chooseNumbers(Handle& h) {
     h.ident = random16();
 }
 
-// Raw sockets come from the raw-socket source: opened directly where the
-// process may, from the privileged helper otherwise.
-int openSocket(SocketKind kind) {
+// Every ICMP socket of the service is opened here: IPv4 (AF_INET) or IPv6
+// (AF_INET6), datagram or raw. Raw sockets come from the raw-socket source:
+// opened directly where the process may, from the privileged helper otherwise.
+int openSocket(int family, SocketKind kind) {
     if (kind == SocketKind::Raw)
-        return platform::rawicmp::OpenRawSocket(AF_INET);
-    return ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_ICMP);
+        return platform::rawicmp::OpenRawSocket(family);
+    int protocol = family == AF_INET6 ? int{IPPROTO_ICMPV6} : int{IPPROTO_ICMP};
+    return ::socket(family, SOCK_DGRAM | SOCK_CLOEXEC, protocol);
 }
 
 // The last error of a handle that could not be had, in the codes the
@@ -185,7 +220,10 @@ bool datagramRefused(int error) {
 // the trace's prediction needs. Raw sockets: a filter that lets through only
 // what can answer an echo request, so that the host's other ICMP traffic
 // does not crowd out the answer. Returns 0 or the errno of the failed step.
-int configure(int fd, SocketKind kind) {
+int configure6(int fd, SocketKind kind);
+int configure(int fd, int family, SocketKind kind) {
+    if (family == AF_INET6)
+        return configure6(fd, kind);
     int on = 1;
     if (kind == SocketKind::Datagram) {
         if (::setsockopt(fd, IPPROTO_IP, IP_RECVERR, &on, sizeof on) != 0 ||
@@ -204,6 +242,32 @@ int configure(int fd, SocketKind kind) {
     filter.data = ~((1u << EchoReply) | (1u << DestUnreachable) | (1u << SourceQuench) |
                     (1u << TimeExceeded) | (1u << ParameterProblem));
     if (::setsockopt(fd, SOL_RAW, ICMP_FILTER, &filter, sizeof filter) != 0)
+        return errno;
+    return 0;
+}
+
+// The same for IPv6 sockets. Both kinds need the hop limit of each reply
+// (IPV6_RECVHOPLIMIT): an IPv6 socket never sees the IP header. Raw sockets
+// let through echo replies and the four errors only.
+int configure6(int fd, SocketKind kind) {
+    int on = 1;
+    if (::setsockopt(fd, IPPROTO_IPV6, IPV6_RECVHOPLIMIT, &on, sizeof on) != 0 ||
+        ::setsockopt(fd, IPPROTO_IPV6, IPV6_RECVTCLASS, &on, sizeof on) != 0)
+        return errno;
+    if (kind == SocketKind::Datagram) {
+        if (::setsockopt(fd, IPPROTO_IPV6, IPV6_RECVERR, &on, sizeof on) != 0)
+            return errno;
+        sockaddr_in6 any{};
+        any.sin6_family = AF_INET6;
+        if (::bind(fd, reinterpret_cast<sockaddr*>(&any), sizeof any) != 0)
+            return errno;
+        return 0;
+    }
+    icmp6_filter filter;
+    ICMP6_FILTER_SETBLOCKALL(&filter);
+    for (int type : {Echo6Reply, Dest6Unreachable, PacketTooBig6, TimeExceeded6, ParameterProblem6})
+        ICMP6_FILTER_SETPASS(type, &filter);
+    if (::setsockopt(fd, IPPROTO_ICMPV6, ICMP6_FILTER, &filter, sizeof filter) != 0)
         return errno;
     return 0;
 }
@@ -251,14 +315,15 @@ void drain(const Handle& h) {
 
 // An idle socket of the kind a new handle would get, or nullptr. Reused
 // handles keep their identifier and go on with their unpredictable sequence.
-Handle* reuseIdle() {
+Handle* reuseIdle(int family) {
     std::lock_guard lock(registryMutex);
     if (identSeed)
         return nullptr;
-    SocketKind wanted =
-        rawOnly.load() || datagramRefusedHere ? SocketKind::Raw : SocketKind::Datagram;
+    SocketKind wanted = rawOnly.load() || datagramRefusedHere[familySlot(family)]
+                            ? SocketKind::Raw
+                            : SocketKind::Datagram;
     for (auto it = idleHandles.begin(); it != idleHandles.end(); ++it) {
-        if ((*it)->kind != wanted)
+        if ((*it)->kind != wanted || (*it)->family != family)
             continue;
         Handle* h = *it;
         idleHandles.erase(it);
@@ -273,14 +338,17 @@ void closeHandle(Handle* h) {
     delete h;
 }
 
-IcmpHandle IcmpCreateFile() {
-    if (Handle* idle = reuseIdle()) {
+namespace {
+
+IcmpHandle createHandle(int family) {
+    if (Handle* idle = reuseIdle(family)) {
         drain(*idle);
         return reinterpret_cast<IcmpHandle>(idle);
     }
     auto h = std::make_unique<Handle>();
+    h->family = family;
     if (!rawOnly.load()) {
-        h->fd = openSocket(SocketKind::Datagram);
+        h->fd = openSocket(family, SocketKind::Datagram);
         h->kind = SocketKind::Datagram;
         if (h->fd < 0 && !datagramRefused(errno)) {
             SetLastError(createError(errno));
@@ -288,18 +356,18 @@ IcmpHandle IcmpCreateFile() {
         }
         if (h->fd < 0) {
             std::lock_guard lock(registryMutex);
-            datagramRefusedHere = true;
+            datagramRefusedHere[familySlot(family)] = true;
         }
     }
     if (h->fd < 0) {
-        h->fd = openSocket(SocketKind::Raw);
+        h->fd = openSocket(family, SocketKind::Raw);
         h->kind = SocketKind::Raw;
     }
     if (h->fd < 0) {
         SetLastError(createError(errno));
         return InvalidIcmpHandle;
     }
-    if (int error = configure(h->fd, h->kind); error != 0) {
+    if (int error = configure(h->fd, family, h->kind); error != 0) {
         ::close(h->fd);
         SetLastError(createError(error));
         return InvalidIcmpHandle;
@@ -311,6 +379,16 @@ IcmpHandle IcmpCreateFile() {
     return reinterpret_cast<IcmpHandle>(raw);
 }
 
+} // namespace
+
+IcmpHandle IcmpCreateFile() {
+    return createHandle(AF_INET);
+}
+
+IcmpHandle Icmp6CreateFile() {
+    return createHandle(AF_INET6);
+}
+
 bool IcmpCloseHandle(IcmpHandle handle) {
     Handle* h = nullptr;
     {
@@ -320,7 +398,11 @@ bool IcmpCloseHandle(IcmpHandle handle) {
             SetLastError(kErrorInvalidHandle);
             return false;
         }
-        if (!identSeed && idleHandles.size() < kIdleSockets) {
+        // Each family keeps its own few idle sockets.
+        auto sameFamily =
+            std::count_if(idleHandles.begin(), idleHandles.end(),
+                          [h](const Handle* idle) { return idle->family == h->family; });
+        if (!identSeed && static_cast<std::size_t>(sameFamily) < kIdleSockets) {
             idleHandles.push_back(h);
             return true;
         }
@@ -336,7 +418,7 @@ void CloseIdleSockets() {
     {
         std::lock_guard lock(registryMutex);
         idle.swap(static_cast<std::vector<Handle*>&>(idleHandles));
-        datagramRefusedHere = false;
+        datagramRefusedHere[0] = datagramRefusedHere[1] = false;
         for (Handle* h : idle)
             if (h->identRegistered)
                 usedIdents.erase(h->ident);
@@ -346,25 +428,116 @@ void CloseIdleSockets() {
     platform::rawicmp::ForgetRawSockets();
 }
 
+namespace {
+
+// One message that reached a handle's socket, or an entry of its error queue.
+struct Incoming {
+    std::span<const std::uint8_t> bytes;
+    std::span<const std::uint8_t> control;
+    sockaddr_storage from{};
+    bool errorQueue = false;
+};
+
+// Waits until the deadline for the next message of a handle's socket.
+// Returns 0 with the message in `in`, or the status that ends the request:
+// 11010 at the deadline or when interrupted, 11050 when waiting fails.
+std::uint32_t nextMessage(const Handle& h, Clock::time_point deadline,
+                          std::vector<std::uint8_t>& buffer, std::span<std::uint8_t> control,
+                          Incoming& in) {
+    for (;;) {
+        Clock::time_point now = Clock::now();
+        if (now >= deadline)
+            return IcmpStatus::ReqTimedOut;
+        auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(deadline - now);
+        timespec wait{static_cast<time_t>(left.count() / 1000000000),
+                      static_cast<long>(left.count() % 1000000000)};
+        pollfd fds[2] = {{h.fd, POLLIN, 0}, {interruptFd(), POLLIN, 0}};
+        int ready = ::ppoll(fds, 2, &wait, nullptr);
+        if (ready < 0) {
+            if (errno == EINTR)
+                continue;
+            return IcmpStatus::GeneralFailure;
+        }
+        if (ready == 0)
+            continue; // the loop's deadline check ends the wait
+        if (fds[1].revents != 0 || interrupted.load())
+            return IcmpStatus::ReqTimedOut;
+
+        in.from = {};
+        iovec iov{buffer.data(), buffer.size()};
+        msghdr msg{};
+        msg.msg_iov = &iov;
+        msg.msg_iovlen = 1;
+        msg.msg_control = control.data();
+        msg.msg_controllen = control.size();
+        msg.msg_name = &in.from;
+        msg.msg_namelen = sizeof in.from;
+        in.errorQueue = h.kind == SocketKind::Datagram && (fds[0].revents & POLLERR);
+        if (!in.errorQueue && !(fds[0].revents & POLLIN))
+            continue;
+        ssize_t n =
+            ::recvmsg(h.fd, &msg, in.errorQueue ? MSG_ERRQUEUE | MSG_DONTWAIT : MSG_DONTWAIT);
+        if (n < 0)
+            continue;
+        // A message longer than the buffer arrives cut short; it cannot be
+        // an answer whose data we compare in full, and is dropped.
+        if (msg.msg_flags & MSG_TRUNC)
+            continue;
+        in.bytes = {buffer.data(), static_cast<std::size_t>(n)};
+        in.control = {control.data(), msg.msg_controllen};
+        return 0;
+    }
+}
+
+// The checks every request makes before it is sent; 0 when it may go.
+std::uint32_t checkRequest(const Handle* h, int family, const void* requestData,
+                           std::uint16_t requestSize, void* replyBuffer, std::uint32_t replySize,
+                           std::size_t header) {
+    if (h == nullptr || h->family != family)
+        return kErrorInvalidHandle;
+    if (replyBuffer == nullptr || replySize < header)
+        return IcmpStatus::BufTooSmall;
+    if (requestData == nullptr && requestSize > 0)
+        return IcmpStatus::BadReq;
+    if (interrupted.load())
+        return IcmpStatus::ReqTimedOut;
+    return 0;
+}
+
+// Puts the reply record and as much of the echoed data as fits after it
+// into the caller's buffer (at least a record's size); returns 1 reply.
+template <typename Record, typename Answer>
+std::uint32_t writeReply(const Record& reply, const std::vector<std::uint8_t>& received,
+                         const Answer& answer, void* replyBuffer, std::uint32_t replySize) {
+    auto* out = static_cast<std::uint8_t*>(replyBuffer);
+    std::size_t room = replySize - sizeof(Record);
+    if (answer.dataLength > 0)
+        std::memcpy(out + sizeof(Record), received.data() + answer.dataOffset,
+                    std::min(room, answer.dataLength));
+    std::memcpy(out, &reply, sizeof(Record));
+    return 1;
+}
+
+std::uint32_t elapsedMs(Clock::time_point start) {
+    auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
+    return static_cast<std::uint32_t>(elapsed.count());
+}
+
+} // namespace
+
 std::uint32_t IcmpSendEcho(IcmpHandle handle, std::uint32_t destination, const void* requestData,
                            std::uint16_t requestSize, const TIpOptions* options, void* replyBuffer,
                            std::uint32_t replySize, std::uint32_t timeoutMs) {
     Handle* h = lookup(handle);
-    if (h == nullptr)
-        return failWith(kErrorInvalidHandle);
-    if (replyBuffer == nullptr || replySize < kReplyHeader)
-        return failWith(IcmpStatus::BufTooSmall);
-    if (requestData == nullptr && requestSize > 0)
-        return failWith(IcmpStatus::BadReq);
-    if (interrupted.load())
-        return failWith(IcmpStatus::ReqTimedOut);
+    if (std::uint32_t refused = checkRequest(h, AF_INET, requestData, requestSize, replyBuffer,
+                                             replySize, kReplyHeader))
+        return failWith(refused);
 
     int ttl = options != nullptr ? options->Ttl : 128;
     if (ttl == 0)
         return failWith(IcmpStatus::BadOption);
     int tos = options != nullptr ? options->Tos : 0;
-    if (::setsockopt(h->fd, IPPROTO_IP, IP_TTL, &ttl, sizeof ttl) != 0 ||
-        ::setsockopt(h->fd, IPPROTO_IP, IP_TOS, &tos, sizeof tos) != 0)
+    if (!setHopsAndClass(*h, ttl, tos))
         return failWith(IcmpStatus::BadOption);
 
     Request request;
@@ -390,95 +563,130 @@ std::uint32_t IcmpSendEcho(IcmpHandle handle, std::uint32_t destination, const v
     thread_local std::vector<std::uint8_t> buffer(kReceiveBuffer);
     alignas(cmsghdr) std::uint8_t control[512];
     for (;;) {
-        Clock::time_point now = Clock::now();
-        if (now >= deadline)
-            return failWith(IcmpStatus::ReqTimedOut);
-        auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(deadline - now);
-        timespec wait{static_cast<time_t>(left.count() / 1000000000),
-                      static_cast<long>(left.count() % 1000000000)};
-        pollfd fds[2] = {{h->fd, POLLIN, 0}, {interruptFd(), POLLIN, 0}};
-        int ready = ::ppoll(fds, 2, &wait, nullptr);
-        if (ready < 0) {
-            if (errno == EINTR)
-                continue;
-            return failWith(IcmpStatus::GeneralFailure);
-        }
-        if (ready == 0)
-            continue; // the loop's deadline check ends the wait
-        if (fds[1].revents != 0 || interrupted.load())
-            return failWith(IcmpStatus::ReqTimedOut);
-
+        Incoming in;
+        if (std::uint32_t ended = nextMessage(*h, deadline, buffer, control, in))
+            return failWith(ended);
         Result answer;
-        sockaddr_in from{};
-        iovec iov{buffer.data(), buffer.size()};
-        msghdr msg{};
-        msg.msg_iov = &iov;
-        msg.msg_iovlen = 1;
-        msg.msg_control = control;
-        msg.msg_controllen = sizeof control;
-        msg.msg_name = &from;
-        msg.msg_namelen = sizeof from;
-        bool errorQueue = h->kind == SocketKind::Datagram && (fds[0].revents & POLLERR);
-        if (!errorQueue && !(fds[0].revents & POLLIN))
-            continue;
-        ssize_t n = ::recvmsg(h->fd, &msg, errorQueue ? MSG_ERRQUEUE | MSG_DONTWAIT : MSG_DONTWAIT);
-        if (n < 0)
-            continue;
-        // A message longer than the buffer arrives cut short; it cannot be
-        // an answer whose data we compare in full, and is dropped.
-        if (msg.msg_flags & MSG_TRUNC)
-            continue;
-        std::span<const std::uint8_t> received(buffer.data(), static_cast<std::size_t>(n));
-        std::span<const std::uint8_t> controlBytes(control, msg.msg_controllen);
+        std::uint32_t from = reinterpret_cast<const sockaddr_in&>(in.from).sin_addr.s_addr;
         if (h->kind == SocketKind::Raw) {
-            answer = ParseRawPacket(received, request);
+            answer = ParseRawPacket(in.bytes, request);
         } else {
-            Control c = ParseControl(controlBytes);
-            if (errorQueue) {
+            Control c = ParseControl(in.control);
+            if (in.errorQueue) {
                 // For an error-queue entry the name is the destination of
                 // the request that the error quotes.
-                c.error.quotedDestination = from.sin_addr.s_addr;
-                answer = ParseErrorQueue(received, c.error, request);
+                c.error.quotedDestination = from;
+                answer = ParseErrorQueue(in.bytes, c.error, request);
                 if (answer.verdict == Verdict::LocalError)
                     return failWith(sendErrorStatus(answer.errnum));
             } else {
-                answer = ParseDatagramReply(received, from.sin_addr.s_addr, c.ttl, c.tos, request);
+                answer = ParseDatagramReply(in.bytes, from, c.ttl, c.tos, request);
             }
         }
         if (answer.verdict != Verdict::Answer)
             continue;
 
-        auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
         TEchoReply reply;
         reply.Address = answer.address;
         reply.Status = answer.status;
-        reply.RoundTripTime = static_cast<std::uint32_t>(elapsed.count());
+        reply.RoundTripTime = elapsedMs(start);
         reply.DataSize =
             static_cast<std::uint16_t>(std::min<std::size_t>(answer.dataLength, 0xFFFF));
         reply.Data = static_cast<std::uint32_t>(kReplyHeader);
         reply.Options.Ttl = answer.ttl;
         reply.Options.Tos = answer.tos;
         reply.Options.Flags = answer.flags;
-        auto* out = static_cast<std::uint8_t*>(replyBuffer);
-        std::size_t room = replySize - kReplyHeader;
-        if (answer.dataLength > 0)
-            std::memcpy(out + kReplyHeader, buffer.data() + answer.dataOffset,
-                        std::min(room, answer.dataLength));
-        std::memcpy(out, &reply, kReplyHeader);
-        return 1;
+        return writeReply(reply, buffer, answer, replyBuffer, replySize);
     }
 }
 
-SocketKind ProbeSocketKind() {
+std::uint32_t Icmp6SendEcho(IcmpHandle handle, const TIpv6Address* destination,
+                            const void* requestData, std::uint16_t requestSize,
+                            const TIpOptions* options, void* replyBuffer, std::uint32_t replySize,
+                            std::uint32_t timeoutMs) {
+    Handle* h = lookup(handle);
+    if (destination == nullptr)
+        return failWith(IcmpStatus::BadDestination);
+    if (std::uint32_t refused = checkRequest(h, AF_INET6, requestData, requestSize, replyBuffer,
+                                             replySize, kReply6Header))
+        return failWith(refused);
+
+    int hops = options != nullptr ? options->Ttl : 128;
+    if (hops == 0)
+        return failWith(IcmpStatus::BadOption);
+    int trafficClass = options != nullptr ? options->Tos : 0;
+    if (!setHopsAndClass(*h, hops, trafficClass))
+        return failWith(IcmpStatus::BadOption);
+
+    Request6 request;
+    std::memcpy(request.destination.data(), destination->Bytes, 16);
+    request.ident = h->ident;
+    request.sequence = ++h->sequence;
+    request.checkIdent = h->kind == SocketKind::Raw;
+    request.data = {static_cast<const std::uint8_t*>(requestData), requestSize};
+    std::vector<std::uint8_t> packet = BuildEcho6Request(h->ident, request.sequence, request.data);
+
+    sockaddr_in6 to{};
+    to.sin6_family = AF_INET6;
+    std::memcpy(&to.sin6_addr, destination->Bytes, 16);
+    to.sin6_scope_id = destination->ScopeId;
+
+    const Clock::time_point start = Clock::now();
+    const Clock::time_point deadline = start + std::chrono::milliseconds(timeoutMs);
+    if (::sendto(h->fd, packet.data(), packet.size(), 0, reinterpret_cast<sockaddr*>(&to),
+                 sizeof to) < 0)
+        return failWith(sendErrorStatus(errno));
+
+    thread_local std::vector<std::uint8_t> buffer(kReceiveBuffer);
+    alignas(cmsghdr) std::uint8_t control[512];
+    for (;;) {
+        Incoming in;
+        if (std::uint32_t ended = nextMessage(*h, deadline, buffer, control, in))
+            return failWith(ended);
+        const auto& from = reinterpret_cast<const sockaddr_in6&>(in.from);
+        Address6 source;
+        std::memcpy(source.data(), &from.sin6_addr, 16);
+        Control c = ParseControl(in.control);
+        Result6 answer;
+        if (in.errorQueue) {
+            // The name of an error-queue entry is the destination of the
+            // request that the error quotes.
+            c.error.quotedDestination6 = source;
+            answer = ParseErrorQueue6(in.bytes, c.error, request);
+            if (answer.verdict == Verdict::LocalError)
+                return failWith(sendErrorStatus(answer.errnum));
+        } else {
+            answer = ParseIcmp6Message(in.bytes, source, c.ttl, c.tos, request);
+        }
+        if (answer.verdict != Verdict::Answer)
+            continue;
+
+        TEcho6Reply reply;
+        std::memcpy(reply.Address.Bytes, answer.address.data(), 16);
+        // The interface an answer came in on matters only for link-local
+        // nodes, whose address means nothing without it.
+        if (IN6_IS_ADDR_LINKLOCAL(reinterpret_cast<const in6_addr*>(answer.address.data())))
+            reply.Address.ScopeId = in.errorQueue ? destination->ScopeId : from.sin6_scope_id;
+        reply.Status = answer.status;
+        reply.RoundTripTime = elapsedMs(start);
+        reply.DataSize =
+            static_cast<std::uint16_t>(std::min<std::size_t>(answer.dataLength, 0xFFFF));
+        reply.Options.Ttl = answer.hopLimit;
+        reply.Options.Tos = answer.trafficClass;
+        return writeReply(reply, buffer, answer, replyBuffer, replySize);
+    }
+}
+
+SocketKind ProbeSocketKind(int family) {
     for (SocketKind kind : {SocketKind::Datagram, SocketKind::Raw}) {
         if (kind == SocketKind::Datagram && rawOnly.load())
             continue;
-        int fd = openSocket(kind);
+        int fd = openSocket(family, kind);
         if (fd >= 0) {
             // A raw socket may have come from the helper: keep it for the
             // first handle rather than ask again.
             if (kind == SocketKind::Raw)
-                platform::rawicmp::KeepRawSocket(AF_INET, fd);
+                platform::rawicmp::KeepRawSocket(family, fd);
             else
                 ::close(fd);
             return kind;
@@ -493,11 +701,13 @@ std::optional<EchoNumbers> NextEchoNumbers(IcmpHandle handle) {
         return std::nullopt;
     EchoNumbers n{h->ident, static_cast<std::uint16_t>(h->sequence + 1)};
     if (h->kind == SocketKind::Datagram) {
-        sockaddr_in local{};
+        sockaddr_storage local{};
         socklen_t length = sizeof local;
         if (::getsockname(h->fd, reinterpret_cast<sockaddr*>(&local), &length) != 0)
             return std::nullopt;
-        n.ident = ntohs(local.sin_port);
+        n.ident =
+            ntohs(h->family == AF_INET6 ? reinterpret_cast<const sockaddr_in6&>(local).sin6_port
+                                        : reinterpret_cast<const sockaddr_in&>(local).sin_port);
     }
     return n;
 }

@@ -5,7 +5,10 @@
 #include <cstdint>
 #include <optional>
 
-// The ICMP echo service on Linux sockets. One handle owns one ICMP socket:
+#include <sys/socket.h>
+
+// The ICMP echo service on Linux sockets. One handle owns one ICMP socket
+// of one family (IcmpCreateFile: IPv4, Icmp6CreateFile: IPv6):
 // a datagram ICMP socket where net.ipv4.ping_group_range admits the
 // process's group, a raw ICMP socket otherwise (opened directly by root,
 // handed over by the privileged helper to everybody else). A handle that
@@ -19,6 +22,7 @@ enum class SocketKind { None, Datagram, Raw };
 // of them); CloseIdleSockets closes them and the kept raw sockets, and
 // forgets that datagram sockets or the helper were refused.
 IcmpHandle IcmpCreateFile();
+IcmpHandle Icmp6CreateFile();
 bool IcmpCloseHandle(IcmpHandle handle);
 void CloseIdleSockets();
 // Sends one echo request and waits for its answer. Returns 1 with a
@@ -28,8 +32,16 @@ std::uint32_t IcmpSendEcho(IcmpHandle handle, std::uint32_t destination, const v
                            std::uint16_t requestSize, const TIpOptions* options, void* replyBuffer,
                            std::uint32_t replySize, std::uint32_t timeoutMs);
 
-// Which kind of socket this process can open now (probes and closes one).
-SocketKind ProbeSocketKind();
+// The same for IPv6, on a handle from Icmp6CreateFile, with a TEcho6Reply
+// at the start of replyBuffer. options->Ttl is the hop limit.
+std::uint32_t Icmp6SendEcho(IcmpHandle handle, const TIpv6Address* destination,
+                            const void* requestData, std::uint16_t requestSize,
+                            const TIpOptions* options, void* replyBuffer, std::uint32_t replySize,
+                            std::uint32_t timeoutMs);
+
+// Which kind of socket of a family this process can open now (probes one;
+// a raw one is kept for the first handle).
+SocketKind ProbeSocketKind(int family = AF_INET);
 // The kind of socket behind a handle.
 SocketKind HandleSocketKind(IcmpHandle handle);
 // The identifier and sequence number that the next request of a handle

@@ -27,6 +27,28 @@ struct TEchoReply {
 };
 static_assert(sizeof(TEchoReply) == 28);
 
+// An IPv6 address as the service's IPv6 calls take and give it: the 16
+// bytes in network order and, for a link-local address, the index of the
+// interface it belongs to (0 for none).
+struct TIpv6Address {
+    std::uint8_t Bytes[16] = {};
+    std::uint32_t ScopeId = 0;
+};
+static_assert(sizeof(TIpv6Address) == 20);
+
+// The reply record of an IPv6 echo request, at the start of the reply
+// buffer and followed by the echoed data. Options.Ttl is the hop limit the
+// reply arrived with, Options.Tos its traffic class.
+struct TEcho6Reply {
+    TIpv6Address Address;            // answering node
+    std::uint32_t Status = 0;        // ICMP status code (0 for an echo reply)
+    std::uint32_t RoundTripTime = 0; // milliseconds
+    std::uint16_t DataSize = 0;      // echoed data bytes
+    std::uint16_t Reserved = 0;
+    TIpOptions Options;
+};
+static_assert(sizeof(TEcho6Reply) == 40);
+
 // ICMP status codes reported by the service.
 namespace IcmpStatus {
 constexpr std::uint32_t Success = 0;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -8,11 +9,14 @@
 namespace platform {
 
 // What a name lookup found: the official name, the other names and the
-// IPv4 addresses (network byte order), the first address first.
+// addresses (network byte order), the first address first: IPv4 ones in
+// addresses, or, when the first address found is an IPv6 one, IPv6 ones in
+// addresses6.
 struct HostRecord {
     std::string name;
     std::vector<std::string> aliases;
     std::vector<std::uint32_t> addresses;
+    std::vector<std::array<std::uint8_t, 16>> addresses6;
 };
 
 // The system's host name lookups behind a seam, so that tests can script
@@ -25,16 +29,27 @@ public:
     virtual ~NameService() = default;
     virtual int ByName(const std::string& name, HostRecord& record) = 0;
     virtual int ByAddr(std::uint32_t address, HostRecord& record) = 0;
+    // The name of an IPv6 address (scope: the interface of a link-local one).
+    virtual int ByAddr6(const std::array<std::uint8_t, 16>&, std::uint32_t, HostRecord&) {
+        return 11001;
+    }
 };
 
-// The system's resolver through glibc's reentrant lookups: nsswitch, the
-// hosts file, DNS as configured in resolv.conf.
+// The system's resolver: nsswitch, the hosts file, DNS as configured in
+// resolv.conf. A name takes the system's address selection, as its ping
+// does: getaddrinfo with AI_ADDRCONFIG and no family, the first result's
+// family (so a machine without IPv6 keeps going to IPv4). Reverse lookups
+// of both families go through getnameinfo.
 class SystemNameService : public NameService {
 public:
     int ByName(const std::string& name, HostRecord& record) override;
     int ByAddr(std::uint32_t address, HostRecord& record) override;
+    int ByAddr6(const std::array<std::uint8_t, 16>& address, std::uint32_t scope,
+                HostRecord& record) override;
     // The socket library code for a resolver h_errno value.
     static int ErrorCode(int herrno);
+    // The socket library code for a getaddrinfo or getnameinfo result.
+    static int AddrInfoErrorCode(int eai);
 };
 
 // The service in use. Lookups in flight keep the one they started with.

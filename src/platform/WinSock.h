@@ -1,7 +1,10 @@
 #pragma once
 
+#include "platform/IcmpTypes.h"
+
 #include <cstdint>
 #include <memory>
+#include <string>
 
 class QObject;
 
@@ -72,6 +75,7 @@ std::unique_ptr<SocketLibrary> SetSocketLibrary(std::unique_ptr<SocketLibrary> r
 // The "no address" value of the conversions: all bits set.
 constexpr std::uint32_t InaddrNone = 0xFFFFFFFFu;
 constexpr int AfInet = 2;
+constexpr int AfInet6 = 23;
 
 // A host entry. The strings and arrays it points to belong to the library
 // (blocking calls: storage of the calling thread, valid until its next call)
@@ -98,9 +102,21 @@ std::uint32_t inet_addr(const char* cp);
 // next call overwrites.
 char* inet_ntoa(std::uint32_t address);
 
+// Converts an IPv6 address text (any RFC 4291 form) with an optional zone
+// after '%': an interface name or index, as in fe80::1%eth0. False for any
+// other text, and for a zone that names no interface.
+bool inet_addr6(const char* cp, TIpv6Address& address);
+// The canonical text of an IPv6 address (RFC 5952: lower case, no leading
+// zeros, the longest run of two or more zero groups as "::", the first of
+// equal runs; an IPv4-mapped address ends in dotted notation), followed by
+// '%' and the interface name (or index) when it has a scope.
+std::string inet_ntoa6(const TIpv6Address& address);
+
 // Blocking lookups. Return the host entry, or nullptr with the error code
 // set for WSAGetLastError (11001 to 11004 when the name service has no
-// answer, WSANOTINITIALISED before start-up).
+// answer, WSANOTINITIALISED before start-up). A name's entry holds IPv4 or
+// IPv6 addresses (h_addrtype AfInet6, h_length 16) by the system's address
+// selection; gethostbyaddr takes 4 bytes with AfInet or 16 with AfInet6.
 hostent* gethostbyname(const char* name);
 hostent* gethostbyaddr(const char* addr, int len, int type);
 

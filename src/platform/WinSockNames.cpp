@@ -14,6 +14,7 @@
 #include <cstring>
 #include <map>
 #include <mutex>
+#include <net/if.h>
 #include <string_view>
 #include <thread>
 
@@ -111,10 +112,25 @@ bool classicAddress(const std::vector<std::string_view>& parts, std::uint32_t& h
 struct EntryStorage {
     HostRecord record;
     std::vector<char*> aliases;
-    std::vector<std::uint32_t> addresses;
     std::vector<char*> addressPointers;
     hostent entry{};
 };
+
+bool isIpv6(const HostRecord& r) {
+    return r.addresses.empty() && !r.addresses6.empty();
+}
+
+// The bytes of address i of a record, 4 or 16 of them.
+const void* addressBytes(const HostRecord& r, std::size_t i) {
+    return isIpv6(r) ? static_cast<const void*>(r.addresses6[i].data())
+                     : static_cast<const void*>(&r.addresses[i]);
+}
+std::size_t addressCount(const HostRecord& r) {
+    return isIpv6(r) ? r.addresses6.size() : r.addresses.size();
+}
+std::int16_t addressLength(const HostRecord& r) {
+    return isIpv6(r) ? 16 : 4;
+}
 
 hostent* fillStorage(EntryStorage& s, HostRecord record) {
     s.record = std::move(record);
@@ -122,15 +138,15 @@ hostent* fillStorage(EntryStorage& s, HostRecord record) {
     for (std::string& alias : s.record.aliases)
         s.aliases.push_back(alias.data());
     s.aliases.push_back(nullptr);
-    s.addresses = s.record.addresses;
     s.addressPointers.clear();
-    for (std::uint32_t& address : s.addresses)
-        s.addressPointers.push_back(reinterpret_cast<char*>(&address));
+    for (std::size_t i = 0; i < addressCount(s.record); ++i)
+        s.addressPointers.push_back(
+            static_cast<char*>(const_cast<void*>(addressBytes(s.record, i))));
     s.addressPointers.push_back(nullptr);
     s.entry.h_name = s.record.name.data();
     s.entry.h_aliases = s.aliases.data();
-    s.entry.h_addrtype = AfInet;
-    s.entry.h_length = 4;
+    s.entry.h_addrtype = static_cast<std::int16_t>(isIpv6(s.record) ? AfInet6 : AfInet);
+    s.entry.h_length = addressLength(s.record);
     s.entry.h_addr_list = s.addressPointers.data();
     return &s.entry;
 }
@@ -140,22 +156,49 @@ EntryStorage& threadStorage() {
     return storage;
 }
 
+// What a lookup asks: a name, or the name of an address of either family.
+struct Query {
+    bool byName = false;
+    std::string name;
+    std::uint32_t address = 0;
+    bool ipv6 = false;
+    std::array<std::uint8_t, 16> address6{};
+};
+
 // Asks the service and turns a record without addresses into "no data".
-int ask(NameService& service, bool byName, const std::string& name, std::uint32_t address,
-        HostRecord& record) {
-    int code = byName ? service.ByName(name, record) : service.ByAddr(address, record);
-    if (code == 0 && record.addresses.empty())
+int ask(NameService& service, const Query& q, HostRecord& record) {
+    int code = q.byName ? service.ByName(q.name, record)
+               : q.ipv6 ? service.ByAddr6(q.address6, 0, record)
+                        : service.ByAddr(q.address, record);
+    if (code == 0 && record.addresses.empty() && record.addresses6.empty())
         code = wsa::WSANO_DATA;
     return code;
 }
 
-hostent* blockingLookup(bool byName, const std::string& name, std::uint32_t address) {
+// The query of a reverse lookup, or WSAEINVAL / WSAEAFNOSUPPORT for an
+// address the library cannot take.
+int addressQuery(const char* addr, int len, int type, Query& q) {
+    if (addr == nullptr || (len != 4 && len != 16))
+        return wsa::WSAEINVAL;
+    if (type != AfInet && type != AfInet6)
+        return wsa::WSAEAFNOSUPPORT;
+    if ((type == AfInet) != (len == 4))
+        return wsa::WSAEINVAL;
+    q.ipv6 = type == AfInet6;
+    if (q.ipv6)
+        std::memcpy(q.address6.data(), addr, 16);
+    else
+        std::memcpy(&q.address, addr, 4);
+    return 0;
+}
+
+hostent* blockingLookup(const Query& q) {
     if (!WSAIsStarted()) {
         WSASetLastError(wsa::WSANOTINITIALISED);
         return nullptr;
     }
     HostRecord record;
-    int code = ask(*CurrentNameService(), byName, name, address, record);
+    int code = ask(*CurrentNameService(), q, record);
     if (code != 0) {
         WSASetLastError(code);
         return nullptr;
@@ -175,7 +218,7 @@ std::size_t packedSize(const HostRecord& r, std::size_t aliases, std::size_t add
     std::size_t size = alignUp(sizeof(hostent));
     size += (aliases + 1) * sizeof(char*);
     size += (addresses + 1) * sizeof(char*);
-    size += addresses * 4;
+    size += addresses * static_cast<std::size_t>(addressLength(r));
     size += r.name.size() + 1;
     for (std::size_t i = 0; i < aliases; ++i)
         size += r.aliases[i].size() + 1;
@@ -192,7 +235,8 @@ void put(char* buf, std::size_t& at, const void* data, std::size_t size) {
 // Returns 0, or WSAENOBUFS with needed set when not even that fits.
 int packEntry(const HostRecord& r, char* buf, std::size_t buflen, std::size_t& needed) {
     std::size_t aliases = r.aliases.size();
-    std::size_t addresses = r.addresses.size();
+    std::size_t addresses = addressCount(r);
+    const auto length = static_cast<std::size_t>(addressLength(r));
     needed = packedSize(r, aliases, addresses);
     if (needed > buflen)
         aliases = 0;
@@ -207,11 +251,11 @@ int packEntry(const HostRecord& r, char* buf, std::size_t buflen, std::size_t& n
     std::size_t aliasArray = at;
     std::size_t addressArray = aliasArray + (aliases + 1) * sizeof(char*);
     std::size_t addressData = addressArray + (addresses + 1) * sizeof(char*);
-    std::size_t strings = addressData + addresses * 4;
+    std::size_t strings = addressData + addresses * length;
 
     hostent entry{};
-    entry.h_addrtype = AfInet;
-    entry.h_length = 4;
+    entry.h_addrtype = static_cast<std::int16_t>(isIpv6(r) ? AfInet6 : AfInet);
+    entry.h_length = addressLength(r);
     entry.h_aliases = reinterpret_cast<char**>(buf + aliasArray);
     entry.h_addr_list = reinterpret_cast<char**>(buf + addressArray);
     at = strings;
@@ -229,7 +273,7 @@ int packEntry(const HostRecord& r, char* buf, std::size_t buflen, std::size_t& n
     std::size_t data = addressData;
     for (std::size_t i = 0; i < addresses; ++i) {
         char* p = buf + data;
-        put(buf, data, &r.addresses[i], 4);
+        put(buf, data, addressBytes(r, i), length);
         put(buf, slot, &p, sizeof p);
     }
     put(buf, slot, &none, sizeof none);
@@ -284,8 +328,7 @@ void deliver(AsyncHandle handle, int code, const HostRecord& record) {
     QCoreApplication::sendEvent(request.window.data(), &message);
 }
 
-AsyncHandle startAsync(QObject* window, unsigned msg, bool byName, std::string name,
-                       std::uint32_t address, char* buf, int buflen) {
+AsyncHandle startAsync(QObject* window, unsigned msg, Query query, char* buf, int buflen) {
     if (!WSAIsStarted()) {
         WSASetLastError(wsa::WSANOTINITIALISED);
         return 0;
@@ -305,9 +348,9 @@ AsyncHandle startAsync(QObject* window, unsigned msg, bool byName, std::string n
         ++reg.workers;
     }
     std::shared_ptr<NameService> service = CurrentNameService();
-    std::thread([handle, byName, name = std::move(name), address, service = std::move(service)] {
+    std::thread([handle, query = std::move(query), service = std::move(service)] {
         HostRecord record;
-        int code = ask(*service, byName, name, address, record);
+        int code = ask(*service, query, record);
         PostToWindowThread(
             [handle, code, record = std::move(record)] { deliver(handle, code, record); });
         std::lock_guard lock(registry().m);
@@ -348,46 +391,127 @@ char* inet_ntoa(std::uint32_t address) {
     return text;
 }
 
+bool inet_addr6(const char* cp, TIpv6Address& address) {
+    if (cp == nullptr)
+        return false;
+    std::string_view text(cp);
+    std::size_t percent = text.find('%');
+    std::string bare(text.substr(0, percent));
+    in6_addr parsed;
+    if (::inet_pton(AF_INET6, bare.c_str(), &parsed) != 1)
+        return false;
+    std::uint32_t scope = 0;
+    if (percent != std::string_view::npos) {
+        std::string zone(text.substr(percent + 1));
+        if (zone.empty())
+            return false;
+        bool digits = true;
+        for (char c : zone)
+            digits = digits && isDigit(c);
+        if (digits && zone.size() <= 9)
+            scope = static_cast<std::uint32_t>(std::stoul(zone));
+        else
+            scope = ::if_nametoindex(zone.c_str());
+        if (scope == 0)
+            return false;
+    }
+    std::memcpy(address.Bytes, &parsed, 16);
+    address.ScopeId = scope;
+    return true;
+}
+
+std::string inet_ntoa6(const TIpv6Address& address) {
+    std::uint16_t groups[8];
+    for (int i = 0; i < 8; ++i)
+        groups[i] =
+            static_cast<std::uint16_t>(address.Bytes[2 * i] << 8 | address.Bytes[2 * i + 1]);
+    std::string text;
+    char part[16];
+    bool mapped = groups[0] == 0 && groups[1] == 0 && groups[2] == 0 && groups[3] == 0 &&
+                  groups[4] == 0 && groups[5] == 0xFFFF;
+    if (mapped) {
+        std::snprintf(part, sizeof part, "%u.%u.%u.%u", address.Bytes[12], address.Bytes[13],
+                      address.Bytes[14], address.Bytes[15]);
+        text = std::string("::ffff:") + part;
+    } else {
+        // The longest run of zero groups, the first of equal ones; a single
+        // zero group stays as it is.
+        int bestStart = -1, bestLength = 0;
+        for (int i = 0; i < 8;) {
+            if (groups[i] != 0) {
+                ++i;
+                continue;
+            }
+            int j = i;
+            while (j < 8 && groups[j] == 0)
+                ++j;
+            if (j - i > bestLength) {
+                bestStart = i;
+                bestLength = j - i;
+            }
+            i = j;
+        }
+        if (bestLength < 2)
+            bestStart = -1;
+        for (int i = 0; i < 8; ++i) {
+            if (i == bestStart) {
+                text += "::";
+                i += bestLength - 1;
+                continue;
+            }
+            if (!text.empty() && text.back() != ':')
+                text += ':';
+            std::snprintf(part, sizeof part, "%x", groups[i]);
+            text += part;
+        }
+    }
+    if (address.ScopeId != 0) {
+        char name[IF_NAMESIZE];
+        text += '%';
+        if (::if_indextoname(address.ScopeId, name) != nullptr)
+            text += name;
+        else
+            text += std::to_string(address.ScopeId);
+    }
+    return text;
+}
+
 hostent* gethostbyname(const char* name) {
     if (name == nullptr || *name == '\0') {
         WSASetLastError(wsa::WSAHOST_NOT_FOUND);
         return nullptr;
     }
-    return blockingLookup(true, name, 0);
+    Query q;
+    q.byName = true;
+    q.name = name;
+    return blockingLookup(q);
 }
 
 hostent* gethostbyaddr(const char* addr, int len, int type) {
-    if (addr == nullptr || len != 4) {
-        WSASetLastError(wsa::WSAEINVAL);
+    Query q;
+    if (int refused = addressQuery(addr, len, type, q)) {
+        WSASetLastError(refused);
         return nullptr;
     }
-    if (type != AfInet) {
-        WSASetLastError(wsa::WSAEAFNOSUPPORT);
-        return nullptr;
-    }
-    std::uint32_t address = 0;
-    std::memcpy(&address, addr, 4);
-    return blockingLookup(false, {}, address);
+    return blockingLookup(q);
 }
 
 AsyncHandle WSAAsyncGetHostByName(QObject* window, unsigned wMsg, const char* name, char* buf,
                                   int buflen) {
-    return startAsync(window, wMsg, true, name != nullptr ? name : "", 0, buf, buflen);
+    Query q;
+    q.byName = true;
+    q.name = name != nullptr ? name : "";
+    return startAsync(window, wMsg, std::move(q), buf, buflen);
 }
 
 AsyncHandle WSAAsyncGetHostByAddr(QObject* window, unsigned wMsg, const char* addr, int len,
                                   int type, char* buf, int buflen) {
-    if (addr == nullptr || len != 4) {
-        WSASetLastError(wsa::WSAEINVAL);
+    Query q;
+    if (int refused = addressQuery(addr, len, type, q)) {
+        WSASetLastError(refused);
         return 0;
     }
-    if (type != AfInet) {
-        WSASetLastError(wsa::WSAEAFNOSUPPORT);
-        return 0;
-    }
-    std::uint32_t address = 0;
-    std::memcpy(&address, addr, 4);
-    return startAsync(window, wMsg, false, {}, address, buf, buflen);
+    return startAsync(window, wMsg, std::move(q), buf, buflen);
 }
 
 int WSACancelAsyncRequest(AsyncHandle handle) {

@@ -35,6 +35,8 @@ void TDNS::Lookup(const QString& Host) {
     FHostAddress.clear();
     FHostName.clear();
     FAddr = platform::InaddrNone;
+    FFamily = platform::AfInet;
+    FAddr6 = TIpv6Address{};
     FErrorCode = 0;
     if (FMode == wsmAsync && !HandleNeeded())
         FMode = wsmBlocking;
@@ -60,6 +62,8 @@ void TDNS::Lookup(const QString& Host) {
         return;
     }
     FAddr = platform::inet_addr(text.constData());
+    if (FAddr == platform::InaddrNone && platform::inet_addr6(text.constData(), FAddr6))
+        FFamily = platform::AfInet6;
     if (FMode == wsmAsync)
         AsyncLookup(text);
     else
@@ -68,7 +72,10 @@ void TDNS::Lookup(const QString& Host) {
 
 void TDNS::BlockingLookup(const QByteArray& Host) {
     const platform::hostent* entry = nullptr;
-    if (FAddr == platform::InaddrNone) {
+    if (FFamily == platform::AfInet6) {
+        entry = platform::gethostbyaddr(reinterpret_cast<const char*>(FAddr6.Bytes), 16,
+                                        platform::AfInet6);
+    } else if (FAddr == platform::InaddrNone) {
         entry = platform::gethostbyname(Host.constData());
     } else {
         std::uint32_t address = FAddr;
@@ -84,7 +91,11 @@ void TDNS::BlockingLookup(const QByteArray& Host) {
 
 void TDNS::AsyncLookup(const QByteArray& Host) {
     FReplyBuffer = std::make_unique<char[]>(platform::MAXGETHOSTSTRUCT);
-    if (FAddr == platform::InaddrNone) {
+    if (FFamily == platform::AfInet6) {
+        FTaskHandle = platform::WSAAsyncGetHostByAddr(
+            this, WM_ASYNCLOOKUP, reinterpret_cast<const char*>(FAddr6.Bytes), 16,
+            platform::AfInet6, FReplyBuffer.get(), platform::MAXGETHOSTSTRUCT);
+    } else if (FAddr == platform::InaddrNone) {
         FTaskHandle = platform::WSAAsyncGetHostByName(
             this, WM_ASYNCLOOKUP, Host.constData(), FReplyBuffer.get(), platform::MAXGETHOSTSTRUCT);
     } else {
@@ -124,6 +135,18 @@ void TDNS::WMAsyncLookup(std::uintptr_t, std::intptr_t lParam) {
 }
 
 void TDNS::TakeHostEntry(const platform::hostent* Entry) {
+    if (Entry->h_addrtype == platform::AfInet6) {
+        // A reverse lookup keeps the zone of the text; a name has none.
+        std::uint32_t scope = FFamily == platform::AfInet6 ? FAddr6.ScopeId : 0;
+        FFamily = platform::AfInet6;
+        FAddr = platform::InaddrNone;
+        std::memcpy(FAddr6.Bytes, Entry->h_addr_list[0], 16);
+        FAddr6.ScopeId = scope;
+        FHostName = QString::fromUtf8(Entry->h_name);
+        FHostAddress = QString::fromStdString(platform::inet_ntoa6(FAddr6));
+        return;
+    }
+    FFamily = platform::AfInet;
     std::memcpy(&FAddr, Entry->h_addr_list[0], 4);
     FHostName = QString::fromUtf8(Entry->h_name);
     FHostAddress = QString::fromLatin1(platform::inet_ntoa(FAddr));

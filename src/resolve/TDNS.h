@@ -18,8 +18,8 @@ constexpr int DnsErrBusy = static_cast<int>(0x80000000u);
 constexpr int DnsErrCancelled = static_cast<int>(0x80000001u);
 constexpr int DnsErrNoAddress = static_cast<int>(0x80000002u);
 
-// Turns one target text into an IPv4 address and a host name: a name is
-// looked up forward, a dotted address in reverse. The lookup runs inline
+// Turns one target text into an address and a host name: a name is looked
+// up forward, a dotted or IPv6 address in reverse. The lookup runs inline
 // (wsmBlocking) or as an asynchronous request of the socket library whose
 // reply arrives as a message to the resolver's window (wsmAsync). Either way
 // its end, successful or not, is reported through one OnResolved.
@@ -39,6 +39,11 @@ public:
     void SetMode(TWSMode Value) { FMode = Value; }
 
     std::uint32_t Addr() const { return FAddr; }
+    // The family of the target: AfInet, or AfInet6 with the address in Addr6
+    // (Addr is then -1). An IPv6 text is looked up in reverse like a dotted
+    // one; a name may resolve to either family.
+    int Family() const { return FFamily; }
+    const TIpv6Address& Addr6() const { return FAddr6; }
     const QString& HostName() const { return FHostName; }
     const QString& HostAddress() const { return FHostAddress; }
     int ErrorCode() const { return FErrorCode; }
@@ -68,6 +73,8 @@ private:
 
     QObject* FOwner;
     std::uint32_t FAddr = platform::InaddrNone;
+    int FFamily = platform::AfInet;
+    TIpv6Address FAddr6;
     TWSMode FMode = wsmBlocking;
     QString FHostName;
     QString FHostAddress;

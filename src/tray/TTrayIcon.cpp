@@ -87,7 +87,17 @@ void TTrayIcon::SetIcon(const QIcon& Value) {
 
 void TTrayIcon::SetToolTip(const QString& Value) {
     // The platform's field holds 64 bytes; 62 characters stay clear of it.
-    FToolTip = Value.size() > MaxToolTip ? Value.left(MaxToolTip) : Value;
+    // Characters, not UTF-16 units: a cut never splits a surrogate pair.
+    FToolTip = Value;
+    int characters = 0;
+    for (qsizetype at = 0; at < Value.size(); ++at) {
+        if (Value.at(at).isLowSurrogate() && at > 0 && Value.at(at - 1).isHighSurrogate())
+            continue;
+        if (++characters > MaxToolTip) {
+            FToolTip.truncate(at);
+            break;
+        }
+    }
     ModifyIcon();
 }
 

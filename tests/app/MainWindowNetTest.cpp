@@ -6,6 +6,7 @@
 #include "support/EventWait.h"
 #include "support/TestNetwork.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QLineEdit>
 #include <QRegularExpression>
@@ -113,6 +114,42 @@ TEST(MainWindowOnTheNetwork, ASilentNetworkTakesAboutOneTimeOut) {
     for (int i = 0; i < w.lb_add->Count(); ++i)
         ASSERT_EQ(w.EntryState(i), 1u) << w.lb_add->Item(i).toStdString();
     EXPECT_EQ(w.lb_add->ItemIndex(), 253);
+}
+
+TEST(MainWindowOnTheNetwork, CheckAllOverBothFamilies) {
+    if (!InTestNetwork())
+        GTEST_SKIP() << TestNetworkProblem();
+    IcmpBindingScope binding;
+    ASSERT_TRUE(IcmpAvailable());
+    {
+        Tfm_ns w;
+        w.show();
+        w.ApplyTimeOut(400);
+        for (const char* host : {net::Far, "six.nsd.test", "dual.nsd.test", net::Quiet6,
+                                 net::HostUnreachable6, net::R1LinkLocal})
+            w.lb_add->AddItem(QString::fromLatin1(host));
+        w.bn_allClick(nullptr);
+        ASSERT_EQ(w.lb_add->Items(),
+                  QStringList({net::Far, "dual.nsd.test", net::Quiet6, net::HostUnreachable6,
+                               net::R1LinkLocal, "six.nsd.test"}));
+        const unsigned states[] = {2, 2, 1, 2, 2, 2};
+        for (int i = 0; i < 6; ++i)
+            EXPECT_EQ(w.EntryState(i), states[i]) << w.Results(i).join('|').toStdString();
+        EXPECT_TRUE(w.Results(1)[0].startsWith("56 bytes received from fd00:61:4::2. time = "))
+            << "a name with both records goes to IPv6 here";
+        EXPECT_TRUE(w.Results(1).contains("IP Address: fd00:61:4::2"));
+        EXPECT_EQ(w.Results(2).last(), QStringLiteral("Return Name: quiet.nsd.test"));
+        EXPECT_EQ(w.Results(3)[0], "fd00:61:2::2: Destination host unreachable");
+        EXPECT_TRUE(w.Results(4)[0].startsWith("56 bytes received from fe80::61:1%c0. time = "));
+        EXPECT_TRUE(w.Results(5).contains("IP Address: fd00:61:4::2"));
+        EXPECT_TRUE(w.Results(5).contains("Destination: six.nsd.test"));
+        // A picture to look at: the list with both families, the
+        // link-local neighbour's lines in the pane.
+        w.lb_add->SetItemIndex(4);
+        w.lb_addClick(nullptr);
+        QDir().mkpath(QStringLiteral(NETSONDE_SCREENSHOT_DIR));
+        w.grab().save(QStringLiteral(NETSONDE_SCREENSHOT_DIR "/check-all-both-families.png"));
+    }
 }
 
 } // namespace

@@ -14,8 +14,12 @@
 
 #include <QAbstractTextDocumentLayout>
 #include <QApplication>
+#include <QClipboard>
+#include <QDeadlineTimer>
+#include <QElapsedTimer>
 #include <QLineEdit>
 #include <QLocale>
+#include <QScreen>
 #include <QTest>
 
 using namespace netsonde::test;
@@ -44,7 +48,8 @@ TEST_F(MainWindowTest, StartsWithItsControlsInPlaceAndTheValuesAtShow) {
         EXPECT_NE(w->findChild<QWidget*>(name), nullptr) << name;
     EXPECT_EQ(w->bn_load->accessibleName(), "Load a old session");
     EXPECT_EQ(w->bn_save->accessibleName(), "Save the current session");
-    EXPECT_TRUE(QApplication::focusWidget() == w->lb_add || !w->isActiveWindow());
+    ASSERT_TRUE(QTest::qWaitForWindowActive(w));
+    EXPECT_EQ(QApplication::focusWidget(), w->lb_add);
     EXPECT_EQ(w->CheckKind(), rkNone);
     EXPECT_EQ(w->AutoKind(), rkNone);
     // An empty list: only Check All of the commands.
@@ -95,6 +100,87 @@ TEST_F(MainWindowTest, OptionFieldsKeepTheirValueOnTextThatIsNoNumberInRange) {
     w->ed_secs->setText("5");
     EXPECT_EQ(w->Tick->interval(), 5000);
     EXPECT_EQ(w->bn_auto->toolTip(), "Run every 5 seconds");
+}
+
+// Option fields typed key by key, as a user types: every intermediate text
+// reaches the field's change handler.
+class TypedOptionsTest : public MainWindowTest {
+protected:
+    void TypeOver(g_edit* field, const QString& keys) {
+        field->setFocus();
+        field->selectAll();
+        QTest::keyClicks(field, keys);
+    }
+};
+
+TEST_F(TypedOptionsTest, TypedTextStaysAsTypedAndOnlyAValidTextSetsTheOption) {
+    QApplication::setActiveWindow(w);
+    // "5" and "50" are below the range: the time-out keeps 2500 and the
+    // field keeps what was typed, until "500" is a valid value.
+    TypeOver(w->ed_tmout, "5");
+    EXPECT_EQ(w->ed_tmout->text(), "5");
+    EXPECT_EQ(w->Ping->TimeOut(), 2500);
+    TypeOver(w->ed_tmout, "500");
+    EXPECT_EQ(w->ed_tmout->text(), "500");
+    EXPECT_EQ(w->Ping->TimeOut(), 500);
+    EXPECT_EQ(w->Trace->TimeOut(), 500);
+    TypeOver(w->ed_tmout, "50");
+    EXPECT_EQ(w->ed_tmout->text(), "50");
+    EXPECT_EQ(w->Ping->TimeOut(), 500);
+
+    TypeOver(w->ed_number, "2.5");
+    EXPECT_EQ(w->ed_number->text(), "2.5");
+    EXPECT_EQ(w->Ping->Number(), 2);
+    EXPECT_EQ(w->bar->maximum(), 2);
+    TypeOver(w->ed_size, "1e3");
+    EXPECT_EQ(w->ed_size->text(), "1e3");
+    EXPECT_EQ(w->Ping->PacketSize(), 8); // 1, raised to the least size
+    TypeOver(w->ed_ttl, "500");
+    EXPECT_EQ(w->ed_ttl->text(), "500");
+    EXPECT_EQ(w->Ping->TimeToLive(), 50);
+
+    // The Pings field can be emptied; the count stays.
+    TypeOver(w->ed_number, "7");
+    QTest::keyClick(w->ed_number, Qt::Key_Backspace);
+    EXPECT_EQ(w->ed_number->text(), "");
+    EXPECT_EQ(w->Ping->Number(), 7);
+    // Pasted text follows the same rule.
+    QApplication::clipboard()->setText("3x");
+    QTest::keyClick(w->ed_number, Qt::Key_V, Qt::ControlModifier);
+    EXPECT_EQ(w->ed_number->text(), "3x");
+    EXPECT_EQ(w->Ping->Number(), 7);
+    // The spin buttons step from the option's value and write it.
+    QTest::keyClick(w->ed_number, Qt::Key_Up);
+    EXPECT_EQ(w->ed_number->text(), "8");
+    EXPECT_EQ(w->Ping->Number(), 8);
+}
+
+TEST_F(TypedOptionsTest, RetypingTheSameSecondsKeepsTheAutomaticCount) {
+    SetList({"192.168.1.1"});
+    Select(0);
+    // A precise timer says exactly how much of the count is left; a coarse
+    // one may move its deadline by up to 5 % on a loaded machine.
+    w->Tick->setTimerType(Qt::PreciseTimer);
+    w->Ping1->trigger();
+    ASSERT_TRUE(WaitUntil([&] { return !w->Ping->Busy(); }));
+    ASSERT_TRUE(w->Tick->isActive());
+    // Let the count run down well below a fresh start.
+    QDeadlineTimer passed(1800);
+    ASSERT_TRUE(WaitUntil([&] { return passed.hasExpired(); }, 5000));
+    const int before = w->Tick->remainingTime();
+    ASSERT_LT(before, 28500);
+    w->ed_secs->setFocus();
+    QTest::keyClick(w->ed_secs, Qt::Key_End);
+    QTest::keyClick(w->ed_secs, Qt::Key_X); // "30x": no number
+    QTest::keyClick(w->ed_secs, Qt::Key_Backspace);
+    QTest::keyClick(w->ed_secs, Qt::Key_Home);
+    QTest::keyClick(w->ed_secs, Qt::Key_0); // "030": the same interval
+    EXPECT_EQ(w->ed_secs->text(), "030");
+    EXPECT_LE(w->Tick->remainingTime(), before);
+    // A changed interval does restart the count.
+    w->ed_secs->selectAll();
+    QTest::keyClicks(w->ed_secs, "40");
+    EXPECT_GT(w->Tick->remainingTime(), 38000);
 }
 
 TEST_F(MainWindowTest, CheckOneShowsAndStoresItsLinesAndRestoresThePingCount) {
@@ -301,6 +387,39 @@ TEST_F(MainWindowTest, CheckAllGoesOnAfterAnErrorAndMarksEveryEntry) {
     EXPECT_EQ(w->CheckKind(), rkNone);
 }
 
+// What the screen shows of a widget (the window's backing store), against
+// what the widget paints now.
+bool OnScreenAsPainted(Tfm_ns* w, QWidget* part) {
+    const QRect area(part->mapTo(w, QPoint(0, 0)), part->size());
+    const QImage screen =
+        w->screen()
+            ->grabWindow(w->winId(), area.x(), area.y(), area.width(), area.height())
+            .toImage()
+            .convertToFormat(QImage::Format_RGB32);
+    const QImage painted =
+        w->grab(area).toImage().scaled(screen.size()).convertToFormat(QImage::Format_RGB32);
+    return !screen.isNull() && screen == painted;
+}
+
+TEST_F(MainWindowTest, TheScreenShowsTheIdleWindowAfterCheckAll) {
+    QStringList hosts;
+    for (int i = 1; i <= 40; ++i)
+        hosts << QStringLiteral("10.0.0.%1").arg(i);
+    SetList(hosts);
+    for (const QString& host : hosts)
+        service.SetAnswer(host.toLatin1().constData(),
+                          FakeAnswer::Echo(host.toLatin1().constData()));
+    QTest::mouseClick(w->bn_all, Qt::LeftButton);
+    EXPECT_EQ(w->EntryState(39), 2u);
+    // Once the events are handled, the screen shows the idle window with
+    // the last host's lines and every row's new picture.
+    for (QWidget* part : std::initializer_list<QWidget*>{w->bn_close, w->pn_ctrls, w->bn_all,
+                                                         w->lb_add, w->ed_results})
+        EXPECT_TRUE(WaitUntil([&] { return OnScreenAsPainted(w, part); }, 2000))
+            << part->objectName().toStdString();
+    EXPECT_TRUE(w->bn_cancel->isHidden());
+}
+
 TEST_F(MainWindowTest, EntryStateFollowsTheExactWordsTimedOut) {
     SetList({"a", "b", "c"});
     w->lb_add->SetItemData(0, QStringList{"x: Request timed", "out"});
@@ -360,6 +479,59 @@ TEST_F(MainWindowTest, TheDialogEditKeepsTheResultsOfEntriesThatStay) {
     EXPECT_EQ(w->PaneLines(), QStringList{"kept"});
 }
 
+TEST_F(MainWindowTest, ARunThatEndsWhileTheDialogIsOpenKeepsItsResults) {
+    SetList({"192.168.1.1", "10.0.0.9"});
+    Select(1);
+    QTimer::singleShot(0, [&] {
+        ASSERT_TRUE(fm_add);
+        // The automatic mode pings the selected entry while the dialog is
+        // open; the user adds a host and presses OK after the run.
+        w->Ping1->trigger();
+        ASSERT_TRUE(WaitUntil([&] { return !w->Ping->Busy(); }));
+        fm_add->ed_add->setText("10.0.0.1");
+        fm_add->bn_oneClick(nullptr);
+        fm_add->bn_ok->click();
+    });
+    w->bn_add->click();
+    w->SetAutoRun(false);
+    ASSERT_EQ(w->lb_add->Items(), QStringList({"10.0.0.1", "10.0.0.9", "192.168.1.1"}));
+    EXPECT_FALSE(w->HasResults(0));
+    EXPECT_FALSE(w->HasResults(1));
+    ASSERT_EQ(w->Results(2).size(), 17);
+    EXPECT_EQ(w->Results(2).last(), "Return Name: 192.168.1.1");
+}
+
+TEST_F(MainWindowTest, CommandButtonsPutTheirCaptionsAtTheMarginAndCancelIsTheCancelKind) {
+    const int margin = qRound(8 * w->Scale());
+    for (TCBitBtn* b :
+         {w->bn_add, w->bn_one, w->bn_all, w->bn_ping, w->bn_trace, w->bn_close, w->bn_cancel}) {
+        EXPECT_EQ(b->Margin(), margin) << b->objectName().toStdString();
+        EXPECT_EQ(b->Spacing(), -1) << b->objectName().toStdString();
+    }
+    EXPECT_EQ(w->bn_cancel->Kind(), bkCancel);
+    EXPECT_EQ(w->bn_cancel->Caption(), "&Cancel");
+    EXPECT_TRUE(w->bn_cancel->Cancel());
+    EXPECT_FALSE(w->bn_cancel->Glyph().isNull());
+    // The caption of Check All begins at the margin, not in the middle.
+    const QImage face = w->bn_all->grab().toImage();
+    const QRgb background = face.pixel(1, face.height() / 2);
+    int first = -1;
+    for (int x = 0; x < face.width() && first < 0; ++x)
+        for (int y = 0; y < face.height() && first < 0; ++y)
+            if (qGray(face.pixel(x, y)) < qGray(background) - 80)
+                first = x;
+    EXPECT_GE(first, margin);
+    EXPECT_LE(first, margin + 3);
+}
+
+TEST_F(MainWindowTest, TheListShowsTwelveWholeRowsAtTheWindowsScale) {
+    const int rows = (w->lb_add->height() - 2 * w->lb_add->frameWidth()) / w->lb_add->ItemHeight();
+    EXPECT_EQ(rows, 12) << "scale " << w->Scale();
+    EXPECT_EQ(w->lb_add->ItemHeight(), qRound(34 * w->Scale()));
+    // The list stays inside the window.
+    EXPECT_LE(w->lb_add->geometry().bottom(), w->height());
+}
+
 TEST_F(MainWindowTest, CloseShowsTheAboutBoxThenEnds) {
     QImage about;
     QTimer::singleShot(0, [&] {
@@ -409,8 +581,10 @@ TEST_F(DisabledServiceTest, ARunWithAnErrorStoresNothing) {
     SetList({"192.168.1.1"});
     Select(0);
     Run(w->bn_one);
-    EXPECT_TRUE(w->PaneLines().first().startsWith("Error "))
-        << w->PaneLines().first().toStdString();
+    // The error line, then the closing lines of the run that finishes at once.
+    EXPECT_EQ(w->PaneLines(),
+              QStringList({"Error -2147483392: ICMP disabled: Winsock or icmp.dll not found", "",
+                           "", "", "", "IP Address: ", "Destination: ", "Return Name: "}));
     EXPECT_FALSE(w->HasResults(0));
     EXPECT_EQ(w->EntryState(0), 0u);
     Select(0);

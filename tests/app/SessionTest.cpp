@@ -1,19 +1,66 @@
 // Saving and loading sessions through the real main window.
 #include "MainWindowFixture.h"
-#include "dialogs/TestFiles.h"
+#include "dialogs/FileLoadProgress.h"
+#include "files/FileReader.h"
 #include "support/FakeFileDialogs.h"
+#include "support/HostileFiles.h"
+#include "support/TestFiles.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
+#include <QProgressDialog>
+#include <QPushButton>
 #include <QTemporaryDir>
+
+#include <atomic>
+#include <thread>
 
 namespace netsonde::test {
 namespace {
 
+// What a user sees of the list: entries, their results, the selection and
+// the pane.
+struct Seen {
+    QStringList items;
+    QList<QStringList> results;
+    int selected;
+    QStringList pane;
+    bool operator==(const Seen&) const = default;
+};
+
 class SessionTest : public MainWindowTest {
 protected:
+    Seen Now() const {
+        Seen seen{w->lb_add->Items(), {}, w->lb_add->ItemIndex(), w->PaneLines()};
+        for (int i = 0; i < w->lb_add->Count(); ++i)
+            seen.results << (w->HasResults(i) ? w->Results(i) : QStringList{"<none>"});
+        return seen;
+    }
+
     FakeFileDialogs dialogs;
     QTemporaryDir dir;
+};
+
+// Makes every load slow enough to watch: the progress dialog shows at once,
+// and the reading waits after its first piece until the test lets it go on
+// or the user cancels.
+class SlowLoads {
+public:
+    SlowLoads() {
+        SetFileLoadProgressDelay(0);
+        files::SetAfterPieceHook([this](files::LoadControl& control) {
+            QElapsedTimer waited;
+            waited.start();
+            while (!control.cancel && !release && waited.elapsed() < 20000)
+                std::this_thread::yield();
+        });
+    }
+    ~SlowLoads() {
+        SetFileLoadProgressDelay(500);
+        files::SetAfterPieceHook({});
+    }
+    std::atomic<bool> release{false};
 };
 
 TEST_F(SessionTest, SaveAndLoadGiveBackTheListWithEveryLine) {
@@ -106,6 +153,94 @@ TEST_F(SessionTest, FailuresShowTheFileAndChangeNothing) {
     EXPECT_EQ(w->Results(0), QStringList{"line"});
     EXPECT_EQ(w->lb_add->ItemIndex(), 0);
     EXPECT_EQ(w->PaneLines(), QStringList{"line"});
+}
+
+TEST_F(SessionTest, HostileFilesLeaveListSelectionAndPaneAsTheyWere) {
+    SetList({"b", "a"});
+    w->lb_add->SetItemData(1, QStringList{"kept line"});
+    Select(1);
+    const Seen before = Now();
+    const HostileFiles hostile;
+    for (const auto& [path, reason] : hostile.cases) {
+        boxes.shown.clear();
+        dialogs.PickNext(path);
+        w->bn_load->click();
+        ASSERT_EQ(boxes.shown.size(), 1) << qPrintable(path);
+        EXPECT_TRUE(boxes.shown[0].startsWith("error:") && boxes.shown[0].contains(path) &&
+                    boxes.shown[0].contains(reason))
+            << boxes.shown[0].toStdString();
+        EXPECT_EQ(Now(), before) << qPrintable(path);
+    }
+}
+
+TEST_F(SessionTest, LongLoadShowsProgressAndCancelChangesNothing) {
+    const QString path = dir.filePath("s.nsd");
+    PutContent(path, "[new]\r\n0=loaded\r\n");
+    SetList({"old"});
+    w->lb_add->SetItemData(0, QStringList{"kept"});
+    Select(0);
+    const Seen before = Now();
+    SlowLoads slow;
+
+    // Cancel: nothing changes, and no message follows.
+    bool cancelled = false;
+    Script([&] {
+        auto* progress = w->findChild<QProgressDialog*>("dl_progress");
+        if (!progress || !progress->isVisible())
+            return false;
+        EXPECT_TRUE(progress->isModal());
+        EXPECT_TRUE(progress->labelText().contains(path)) << progress->labelText().toStdString();
+        progress->findChild<QPushButton*>()->click();
+        cancelled = true;
+        return true;
+    });
+    dialogs.PickNext(path);
+    w->bn_load->click();
+    EXPECT_TRUE(cancelled);
+    EXPECT_EQ(Now(), before);
+    EXPECT_TRUE(boxes.shown.isEmpty());
+    EXPECT_EQ(w->findChild<QProgressDialog*>("dl_progress"), nullptr);
+
+    // Let go on, the same load replaces the list.
+    bool shown = false;
+    Script([&] {
+        auto* progress = w->findChild<QProgressDialog*>("dl_progress");
+        if (!progress || !progress->isVisible())
+            return false;
+        shown = true;
+        Screenshot(progress, "session-load-progress");
+        slow.release = true;
+        return true;
+    });
+    dialogs.PickNext(path);
+    w->bn_load->click();
+    EXPECT_TRUE(shown);
+    EXPECT_EQ(w->lb_add->Items(), QStringList{"new"});
+    EXPECT_EQ(w->Results(0), QStringList{"loaded"});
+    EXPECT_EQ(w->lb_add->ItemIndex(), -1);
+    EXPECT_EQ(w->PaneLines(), QStringList{"kept"});
+}
+
+TEST_F(SessionTest, EqualAndCaseVariantSectionsStayEntriesOfTheirOwn) {
+    const QString path = dir.filePath("dup.nsd");
+    PutContent(path,
+               "[a]\r\n0=first\r\n[A]\r\n0=second\r\n\t1=\r\n[a]\r\n=\r\n[]\r\n0=nameless\r\n");
+    dialogs.PickNext(path);
+    w->bn_load->click();
+    ASSERT_EQ(w->lb_add->Items(), (QStringList{"", "a", "A", "a"}));
+    EXPECT_EQ(w->Results(0), QStringList{"nameless"});
+    EXPECT_EQ(w->Results(1), QStringList{"first"});
+    EXPECT_EQ(w->Results(2), (QStringList{"second", ""}));
+    EXPECT_FALSE(w->HasResults(3));
+    Select(2);
+    EXPECT_EQ(w->PaneLines(), (QStringList{"second", ""}));
+
+    const QString saved = dir.filePath("saved.nsd");
+    dialogs.PickNext(saved);
+    boxes.AnswerNext(platform::MsgAnswer::Yes); // create the file
+    w->bn_save->click();
+    EXPECT_EQ(ContentOf(saved), QByteArray("[]\r\n0=nameless\r\n[a]\r\n0=first\r\n"
+                                           "[A]\r\n0=second\r\n1=\r\n[a]\r\n=\r\n"));
 }
 
 } // namespace

@@ -84,6 +84,25 @@ TEST_F(UpDown, SettingTheShownPositionChangesNothing) {
     EXPECT_EQ(changes, 1);
 }
 
+// A change handler that sets the option from the position, as the main
+// window's option fields do, over text typed key by key.
+TEST_F(UpDown, TypedTextStaysWhileAHandlerSetsTheSamePosition) {
+    spin->SetPosition(2500);
+    edit->OnChange = [&](QObject*) { spin->SetPosition(spin->Position()); };
+    ShowActive();
+    edit->setFocus();
+    edit->selectAll();
+    QTest::keyClicks(edit, "5");
+    EXPECT_EQ(edit->text(), "5");
+    EXPECT_EQ(spin->Position(), 2500);
+    QTest::keyClicks(edit, "00");
+    EXPECT_EQ(edit->text(), "500");
+    EXPECT_EQ(spin->Position(), 500);
+    // A text that code wrote is brought in line with the position.
+    edit->setText("abc");
+    EXPECT_EQ(edit->text(), "500");
+}
+
 TEST_F(UpDown, ChangeHandlerThatSetsThePositionEnds) {
     int changes = 0;
     edit->OnChange = [&](QObject*) {

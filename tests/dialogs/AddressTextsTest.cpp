@@ -19,4 +19,16 @@ TEST(AddressTexts, RangeWithToBelowFromIsEmpty) {
     EXPECT_EQ(AddressTexts::Range("a", 1, 255).size(), 255);
 }
 
+TEST(AddressTexts, Ipv6NetworksRunTheirLastGroupInCanonicalText) {
+    EXPECT_EQ(AddressTexts::Range("fd00:12::", 1, 3),
+              (QStringList{"fd00:12::1", "fd00:12::2", "fd00:12::3"}));
+    EXPECT_EQ(AddressTexts::Range("FD00:0:0:0:0:0:0:", 254, 255),
+              (QStringList{"fd00::fe", "fd00::ff"}));
+    EXPECT_EQ(AddressTexts::Range("fd00:1:2:3:4:5:6:", 16, 16), QStringList{"fd00:1:2:3:4:5:6:10"});
+    EXPECT_TRUE(AddressTexts::Range("fd00:12::", 200, 100).isEmpty());
+    // Texts that no address completes stay plain texts with numbers.
+    EXPECT_EQ(AddressTexts::Range("fd00:12:", 1, 1), QStringList{"fd00:12:001"});
+    EXPECT_EQ(AddressTexts::Range("fd00::1", 1, 1), QStringList{"fd00::1001"});
+}
+
 } // namespace

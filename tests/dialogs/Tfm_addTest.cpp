@@ -11,7 +11,8 @@
 #include "support/FakeMessageBoxes.h"
 #include "support/FakeSounds.h"
 
-#include "TestFiles.h"
+#include "support/HostileFiles.h"
+#include "support/TestFiles.h"
 
 #include <QApplication>
 #include <QDir>
@@ -397,6 +398,25 @@ TEST_F(DialogTest, CancelledOrFailedLoadKeepsTheList) {
     ASSERT_EQ(boxes.shown.size(), 1);
     EXPECT_TRUE(boxes.shown[0].startsWith("error: "));
     EXPECT_TRUE(boxes.shown[0].contains(unreadable)) << boxes.shown[0].toStdString();
+}
+
+TEST_F(DialogTest, HostileFilesLeaveTheListAndItsSelection) {
+    fm.AddItem("b", 1);
+    fm.AddItem("a", 2);
+    fm.lb_sel->SetItemIndex(1);
+    const netsonde::test::HostileFiles hostile;
+    for (const auto& [path, reason] : hostile.cases) {
+        boxes.shown.clear();
+        dialogs.PickNext(path);
+        Click(fm.bn_load);
+        ASSERT_EQ(boxes.shown.size(), 1) << qPrintable(path);
+        EXPECT_TRUE(boxes.shown[0].startsWith("error: ") && boxes.shown[0].contains(path) &&
+                    boxes.shown[0].contains(reason))
+            << boxes.shown[0].toStdString();
+        EXPECT_EQ(fm.Items(), (QStringList{"a", "b"}));
+        EXPECT_EQ(fm.ItemsData(), (QVariantList{2, 1}));
+        EXPECT_EQ(fm.lb_sel->ItemIndex(), 1);
+    }
 }
 
 TEST_F(DialogTest, SaveWritesSortedEntriesByteForByte) {

@@ -197,4 +197,73 @@ TEST_F(RunsOnTheNetwork, PingOfAHostBehindAnUnreachableNet) {
     EXPECT_TRUE(t.closing.startsWith("Stats: Rcvd/Sent: 0/1, Min/Avg/Max: 0/0/0"));
 }
 
+// The same runs to IPv6 hosts, on datagram and on raw sockets.
+class Runs6OnTheNetwork : public RunsOnTheNetwork,
+                          public testing::WithParamInterface<platform::linuxicmp::SocketKind> {
+protected:
+    void SetUp() override {
+        platform::linuxicmp::PreferRawSockets(GetParam() == platform::linuxicmp::SocketKind::Raw);
+        RunsOnTheNetwork::SetUp();
+    }
+    void TearDown() override {
+        RunsOnTheNetwork::TearDown();
+        platform::linuxicmp::PreferRawSockets(false);
+    }
+};
+
+TEST_P(Runs6OnTheNetwork, CheckOneAndPingOfFourByNameAndByAddress) {
+    Transcript check = Ping("six.nsd.test", true, 1);
+    EXPECT_EQ(check.error, "");
+    ASSERT_EQ(check.lines.size(), 1);
+    EXPECT_TRUE(check.lines[0].startsWith("56 bytes received from six.nsd.test. time = "))
+        << check.lines[0].toStdString();
+    EXPECT_TRUE(check.closing.endsWith(QString(" | six.nsd.test | ") + net::Far6))
+        << check.closing.toStdString();
+
+    Transcript ping = Ping(net::Far6, false, 4);
+    ASSERT_EQ(ping.lines.size(), 4);
+    for (const QString& line : ping.lines)
+        EXPECT_TRUE(line.startsWith(QString("56 bytes received from ") + net::Far6 + ". time = "))
+            << line.toStdString();
+    EXPECT_TRUE(ping.closing.startsWith("Stats: Rcvd/Sent: 4/4, Min/Avg/Max: "));
+    EXPECT_TRUE(ping.closing.endsWith(QString(" | six.nsd.test | ") + net::Far6))
+        << ping.closing.toStdString();
+}
+
+TEST_P(Runs6OnTheNetwork, TraceByNameNamesEveryRouterAndMeetsItsPrediction) {
+    Transcript t = Trace("six.nsd.test", true, true, 30);
+    EXPECT_EQ(t.error, "");
+    EXPECT_EQ(Masked(t.lines), (QStringList{"1\tt\tr1.nsd.test", "2\tt\tr2.nsd.test",
+                                            "3\tt\tr3.nsd.test", "4\tt\tsix.nsd.test\treached"}));
+    EXPECT_EQ(t.closing, "six.nsd.test reached in 4 hops. (expected: 4)");
+}
+
+TEST_P(Runs6OnTheNetwork, TraceByAddressPastUnreachableReportsAndSilence) {
+    Transcript t = Trace(net::HostUnreachable6, false, false, 4);
+    const QString report = QString("From ") + net::R2_6 + ": Destination host unreachable";
+    EXPECT_EQ(Masked(t.lines), (QStringList{QString("1\tt\t") + net::R1_6,
+                                            QString("2\tt\t") + net::R2_6, report, report}));
+    Transcript silent = Trace(net::Blackholed6, false, false, 3);
+    EXPECT_EQ(Masked(silent.lines).last(), "3\t*\ttimed out");
+    EXPECT_EQ(silent.closing, QString(net::Blackholed6) + ": Request timed out");
+}
+
+TEST_P(Runs6OnTheNetwork, LinkLocalNeighbourWithItsZone) {
+    Transcript t = Ping(net::R1LinkLocal, false, 1);
+    EXPECT_EQ(t.error, "");
+    ASSERT_EQ(t.lines.size(), 1);
+    EXPECT_TRUE(t.lines[0].startsWith(QString("56 bytes received from ") + net::R1LinkLocal));
+    Transcript trace = Trace("FE80:0::61:1%c0", false, true, 30);
+    EXPECT_EQ(Masked(trace.lines), QStringList{QString("1\tt\t") + net::R1LinkLocal + "\treached"});
+    EXPECT_EQ(trace.closing, QString(net::R1LinkLocal) + " reached in 1 hops. (expected: 1)");
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, Runs6OnTheNetwork,
+                         testing::Values(platform::linuxicmp::SocketKind::Datagram,
+                                         platform::linuxicmp::SocketKind::Raw),
+                         [](const auto& info) {
+                             return info.param == platform::linuxicmp::SocketKind::Raw ? "Raw"
+                                                                                       : "Datagram";
+                         });
+
 } // namespace

@@ -385,6 +385,49 @@ TEST(NameOperations, ResolverErrorsMapToSocketCodes) {
     EXPECT_EQ(platform::SystemNameService::ErrorCode(NETDB_INTERNAL), 11003);
 }
 
+TEST_F(Resolver, Ipv6NamesAndLiteralsInBothModes) {
+    names.AddHost("six", {"FD00:0:0:0:0:0:0:6"});
+    names.AddReverse("fe80::1", "neighbour");
+    for (TWSMode mode : {wsmBlocking, wsmAsync}) {
+        TDNS dns(nullptr);
+        dns.setParent(&form);
+        dns.SetMode(mode);
+        Recorder r;
+        r.Attach(dns);
+        dns.Lookup("six");
+        ASSERT_TRUE(WaitUntil([&] { return r.answers.size() == 1; }));
+        EXPECT_EQ(r.answers[0].code, 0);
+        EXPECT_EQ(r.answers[0].address, "fd00::6") << "canonical text";
+        EXPECT_EQ(dns.Family(), platform::AfInet6);
+        EXPECT_EQ(dns.Addr(), platform::InaddrNone);
+
+        // A literal goes in reverse and keeps its zone.
+        dns.Lookup("fe80::1%lo");
+        ASSERT_TRUE(WaitUntil([&] { return r.answers.size() == 2; }));
+        EXPECT_EQ(r.answers[1].code, 0);
+        EXPECT_EQ(r.answers[1].name, "neighbour");
+        EXPECT_EQ(r.answers[1].address, "fe80::1%lo");
+        EXPECT_EQ(dns.Addr6().ScopeId, 1u);
+
+        // Without a name it fails, and still holds the address it read.
+        dns.Lookup("fd00::99");
+        ASSERT_TRUE(WaitUntil([&] { return r.answers.size() == 3; }));
+        EXPECT_EQ(r.answers[2].code, 11001);
+        EXPECT_TRUE(r.answers[2].address.isEmpty());
+        EXPECT_EQ(dns.Family(), platform::AfInet6);
+        EXPECT_EQ(platform::inet_ntoa6(dns.Addr6()), "fd00::99");
+
+        // The next lookup of a dotted text is IPv4 again.
+        dns.Lookup("gateway");
+        ASSERT_TRUE(WaitUntil([&] { return r.answers.size() == 4; }));
+        EXPECT_EQ(dns.Family(), platform::AfInet);
+        EXPECT_EQ(r.answers[3].address, "192.168.1.1");
+    }
+    EXPECT_EQ(Seen(), (std::vector<std::string>{"name:six", "addr:fe80::1", "addr:fd00::99",
+                                                "name:gateway", "name:six", "addr:fe80::1",
+                                                "addr:fd00::99", "name:gateway"}));
+}
+
 // The system's own resolver, with names every machine has in its hosts file.
 class SystemResolver : public testing::Test {
 protected:

@@ -4,6 +4,7 @@
 
 #include <arpa/inet.h>
 #include <chrono>
+#include <cstring>
 
 namespace netsonde::test {
 
@@ -12,6 +13,7 @@ struct FakeNameService::State final : platform::NameService {
     std::condition_variable changed;
     std::map<std::string, platform::HostRecord> byName;
     std::map<std::uint32_t, platform::HostRecord> byAddress;
+    std::map<Address6, platform::HostRecord> byAddress6;
     std::map<std::string, int> nameErrors;
     std::map<std::uint32_t, int> addressErrors;
     std::vector<FakeLookup> lookups;
@@ -57,7 +59,28 @@ struct FakeNameService::State final : platform::NameService {
         record = it->second;
         return 0;
     }
+
+    int ByAddr6(const Address6& address, std::uint32_t, platform::HostRecord& record) override {
+        char text[INET6_ADDRSTRLEN];
+        ::inet_ntop(AF_INET6, address.data(), text, sizeof text);
+        Enter(std::string("addr:") + text);
+        std::lock_guard lock(m);
+        auto it = byAddress6.find(address);
+        if (it == byAddress6.end())
+            return platform::wsa::WSAHOST_NOT_FOUND;
+        record = it->second;
+        return 0;
+    }
 };
+
+namespace {
+
+// An IPv6 address text (it has a colon) into its bytes.
+bool ipv6(const char* text, FakeNameService::Address6& address) {
+    return std::strchr(text, ':') != nullptr && ::inet_pton(AF_INET6, text, address.data()) == 1;
+}
+
+} // namespace
 
 FakeNameService::FakeNameService() : state(std::make_shared<State>()) {
     previous = platform::SetNameService(state);
@@ -73,10 +96,20 @@ void FakeNameService::AddHost(const std::string& name, const std::vector<const c
     platform::HostRecord record;
     record.name = name;
     record.aliases = aliases;
-    for (const char* a : addresses)
-        record.addresses.push_back(::inet_addr(a));
+    for (const char* a : addresses) {
+        Address6 six;
+        if (ipv6(a, six))
+            record.addresses6.push_back(six);
+        else
+            record.addresses.push_back(::inet_addr(a));
+    }
     std::lock_guard lock(state->m);
     state->byName[name] = record;
+    if (!record.addresses6.empty() && !state->byAddress6.count(record.addresses6[0])) {
+        platform::HostRecord reverse = record;
+        reverse.addresses6 = {record.addresses6[0]};
+        state->byAddress6[record.addresses6[0]] = reverse;
+    }
     if (!record.addresses.empty() && !state->byAddress.count(record.addresses[0])) {
         platform::HostRecord reverse = record;
         reverse.addresses = {record.addresses[0]};
@@ -87,8 +120,14 @@ void FakeNameService::AddHost(const std::string& name, const std::vector<const c
 void FakeNameService::AddReverse(const char* address, const std::string& name) {
     platform::HostRecord record;
     record.name = name;
-    record.addresses = {::inet_addr(address)};
+    Address6 six;
     std::lock_guard lock(state->m);
+    if (ipv6(address, six)) {
+        record.addresses6 = {six};
+        state->byAddress6[six] = record;
+        return;
+    }
+    record.addresses = {::inet_addr(address)};
     state->byAddress[record.addresses[0]] = record;
 }
 

@@ -2,6 +2,7 @@
 
 #include "platform/NameService.h"
 
+#include <array>
 #include <condition_variable>
 #include <map>
 #include <memory>
@@ -27,7 +28,10 @@ public:
     FakeNameService();
     ~FakeNameService();
 
-    // name resolves to the addresses; the first address resolves back to name.
+    using Address6 = std::array<std::uint8_t, 16>;
+
+    // name resolves to the addresses; the first address resolves back to
+    // name. Addresses with a colon are IPv6 ones (give one family only).
     void AddHost(const std::string& name, const std::vector<const char*>& addresses,
                  const std::vector<std::string>& aliases = {});
     // A reverse entry alone.

@@ -49,6 +49,18 @@ TEST_F(TrayIconTest, ToolTipKeepsItsFirst62Characters) {
     tray->SetToolTip(exact);
     EXPECT_EQ(tray->ToolTip(), exact);
     EXPECT_EQ(area.icons[0].szTip, exact);
+
+    // Characters beyond the basic plane are two UTF-16 units each: they
+    // count once and are never cut in two.
+    const QString face = QString::fromUtf8("\xF0\x9F\x98\x80");
+    tray->SetToolTip(QString(61, 'a') + face + "b");
+    EXPECT_EQ(tray->ToolTip(), QString(61, 'a') + face);
+    QString faces;
+    for (int i = 0; i < 63; ++i)
+        faces += face;
+    tray->SetToolTip(faces);
+    EXPECT_EQ(tray->ToolTip(), faces.left(124));
+    EXPECT_EQ(area.icons[0].szTip, faces.left(124));
 }
 
 TEST_F(TrayIconTest, OneIconWhateverTheActivationsAndNoCallsWhileInactive) {

@@ -6,40 +6,10 @@
 # Exits 77 (skipped) when Xvfb, trayer or xdotool is missing.
 set -uo pipefail
 probe=$1
-for tool in Xvfb trayer xdotool xwininfo; do
-    command -v "$tool" >/dev/null || { echo "skipped: $tool is missing"; exit 77; }
-done
-
-work=$(mktemp -d)
-pids=()
-cleanup() {
-    for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done
-    wait 2>/dev/null
-    rm -rf "$work"
-}
-trap cleanup EXIT
-fail() { echo "FAIL: $*"; exit 1; }
-
-# Polls a condition for up to 15 s.
-until_true() {
-    for _ in $(seq 150); do
-        "$@" && return 0
-        sleep 0.1
-    done
-    return 1
-}
-
-Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
-pids+=($!)
-until_true test -s "$work/display" || fail "Xvfb did not start"
-export DISPLAY=:$(head -n1 "$work/display")
-export QT_QPA_PLATFORM=xcb
+source "$(dirname "$0")/../support/xvfb.sh"
+needs Xvfb trayer xdotool xwininfo
+start_xvfb 800x600
 unset DBUS_SESSION_BUS_ADDRESS # the XEmbed tray, not a StatusNotifierItem host
-# Qt's xcb platform leaves a buffer of the system's D-Bus library behind at
-# exit, and libxkbcommon-x11 hands strndup a counted name without a final
-# zero, which strict string checks take for an overflow; our own code is
-# checked with both on by the unit tests on offscreen.
-export ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0:strict_string_checks=0
 
 answer=$("$probe" --available 2>/dev/null)
 [[ $answer == "no tray" ]] || fail "without a tray host Qt reports: $answer"

@@ -1,0 +1,119 @@
+// The window's side of the history of runs: every ended run goes to the
+// history, and the history window of an entry opens from the list's context
+// menu or with Ctrl+H.
+#include "app/Tfm_ns.h"
+
+#include "controls/g_listbox.h"
+#include "echo/TAxPing.h"
+#include "echo/TAxTrace.h"
+#include "history/THistory.h"
+#include "history/THistoryStore.h"
+#include "history/Tfm_history.h"
+
+#include <QAction>
+#include <QMenu>
+#include <QScreen>
+#include <algorithm>
+
+void Tfm_ns::BuildHistoryMenu() {
+    History1 = new QAction(QStringLiteral("History\u2026"), this);
+    History1->setObjectName(QStringLiteral("History1"));
+    History1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_H));
+    History1->setShortcutContext(Qt::WindowShortcut);
+    History1->setEnabled(false);
+    addAction(History1);
+    connect(History1, &QAction::triggered, this, [this] {
+        const QVariant row = History1->data();
+        ShowHistory(row.isValid() ? row.toInt() : lb_add->ItemIndex());
+        History1->setData({});
+    });
+    lb_add->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(lb_add, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
+        // The entry under the mouse, else the selected one.
+        const QModelIndex under = lb_add->indexAt(at);
+        const int row = under.isValid() ? under.row() : lb_add->ItemIndex();
+        if (row < 0 || !FHistory)
+            return;
+        QMenu menu(this);
+        menu.setObjectName(QStringLiteral("historyMenu"));
+        History1->setData(row);
+        menu.addAction(History1);
+        if (!menu.exec(lb_add->viewport()->mapToGlobal(at)))
+            History1->setData({});
+    });
+}
+
+void Tfm_ns::SetHistory(history::THistory* History) {
+    delete FHistory.data();
+    FHistory = History;
+    History1->setEnabled(History != nullptr);
+    if (!History)
+        return;
+    History->setParent(this);
+    History->Attach(Ping, Trace);
+    History->AttachTray(tray);
+    // Open history windows follow the runs as they are written.
+    connect(History->Store(), &history::THistoryStore::Written, this, [this] {
+        for (auto* open :
+             findChildren<history::Tfm_history*>(QString(), Qt::FindDirectChildrenOnly))
+            open->Refresh();
+    });
+}
+
+history::THistory* Tfm_ns::History() const {
+    return FHistory.data();
+}
+
+void Tfm_ns::ShowHistory(int Index) {
+    if (!FHistory || Index < 0 || Index >= lb_add->Count())
+        return;
+    const QString entry = lb_add->Item(Index);
+    for (auto* open : findChildren<history::Tfm_history*>(QString(), Qt::FindDirectChildrenOnly))
+        if (open->Entry() == entry) {
+            open->raise();
+            open->activateWindow();
+            return;
+        }
+    // What is queued is written first, so the window shows the latest run.
+    const QString path = FHistory->Path();
+    FHistory->Store()->Flush(this, [this, path, entry] {
+        auto* window = new history::Tfm_history(path, entry, this);
+        // Over the main window, and whole on its screen.
+        QRect place(QPoint(), window->size());
+        place.moveCenter(frameGeometry().center());
+        if (QScreen* s = screen()) {
+            const QRect room = s->availableGeometry();
+            place.moveLeft(std::clamp(place.left(), room.left(),
+                                      std::max(room.left(), room.right() - place.width())));
+            place.moveTop(std::clamp(place.top(), room.top(),
+                                     std::max(room.top(), room.bottom() - place.height())));
+        }
+        window->move(place.topLeft());
+        window->show();
+    });
+}
+
+void Tfm_ns::HistoryRunEnded(QObject* Sender, bool Failed, int Error, const QString& Msg) {
+    if (!FHistory)
+        return;
+    using history::Command;
+    Command kind = Command::Ping;
+    TRunKind auto_kind = rkPing;
+    TAxIcmpTask* task = Ping;
+    if (Sender == Trace) {
+        kind = Command::Trace;
+        auto_kind = rkTrace;
+        task = Trace;
+    } else if (FCheckKind != rkNone) {
+        kind = FBatch ? Command::CheckAll : Command::CheckOne;
+        auto_kind = FBatch ? rkCheckAll : rkCheckOne;
+    }
+    const int selected = lb_add->ItemIndex();
+    const QString entry = selected >= 0 ? lb_add->Item(selected) : task->HostAddress();
+    FHistory->RunEnded(task, entry, kind, FAutoKind == auto_kind, Failed, Error, Msg);
+}
+
+void Tfm_ns::HistoryRoundEnded() {
+    if (FHistory)
+        FHistory->RoundEnded();
+}

@@ -1,0 +1,558 @@
+#include "history/THistoryStore.h"
+
+#include "history/TSqlThread.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QHash>
+#include <QPointer>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QStandardPaths>
+#include <QThread>
+#include <QTimer>
+#include <QVariant>
+#include <QVector>
+#include <map>
+#include <memory>
+
+namespace history {
+
+namespace {
+
+// Rows wait this long for company before they are committed.
+constexpr int CommitDelayMs = 200;
+// A writer that finds the file locked by another process waits up to this
+// long inside SQLite, and then tries the whole transaction once more; when
+// the lock is still held, the rows wait for a later commit.
+constexpr int BusyTimeoutMs = 2000;
+constexpr int BusyAttempts = 2;
+constexpr int BusyRetryDelayMs = 2000;
+
+// SQLite's primary result codes that matter here.
+enum SqliteCode { Busy = 5, Locked = 6, ReadOnly = 8, Corrupt = 11, NotADatabase = 26 };
+
+int PrimaryCode(const QSqlError& error) {
+    bool ok = false;
+    const int code = error.nativeErrorCode().toInt(&ok);
+    return ok ? (code & 0xFF) : -1;
+}
+
+bool IsBusy(const QSqlError& error) {
+    const int code = PrimaryCode(error);
+    return code == Busy || code == Locked;
+}
+
+bool IsDamaged(const QSqlError& error) {
+    const int code = PrimaryCode(error);
+    return code == Corrupt || code == NotADatabase;
+}
+
+QString Reason(const QSqlError& error) {
+    QString text = error.databaseText().trimmed();
+    if (text.isEmpty())
+        text = error.driverText().trimmed();
+    return text.isEmpty() ? QStringLiteral("unknown error") : text;
+}
+
+// Each step takes the schema from the version before it to its own.
+struct Migration {
+    int version;
+    const char* const* statements;
+};
+
+const char* const schemaV1[] = {
+    // Entry texts and addresses, stored once and referred to by number.
+    "CREATE TABLE names (id INTEGER PRIMARY KEY, text TEXT NOT NULL UNIQUE)",
+    "CREATE TABLE runs ("
+    " id INTEGER PRIMARY KEY,"
+    " t INTEGER NOT NULL,"
+    " entry INTEGER NOT NULL,"
+    " address INTEGER,"
+    " command INTEGER NOT NULL,"
+    " automatic INTEGER NOT NULL,"
+    " sent INTEGER NOT NULL,"
+    " received INTEGER NOT NULL,"
+    " rtt_min INTEGER, rtt_avg INTEGER, rtt_max INTEGER,"
+    " outcome INTEGER NOT NULL,"
+    " code INTEGER NOT NULL,"
+    " message TEXT,"
+    " echoes TEXT)",
+    "CREATE INDEX runs_entry_t ON runs (entry, t)",
+    // One row per entry and minute: what the graph of a long span reads.
+    "CREATE TABLE minutes ("
+    " entry INTEGER NOT NULL,"
+    " minute INTEGER NOT NULL,"
+    " runs INTEGER NOT NULL,"
+    " judged INTEGER NOT NULL,"
+    " answered INTEGER NOT NULL,"
+    " sent INTEGER NOT NULL,"
+    " received INTEGER NOT NULL,"
+    " rtt_min INTEGER, rtt_max INTEGER,"
+    " PRIMARY KEY (entry, minute)) WITHOUT ROWID",
+    // The times an entry stopped answering, and when it answered again
+    // (stop is empty while it still does not).
+    "CREATE TABLE outages ("
+    " id INTEGER PRIMARY KEY,"
+    " entry INTEGER NOT NULL,"
+    " start INTEGER NOT NULL,"
+    " stop INTEGER,"
+    " outcome INTEGER NOT NULL,"
+    " code INTEGER NOT NULL)",
+    "CREATE INDEX outages_entry ON outages (entry, start)", nullptr};
+
+const Migration migrations[] = {{1, schemaV1}};
+
+} // namespace
+
+// Everything the worker thread keeps. Touched only on that thread.
+struct THistoryStore::Worker {
+    QString path;
+    QString connection;
+    std::shared_ptr<std::atomic<bool>> enabled;
+    std::shared_ptr<std::atomic<qint64>> committed;
+    QPointer<THistoryStore> owner;
+    QVector<RunRecord> pending;
+    QTimer* timer = nullptr;
+    QHash<QString, qint64> nameIds;
+    std::map<const char*, std::unique_ptr<QSqlQuery>> statements;
+    bool open = false;
+    bool closing = false;
+
+    QSqlDatabase Db() const { return QSqlDatabase::database(connection, false); }
+
+    // Turns the history off and tells the owner why, once.
+    void Fail(const QString& message) {
+        if (!enabled->exchange(false))
+            return;
+        open = false;
+        pending.clear();
+        statements.clear();
+        {
+            QSqlDatabase db = Db();
+            if (db.isValid())
+                db.close();
+        }
+        Tell([message](THistoryStore* store) { emit store->Failed(message); });
+    }
+
+    // Runs fn with the store on the store's own thread, if it still exists.
+    void Tell(std::function<void(THistoryStore*)> fn) {
+        QPointer<THistoryStore> target = owner;
+        if (target)
+            QMetaObject::invokeMethod(
+                target.data(),
+                [target, fn] {
+                    if (target)
+                        fn(target.data());
+                },
+                Qt::QueuedConnection);
+    }
+
+    void FailUnusable(const QString& reason) {
+        Fail(QStringLiteral("The history file %1 cannot be used: %2. The history of runs is off "
+                            "until Netsonde starts again.")
+                 .arg(QDir::toNativeSeparators(path), reason));
+    }
+
+    // Closes the file, moves it (and its log) aside under a dated name and
+    // turns the history off.
+    void FailDamaged(const QString& reason) {
+        statements.clear();
+        {
+            QSqlDatabase db = Db();
+            if (db.isValid())
+                db.close();
+        }
+        const QString aside =
+            path + QStringLiteral(".broken-") +
+            QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+        QString where;
+        if (QFile::rename(path, aside)) {
+            for (const char* suffix : {"-wal", "-shm"}) {
+                const QString side = path + QLatin1String(suffix);
+                if (QFile::exists(side))
+                    QFile::rename(side, aside + QLatin1String(suffix));
+            }
+            where =
+                QStringLiteral("it was moved to %1, and a new one will be made at the next start")
+                    .arg(QDir::toNativeSeparators(aside));
+        } else {
+            where = QStringLiteral("it could not be moved aside and stays where it is");
+        }
+        Fail(QStringLiteral("The history file %1 is damaged (%2); %3. The history of runs is off "
+                            "until Netsonde starts again.")
+                 .arg(QDir::toNativeSeparators(path), reason, where));
+    }
+
+    void FailWith(const QSqlError& error) {
+        if (IsDamaged(error))
+            FailDamaged(Reason(error));
+        else
+            FailUnusable(Reason(error));
+    }
+
+    // Runs one statement; false (with the error in *error) when it fails.
+    static bool Exec(QSqlQuery& q, const QString& sql, QSqlError* error) {
+        if (q.exec(sql))
+            return true;
+        *error = q.lastError();
+        return false;
+    }
+
+    // Takes the write lock, waiting a while for other writers.
+    bool Begin(QSqlError* error) {
+        QSqlQuery q(Db());
+        if (q.exec(QStringLiteral("BEGIN IMMEDIATE")))
+            return true;
+        *error = q.lastError();
+        return false;
+    }
+
+    void Rollback() {
+        QSqlQuery q(Db());
+        q.exec(QStringLiteral("ROLLBACK"));
+    }
+
+    void Open() {
+        const QFileInfo info(path);
+        if (!QDir().mkpath(info.absolutePath())) {
+            FailUnusable(QStringLiteral("its folder cannot be made"));
+            return;
+        }
+        if (info.exists() && !info.isFile()) {
+            FailUnusable(QStringLiteral("it is not a file"));
+            return;
+        }
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection);
+        db.setDatabaseName(path);
+        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(BusyTimeoutMs));
+        if (!db.open()) {
+            FailWith(db.lastError());
+            return;
+        }
+        QSqlQuery q(db);
+        QSqlError error;
+        // The first read finds out whether this is a database at all.
+        if (!Exec(q, QStringLiteral("PRAGMA quick_check(1)"), &error)) {
+            FailWith(error);
+            return;
+        }
+        if (q.next() && q.value(0).toString() != QLatin1String("ok")) {
+            FailDamaged(q.value(0).toString());
+            return;
+        }
+        q.finish();
+        if (!Exec(q, QStringLiteral("PRAGMA journal_mode=WAL"), &error)) {
+            FailWith(error);
+            return;
+        }
+        q.finish();
+        Exec(q, QStringLiteral("PRAGMA synchronous=NORMAL"), &error);
+        if (!Migrate())
+            return;
+        open = true;
+        Prune();
+    }
+
+    // The schema version the file says it has; -1 when it cannot be read.
+    int Version(QSqlError* error) {
+        QSqlQuery q(Db());
+        if (!Exec(q, QStringLiteral("PRAGMA user_version"), error) || !q.next())
+            return -1;
+        return q.value(0).toInt();
+    }
+
+    bool Migrate() {
+        QSqlError error;
+        // A file of this version needs no writing (and no write lock).
+        const int current = Version(&error);
+        if (current == SchemaVersion)
+            return true;
+        if (current < 0) {
+            FailWith(error);
+            return false;
+        }
+        if (!Begin(&error)) {
+            FailWith(error);
+            return false;
+        }
+        // Read again under the lock: another process may have migrated.
+        const int version = Version(&error);
+        if (version < 0) {
+            Rollback();
+            FailWith(error);
+            return false;
+        }
+        QSqlQuery q(Db());
+        if (version > SchemaVersion) {
+            Rollback();
+            Fail(QStringLiteral("The history file %1 was written by a newer version of Netsonde "
+                                "(format %2). The history of runs is off until Netsonde starts "
+                                "again.")
+                     .arg(QDir::toNativeSeparators(path))
+                     .arg(version));
+            return false;
+        }
+        for (const Migration& step : migrations) {
+            if (step.version <= version)
+                continue;
+            for (const char* const* sql = step.statements; *sql; ++sql)
+                if (!Exec(q, QString::fromLatin1(*sql), &error)) {
+                    Rollback();
+                    FailWith(error);
+                    return false;
+                }
+        }
+        if (version != SchemaVersion &&
+            !Exec(q, QStringLiteral("PRAGMA user_version=%1").arg(SchemaVersion), &error)) {
+            Rollback();
+            FailWith(error);
+            return false;
+        }
+        if (!Exec(q, QStringLiteral("COMMIT"), &error)) {
+            Rollback();
+            FailWith(error);
+            return false;
+        }
+        return true;
+    }
+
+    void Prune() {
+        const qint64 cutoff =
+            QDateTime::currentMSecsSinceEpoch() - qint64{RetentionDays} * 86400000;
+        QSqlError error;
+        if (!Begin(&error)) {
+            // Another writer holds the file: the old runs go next time.
+            if (!IsBusy(error))
+                FailWith(error);
+            return;
+        }
+        QSqlQuery q(Db());
+        const bool ok =
+            Exec(q, QStringLiteral("DELETE FROM runs WHERE t < %1").arg(cutoff), &error) &&
+            Exec(q, QStringLiteral("DELETE FROM minutes WHERE minute < %1").arg(cutoff / 60000),
+                 &error) &&
+            Exec(q,
+                 QStringLiteral("DELETE FROM outages WHERE stop IS NOT NULL AND stop < %1")
+                     .arg(cutoff),
+                 &error) &&
+            Exec(q, QStringLiteral("COMMIT"), &error);
+        if (!ok) {
+            Rollback();
+            FailWith(error);
+        }
+    }
+
+    void Add(const RunRecord& run) {
+        if (!*enabled)
+            return;
+        pending.append(run);
+        if (!timer) {
+            // Made here, so it lives on the worker thread.
+            timer = new QTimer;
+            timer->setSingleShot(true);
+            QObject::connect(timer, &QTimer::timeout, timer, [this] { Commit(); });
+        }
+        if (!timer->isActive())
+            timer->start(CommitDelayMs);
+    }
+
+    // A statement prepared once for the life of the connection.
+    QSqlQuery& Statement(const char* sql) {
+        std::unique_ptr<QSqlQuery>& q = statements[sql];
+        if (!q) {
+            q = std::make_unique<QSqlQuery>(Db());
+            q->prepare(QString::fromLatin1(sql));
+        }
+        return *q;
+    }
+
+    // Runs a prepared statement with these values; false with the error.
+    bool Run(QSqlQuery& q, std::initializer_list<QVariant> values, QSqlError* error) {
+        int i = 0;
+        for (const QVariant& v : values)
+            q.bindValue(i++, v);
+        if (q.exec())
+            return true;
+        *error = q.lastError();
+        return false;
+    }
+
+    // The number of a name, made on first use.
+    bool NameId(const QString& text, qint64* id, QSqlError* error) {
+        const auto found = nameIds.constFind(text);
+        if (found != nameIds.cend()) {
+            *id = *found;
+            return true;
+        }
+        if (!Run(Statement("INSERT OR IGNORE INTO names (text) VALUES (?)"), {text}, error))
+            return false;
+        QSqlQuery& q = Statement("SELECT id FROM names WHERE text = ?");
+        if (!Run(q, {text}, error))
+            return false;
+        if (!q.next()) {
+            *error = q.lastError();
+            return false;
+        }
+        *id = q.value(0).toLongLong();
+        q.finish();
+        nameIds.insert(text, *id);
+        return true;
+    }
+
+    bool Insert(const RunRecord& run, QSqlError* error) {
+        qint64 entry = 0;
+        qint64 address = 0;
+        if (!NameId(run.Entry, &entry, error))
+            return false;
+        if (!run.Address.isEmpty() && !NameId(run.Address, &address, error))
+            return false;
+        const auto rtt = [](int ms) { return ms < 0 ? QVariant() : QVariant(ms); };
+        const QVariant none;
+        if (!Run(Statement("INSERT INTO runs (t, entry, address, command, automatic, sent, "
+                           "received, rtt_min, rtt_avg, rtt_max, outcome, code, message, echoes) "
+                           "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"),
+                 {run.TimeMs, entry, run.Address.isEmpty() ? none : QVariant(address),
+                  static_cast<int>(run.Kind), run.Automatic ? 1 : 0, run.Sent, run.Received,
+                  rtt(run.MinRtt), rtt(run.AvgRtt), rtt(run.MaxRtt), static_cast<int>(run.Result),
+                  run.Code, run.Message.isEmpty() ? none : QVariant(run.Message),
+                  run.Echoes.isEmpty()
+                      ? none
+                      : QVariant(EncodeEchoes(run.Echoes, run.Kind == Command::Trace))},
+                 error))
+            return false;
+        const bool judged = run.Result != Outcome::Cancelled;
+        const bool answered = Answering(run.Result);
+        if (!Run(Statement(
+                     "INSERT INTO minutes (entry, minute, runs, judged, answered, sent, received, "
+                     "rtt_min, rtt_max) VALUES (?, ?, 1, ?, ?, ?, ?, ?, ?) "
+                     "ON CONFLICT (entry, minute) DO UPDATE SET runs = runs + 1,"
+                     " judged = judged + excluded.judged, answered = answered + excluded.answered,"
+                     " sent = sent + excluded.sent, received = received + excluded.received,"
+                     " rtt_min = min(coalesce(rtt_min, excluded.rtt_min),"
+                     " coalesce(excluded.rtt_min, rtt_min)),"
+                     " rtt_max = max(coalesce(rtt_max, excluded.rtt_max),"
+                     " coalesce(excluded.rtt_max, rtt_max))"),
+                 {entry, run.TimeMs / 60000, judged ? 1 : 0, answered ? 1 : 0, run.Sent,
+                  run.Received, rtt(run.MinRtt), rtt(run.MaxRtt)},
+                 error))
+            return false;
+        if (!judged)
+            return true;
+        QSqlQuery& open = Statement(
+            "SELECT id FROM outages WHERE entry = ? AND stop IS NULL ORDER BY start DESC LIMIT 1");
+        if (!Run(open, {entry}, error))
+            return false;
+        const bool down = open.next();
+        const qint64 outage = down ? open.value(0).toLongLong() : 0;
+        open.finish();
+        if (answered && down)
+            return Run(Statement("UPDATE outages SET stop = ? WHERE id = ?"), {run.TimeMs, outage},
+                       error);
+        if (!answered && !down)
+            return Run(Statement("INSERT INTO outages (entry, start, stop, outcome, code) "
+                                 "VALUES (?, ?, NULL, ?, ?)"),
+                       {entry, run.TimeMs, static_cast<int>(run.Result), run.Code}, error);
+        return true;
+    }
+
+    void Commit() {
+        if (timer)
+            timer->stop();
+        if (pending.isEmpty() || !open || !*enabled)
+            return;
+        QSqlError error;
+        for (int attempt = 1;; ++attempt) {
+            bool ok = Begin(&error);
+            if (ok) {
+                for (const RunRecord& run : pending)
+                    if (!Insert(run, &error)) {
+                        ok = false;
+                        break;
+                    }
+                QSqlQuery q(Db());
+                if (ok && Exec(q, QStringLiteral("COMMIT"), &error)) {
+                    *committed += pending.size();
+                    pending.clear();
+                    Tell([](THistoryStore* store) { emit store->Written(); });
+                    return;
+                }
+                Rollback();
+                // Names made in the failed transaction are gone again.
+                nameIds.clear();
+            }
+            if (!IsBusy(error))
+                break;
+            if (attempt >= BusyAttempts) {
+                // Another process holds the file for long: keep the rows
+                // for a later try (the last commit at closing drops them).
+                if (timer && !closing)
+                    timer->start(BusyRetryDelayMs);
+                return;
+            }
+        }
+        FailWith(error);
+    }
+
+    void Close() {
+        closing = true;
+        Commit();
+        statements.clear();
+        delete timer;
+        timer = nullptr;
+    }
+};
+
+THistoryStore::THistoryStore(const QString& path, QObject* owner)
+    : QObject(owner), FPath(path), FEnabled(std::make_shared<std::atomic<bool>>(true)),
+      FCommitted(std::make_shared<std::atomic<qint64>>(0)), FWorker(std::make_shared<Worker>()),
+      FThread(std::make_unique<TSqlThread>(QStringLiteral("history"))) {
+    FWorker->path = path;
+    FWorker->connection = FThread->Connection();
+    FWorker->enabled = FEnabled;
+    FWorker->committed = FCommitted;
+    FWorker->owner = this;
+    std::shared_ptr<Worker> worker = FWorker;
+    FThread->Post([worker] { worker->Open(); });
+}
+
+THistoryStore::~THistoryStore() {
+    std::shared_ptr<Worker> worker = FWorker;
+    FThread->Post([worker] { worker->Close(); });
+    // Joins the worker after the last commit.
+    FThread.reset();
+}
+
+void THistoryStore::Record(const RunRecord& run) {
+    if (!*FEnabled)
+        return;
+    std::shared_ptr<Worker> worker = FWorker;
+    FThread->Post([worker, run] { worker->Add(run); });
+}
+
+void THistoryStore::Sync() {
+    std::shared_ptr<Worker> worker = FWorker;
+    FThread->Post([worker] { worker->Commit(); });
+    FThread->Drain();
+}
+
+void THistoryStore::Flush(QObject* context, std::function<void()> done) {
+    std::shared_ptr<Worker> worker = FWorker;
+    QPointer<QObject> target(context);
+    FThread->Post([worker, target, done] {
+        worker->Commit();
+        if (target)
+            QMetaObject::invokeMethod(target.data(), done, Qt::QueuedConnection);
+    });
+}
+
+QString THistoryStore::DefaultPath() {
+    return QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) +
+           QStringLiteral("/history.sqlite");
+}
+
+} // namespace history

@@ -1,0 +1,389 @@
+#include "history/Tfm_history.h"
+
+#include "history/TSqlThread.h"
+#include "platform/FileDialogs.h"
+#include "platform/MessageBoxes.h"
+
+#include <QApplication>
+#include <QButtonGroup>
+#include <QChart>
+#include <QChartView>
+#include <QDateTime>
+#include <QDateTimeAxis>
+#include <QDir>
+#include <QEvent>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineSeries>
+#include <QLocale>
+#include <QPointer>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QSaveFile>
+#include <QScatterSeries>
+#include <QSqlDatabase>
+#include <QTimer>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+#include <QValueAxis>
+
+namespace history {
+
+namespace {
+
+constexpr qint64 HourMs = qint64{3600} * 1000;
+constexpr qint64 DayMs = 24 * HourMs;
+
+// The reader's connection, opened on its thread at first use, read-only.
+QSqlDatabase ReaderDb(const QString& connection, const QString& path) {
+    QSqlDatabase db = QSqlDatabase::database(connection, false);
+    if (db.isValid() && db.isOpen())
+        return db;
+    if (!db.isValid()) {
+        db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection);
+        db.setDatabaseName(path);
+        db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=2000"));
+    }
+    db.open();
+    return db;
+}
+
+QString LocalStamp(qint64 ms) {
+    return QDateTime::fromMSecsSinceEpoch(ms).toLocalTime().toString(
+        QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+}
+
+QString Percent(double value) {
+    return QLocale().toString(value, 'f', 1) + QStringLiteral(" %");
+}
+
+} // namespace
+
+QString Tfm_history::DurationText(qint64 ms) {
+    const qint64 s = ms / 1000;
+    if (s < 60)
+        return QStringLiteral("%1 s").arg(s);
+    if (s < 3600)
+        return QStringLiteral("%1 min %2 s").arg(s / 60).arg(s % 60);
+    if (s < 86400)
+        return QStringLiteral("%1 h %2 min").arg(s / 3600).arg((s % 3600) / 60);
+    return QStringLiteral("%1 d %2 h").arg(s / 86400).arg((s % 86400) / 3600);
+}
+
+Tfm_history::Tfm_history(const QString& path, const QString& entry, QWidget* owner, Span initial)
+    : QWidget(owner, Qt::Window), Clock([] { return QDateTime::currentMSecsSinceEpoch(); }),
+      FPath(path), FEntry(entry),
+      FReader(std::make_unique<TSqlThread>(QStringLiteral("history view"))) {
+    setObjectName(QStringLiteral("fm_history"));
+    setAttribute(Qt::WA_DeleteOnClose);
+    setWindowTitle(QStringLiteral("History of %1 - Netsonde").arg(entry));
+
+    auto* spans = new QHBoxLayout;
+    FSpanButtons = new QButtonGroup(this);
+    FSpanButtons->setExclusive(true);
+    const std::pair<const char*, const char*> spanSpecs[] = {{"bn_hour", "1 &hour"},
+                                                             {"bn_day", "&24 hours"},
+                                                             {"bn_week", "&7 days"},
+                                                             {"bn_month", "&30 days"},
+                                                             {"bn_all", "&All"}};
+    int id = 0;
+    for (const auto& [name, caption] : spanSpecs) {
+        auto* button = new QPushButton(QString::fromLatin1(caption), this);
+        button->setObjectName(QString::fromLatin1(name));
+        button->setCheckable(true);
+        FSpanButtons->addButton(button, id++);
+        spans->addWidget(button);
+    }
+    spans->addStretch(1);
+    bn_export = new QPushButton(QStringLiteral("&Export..."), this);
+    bn_export->setObjectName(QStringLiteral("bn_export"));
+    bn_export->setToolTip(QStringLiteral("Save the shown span as CSV"));
+    spans->addWidget(bn_export);
+
+    FChart = new QChart;
+    FChart->legend()->hide();
+    FChart->setMargins(QMargins(4, 4, 4, 4));
+    FRtt = new QLineSeries;
+    FRtt->setName(QStringLiteral("Round-trip time"));
+    FRtt->setMarkerSize(3);
+    FLost = new QScatterSeries;
+    FLost->setName(QStringLiteral("Lost echoes"));
+    FLost->setMarkerShape(QScatterSeries::MarkerShapeRectangle);
+    FLost->setMarkerSize(7);
+    FChart->addSeries(FRtt);
+    FChart->addSeries(FLost);
+    FTime = new QDateTimeAxis;
+    FMs = new QValueAxis;
+    FMs->setTitleText(QStringLiteral("ms"));
+    FMs->setLabelFormat(QStringLiteral("%d"));
+    FChart->addAxis(FTime, Qt::AlignBottom);
+    FChart->addAxis(FMs, Qt::AlignLeft);
+    for (QAbstractSeries* s :
+         {static_cast<QAbstractSeries*>(FRtt), static_cast<QAbstractSeries*>(FLost)}) {
+        s->attachAxis(FTime);
+        s->attachAxis(FMs);
+    }
+    ch_rtt = new QChartView(FChart, this);
+    ch_rtt->setObjectName(QStringLiteral("ch_rtt"));
+    ch_rtt->setAccessibleName(QStringLiteral("Round-trip time over time"));
+    ch_rtt->setRenderHint(QPainter::Antialiasing);
+    ch_rtt->setRubberBand(QChartView::HorizontalRubberBand);
+    ch_rtt->setMinimumSize(480, 220);
+
+    lb_summary = new QLabel(this);
+    lb_summary->setObjectName(QStringLiteral("lb_summary"));
+
+    tv_outages = new QTreeWidget(this);
+    tv_outages->setObjectName(QStringLiteral("tv_outages"));
+    tv_outages->setAccessibleName(QStringLiteral("Times the host did not answer"));
+    tv_outages->setRootIsDecorated(false);
+    tv_outages->setHeaderLabels({QStringLiteral("Stopped answering"),
+                                 QStringLiteral("Answered again"), QStringLiteral("Lasted"),
+                                 QStringLiteral("Outcome")});
+    tv_outages->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    tv_outages->setMinimumHeight(110);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(spans);
+    layout->addWidget(ch_rtt, 3);
+    layout->addWidget(lb_summary);
+    layout->addWidget(tv_outages, 1);
+    resize(720, 520);
+
+    connect(FSpanButtons, &QButtonGroup::idClicked, this,
+            [this](int span) { SetSpan(static_cast<Span>(span)); });
+    connect(bn_export, &QPushButton::clicked, this, [this] { bn_exportClick(); });
+    connect(FTime, &QDateTimeAxis::rangeChanged, this, [this] { AxisChanged(); });
+    ApplyPalette();
+    SetSpan(initial);
+}
+
+Tfm_history::~Tfm_history() {
+    // Joins the reader; an answer still on its way finds no window.
+    FReader.reset();
+}
+
+int Tfm_history::PlotWidth() const {
+    // Before the first layout the plot has no size: the window's width
+    // less the axis labels is close.
+    const int plot = static_cast<int>(FChart->plotArea().width());
+    return std::max(plot > 0 ? plot : width() - 100, 100);
+}
+
+void Tfm_history::SetSpan(Span span) {
+    if (QAbstractButton* button = FSpanButtons->button(span))
+        button->setChecked(true);
+    const qint64 now = Clock();
+    static constexpr qint64 lengths[] = {HourMs, DayMs, 7 * DayMs, 30 * DayMs};
+    if (span == All)
+        Request(0, now, true);
+    else
+        Request(now - lengths[span], now, false);
+}
+
+void Tfm_history::SetRange(qint64 from, qint64 to) {
+    if (QAbstractButton* checked = FSpanButtons->checkedButton()) {
+        FSpanButtons->setExclusive(false);
+        checked->setChecked(false);
+        FSpanButtons->setExclusive(true);
+    }
+    Request(from, to, false);
+}
+
+void Tfm_history::Refresh() {
+    const int span = FSpanButtons->checkedId();
+    if (span >= 0)
+        SetSpan(static_cast<Span>(span));
+    else
+        Request(FData.From, FData.To, false);
+}
+
+void Tfm_history::Request(qint64 from, qint64 to, bool all) {
+    const int generation = ++FGeneration;
+    const int width = PlotWidth();
+    const QString connection = FReader->Connection();
+    const QString path = FPath;
+    const QString entry = FEntry;
+    QPointer<Tfm_history> self(this);
+    FReader->Post([=] {
+        QSqlDatabase db = ReaderDb(connection, path);
+        qint64 first = from;
+        qint64 last = to;
+        if (all) {
+            // All runs, and at least the hour before the last of them.
+            if (Extent(db, entry, &first, &last)) {
+                last += 1;
+                first = std::min(first, last - HourMs);
+            } else {
+                first = last = to;
+            }
+        }
+        const SpanData data = LoadSpan(db, entry, first, std::max(last, first + 1), width);
+        QMetaObject::invokeMethod(
+            qApp,
+            [self, data, generation] {
+                if (self)
+                    self->Apply(data, generation);
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+void Tfm_history::Apply(const SpanData& data, int generation) {
+    if (generation != FGeneration)
+        return;
+    FData = data;
+    const double step = static_cast<double>(data.To - data.From) / data.Width;
+    QList<QPointF> points;
+    QList<QPointF> lost;
+    points.reserve(data.Columns.size() * 2);
+    int top = 0;
+    for (const Column& c : data.Columns) {
+        const double x = static_cast<double>(data.From) + (c.Index + 0.5) * step;
+        if (c.MinRtt >= 0) {
+            points << QPointF(x, c.MinRtt) << QPointF(x, c.MaxRtt);
+            top = std::max(top, c.MaxRtt);
+        }
+    }
+    FApplying = true;
+    FMs->setRange(0, std::max(10, top + top / 8 + 1));
+    FMs->applyNiceNumbers();
+    // Lost echoes sit in a row just under the top of the graph.
+    const double lostAt = FMs->max() * 0.96;
+    for (const Column& c : data.Columns)
+        if (c.Sent > c.Received)
+            lost << QPointF(static_cast<double>(data.From) + (c.Index + 0.5) * step, lostAt);
+    // Single runs far apart show as dots; dense ones as the band alone.
+    FRtt->setPointsVisible(data.Columns.size() * 8 < data.Width);
+    FRtt->replace(points);
+    FLost->replace(lost);
+    const qint64 span = data.To - data.From;
+    FTime->setFormat(span <= 10 * 60000  ? QStringLiteral("HH:mm:ss")
+                     : span <= DayMs     ? QStringLiteral("HH:mm")
+                     : span <= 8 * DayMs ? QStringLiteral("ddd HH:mm")
+                                         : QStringLiteral("MMM d"));
+    FTime->setRange(QDateTime::fromMSecsSinceEpoch(data.From),
+                    QDateTime::fromMSecsSinceEpoch(data.To));
+    FApplying = false;
+
+    if (data.Empty()) {
+        lb_summary->setText(QStringLiteral("No runs recorded in this span."));
+    } else {
+        lb_summary->setText(QStringLiteral("Loss %1    Availability %2    %3 runs")
+                                .arg(Percent(data.LossPercent()),
+                                     Percent(data.AvailabilityPercent()),
+                                     QLocale().toString(data.Runs)));
+    }
+    tv_outages->clear();
+    const qint64 now = Clock();
+    for (const Outage& o : data.Outages) {
+        auto* row = new QTreeWidgetItem(tv_outages);
+        row->setText(0, LocalStamp(o.Start));
+        row->setText(1, o.Stop < 0 ? QStringLiteral("not yet") : LocalStamp(o.Stop));
+        row->setText(2, DurationText((o.Stop < 0 ? now : o.Stop) - o.Start));
+        row->setText(3, OutcomeName(o.Result) +
+                            (o.Code != 0 ? QStringLiteral(" (%1)").arg(o.Code) : QString()));
+    }
+    emit Loaded();
+}
+
+void Tfm_history::AxisChanged() {
+    if (FApplying)
+        return;
+    // A drag on the graph zoomed in (or a right click out): read that span
+    // again at full resolution, once the axis has settled.
+    const qint64 from = FTime->min().toMSecsSinceEpoch();
+    const qint64 to = FTime->max().toMSecsSinceEpoch();
+    if (from == FData.From && to == FData.To)
+        return;
+    QPointer<Tfm_history> self(this);
+    QTimer::singleShot(0, this, [self, from, to] {
+        if (self)
+            self->SetRange(from, to);
+    });
+}
+
+void Tfm_history::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier)
+        close();
+    else
+        QWidget::keyPressEvent(event);
+}
+
+void Tfm_history::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange)
+        ApplyPalette();
+}
+
+void Tfm_history::ApplyPalette() {
+    const QPalette p = palette();
+    const bool dark = p.color(QPalette::Window).lightness() < 128;
+    FChart->setTheme(dark ? QChart::ChartThemeDark : QChart::ChartThemeLight);
+    FChart->legend()->hide();
+    FChart->setBackgroundBrush(p.color(QPalette::Base));
+    FChart->setPlotAreaBackgroundVisible(false);
+    const QColor text = p.color(QPalette::Text);
+    for (QAbstractAxis* axis :
+         {static_cast<QAbstractAxis*>(FTime), static_cast<QAbstractAxis*>(FMs)}) {
+        axis->setLabelsColor(text);
+        axis->setTitleBrush(text);
+        QColor grid = text;
+        grid.setAlpha(50);
+        axis->setGridLineColor(grid);
+    }
+    FRtt->setPen(QPen(dark ? QColor(0x6C, 0xB6, 0xFF) : QColor(0x1F, 0x5F, 0xB0), 1.5));
+    FLost->setColor(dark ? QColor(0xFF, 0x5A, 0x5A) : QColor(0xC8, 0x10, 0x10));
+    FLost->setBorderColor(FLost->color());
+}
+
+void Tfm_history::ExportTo(const QString& fileName) {
+    // The shown span, read and written on the reader's thread.
+    const QString connection = FReader->Connection();
+    const QString path = FPath;
+    const QString entry = FEntry;
+    const qint64 from = FData.From;
+    const qint64 to = FData.To;
+    QPointer<Tfm_history> self(this);
+    FReader->Post([=] {
+        const QByteArray csv = ExportCsv(ReaderDb(connection, path), entry, from, to);
+        QSaveFile file(fileName);
+        bool ok = file.open(QIODevice::WriteOnly) && file.write(csv) == csv.size() && file.commit();
+        const QString reason = ok ? QString() : file.errorString();
+        QMetaObject::invokeMethod(
+            qApp,
+            [self, ok, fileName, reason] {
+                if (!ok)
+                    platform::Messages().Error(
+                        QStringLiteral("Cannot write %1: %2")
+                            .arg(QDir::toNativeSeparators(fileName), reason));
+                if (self)
+                    emit self->Exported(ok);
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+void Tfm_history::bn_exportClick() {
+    platform::FileDialogRequest request;
+    request.DialogMode = platform::FileDialogRequest::Mode::Save;
+    request.Parent = this;
+    request.Title = QStringLiteral("Export History");
+    request.Filter = QStringLiteral("CSV Files|*.csv|All Files|*.*");
+    request.DefaultExt = QStringLiteral("csv");
+    QString name = FEntry;
+    name.replace(QRegularExpression(QStringLiteral("[^A-Za-z0-9._-]")), QStringLiteral("_"));
+    request.FileName = QStringLiteral("%1-history.csv").arg(name);
+    const std::optional<QString> picked = platform::Dialogs().PickFile(request);
+    if (!picked)
+        return;
+    QString file = *picked;
+    if (QFileInfo(file).suffix().isEmpty())
+        file += QStringLiteral(".csv");
+    ExportTo(file);
+}
+
+} // namespace history

@@ -1,0 +1,95 @@
+#pragma once
+
+#include "history/HistoryQueries.h"
+
+#include <QWidget>
+#include <functional>
+#include <memory>
+
+class QButtonGroup;
+class QChart;
+class QChartView;
+class QDateTimeAxis;
+class QLabel;
+class QLineSeries;
+class QPushButton;
+class QScatterSeries;
+class QTreeWidget;
+class QValueAxis;
+
+namespace history {
+
+class TSqlThread;
+
+// The history of one entry: round-trip times over time with the lost
+// echoes marked, loss and availability over the shown span, and the times
+// the host stopped answering. Reads the history file on a thread of its own
+// and draws what comes back; the span is one of the fixed ones, or what the
+// user drags out on the graph.
+class Tfm_history : public QWidget {
+    Q_OBJECT
+public:
+    enum Span { Hour, Day, Week, Month, All };
+
+    Tfm_history(const QString& path, const QString& entry, QWidget* owner = nullptr,
+                Span initial = Day);
+    ~Tfm_history() override;
+
+    const QString& Entry() const { return FEntry; }
+    // Shows one of the fixed spans, ending now.
+    void SetSpan(Span span);
+    // Shows [from, to) (UTC milliseconds).
+    void SetRange(qint64 from, qint64 to);
+    // Reads the shown span again (a fixed span again up to now), for runs
+    // written since.
+    void Refresh();
+    // What is shown; valid after Loaded.
+    const SpanData& Shown() const { return FData; }
+    // Writes the shown span as CSV in the background; Exported follows, and
+    // a message when the file could not be written.
+    void ExportTo(const QString& fileName);
+
+    // The clock that ends the fixed spans (UTC milliseconds); for tests.
+    std::function<qint64()> Clock;
+
+    QPushButton* bn_export;
+    QChartView* ch_rtt;
+    QLabel* lb_summary;
+    QTreeWidget* tv_outages;
+    QButtonGroup* FSpanButtons;
+
+    // The duration as the outage list shows it: "45 s", "3 min 5 s",
+    // "2 h 10 min", "3 d 4 h".
+    static QString DurationText(qint64 ms);
+
+signals:
+    // The data asked for last has been drawn.
+    void Loaded();
+    void Exported(bool ok);
+
+protected:
+    void changeEvent(QEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    void Request(qint64 from, qint64 to, bool all);
+    void Apply(const SpanData& data, int generation);
+    void ApplyPalette();
+    void AxisChanged();
+    void bn_exportClick();
+    int PlotWidth() const;
+
+    QString FPath;
+    QString FEntry;
+    std::unique_ptr<TSqlThread> FReader;
+    QChart* FChart;
+    QLineSeries* FRtt;
+    QScatterSeries* FLost;
+    QDateTimeAxis* FTime;
+    QValueAxis* FMs;
+    SpanData FData;
+    int FGeneration = 0;
+    bool FApplying = false;
+};
+
+} // namespace history

@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# The real program on a virtual X display with a window manager, driven by
+# the Python tests of this folder over xdotool and AT-SPI inside a private
+# session bus.
+#   run_display.sh <netsonde> <test module or test name> <screenshot folder>
+# Exits 77 (skipped) when a tool is missing.
+set -uo pipefail
+program=$1
+tests=$2
+shots=$3
+here=$(cd "$(dirname "$0")" && pwd)
+source "$here/../support/xvfb.sh"
+needs Xvfb openbox xdotool import convert dbus-run-session
+[[ -x /usr/libexec/at-spi-bus-launcher ]] || { echo "skipped: at-spi2-core is missing"; exit 77; }
+# The system's Python, where python3-pyatspi lives.
+python=/usr/bin/python3
+"$python" -c 'import pyatspi' 2>/dev/null || { echo "skipped: python3-pyatspi is missing"; exit 77; }
+
+start_xvfb 1280x1024
+openbox --sm-disable >"$work/openbox.log" 2>&1 &
+pids+=($!)
+until_true sh -c "xprop -root _NET_SUPPORTING_WM_CHECK | grep -q 'window id'" || fail "openbox did not start"
+
+shots=$shots/$tests
+mkdir -p "$shots"
+rm -f "$shots"/*.png
+export PYTHONDONTWRITEBYTECODE=1
+export NETSONDE_PROGRAM=$program NETSONDE_SHOTS=$shots NETSONDE_WORK=$work
+cd "$here"
+dbus-run-session -- "$python" -W ignore::DeprecationWarning -m unittest -v "$tests" 2>&1 | grep -v '^dbus-daemon\['
+exit "${PIPESTATUS[0]}"

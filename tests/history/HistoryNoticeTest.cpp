@@ -1,0 +1,169 @@
+// Notices and the tray's trouble mark after automatic rounds, on the real
+// window with scripted echo answers, sent over a private session bus to a
+// recording notification service that the test starts.
+#include "app/MainWindowFixture.h"
+#include "history/THistory.h"
+#include "history/THistoryStore.h"
+#include "support/FakeNotifyArea.h"
+#include "tray/TTrayIcon.h"
+
+#include <QAction>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QProcess>
+#include <QTemporaryDir>
+
+namespace netsonde::test {
+namespace {
+
+// The recording service, as a child process.
+class NoticeServer {
+public:
+    NoticeServer() {
+        process.setProgram(QCoreApplication::applicationDirPath() + "/notice_server");
+        process.start();
+        ready =
+            process.waitForStarted() && WaitUntil([&] { return Read().contains("ready"); }, 10000);
+    }
+    ~NoticeServer() { Stop(); }
+    void Stop() {
+        if (process.state() == QProcess::NotRunning)
+            return;
+        process.closeWriteChannel();
+        if (!process.waitForFinished(5000))
+            process.kill();
+        process.waitForFinished(5000);
+    }
+    // Every Notify call so far, one line each.
+    QStringList Calls() {
+        QStringList calls;
+        for (const QString& line : Read())
+            if (line.startsWith("notify\t"))
+                calls << line.mid(7);
+        return calls;
+    }
+    // Waits until the calls sent before this one have arrived: a marker
+    // sent on the same connection comes after them.
+    QStringList CallsAfterMarker() {
+        history::TNotices notices;
+        const QString marker = QStringLiteral("marker%1").arg(++markers);
+        notices.Notify({{marker, true, 0}});
+        EXPECT_TRUE(WaitUntil([&] { return Calls().join('\n').contains(marker); }, 10000));
+        QStringList calls = Calls();
+        calls.removeIf([](const QString& c) { return c.contains("marker"); });
+        return calls;
+    }
+    bool ready = false;
+
+private:
+    int markers = 0;
+    QStringList Read() {
+        output += QString::fromUtf8(process.readAllStandardOutput());
+        return output.split('\n', Qt::SkipEmptyParts);
+    }
+    QProcess process;
+    QString output;
+};
+
+class HistoryNoticeTest : public MainWindowTest {
+protected:
+    void SetUp() override {
+        if (!QDBusConnection::sessionBus().isConnected())
+            GTEST_SKIP() << "no session bus (run under dbus-run-session)";
+        MainWindowTest::SetUp();
+        w->SetHistory(new history::THistory(dir.filePath("history.sqlite")));
+        plain = w->tray->Icon().pixmap(32).toImage();
+    }
+    void Answer(const char* host, bool answers) {
+        service.SetAnswer(host,
+                          answers ? FakeAnswer::Echo(host, 2) : FakeAnswer::IcmpError(host, 11003));
+    }
+    void Round() {
+        w->TickTimer(w->Tick);
+        ASSERT_TRUE(WaitUntil([&] { return !w->Ping->Busy() && w->CheckKind() == rkNone; }));
+    }
+    bool Marked() { return w->tray->Icon().pixmap(32).toImage() != plain; }
+
+    QTemporaryDir dir;
+    FakeNotifyArea area;
+    QImage plain;
+};
+
+TEST_F(HistoryNoticeTest, ChangesOfARoundBecomeOneNoticeAndTheTrayShowsTrouble) {
+    NoticeServer server;
+    ASSERT_TRUE(server.ready);
+    SetList({"192.168.1.1", "192.168.1.2", "192.168.1.3"});
+    Answer("192.168.1.1", true);
+    Answer("192.168.1.2", false);
+    Answer("192.168.1.3", true);
+    // The first round only learns who answers; one host does not.
+    w->CheckAll1->trigger();
+    EXPECT_TRUE(w->History()->Trouble());
+    EXPECT_TRUE(Marked());
+    EXPECT_EQ(w->tray->ToolTip(), "Netsonde");
+    // The red mark is in the lower right corner.
+    const QImage marked = w->tray->Icon().pixmap(32).toImage();
+    const QColor corner = marked.pixelColor(26, 26);
+    EXPECT_GT(corner.red(), 150);
+    EXPECT_LT(corner.green(), 80);
+
+    // Two hosts change in one round: one notice naming both.
+    Answer("192.168.1.1", false);
+    Answer("192.168.1.2", true);
+    Round();
+    QStringList calls = server.CallsAfterMarker();
+    ASSERT_EQ(calls.size(), 1) << calls.join('\n').toStdString();
+    const QStringList fields = calls.front().split('\t');
+    ASSERT_EQ(fields.size(), 5);
+    EXPECT_EQ(fields[0], "Netsonde");
+    EXPECT_EQ(fields[2], "2 hosts changed");
+    EXPECT_TRUE(fields[3].contains(QRegularExpression(
+        R"(^192\.168\.1\.1 stopped answering at \d\d:\d\d:\d\d\\n192\.168\.1\.2 answers again at \d\d:\d\d:\d\d$)")))
+        << fields[3].toStdString();
+    EXPECT_TRUE(Marked());
+
+    // No change: no notice. All answer again: the mark goes.
+    Round();
+    Answer("192.168.1.1", true);
+    Round();
+    calls = server.CallsAfterMarker();
+    ASSERT_EQ(calls.size(), 2) << calls.join('\n').toStdString();
+    EXPECT_TRUE(calls[1].startsWith("Netsonde\tnetsonde\t192.168.1.1 answers again\tat "))
+        << calls[1].toStdString();
+    EXPECT_FALSE(w->History()->Trouble());
+    EXPECT_FALSE(Marked());
+    EXPECT_EQ(w->tray->ToolTip(), "Netsonde");
+}
+
+TEST_F(HistoryNoticeTest, RunsOutsideTheAutomaticModeSendNothing) {
+    NoticeServer server;
+    ASSERT_TRUE(server.ready);
+    SetList({"192.168.1.1"});
+    Answer("192.168.1.1", true);
+    Select(0);
+    Run(w->bn_one);
+    Answer("192.168.1.1", false);
+    Run(w->bn_one);
+    Run(w->bn_all);
+    EXPECT_TRUE(server.CallsAfterMarker().isEmpty());
+    EXPECT_FALSE(Marked());
+}
+
+TEST_F(HistoryNoticeTest, WithoutANotificationServiceNothingFails) {
+    ASSERT_FALSE(QDBusConnection::sessionBus().interface()->isServiceRegistered(
+        "org.freedesktop.Notifications"));
+    SetList({"192.168.1.1"});
+    Answer("192.168.1.1", true);
+    w->CheckAll1->trigger();
+    Answer("192.168.1.1", false);
+    Round();
+    EXPECT_TRUE(w->History()->Trouble());
+    EXPECT_TRUE(boxes.shown.isEmpty()) << boxes.shown.join('\n').toStdString();
+    // The window carries on with the next round.
+    Answer("192.168.1.1", true);
+    Round();
+    EXPECT_FALSE(w->History()->Trouble());
+}
+
+} // namespace
+} // namespace netsonde::test

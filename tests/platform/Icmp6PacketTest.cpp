@@ -1,0 +1,257 @@
+// The ICMPv6 parsers: every rule by which a message is not our answer, as
+// one table per entry point, the error mapping, and a seeded random-input
+// loop over the fuzz targets' entry points.
+#include "fuzz/PacketFuzz.h"
+#include "platform/IcmpPacket.h"
+#include "platform/IcmpTypes.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <linux/errqueue.h>
+#include <netinet/in.h>
+#include <random>
+#include <sys/socket.h>
+
+using namespace platform::icmppacket;
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+const Address6 kDest = {0xfd, 0, 0, 0x61, 0, 4, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2};
+const Address6 kRouter = {0xfd, 0, 0, 0x61, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2};
+const Address6 kOther = {0xfd, 0, 0, 0x61, 0, 6, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2};
+const Bytes kData(56, 0xAA);
+
+Request6 ourRequest(bool raw) {
+    Request6 r;
+    r.destination = kDest;
+    r.ident = 0xBEEF;
+    r.sequence = 0x4242;
+    r.checkIdent = raw;
+    r.data = kData;
+    return r;
+}
+
+Bytes head(Bytes b, std::size_t n) {
+    b.resize(n);
+    return b;
+}
+
+Bytes concat(Bytes a, const Bytes& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+Bytes echo(std::uint8_t type, std::uint16_t ident = 0xBEEF, std::uint16_t sequence = 0x4242,
+           const Bytes& data = kData) {
+    Bytes m = BuildEcho6Request(ident, sequence, data);
+    m[0] = type;
+    return m;
+}
+
+Bytes ipv6Header(const Address6& dest, std::uint8_t next = IPPROTO_ICMPV6) {
+    Bytes h(Ipv6HeaderSize, 0);
+    h[0] = 0x60;
+    h[6] = next;
+    h[7] = 1;
+    std::copy(dest.begin(), dest.end(), h.begin() + 24);
+    return h;
+}
+
+// A node's error quoting a request: our IPv6 header and echo request.
+Bytes error(std::uint8_t type, std::uint8_t code, const Bytes& quoted) {
+    return concat(Bytes{type, code, 0, 0, 0, 0, 0, 0}, quoted);
+}
+Bytes quote(const Address6& dest = kDest, std::uint16_t ident = 0xBEEF,
+            std::uint16_t sequence = 0x4242, std::uint8_t next = IPPROTO_ICMPV6) {
+    return concat(ipv6Header(dest, next), echo(Echo6Request, ident, sequence));
+}
+
+TEST(Icmp6PacketBuild, EchoRequestCarriesItsNumbersAndDataAndLeavesTheChecksumToTheKernel) {
+    Bytes m = BuildEcho6Request(0x0102, 0x0304, kData);
+    ASSERT_EQ(m.size(), 8 + kData.size());
+    EXPECT_EQ((Bytes{m.begin(), m.begin() + 8}), (Bytes{128, 0, 0, 0, 1, 2, 3, 4}));
+    EXPECT_TRUE(std::equal(kData.begin(), kData.end(), m.begin() + 8));
+}
+
+TEST(Icmp6PacketParse, EachMessageAgainstTheRequest) {
+    const struct {
+        const char* what;
+        Bytes message;
+        Address6 source;
+        bool raw;
+        Verdict verdict;
+        std::uint32_t status;
+    } rows[] = {
+        {"the destination's reply", echo(Echo6Reply), kDest, true, Verdict::Answer, 0},
+        {"datagram: the kernel checked the identifier", echo(Echo6Reply, 1), kDest, false,
+         Verdict::Answer, 0},
+        {"a router's hop limit report", error(3, 0, quote()), kRouter, true, Verdict::Answer,
+         IcmpStatus::TtlExpiredTransit},
+        {"packet too big", error(2, 0, quote()), kRouter, true, Verdict::Answer,
+         IcmpStatus::PacketTooBig},
+        {"empty", {}, kDest, true, Verdict::Truncated, 0},
+        {"half a header", head(echo(Echo6Reply), 7), kDest, true, Verdict::Truncated, 0},
+        {"our own request looped back", echo(Echo6Request), kDest, true, Verdict::WrongType, 0},
+        {"a neighbour solicitation", error(135, 0, quote()), kRouter, true, Verdict::WrongType, 0},
+        {"another identifier", echo(Echo6Reply, 0xBEEE), kDest, true, Verdict::WrongIdent, 0},
+        {"an earlier sequence", echo(Echo6Reply, 0xBEEF, 0x4241), kDest, false,
+         Verdict::WrongSequence, 0},
+        {"a reply from another node", echo(Echo6Reply), kOther, true, Verdict::WrongSource, 0},
+        {"a reply with other data", echo(Echo6Reply, 0xBEEF, 0x4242, Bytes(56, 0xAB)), kDest, true,
+         Verdict::WrongData, 0},
+        {"a reply with less data", echo(Echo6Reply, 0xBEEF, 0x4242, Bytes(55, 0xAA)), kDest, true,
+         Verdict::WrongData, 0},
+        {"an error quoting only an IPv6 header", error(3, 0, head(quote(), 47)), kRouter, true,
+         Verdict::QuoteTooShort, 0},
+        {"an error quoting an IPv4 packet",
+         error(3, 0,
+               [] {
+                   Bytes q = quote();
+                   q[0] = 0x45;
+                   return q;
+               }()),
+         kRouter, true, Verdict::QuoteNotOurs, 0},
+        {"an error quoting extension headers", error(3, 0, quote(kDest, 0xBEEF, 0x4242, 0)),
+         kRouter, true, Verdict::QuoteHasOptions, 0},
+        {"an error quoting UDP", error(1, 4, quote(kDest, 0xBEEF, 0x4242, IPPROTO_UDP)), kRouter,
+         true, Verdict::QuoteNotOurs, 0},
+        {"an error quoting a request to another node", error(1, 3, quote(kOther)), kRouter, true,
+         Verdict::QuoteNotOurs, 0},
+        {"an error quoting another identifier", error(1, 3, quote(kDest, 0xBEEE)), kRouter, true,
+         Verdict::WrongIdent, 0},
+        {"an error quoting another sequence", error(1, 3, quote(kDest, 0xBEEF, 0x4243)), kRouter,
+         true, Verdict::WrongSequence, 0},
+    };
+    for (const auto& row : rows) {
+        Result6 r = ParseIcmp6Message(row.message, row.source, 61, 0, ourRequest(row.raw));
+        EXPECT_EQ(r.verdict, row.verdict) << row.what;
+        if (row.verdict != Verdict::Answer)
+            continue;
+        EXPECT_EQ(r.status, row.status) << row.what;
+        EXPECT_EQ(r.address, row.source) << row.what;
+        EXPECT_EQ(r.hopLimit, 61) << row.what;
+        EXPECT_EQ(r.dataLength, row.status == 0 ? kData.size() : 0u) << row.what;
+    }
+}
+
+TEST(Icmp6PacketParse, ErrorsMapToTheNearestIpv4Status) {
+    const struct {
+        std::uint8_t type, code;
+        std::uint32_t status;
+    } rows[] = {
+        {1, 0, 11002}, {1, 1, 11003}, {1, 2, 11002}, {1, 3, 11003}, {1, 4, 11005}, {1, 5, 11003},
+        {1, 6, 11002}, {1, 7, 11012}, {1, 8, 11050}, {2, 0, 11009}, {3, 0, 11013}, {3, 1, 11014},
+        {4, 0, 11015}, {4, 1, 11004}, {4, 2, 11015}, {129, 0, 0},   {128, 0, 0},   {135, 0, 0},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(Error6Status(row.type, row.code), row.status)
+            << int(row.type) << "/" << int(row.code);
+}
+
+// The control data of an IPv6 error-queue entry: hop limit and error.
+Bytes errorControl(std::uint8_t origin, std::uint8_t type, std::uint8_t code,
+                   const Address6& offender) {
+    Bytes c(CMSG_SPACE(sizeof(int)) + CMSG_SPACE(sizeof(sock_extended_err) + sizeof(sockaddr_in6)));
+    auto* first = reinterpret_cast<cmsghdr*>(c.data());
+    first->cmsg_len = CMSG_LEN(sizeof(int));
+    first->cmsg_level = IPPROTO_IPV6;
+    first->cmsg_type = IPV6_HOPLIMIT;
+    int hops = 62;
+    std::memcpy(CMSG_DATA(first), &hops, sizeof hops);
+    auto* second = reinterpret_cast<cmsghdr*>(c.data() + CMSG_SPACE(sizeof(int)));
+    second->cmsg_len = CMSG_LEN(sizeof(sock_extended_err) + sizeof(sockaddr_in6));
+    second->cmsg_level = IPPROTO_IPV6;
+    second->cmsg_type = IPV6_RECVERR;
+    sock_extended_err ee{};
+    ee.ee_errno = origin == SO_EE_ORIGIN_LOCAL ? EMSGSIZE : EHOSTUNREACH;
+    ee.ee_origin = origin;
+    ee.ee_type = type;
+    ee.ee_code = code;
+    sockaddr_in6 from{};
+    from.sin6_family = AF_INET6;
+    std::memcpy(&from.sin6_addr, offender.data(), 16);
+    std::memcpy(CMSG_DATA(second), &ee, sizeof ee);
+    std::memcpy(CMSG_DATA(second) + sizeof ee, &from, sizeof from);
+    return c;
+}
+
+TEST(Icmp6PacketErrorQueue, EachEntryAgainstTheRequest) {
+    const Bytes ours = echo(Echo6Request);
+    const struct {
+        const char* what;
+        Bytes control;
+        Bytes quoted;
+        Address6 quotedDestination;
+        Verdict verdict;
+    } rows[] = {
+        {"a router's report", errorControl(SO_EE_ORIGIN_ICMP6, 3, 0, kRouter), ours, kDest,
+         Verdict::Answer},
+        {"no extended error", {}, ours, kDest, Verdict::NotFromIcmp},
+        {"raised by no ICMP message", errorControl(SO_EE_ORIGIN_NONE, 0, 0, kRouter), ours, kDest,
+         Verdict::NotFromIcmp},
+        {"an IPv4 origin", errorControl(SO_EE_ORIGIN_ICMP, 3, 0, kRouter), ours, kDest,
+         Verdict::NotFromIcmp},
+        {"this host refused it",
+         errorControl(SO_EE_ORIGIN_LOCAL, 0, 0, kRouter),
+         {},
+         kDest,
+         Verdict::LocalError},
+        {"quoting less than an echo header", errorControl(SO_EE_ORIGIN_ICMP6, 3, 0, kRouter),
+         head(ours, 7), kDest, Verdict::QuoteTooShort},
+        {"quoting a reply", errorControl(SO_EE_ORIGIN_ICMP6, 3, 0, kRouter), echo(Echo6Reply),
+         kDest, Verdict::QuoteNotOurs},
+        {"quoting another sequence", errorControl(SO_EE_ORIGIN_ICMP6, 3, 0, kRouter),
+         echo(Echo6Request, 0xBEEF, 0x4243), kDest, Verdict::WrongSequence},
+        {"quoting a request to another node", errorControl(SO_EE_ORIGIN_ICMP6, 1, 3, kRouter), ours,
+         kOther, Verdict::QuoteNotOurs},
+        {"a message that answers nothing", errorControl(SO_EE_ORIGIN_ICMP6, 137, 0, kRouter), ours,
+         kDest, Verdict::WrongType},
+    };
+    for (const auto& row : rows) {
+        Control c = ParseControl(row.control);
+        c.error.quotedDestination6 = row.quotedDestination;
+        Result6 r = ParseErrorQueue6(row.quoted, c.error, ourRequest(false));
+        EXPECT_EQ(r.verdict, row.verdict) << row.what;
+        if (r.verdict == Verdict::Answer) {
+            EXPECT_EQ(r.status, IcmpStatus::TtlExpiredTransit);
+            EXPECT_EQ(r.address, kRouter);
+            EXPECT_EQ(r.hopLimit, 62);
+        }
+        if (r.verdict == Verdict::LocalError) {
+            EXPECT_EQ(r.errnum, EMSGSIZE);
+        }
+    }
+}
+
+TEST(Icmp6PacketFuzzLoop, RandomAndMutatedInputsKeepEveryRule) {
+    std::mt19937 random(2718);
+    const Bytes seeds[] = {concat(Bytes{0x81}, echo(Echo6Reply, 0x1234, 0x5678)),
+                           concat(Bytes{0x82}, error(3, 0, [] {
+                                      Bytes q = concat(ipv6Header(kDest),
+                                                       echo(Echo6Request, 0x1234, 0x5678));
+                                      q[24 + 3] = 0x61;
+                                      return q;
+                                  }()))};
+    for (int i = 0; i < 20000; ++i) {
+        Bytes input;
+        if (i % 2 == 0) {
+            input = seeds[(i / 2) % 2];
+            int changes = 1 + static_cast<int>(random() % 4);
+            for (int k = 0; k < changes; ++k)
+                input[random() % input.size()] = static_cast<std::uint8_t>(random());
+            if (random() % 4 == 0)
+                input.resize(random() % input.size());
+        } else {
+            input.resize(random() % 200);
+            for (auto& b : input)
+                b = static_cast<std::uint8_t>(random());
+        }
+        netsonde::fuzz::Icmp6Message(input.data(), input.size());
+        netsonde::fuzz::ErrorQueue6(input.data(), input.size());
+    }
+}
+
+} // namespace
