@@ -117,6 +117,7 @@ TLookAhead::TLookAhead(TAxIcmpTask* Component, const QStringList& Targets, int F
     FTimeOut = Component->TimeOut();
     FResolve = Component->Resolve();
     FNextLookup = First;
+    FReachedAt = std::chrono::steady_clock::now();
     // Without the echo service the component fails every run on its own.
     if (!IcmpAvailable()) {
         FStopped = true;
@@ -165,13 +166,14 @@ void TLookAhead::Stop() {
 }
 
 void TLookAhead::Reached(int Index) {
+    FReachedAt = std::chrono::steady_clock::now();
     FCurrent = Index;
     FArmed = Index;
     FReady.erase(FReady.begin(), FReady.upper_bound(Index));
 }
 
 void TLookAhead::Tick() {
-    if (FStopped)
+    if (FStopped || std::chrono::steady_clock::now() - FReachedAt < std::chrono::milliseconds(1))
         return;
     StartLookup();
     StartEcho();

@@ -24,7 +24,8 @@ class TAxIcmpTask;
 // costs a whole time-out. The look-ahead sends the echo requests of the
 // entries after the current one early: in list order, at most one new
 // request per millisecond, at most MaxInFlight runs at once, each with the
-// options the component had when the look-ahead was made. Its name lookups
+// options the component had when the look-ahead was made, as soon as the
+// current entry has waited a millisecond for its answer. Its name lookups
 // run on the socket library's lookup workers, never on the window thread.
 //
 // The look-ahead shows and stores nothing. When an entry's turn comes, the
@@ -97,6 +98,10 @@ private:
     // Ticks every millisecond while there is anything to start; a tick that
     // comes late is followed by one that comes early, which waits.
     QTimer FPace;
+    // When the current entry's check began: nothing is started ahead while
+    // it is younger than a millisecond, so that a list of hosts that answer
+    // at once is checked in turn without runs ahead to pay for.
+    std::chrono::steady_clock::time_point FReachedAt;
     std::chrono::steady_clock::time_point FLastLookup;
     std::chrono::steady_clock::time_point FLastEcho;
     std::shared_ptr<Answers> FAnswers;
