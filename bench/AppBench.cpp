@@ -5,7 +5,11 @@
 //   2. Check All through the window over 127.0.0.1 … 127.0.0.254, against
 //      the same 254 one-echo runs driven through TAxPing directly;
 //   3. the process's CPU time while Check All waits for a host that never
-//      answers (TimeOut 2500), as a share of the wall time.
+//      answers (TimeOut 2500), as a share of the wall time;
+//   4. Check All through the window over the 254 addresses of a network that
+//      drops everything (TimeOut 2500), against fping over the same
+//      addresses with the same time-out, no retry and 1 ms between requests;
+//   5. the same over a network where every tenth address answers.
 #include "app/Tfm_ns.h"
 #include "controls/g_listbox.h"
 #include "echo/IcmpBinding.h"
@@ -202,6 +206,66 @@ void benchWaitCpu() {
                 median(shares) <= 5 ? "ok" : "MISSED");
 }
 
+// ---- 4, 5. Check All over a whole network ----
+
+QStringList networkHosts(const char* net) {
+    QStringList hosts;
+    for (int host = 1; host <= 254; ++host)
+        hosts << QString::fromLatin1(net) + QString::number(host);
+    return hosts;
+}
+
+double checkNetworkThroughWindow(const char* net, int& answered) {
+    Tfm_ns w;
+    w.show();
+    w.ApplyTimeOut(2500);
+    for (const QString& host : networkHosts(net))
+        w.lb_add->AddItem(host);
+    QApplication::processEvents();
+    QElapsedTimer t;
+    t.start();
+    w.bn_allClick(nullptr);
+    const double s = t.nsecsElapsed() / 1e9;
+    answered = 0;
+    for (int i = 0; i < w.lb_add->Count(); ++i)
+        answered += w.EntryState(i) == 2;
+    return s;
+}
+
+double fpingNetwork(const char* net) {
+    const std::string command =
+        std::string("fping -q -g ") + net + "1 " + net + "254 -t 2500 -r 0 -i 1 >/dev/null 2>&1";
+    const double start = monotonicSeconds();
+    if (std::system(command.c_str()) < 0)
+        std::fprintf(stderr, "fping failed to start\n");
+    return monotonicSeconds() - start;
+}
+
+// ratioTarget 0: fping is shown for reference only.
+void benchNetwork(const char* what, const char* net, double ratioTarget) {
+    if (std::system("command -v fping >/dev/null 2>&1") != 0) {
+        std::printf("%-40s skipped: fping is not installed\n", what);
+        return;
+    }
+    std::vector<double> ours, reference, ratios;
+    int answered = 0;
+    for (int round = 0; round < 3; ++round) {
+        ours.push_back(checkNetworkThroughWindow(net, answered));
+        reference.push_back(fpingNetwork(net));
+        ratios.push_back(ours.back() / reference.back());
+        std::printf("  round %d: window %.3f s (%d answered), fping %.3f s, ratio %.2f\n",
+                    round + 1, ours.back(), answered, reference.back(), ratios.back());
+    }
+    std::printf("%-40s ours %9.3f s   fping %9.3f s   ratio %5.2f", what, median(ours),
+                median(reference), median(ratios));
+    if (ratioTarget > 0)
+        std::printf("  (target <= %.1f) %s", ratioTarget,
+                    median(ratios) <= ratioTarget ? "ok" : "MISSED");
+    std::printf("\n");
+    std::printf("%-40s %.3f s   (target <= 3.0 s) %s\n", "  whole run", median(ours),
+                median(ours) <= 3.0 ? "ok" : "MISSED");
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -226,6 +290,8 @@ int main(int argc, char** argv) {
         IcmpBindingScope binding;
         benchCheckAll();
         benchWaitCpu();
+        benchNetwork("Check All over a silent /24", netsonde::test::net::SilentNet, 1.1);
+        benchNetwork("Check All, every tenth answering", netsonde::test::net::TenthNet, 0);
     }
     netsonde::test::LeaveTestNetwork();
     return 0;

@@ -11,7 +11,7 @@ packages=(
     libgtest-dev libgmock-dev
     xvfb xdotool x11-utils trayer twm libxcb-cursor0
     openbox imagemagick dbus-daemon at-spi2-core python3-pyatspi gir1.2-atspi-2.0
-    iproute2 iputils-ping traceroute dnsmasq-base libcap2-bin
+    iproute2 iputils-ping traceroute dnsmasq-base libcap2-bin fping
     clang-format
     nftables
     clang libclang-rt-14-dev

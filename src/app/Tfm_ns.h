@@ -13,6 +13,7 @@ class QTimer;
 class TAxPing;
 class TAxTrace;
 class TCBitBtn;
+class TLookAhead;
 class TOpenDialog;
 class TSaveDialog;
 class TTrayIcon;
@@ -242,6 +243,8 @@ private:
     bool FIdlePending = false;
     bool FPaneDirty = false;
     QEventLoop* FWaitLoop = nullptr;
+    // The checks that a running Check All has sent ahead of their turn.
+    QPointer<TLookAhead> FAhead;
     QPointer<history::THistory> FHistory;
 };
 

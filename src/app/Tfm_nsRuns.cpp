@@ -11,6 +11,7 @@
 #include "controls/g_updown.h"
 #include "echo/TAxPing.h"
 #include "echo/TAxTrace.h"
+#include "echo/TLookAhead.h"
 
 #include <QCloseEvent>
 #include <QEventLoop>
@@ -103,10 +104,18 @@ void Tfm_ns::bn_allClick(QObject* Sender) {
         alive->ResumeUpdates();
     });
     const int count = lb_add->Count();
+    // The checks of the entries after the current one go out ahead of their
+    // turn; each entry is still checked, shown and stored by Ping in turn.
+    QPointer<TLookAhead> ahead;
+    if (!FAhead && Ping->Mode() == wsmAsync && count > 1)
+        FAhead = ahead = new TLookAhead(Ping, lb_add->Items(), 1, this);
+    const auto endAhead = qScopeGuard([ahead] { delete ahead.data(); });
     for (int i = 0; i < count && i < lb_add->Count(); ++i) {
         setUpdatesEnabled(false);
         FCheckKind = rkCheckAll;
         lb_add->SetItemIndex(i);
+        if (ahead)
+            ahead->Reached(i);
         bn_oneClick(Sender);
         if (!WaitForPing() || !alive)
             return;
@@ -165,6 +174,9 @@ void Tfm_ns::bn_traceClick(QObject*) {
 }
 
 void Tfm_ns::bn_cancelClick(QObject*) {
+    // Nothing checked ahead of the current entry goes on.
+    if (FAhead)
+        FAhead->Stop();
     if (Ping->Busy())
         Ping->Cancel();
     if (Trace->Busy())

@@ -6,6 +6,7 @@
 #include "echo/TPingThread.h"
 #include "platform/Component.h"
 #include "platform/MessageBoxes.h"
+#include "platform/WindowThread.h"
 #include "resolve/WSExtra.h"
 
 TAxIcmp::TAxIcmp(QObject* AOwner) : QObject(AOwner), FAlive(std::make_shared<bool>(true)) {
@@ -41,11 +42,16 @@ bool TAxIcmp::HasReply6() const {
 }
 
 void TAxIcmp::StartPingThread(std::function<void()> onTerminate) {
-    std::shared_ptr<TPingThread> thread =
+    RunPingThread(
         FTargetFamily == platform::AfInet6
             ? TPingThread::Create6(FStatus, FOptions, FTargetAddress6, FPacketSize, FTimeOut,
                                    FReply, FReply6)
-            : TPingThread::Create(FStatus, FOptions, FTargetAddress, FPacketSize, FTimeOut, FReply);
+            : TPingThread::Create(FStatus, FOptions, FTargetAddress, FPacketSize, FTimeOut, FReply),
+        std::move(onTerminate));
+}
+
+void TAxIcmp::RunPingThread(std::shared_ptr<TPingThread> thread,
+                            std::function<void()> onTerminate) {
     TPingThread* raw = thread.get();
     thread->OnTerminate = [this, raw, done = std::move(onTerminate)] {
         if (FThread.get() == raw)
@@ -55,12 +61,37 @@ void TAxIcmp::StartPingThread(std::function<void()> onTerminate) {
     if (FThread)
         FThread->Detach();
     FThread = thread;
+    // A worker taken over from a run ahead has been started already.
     thread->Start();
+}
+
+void TAxIcmp::AdoptSentAhead(TSentAhead Ahead) {
+    if (Ahead.Thread) {
+        Ahead.Thread->Retarget(FStatus, FReply);
+        RunPingThread(std::move(Ahead.Thread), [this] { EchoDone(); });
+        return;
+    }
+    // The request has ended already; its completion still comes from the
+    // event loop, after SendEcho has returned, as for any request in flight.
+    platform::PostToWindowThread([this, alive = FAlive, Ahead] {
+        if (!*alive)
+            return;
+        FStatus = Ahead.Status;
+        FReply = Ahead.Reply;
+        EchoDone();
+    });
 }
 
 void TAxIcmp::SendEcho() {
     ClearReply();
     if (FMode == wsmAsync) {
+        // Requests sent ahead go to IPv4 addresses only.
+        if (TakeSentAhead && FTargetFamily == platform::AfInet) {
+            if (std::optional<TSentAhead> ahead = TakeSentAhead(FTargetAddress)) {
+                AdoptSentAhead(std::move(*ahead));
+                return;
+            }
+        }
         StartPingThread([this] { EchoDone(); });
         return;
     }

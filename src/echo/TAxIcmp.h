@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 
 class TPingThread;
 
@@ -24,6 +25,14 @@ constexpr int ErrInProgress = static_cast<int>(0x80000104u);
 
 // "No address": all bits set, as the socket library's conversions give it.
 constexpr std::uint32_t NoAddress = platform::InaddrNone;
+
+// A request to one address that was sent before a component asked for it
+// (a Check All's runs ahead): either still on its way, or already ended.
+struct TSentAhead {
+    std::shared_ptr<TPingThread> Thread; // on its way; empty once it has ended
+    int Status = 0;                      // the outcome of an ended request
+    TEchoReply Reply;                    // as a fresh request leaves it when none came
+};
 
 // The root of the echo components: request parameters, the destination and
 // the result of the last echo request. Issues one request at a time, on a
@@ -73,6 +82,10 @@ public:
     TDataRt OnData;
     // Fired with a code and a text when an echo or a run fails.
     TError OnError;
+    // Asked by SendEcho in wsmAsync mode for a request to TargetAddress that
+    // is already on its way; the echo then completes with that request
+    // instead of sending another. Unassigned: every echo is sent.
+    std::function<std::optional<TSentAhead>(std::uint32_t Address)> TakeSentAhead;
 
     // Issues one echo request to TargetAddress. With wsmAsync it returns at
     // once and EchoDone follows on the window thread; with wsmBlocking
@@ -92,6 +105,8 @@ protected:
     // completion writes Status and Reply and then calls onTerminate. The
     // request is cut off from this component if it is destroyed first.
     void StartPingThread(std::function<void()> onTerminate);
+    // Makes a worker this component's request in flight.
+    void RunPingThread(std::shared_ptr<TPingThread> thread, std::function<void()> onTerminate);
     // Turns false when the component is destroyed; lets code that fired an
     // event or processed messages see whether it may go on.
     std::shared_ptr<bool> AliveToken() const { return FAlive; }
@@ -111,6 +126,7 @@ protected:
 
 private:
     void RunInline();
+    void AdoptSentAhead(TSentAhead Ahead);
 
     std::shared_ptr<TPingThread> FThread;
     // Blocking mode: a request issued from inside a completion waits for the

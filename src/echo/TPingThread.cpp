@@ -178,6 +178,14 @@ void TPingThread::Detach() {
     reg.changed.notify_all();
 }
 
+void TPingThread::Retarget(int& Status, TEchoReply& Reply) {
+    std::lock_guard lock(registry().mutex);
+    if (FDetached)
+        return;
+    FStatusDest = &Status;
+    FReplyDest = &Reply;
+}
+
 void TPingThread::Execute(std::shared_ptr<TPingThread> self) {
     Registry& reg = registry();
     if (!self->FTerminated && self->FIpv6) {

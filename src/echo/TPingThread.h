@@ -47,6 +47,10 @@ public:
     // Starts the worker. Call once, after OnTerminate is in place.
     void Start();
     void Detach();
+    // Hands a request that has not completed yet to another creator: its
+    // completion writes there instead. Window thread only, like the
+    // completion itself; the caller sets OnTerminate anew.
+    void Retarget(int& Status, TEchoReply& Reply);
     // The thread was created without a service handle and sends nothing.
     bool Terminated() const { return FTerminated; }
 

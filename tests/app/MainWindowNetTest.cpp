@@ -3,10 +3,13 @@
 #include "controls/g_listbox.h"
 #include "echo/IcmpBinding.h"
 #include "echo/TAxPing.h"
+#include "support/EventWait.h"
 #include "support/TestNetwork.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QLineEdit>
+#include <QRegularExpression>
 #include <gtest/gtest.h>
 #include <optional>
 
@@ -38,6 +41,79 @@ TEST(MainWindowOnTheNetwork, CheckAllMarksAnsweringSilentAndUnreachableHosts) {
         EXPECT_TRUE(w.Results(1)[0].contains("timed out"));
         EXPECT_EQ(w.Results(1).last(), QStringLiteral("Return Name: quiet.nsd.test"));
     }
+}
+
+// The lines of every entry, one text each, with the round-trip times taken
+// out: the two runs of a comparison meet the same hosts at different moments.
+std::vector<std::string> StoredLines(const Tfm_ns& w) {
+    static const QRegularExpression time(QStringLiteral("time = \\d+ms"));
+    static const QRegularExpression stats(QStringLiteral("Min/Avg/Max: \\d+/\\d+/\\d+"));
+    std::vector<std::string> all;
+    for (int i = 0; i < w.lb_add->Count(); ++i) {
+        QStringList lines = w.Results(i);
+        lines.replaceInStrings(time, QStringLiteral("time = ?ms"));
+        lines.replaceInStrings(stats, QStringLiteral("Min/Avg/Max: ?"));
+        all.push_back(w.HasResults(i) ? lines.join('|').toStdString() : "(none)");
+    }
+    return all;
+}
+
+TEST(MainWindowOnTheNetwork, CheckAllStoresWhatCheckOneStoresEntryByEntry) {
+    if (!InTestNetwork())
+        GTEST_SKIP() << TestNetworkProblem();
+    IcmpBindingScope binding;
+    Tfm_ns w;
+    w.show();
+    w.ApplyTimeOut(400);
+    w.ApplyResolve(true);
+    for (const char* host :
+         {net::Far, net::FarNoName, net::Quiet, net::NetUnreachable, net::HostUnreachable,
+          "far.nsd.test", "nohost.nsd.test", "10.61.7.9", "10.61.10.10", "10.61.10.11"})
+        w.lb_add->AddItem(QString::fromLatin1(host));
+    w.bn_allClick(nullptr);
+    const std::vector<std::string> together = StoredLines(w);
+    const std::string lastPane = w.PaneLines().join('|').toStdString();
+
+    // The same entries checked one by one, each after the one before ended.
+    for (int i = 0; i < w.lb_add->Count(); ++i)
+        w.lb_add->SetItemData(i, QVariant());
+    for (int i = 0; i < w.lb_add->Count(); ++i) {
+        w.lb_add->SetItemIndex(i);
+        w.bn_oneClick(nullptr);
+        ASSERT_TRUE(WaitUntil([&] { return !w.Ping->Busy() && w.CheckKind() == rkNone; }));
+    }
+    const std::vector<std::string> oneByOne = StoredLines(w);
+    ASSERT_EQ(together.size(), oneByOne.size());
+    for (std::size_t i = 0; i < together.size(); ++i)
+        EXPECT_EQ(together[i], oneByOne[i]) << w.lb_add->Item(static_cast<int>(i)).toStdString();
+    EXPECT_EQ(lastPane, w.PaneLines().join('|').toStdString());
+    // Every kind of answer was met.
+    EXPECT_EQ(w.EntryState(w.lb_add->IndexOf(QStringLiteral("nohost.nsd.test"))), 0u);
+    EXPECT_EQ(w.EntryState(w.lb_add->IndexOf(QStringLiteral("10.61.7.9"))), 1u);
+    EXPECT_EQ(w.EntryState(w.lb_add->IndexOf(QStringLiteral("10.61.10.10"))), 2u);
+    EXPECT_TRUE(w.Results(w.lb_add->IndexOf(QString::fromLatin1(net::Far)))
+                    .last()
+                    .endsWith("far.nsd.test"));
+}
+
+TEST(MainWindowOnTheNetwork, ASilentNetworkTakesAboutOneTimeOut) {
+    if (!InTestNetwork())
+        GTEST_SKIP() << TestNetworkProblem();
+    IcmpBindingScope binding;
+    Tfm_ns w;
+    w.show();
+    constexpr int timeOut = 1000;
+    w.ApplyTimeOut(timeOut);
+    for (int host = 1; host <= 254; ++host)
+        w.lb_add->AddItem(QString::fromLatin1(net::SilentNet) + QString::number(host));
+    QElapsedTimer elapsed;
+    elapsed.start();
+    w.bn_allClick(nullptr);
+    // One by one this takes 254 time-outs; a bound of a few is no race.
+    EXPECT_LT(elapsed.elapsed(), 5 * timeOut);
+    for (int i = 0; i < w.lb_add->Count(); ++i)
+        ASSERT_EQ(w.EntryState(i), 1u) << w.lb_add->Item(i).toStdString();
+    EXPECT_EQ(w.lb_add->ItemIndex(), 253);
 }
 
 TEST(MainWindowOnTheNetwork, CheckAllOverBothFamilies) {

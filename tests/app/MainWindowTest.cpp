@@ -316,31 +316,30 @@ TEST_F(MainWindowTest, CheckAllStopsAfterTheEntryThatIsCancelled) {
     SetList({"10.0.0.1", "10.0.0.2", "10.0.0.3"});
     service.SetAnswer("10.0.0.1", FakeAnswer::Echo("10.0.0.1"));
     service.SetAnswer("10.0.0.3", FakeAnswer::Echo("10.0.0.3"));
-    service.HoldRequests(true);
+    service.HoldRequestsTo("10.0.0.2");
     w->SetAutoRun(true);
-    int step = 0;
+    bool cancelled = false;
     Script([&] {
-        if (step == 0 && service.WaitForHeld(1, 0)) {
-            service.ReleaseOne();
-            step = 1;
-        } else if (step == 1 && service.Requests().size() == 2 && service.WaitForHeld(1, 0)) {
-            // The silent host is in flight: the window waits in busy mode.
-            EXPECT_EQ(w->lb_add->ItemIndex(), 1);
-            EXPECT_EQ(w->CheckKind(), rkCheckOne);
-            EXPECT_FALSE(w->lb_add->isEnabled());
-            w->bn_cancel->click();
-            service.ReleaseAll();
-            step = 2;
-        }
-        return step == 2;
+        // Resolved, and its echo held.
+        if (w->Ping->HostAddress() != "10.0.0.2" || !w->Ping->Busy() || !service.WaitForHeld(1, 0))
+            return false;
+        EXPECT_EQ(w->lb_add->ItemIndex(), 1);
+        // The silent host is in flight: the window waits in busy mode.
+        EXPECT_EQ(w->CheckKind(), rkCheckOne);
+        EXPECT_FALSE(w->lb_add->isEnabled());
+        w->bn_cancel->click();
+        service.ReleaseAll();
+        cancelled = true;
+        return true;
     });
     w->bn_allClick(w->bn_all);
-    EXPECT_EQ(step, 2);
-    EXPECT_EQ(service.Requests().size(), 2u);
+    EXPECT_TRUE(cancelled);
     EXPECT_EQ(w->EntryState(0), 2u);
     EXPECT_TRUE(w->HasResults(1));
+    // The third entry's check may have gone out ahead; nothing of it shows.
     EXPECT_FALSE(w->HasResults(2));
     EXPECT_EQ(w->lb_add->ItemIndex(), 1);
+    EXPECT_EQ(w->PaneLines(), w->Results(1));
     EXPECT_EQ(w->AutoKind(), rkNone);
     EXPECT_FALSE(w->Tick->isActive());
     EXPECT_EQ(w->Ping->Number(), 10);
@@ -358,7 +357,7 @@ TEST_F(MainWindowTest, ClosingDuringCheckAllStopsTheWaitAndLeavesNothingBehind) 
     });
     w->bn_allClick(w->bn_all);
     EXPECT_TRUE(closed);
-    EXPECT_EQ(service.Requests().size(), 1u);
+    EXPECT_LE(service.Requests().size(), 2u);
     // The window goes while its request is still held; TearDown then
     // releases it and finds no worker and no handle left.
     delete w;

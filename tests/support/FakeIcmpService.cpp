@@ -149,6 +149,11 @@ void FakeIcmpService::HoldRequests(bool value) {
     changed.notify_all();
 }
 
+void FakeIcmpService::HoldRequestsTo(const char* destination) {
+    std::lock_guard lock(m);
+    holdTo.insert(Ip(destination));
+}
+
 bool FakeIcmpService::WaitForHeld(int count, int timeoutMs) {
     std::unique_lock lock(m);
     return changed.wait_for(lock, std::chrono::milliseconds(timeoutMs),
@@ -170,6 +175,7 @@ void FakeIcmpService::ReleaseOne() {
 void FakeIcmpService::ReleaseAll() {
     std::lock_guard lock(m);
     hold = false;
+    holdTo.clear();
     changed.notify_all();
 }
 
@@ -240,10 +246,12 @@ std::uint32_t FakeIcmpService::Send(IcmpHandle handle, std::uint32_t destination
         return 0;
     }
     FakeAnswer a = Choose(destination, r.ttl);
-    if (hold) {
+    if (hold || holdTo.count(destination) != 0) {
         ++held;
         changed.notify_all();
-        changed.wait(lock, [&] { return !hold || releases > 0 || interrupted; });
+        changed.wait(lock, [&] {
+            return (!hold && holdTo.count(destination) == 0) || releases > 0 || interrupted;
+        });
         if (releases > 0)
             --releases;
         --held;

@@ -66,6 +66,8 @@ public:
     void SetNoHandle(bool noHandle);
 
     void HoldRequests(bool hold);
+    // Holds the requests to one destination only, until ReleaseAll.
+    void HoldRequestsTo(const char* destination);
     // Waits (bounded) until count requests are held; false on time-out.
     bool WaitForHeld(int count, int timeoutMs = 5000);
     // Waits (bounded) until count requests have reached the service.
@@ -101,6 +103,7 @@ private:
     std::string missingEntry;
     bool noHandle = false;
     bool hold = false;
+    std::set<std::uint32_t> holdTo;
     int held = 0;
     int releases = 0;
     bool interrupted = false;

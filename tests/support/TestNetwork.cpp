@@ -126,6 +126,10 @@ std::string buildScript() {
     route("r2", "10.61.6.0/24 via 10.61.3.2");
     route("r2", "10.61.8.0/24 via 10.61.3.2");
     route("r2", "10.61.9.0/24 via 10.61.3.2");
+    route("r2", "blackhole 10.61.7.0/24");
+    route("r2", "10.61.10.0/24 via 10.61.3.2");
+    route("r3", "10.61.10.0/24 via 10.61.4.2");
+    route("far", "local 10.61.10.0/24 dev lo");
     route("r3", "default via 10.61.3.1");
     route("far", "default via 10.61.4.1");
     route("quiet", "default via 10.61.5.1");
@@ -181,6 +185,18 @@ std::string buildScript() {
       << " chain forward {\n"
       << "  type filter hook forward priority 0;\n"
       << "  ip6 daddr fd00:61:9::/64 reject with icmpv6 type addr-unreachable\n"
+      << " }\n"
+      << "}\n"
+      << "EOF\n";
+    // far holds all of 10.61.10.0/24; only every tenth address answers.
+    s << "ip netns exec " << ns("far") << " nft -f - <<'EOF'\n"
+      << "table ip tenth {\n"
+      << " chain input {\n"
+      << "  type filter hook input priority 0;\n"
+      << "  ip daddr 10.61.10.0/24 ip daddr != { ";
+    for (int host = 10; host <= 250; host += 10)
+        s << (host > 10 ? ", " : "") << "10.61.10." << host;
+    s << " } icmp type echo-request drop\n"
       << " }\n"
       << "}\n"
       << "EOF\n";

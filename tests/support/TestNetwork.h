@@ -22,6 +22,8 @@ namespace netsonde::test {
 // r3 forwards packets with any source address from the forger. Names
 // (forward and reverse): r1/r2/r3/far/quiet.nsd.test.
 //
+// r2 drops everything for 10.61.7.0/24 without a word. far also holds all
+// of 10.61.10.0/24, of which only .10, .20, ... .250 answer echo.
 // IPv6 beside it on the same links: fd00:61:<n>::/64 for 10.61.<n>.0/24,
 // the same host numbers (client fd00:61:1::2 ... far fd00:61:4::2), and r1's
 // link-local fe80::61:1 on the client's link c0. r2 answers no-route for
@@ -42,6 +44,8 @@ inline constexpr const char* Quiet = "10.61.5.2";
 inline constexpr const char* Forger = "10.61.6.2";
 inline constexpr const char* HostUnreachable = "10.61.9.5";
 inline constexpr const char* NetUnreachable = "10.61.8.5";
+inline constexpr const char* SilentNet = "10.61.7.";
+inline constexpr const char* TenthNet = "10.61.10.";
 inline constexpr const char* Client6 = "fd00:61:1::2";
 inline constexpr const char* R1_6 = "fd00:61:1::1";
 inline constexpr const char* R2_6 = "fd00:61:2::2";
