@@ -71,6 +71,7 @@ std::uint32_t SharedRawSocket::Waiter::wait(Clock::time_point deadline, int wake
                                             const std::atomic<bool>& stop) {
     SharedRawSocket& s = socket_;
     std::unique_lock lock(s.mutex_);
+    ++s.inWait_;
     std::uint32_t status = IcmpStatus::ReqTimedOut;
     for (;;) {
         if (answered_) {
@@ -99,6 +100,7 @@ std::uint32_t SharedRawSocket::Waiter::wait(Clock::time_point deadline, int wake
     // Withdrawn under the same lock that saw the outcome: no answer can be
     // handed to this request after it gave up.
     withdraw();
+    --s.inWait_;
     return status;
 }
 
@@ -188,7 +190,7 @@ void SharedRawSocket::WakeAll() {
 
 std::size_t SharedRawSocket::waiting() const {
     std::lock_guard lock(mutex_);
-    return waiters_.size();
+    return inWait_;
 }
 
 } // namespace platform::linuxicmp

@@ -78,7 +78,8 @@ public:
     // Wakes every request waiting on any shared socket, so that it sees
     // the service's stop flag.
     static void WakeAll();
-    // How many requests wait on this socket now (tests).
+    // How many requests are inside Waiter::wait now (tests: the first of
+    // them reads).
     std::size_t waiting() const;
 
 private:
@@ -97,6 +98,7 @@ private:
     mutable std::mutex mutex_;
     std::list<Waiter*> waiters_;
     Waiter* reader_ = nullptr;
+    std::size_t inWait_ = 0;
 };
 
 } // namespace platform::linuxicmp
