@@ -851,6 +851,12 @@ void SeedIdentifiersForTesting(std::optional<std::uint64_t> seed) {
     identSeed = seed;
 }
 
+std::size_t WaitingRawRequests(int family) {
+    std::lock_guard lock(sharedRawMutex);
+    const std::shared_ptr<SharedRawSocket>& shared = sharedRaw[familySlot(family)];
+    return shared ? shared->waiting() : 0;
+}
+
 void PreferRawSockets(bool raw) {
     rawOnly.store(raw);
 }

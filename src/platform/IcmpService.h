@@ -2,6 +2,7 @@
 
 #include "platform/IcmpTypes.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 
@@ -54,6 +55,8 @@ struct EchoNumbers {
     std::uint16_t sequence = 0;
 };
 std::optional<EchoNumbers> NextEchoNumbers(IcmpHandle handle);
+// How many requests wait on the family's shared raw socket now (tests).
+std::size_t WaitingRawRequests(int family = AF_INET);
 // Lets the process choose the socket kind: datagram first (the default) or
 // raw only. Used by tests and benchmarks to exercise both paths.
 void PreferRawSockets(bool rawOnly);
