@@ -1,7 +1,6 @@
-// Many requests waiting on one socket: each gets exactly the message meant
-// for it whoever reads, none waits past its own deadline or past an
-// interruption. A datagram socket pair stands in for the raw socket; a
-// message's first byte names the request it answers.
+// Many requests waiting on one socket: each gets exactly the message meant for it whoever
+// reads, and none waits past its own deadline. A datagram socket pair stands in for the raw
+// socket; a message's first byte names the request it answers.
 #include "platform/SharedRawSocket.h"
 #include "platform/IcmpTypes.h"
 
@@ -130,50 +129,6 @@ TEST_F(SharedSocket, NobodyWaitsPastItsOwnDeadlineAndAnotherTakesOverReading) {
     EXPECT_EQ(longFollower.status, 0u);
     EXPECT_EQ(shortReader.taken, 0);
     EXPECT_LT(longFollower.waited, milliseconds(5000));
-}
-
-TEST_F(SharedSocket, AnInterruptionWakesTheReaderAndEveryFollowerAtOnce) {
-    std::vector<Request> requests(6);
-    std::vector<std::thread> threads;
-    for (int i = 0; i < 6; ++i) {
-        requests[i].key = static_cast<std::uint8_t>(i + 1);
-        threads.emplace_back([&, i] { run(requests[i], milliseconds(60000)); });
-    }
-    untilWaiting(6);
-    stop = true;
-    std::uint64_t one = 1;
-    ASSERT_EQ(::write(wakeFd, &one, sizeof one), static_cast<ssize_t>(sizeof one));
-    SharedRawSocket::WakeAll();
-    for (auto& t : threads)
-        t.join();
-    for (const Request& r : requests) {
-        EXPECT_EQ(r.status, 11010u);
-        EXPECT_LT(r.waited, milliseconds(10000));
-    }
-    // A request after the interruption returns at once.
-    Request late{9};
-    run(late, milliseconds(60000));
-    EXPECT_EQ(late.status, 11010u);
-}
-
-TEST_F(SharedSocket, ARequestThatWasNeverWaitedForLeavesNoTrace) {
-    // Listed, then its send failed: the waiter goes without waiting, and a
-    // message for it later is nobody's.
-    {
-        Request gone{5};
-        SharedRawSocket::Waiter waiter(*socket, [&](const SharedRawSocket::Message&) {
-            ++gone.taken;
-            return true;
-        });
-    }
-    sendTo(5);
-    Request next{6};
-    std::thread t([&] { run(next, milliseconds(10000)); });
-    untilWaiting(1);
-    sendTo(6);
-    t.join();
-    EXPECT_EQ(next.status, 0u);
-    EXPECT_EQ(next.taken, 1);
 }
 
 } // namespace
