@@ -3,6 +3,7 @@
 #include "platform/IcmpPacket.h"
 #include "platform/LastError.h"
 #include "platform/RawIcmpSockets.h"
+#include "platform/SharedRawSocket.h"
 
 #include <algorithm>
 #include <atomic>
@@ -47,9 +48,11 @@ constexpr std::size_t kReply6Header = sizeof(TEcho6Reply);
 constexpr std::size_t kReceiveBuffer = 65536;
 
 struct Handle {
-    int fd = -1;
+    int fd = -1; // datagram handles' own socket; -1 for raw ones
     int family = AF_INET;
     SocketKind kind = SocketKind::None;
+    // Raw handles send and receive on their family's shared raw socket.
+    std::shared_ptr<SharedRawSocket> shared;
     std::uint16_t ident = 0; // echo identifier (raw sockets; the kernel picks it for datagram ones)
     bool identRegistered = false;
     std::uint16_t sequence = 0; // starts unpredictable, one more per request
@@ -89,7 +92,8 @@ struct IdleList : std::vector<Handle*> {
     // At program end the idle sockets are closed with the list.
     ~IdleList() {
         for (Handle* h : *this) {
-            ::close(h->fd);
+            if (h->fd >= 0)
+                ::close(h->fd);
             delete h;
         }
     }
@@ -166,6 +170,40 @@ void chooseNumbers(Handle& h) {
         }
     }
     h.ident = random16();
+}
+
+// The raw socket each family's raw handles share, opened with the first raw
+// handle and kept until CloseIdleSockets (handles and requests that still
+// use it keep it open until they end). Its own mutex: opening one may wait
+// for the privileged helper, and must not hold up the other handles.
+std::mutex sharedRawMutex;
+std::shared_ptr<SharedRawSocket> sharedRaw[2];
+
+int configure(int fd, int family, SocketKind kind);
+
+// Room for the answers to many requests in flight at once, and for the
+// host's other ICMP traffic that reaches every raw socket meanwhile.
+constexpr int kSharedReceiveBuffer = 1 << 20;
+
+// The family's shared raw socket, or nullptr with errno set.
+std::shared_ptr<SharedRawSocket> sharedRawSocket(int family) {
+    std::lock_guard lock(sharedRawMutex);
+    std::shared_ptr<SharedRawSocket>& shared = sharedRaw[familySlot(family)];
+    if (shared)
+        return shared;
+    int fd = platform::rawicmp::OpenRawSocket(family);
+    if (fd < 0)
+        return nullptr;
+    if (int error = configure(fd, family, SocketKind::Raw); error != 0) {
+        ::close(fd);
+        errno = error;
+        return nullptr;
+    }
+    // The kernel caps this at its rmem_max; a smaller buffer still works.
+    int size = kSharedReceiveBuffer;
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
+    shared = std::make_shared<SharedRawSocket>(fd, family);
+    return shared;
 }
 
 // Every ICMP socket of the service is opened here: IPv4 (AF_INET) or IPv6
@@ -303,8 +341,12 @@ std::uint32_t failWith(std::uint32_t code) {
 
 } // namespace
 
-// Reads and drops whatever reached an idle socket while nobody waited.
+// Reads and drops whatever reached an idle socket while nobody waited. A
+// shared raw socket has nothing of an idle handle's own to drop: answers
+// that nobody waits for are dropped by whoever reads them.
 void drain(const Handle& h) {
+    if (h.fd < 0)
+        return;
     std::uint8_t scrap[64];
     while (::recv(h.fd, scrap, sizeof scrap, MSG_DONTWAIT | MSG_TRUNC) >= 0) {
     }
@@ -334,7 +376,8 @@ Handle* reuseIdle(int family) {
 }
 
 void closeHandle(Handle* h) {
-    ::close(h->fd);
+    if (h->fd >= 0)
+        ::close(h->fd);
     delete h;
 }
 
@@ -360,14 +403,14 @@ IcmpHandle createHandle(int family) {
         }
     }
     if (h->fd < 0) {
-        h->fd = openSocket(family, SocketKind::Raw);
         h->kind = SocketKind::Raw;
+        h->shared = sharedRawSocket(family);
+        if (!h->shared) {
+            SetLastError(createError(errno));
+            return InvalidIcmpHandle;
+        }
     }
-    if (h->fd < 0) {
-        SetLastError(createError(errno));
-        return InvalidIcmpHandle;
-    }
-    if (int error = configure(h->fd, family, h->kind); error != 0) {
+    if (int error = h->shared ? 0 : configure(h->fd, family, h->kind); error != 0) {
         ::close(h->fd);
         SetLastError(createError(error));
         return InvalidIcmpHandle;
@@ -425,6 +468,11 @@ void CloseIdleSockets() {
     }
     for (Handle* h : idle)
         closeHandle(h);
+    {
+        std::lock_guard lock(sharedRawMutex);
+        sharedRaw[0].reset();
+        sharedRaw[1].reset();
+    }
     platform::rawicmp::ForgetRawSockets();
 }
 
@@ -507,7 +555,7 @@ std::uint32_t checkRequest(const Handle* h, int family, const void* requestData,
 // Puts the reply record and as much of the echoed data as fits after it
 // into the caller's buffer (at least a record's size); returns 1 reply.
 template <typename Record, typename Answer>
-std::uint32_t writeReply(const Record& reply, const std::vector<std::uint8_t>& received,
+std::uint32_t writeReply(const Record& reply, std::span<const std::uint8_t> received,
                          const Answer& answer, void* replyBuffer, std::uint32_t replySize) {
     auto* out = static_cast<std::uint8_t*>(replyBuffer);
     std::size_t room = replySize - sizeof(Record);
@@ -521,6 +569,77 @@ std::uint32_t writeReply(const Record& reply, const std::vector<std::uint8_t>& r
 std::uint32_t elapsedMs(Clock::time_point start) {
     auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
     return static_cast<std::uint32_t>(elapsed.count());
+}
+
+// The reply record of an IPv4 answer.
+TEchoReply echoReply(const Result& answer, Clock::time_point start) {
+    TEchoReply reply;
+    reply.Address = answer.address;
+    reply.Status = answer.status;
+    reply.RoundTripTime = elapsedMs(start);
+    reply.DataSize = static_cast<std::uint16_t>(std::min<std::size_t>(answer.dataLength, 0xFFFF));
+    reply.Data = static_cast<std::uint32_t>(kReplyHeader);
+    reply.Options.Ttl = answer.ttl;
+    reply.Options.Tos = answer.tos;
+    reply.Options.Flags = answer.flags;
+    return reply;
+}
+
+// The reply record of an IPv6 answer; scopeId is the interface it came in
+// on, which matters only for link-local nodes.
+TEcho6Reply echo6Reply(const Result6& answer, Clock::time_point start, std::uint32_t scopeId) {
+    TEcho6Reply reply;
+    std::memcpy(reply.Address.Bytes, answer.address.data(), 16);
+    if (IN6_IS_ADDR_LINKLOCAL(reinterpret_cast<const in6_addr*>(answer.address.data())))
+        reply.Address.ScopeId = scopeId;
+    reply.Status = answer.status;
+    reply.RoundTripTime = elapsedMs(start);
+    reply.DataSize = static_cast<std::uint16_t>(std::min<std::size_t>(answer.dataLength, 0xFFFF));
+    reply.Options.Ttl = answer.hopLimit;
+    reply.Options.Tos = answer.trafficClass;
+    return reply;
+}
+
+// Sends a request on a shared raw socket with its own time-to-live (hop
+// limit) and type of service (traffic class) as ancillary data: requests
+// of different runs go out on the same socket at once. 0 or the errno.
+int sendShared(const SharedRawSocket& socket, std::span<const std::uint8_t> packet,
+               const sockaddr* to, socklen_t toLength, int ttl, int tos) {
+    const bool six = socket.family() == AF_INET6;
+    alignas(cmsghdr) std::uint8_t control[2 * CMSG_SPACE(sizeof(int))] = {};
+    iovec iov{const_cast<std::uint8_t*>(packet.data()), packet.size()};
+    msghdr msg{};
+    msg.msg_name = const_cast<sockaddr*>(to);
+    msg.msg_namelen = toLength;
+    msg.msg_iov = &iov;
+    msg.msg_iovlen = 1;
+    msg.msg_control = control;
+    msg.msg_controllen = sizeof control;
+    cmsghdr* c = CMSG_FIRSTHDR(&msg);
+    for (auto [type, value] : {std::pair{six ? IPV6_HOPLIMIT : IP_TTL, ttl},
+                               std::pair{six ? IPV6_TCLASS : IP_TOS, tos}}) {
+        c->cmsg_level = six ? int{IPPROTO_IPV6} : int{IPPROTO_IP};
+        c->cmsg_type = type;
+        c->cmsg_len = CMSG_LEN(sizeof(int));
+        std::memcpy(CMSG_DATA(c), &value, sizeof value);
+        c = CMSG_NXTHDR(&msg, c);
+    }
+    return ::sendmsg(socket.fd(), &msg, 0) < 0 ? errno : 0;
+}
+
+// Sends a request on a raw handle's shared socket and waits until the
+// offer took its answer; returns 1 or fails with the status that ended it.
+std::uint32_t echoShared(const std::shared_ptr<SharedRawSocket>& socket,
+                         std::span<const std::uint8_t> packet, const sockaddr* to,
+                         socklen_t toLength, int ttl, int tos, Clock::time_point deadline,
+                         SharedRawSocket::Offer offer) {
+    // Listed before sending: the answer may come back before sendmsg returns.
+    SharedRawSocket::Waiter waiter(*socket, std::move(offer));
+    if (int error = sendShared(*socket, packet, to, toLength, ttl, tos); error != 0)
+        return failWith(sendErrorStatus(error));
+    if (std::uint32_t ended = waiter.wait(deadline, interruptFd(), interrupted))
+        return failWith(ended);
+    return 1;
 }
 
 } // namespace
@@ -537,7 +656,8 @@ std::uint32_t IcmpSendEcho(IcmpHandle handle, std::uint32_t destination, const v
     if (ttl == 0)
         return failWith(IcmpStatus::BadOption);
     int tos = options != nullptr ? options->Tos : 0;
-    if (!setHopsAndClass(*h, ttl, tos))
+    std::shared_ptr<SharedRawSocket> shared = h->shared;
+    if (!shared && !setHopsAndClass(*h, ttl, tos))
         return failWith(IcmpStatus::BadOption);
 
     Request request;
@@ -554,6 +674,17 @@ std::uint32_t IcmpSendEcho(IcmpHandle handle, std::uint32_t destination, const v
 
     const Clock::time_point start = Clock::now();
     const Clock::time_point deadline = start + std::chrono::milliseconds(timeoutMs);
+    if (shared) {
+        return echoShared(shared, packet, reinterpret_cast<sockaddr*>(&to), sizeof to, ttl, tos,
+                          deadline, [&](const SharedRawSocket::Message& m) {
+                              Result answer = ParseRawPacket(m.bytes, request);
+                              if (answer.verdict != Verdict::Answer)
+                                  return false;
+                              writeReply(echoReply(answer, start), m.bytes, answer, replyBuffer,
+                                         replySize);
+                              return true;
+                          });
+    }
     if (::sendto(h->fd, packet.data(), packet.size(), 0, reinterpret_cast<sockaddr*>(&to),
                  sizeof to) < 0)
         return failWith(sendErrorStatus(errno));
@@ -568,35 +699,20 @@ std::uint32_t IcmpSendEcho(IcmpHandle handle, std::uint32_t destination, const v
             return failWith(ended);
         Result answer;
         std::uint32_t from = reinterpret_cast<const sockaddr_in&>(in.from).sin_addr.s_addr;
-        if (h->kind == SocketKind::Raw) {
-            answer = ParseRawPacket(in.bytes, request);
+        Control c = ParseControl(in.control);
+        if (in.errorQueue) {
+            // For an error-queue entry the name is the destination of the
+            // request that the error quotes.
+            c.error.quotedDestination = from;
+            answer = ParseErrorQueue(in.bytes, c.error, request);
+            if (answer.verdict == Verdict::LocalError)
+                return failWith(sendErrorStatus(answer.errnum));
         } else {
-            Control c = ParseControl(in.control);
-            if (in.errorQueue) {
-                // For an error-queue entry the name is the destination of
-                // the request that the error quotes.
-                c.error.quotedDestination = from;
-                answer = ParseErrorQueue(in.bytes, c.error, request);
-                if (answer.verdict == Verdict::LocalError)
-                    return failWith(sendErrorStatus(answer.errnum));
-            } else {
-                answer = ParseDatagramReply(in.bytes, from, c.ttl, c.tos, request);
-            }
+            answer = ParseDatagramReply(in.bytes, from, c.ttl, c.tos, request);
         }
         if (answer.verdict != Verdict::Answer)
             continue;
-
-        TEchoReply reply;
-        reply.Address = answer.address;
-        reply.Status = answer.status;
-        reply.RoundTripTime = elapsedMs(start);
-        reply.DataSize =
-            static_cast<std::uint16_t>(std::min<std::size_t>(answer.dataLength, 0xFFFF));
-        reply.Data = static_cast<std::uint32_t>(kReplyHeader);
-        reply.Options.Ttl = answer.ttl;
-        reply.Options.Tos = answer.tos;
-        reply.Options.Flags = answer.flags;
-        return writeReply(reply, buffer, answer, replyBuffer, replySize);
+        return writeReply(echoReply(answer, start), buffer, answer, replyBuffer, replySize);
     }
 }
 
@@ -615,7 +731,8 @@ std::uint32_t Icmp6SendEcho(IcmpHandle handle, const TIpv6Address* destination,
     if (hops == 0)
         return failWith(IcmpStatus::BadOption);
     int trafficClass = options != nullptr ? options->Tos : 0;
-    if (!setHopsAndClass(*h, hops, trafficClass))
+    std::shared_ptr<SharedRawSocket> shared = h->shared;
+    if (!shared && !setHopsAndClass(*h, hops, trafficClass))
         return failWith(IcmpStatus::BadOption);
 
     Request6 request;
@@ -633,6 +750,22 @@ std::uint32_t Icmp6SendEcho(IcmpHandle handle, const TIpv6Address* destination,
 
     const Clock::time_point start = Clock::now();
     const Clock::time_point deadline = start + std::chrono::milliseconds(timeoutMs);
+    if (shared) {
+        return echoShared(shared, packet, reinterpret_cast<sockaddr*>(&to), sizeof to, hops,
+                          trafficClass, deadline, [&](const SharedRawSocket::Message& m) {
+                              const auto& from = reinterpret_cast<const sockaddr_in6&>(*m.from);
+                              Address6 source;
+                              std::memcpy(source.data(), &from.sin6_addr, 16);
+                              Control c = ParseControl(m.control);
+                              Result6 answer =
+                                  ParseIcmp6Message(m.bytes, source, c.ttl, c.tos, request);
+                              if (answer.verdict != Verdict::Answer)
+                                  return false;
+                              writeReply(echo6Reply(answer, start, from.sin6_scope_id), m.bytes,
+                                         answer, replyBuffer, replySize);
+                              return true;
+                          });
+    }
     if (::sendto(h->fd, packet.data(), packet.size(), 0, reinterpret_cast<sockaddr*>(&to),
                  sizeof to) < 0)
         return failWith(sendErrorStatus(errno));
@@ -660,20 +793,9 @@ std::uint32_t Icmp6SendEcho(IcmpHandle handle, const TIpv6Address* destination,
         }
         if (answer.verdict != Verdict::Answer)
             continue;
-
-        TEcho6Reply reply;
-        std::memcpy(reply.Address.Bytes, answer.address.data(), 16);
-        // The interface an answer came in on matters only for link-local
-        // nodes, whose address means nothing without it.
-        if (IN6_IS_ADDR_LINKLOCAL(reinterpret_cast<const in6_addr*>(answer.address.data())))
-            reply.Address.ScopeId = in.errorQueue ? destination->ScopeId : from.sin6_scope_id;
-        reply.Status = answer.status;
-        reply.RoundTripTime = elapsedMs(start);
-        reply.DataSize =
-            static_cast<std::uint16_t>(std::min<std::size_t>(answer.dataLength, 0xFFFF));
-        reply.Options.Ttl = answer.hopLimit;
-        reply.Options.Tos = answer.trafficClass;
-        return writeReply(reply, buffer, answer, replyBuffer, replySize);
+        std::uint32_t scopeId = in.errorQueue ? destination->ScopeId : from.sin6_scope_id;
+        return writeReply(echo6Reply(answer, start, scopeId), buffer, answer, replyBuffer,
+                          replySize);
     }
 }
 
@@ -681,6 +803,12 @@ SocketKind ProbeSocketKind(int family) {
     for (SocketKind kind : {SocketKind::Datagram, SocketKind::Raw}) {
         if (kind == SocketKind::Datagram && rawOnly.load())
             continue;
+        if (kind == SocketKind::Raw) {
+            // Raw handles of the family share a socket that is open already.
+            std::lock_guard lock(sharedRawMutex);
+            if (sharedRaw[familySlot(family)])
+                return kind;
+        }
         int fd = openSocket(family, kind);
         if (fd >= 0) {
             // A raw socket may have come from the helper: keep it for the
@@ -723,6 +851,12 @@ void SeedIdentifiersForTesting(std::optional<std::uint64_t> seed) {
     identSeed = seed;
 }
 
+std::size_t WaitingRawRequests(int family) {
+    std::lock_guard lock(sharedRawMutex);
+    const std::shared_ptr<SharedRawSocket>& shared = sharedRaw[familySlot(family)];
+    return shared ? shared->waiting() : 0;
+}
+
 void PreferRawSockets(bool raw) {
     rawOnly.store(raw);
 }
@@ -731,6 +865,7 @@ void InterruptAllRequests() {
     interrupted.store(true);
     std::uint64_t one = 1;
     [[maybe_unused]] ssize_t n = ::write(interruptFd(), &one, sizeof one);
+    SharedRawSocket::WakeAll();
 }
 
 void ResumeRequests() {

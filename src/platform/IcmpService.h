@@ -2,24 +2,28 @@
 
 #include "platform/IcmpTypes.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 
 #include <sys/socket.h>
 
-// The ICMP echo service on Linux sockets. One handle owns one ICMP socket
-// of one family (IcmpCreateFile: IPv4, Icmp6CreateFile: IPv6):
-// a datagram ICMP socket where net.ipv4.ping_group_range admits the
-// process's group, a raw ICMP socket otherwise (opened directly by root,
-// handed over by the privileged helper to everybody else). A handle that
-// cannot set its socket up as matching answers needs fails as a whole.
+// The ICMP echo service on Linux sockets. A handle is of one family
+// (IcmpCreateFile: IPv4, Icmp6CreateFile: IPv6) and owns a datagram ICMP
+// socket where net.ipv4.ping_group_range admits the process's group.
+// Otherwise it uses the raw ICMP socket that all raw handles of its family
+// share (opened directly by root, handed over by the privileged helper to
+// everybody else): each request tells its answer apart by its handle's own
+// identifier, its sequence, destination and data. A handle that cannot set
+// its socket up as matching answers needs fails as a whole.
 namespace platform::linuxicmp {
 
 enum class SocketKind { None, Datagram, Raw };
 
 // Opens a handle; InvalidIcmpHandle when neither kind of socket can be had.
 // A closed handle's socket waits for reuse by the next IcmpCreateFile (a few
-// of them); CloseIdleSockets closes them and the kept raw sockets, and
+// of them); CloseIdleSockets closes them, lets go of the shared raw sockets
+// (requests still using one keep it until they end) and the kept ones, and
 // forgets that datagram sockets or the helper were refused.
 IcmpHandle IcmpCreateFile();
 IcmpHandle Icmp6CreateFile();
@@ -51,6 +55,8 @@ struct EchoNumbers {
     std::uint16_t sequence = 0;
 };
 std::optional<EchoNumbers> NextEchoNumbers(IcmpHandle handle);
+// How many requests wait on the family's shared raw socket now (tests).
+std::size_t WaitingRawRequests(int family = AF_INET);
 // Lets the process choose the socket kind: datagram first (the default) or
 // raw only. Used by tests and benchmarks to exercise both paths.
 void PreferRawSockets(bool rawOnly);

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -28,7 +29,10 @@ namespace {
 // The channel's number in the helper.
 constexpr int kChannelFd = 3;
 // Sockets asked of the helper at once: one for the caller, the rest kept.
-constexpr int kBatch = 4;
+// The echo engine shares one raw socket per family between all its
+// requests, so one is all it needs; more would only sit there, each
+// receiving a copy of every ICMP packet the host gets.
+constexpr int kBatch = 1;
 // Most sockets kept per family.
 constexpr std::size_t kKept = 8;
 constexpr std::chrono::milliseconds kHelperTimeout{5000};
@@ -48,6 +52,7 @@ std::array<std::vector<int>, 2> kept;
 bool helperFailed = false;
 int helperError = 0;
 std::optional<std::string> testingPath;
+std::atomic<std::size_t> helperRuns{0};
 
 // Whether fd is a raw socket of the family and its ICMP protocol.
 bool isRawIcmp(int fd, int family) {
@@ -152,6 +157,7 @@ std::vector<int> receive(int channel, int expected, std::chrono::milliseconds ti
 
 HelperSockets RunHelper(const std::string& path, int inetCount, int inet6Count,
                         std::chrono::milliseconds timeout) {
+    helperRuns.fetch_add(1);
     HelperSockets result;
     if (inetCount < 0 || inet6Count < 0 || inetCount > ICMP_HELPER_MAX_PER_FAMILY ||
         inet6Count > ICMP_HELPER_MAX_PER_FAMILY || inetCount + inet6Count == 0) {
@@ -305,6 +311,10 @@ void KeepRawSocket(int family, int fd) {
         }
     }
     ::close(fd);
+}
+
+std::size_t HelperRuns() {
+    return helperRuns.load();
 }
 
 void ForgetRawSockets() {

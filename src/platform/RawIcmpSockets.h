@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <vector>
@@ -9,8 +10,9 @@
 // capability itself: a raw socket is opened directly only when the process
 // already may (root), and otherwise comes from the small helper program
 // icmp-helper, which alone carries cap_net_raw, drops it and passes the
-// sockets over a socket pair. Sockets the helper gave beyond the one asked
-// for are kept for the next caller, so that it runs seldom.
+// sockets over a socket pair. The echo engine shares one raw socket per
+// family between all its requests, so the helper runs about once per family
+// and program run.
 namespace platform::rawicmp {
 
 // A raw ICMP socket of the family: AF_INET (IPPROTO_ICMP) or AF_INET6
@@ -23,6 +25,8 @@ int OpenRawSocket(int family);
 void KeepRawSocket(int family, int fd);
 // Closes the kept sockets and forgets an earlier failure of the helper.
 void ForgetRawSockets();
+// How many times this process has started a helper (diagnostics, tests).
+std::size_t HelperRuns();
 
 // The paths where the helper is looked for, in order: beside an installed
 // program (<prefix>/lib/netsonde/icmp-helper for <prefix>/bin/netsonde),

@@ -4,6 +4,8 @@
 #include "echo/IcmpBinding.h"
 #include "platform/IcmpPacket.h"
 #include "platform/IcmpService.h"
+#include "platform/LastError.h"
+#include "platform/WinSock.h"
 #include "support/FakeIcmpService.h"
 #include "support/TestNetwork.h"
 
@@ -16,6 +18,7 @@
 #include <cstring>
 #include <functional>
 #include <optional>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -236,6 +239,177 @@ TEST(LocalDns, NamesResolveForwardAndBackOnlyInsideTheTestNetwork) {
     in_addr_t noName = Ip(net::FarNoName);
     gethostbyaddr_r(&noName, 4, AF_INET, &entry, buffer, sizeof buffer, &found, &error);
     EXPECT_EQ(found, nullptr) << "an address without a reverse name";
+}
+
+// Raw handles of a family share one socket; every request on it must get
+// exactly its own answer, whatever arrives for the others meanwhile.
+class SharedRawPath : public testing::Test {
+protected:
+    void SetUp() override {
+        if (!InTestNetwork()) {
+            GTEST_SKIP() << TestNetworkProblem();
+        }
+        platform::linuxicmp::PreferRawSockets(true);
+        platform::linuxicmp::CloseIdleSockets();
+        binding.emplace();
+        ASSERT_TRUE(IcmpAvailable());
+    }
+    void TearDown() override {
+        binding.reset();
+        platform::linuxicmp::PreferRawSockets(false);
+        platform::linuxicmp::CloseIdleSockets();
+    }
+    std::optional<IcmpBindingScope> binding;
+};
+
+TEST_F(SharedRawPath, SixtyFourRequestsAtOnceEachGetTheirOwnAnswer) {
+    // Answers, silence, routers' reports and IPv6 beside IPv4, all in flight
+    // together as a look-ahead Check All has them.
+    constexpr int kRequests = 64;
+    struct Outcome {
+        int count = -1;
+        std::uint32_t error = 0;
+        std::uint32_t status = 0;
+        std::string address;
+        std::vector<std::uint8_t> data;
+    };
+    std::vector<Outcome> outcomes(kRequests);
+    std::vector<IcmpHandle> handles(kRequests);
+    for (int i = 0; i < kRequests; ++i) {
+        handles[i] = i % 8 >= 6 ? Icmp6CreateFile() : IcmpCreateFile();
+        ASSERT_NE(handles[i], InvalidIcmpHandle);
+        ASSERT_EQ(platform::linuxicmp::HandleSocketKind(handles[i]), SocketKind::Raw);
+    }
+    std::atomic<int> ready{0};
+    auto run = [&](int i) {
+        std::vector<std::uint8_t> request(20 + i, static_cast<std::uint8_t>(i));
+        std::vector<std::uint8_t> buffer(sizeof(TEcho6Reply) + request.size());
+        TIpOptions options;
+        options.Ttl = i % 8 == 5 ? 2 : 32;
+        Outcome& o = outcomes[i];
+        ++ready;
+        while (ready.load() < kRequests)
+            std::this_thread::yield();
+        if (i % 8 >= 6) {
+            TIpv6Address to;
+            platform::inet_addr6(i % 8 == 6 ? net::Far6 : net::NetUnreachable6, to);
+            o.count = static_cast<int>(platform::linuxicmp::Icmp6SendEcho(
+                handles[i], &to, request.data(), static_cast<std::uint16_t>(request.size()),
+                &options, buffer.data(), static_cast<std::uint32_t>(buffer.size()), 3000));
+            TEcho6Reply reply;
+            std::memcpy(&reply, buffer.data(), sizeof reply);
+            o.status = reply.Status;
+            o.address = platform::inet_ntoa6(reply.Address);
+            o.data.assign(buffer.begin() + sizeof reply, buffer.end());
+        } else {
+            const char* to = i % 8 == 3 ? net::Quiet : i % 8 == 4 ? net::NetUnreachable : net::Far;
+            o.count = static_cast<int>(platform::linuxicmp::IcmpSendEcho(
+                handles[i], Ip(to), request.data(), static_cast<std::uint16_t>(request.size()),
+                &options, buffer.data(), static_cast<std::uint32_t>(buffer.size()),
+                i % 8 == 3 ? 500 : 3000));
+            TEchoReply reply;
+            std::memcpy(&reply, buffer.data(), sizeof reply);
+            o.status = reply.Status;
+            in_addr a{reply.Address};
+            o.address = inet_ntoa(a);
+            o.data.assign(buffer.begin() + sizeof reply, buffer.begin() + sizeof reply + 20 + i);
+        }
+        o.error = platform::GetLastError();
+    };
+    std::vector<std::thread> threads;
+    for (int i = 0; i < kRequests; ++i)
+        threads.emplace_back(run, i);
+    for (auto& t : threads)
+        t.join();
+    for (IcmpHandle h : handles)
+        IcmpCloseHandle(h);
+
+    for (int i = 0; i < kRequests; ++i) {
+        const Outcome& o = outcomes[i];
+        SCOPED_TRACE("request " + std::to_string(i));
+        const std::vector<std::uint8_t> own(20 + i, static_cast<std::uint8_t>(i));
+        switch (i % 8) {
+        case 3:
+            EXPECT_EQ(o.count, 0);
+            EXPECT_EQ(o.error, 11010u);
+            break;
+        case 4:
+        case 7:
+            ASSERT_EQ(o.count, 1);
+            EXPECT_EQ(o.status, 11002u);
+            EXPECT_EQ(o.address, i % 8 == 4 ? net::R2 : net::R2_6);
+            break;
+        case 5:
+            ASSERT_EQ(o.count, 1);
+            EXPECT_EQ(o.status, 11013u) << "its own TTL of 2, not another request's";
+            EXPECT_EQ(o.address, net::R2);
+            break;
+        default:
+            ASSERT_EQ(o.count, 1) << "error " << o.error;
+            EXPECT_EQ(o.status, 0u);
+            EXPECT_EQ(o.address, i % 8 == 6 ? net::Far6 : net::Far);
+            EXPECT_EQ(o.data, own) << "its own data, not another request's";
+        }
+    }
+}
+
+TEST_F(SharedRawPath, ForgedAndOtherRequestsAnswersAreNeverCounted) {
+    // Sixteen requests wait on a silent host. The forger sends each one's
+    // numbers from its own address, and in the silent host's name with the
+    // data of another of the requests; only for one request does it send
+    // an exact copy of the answer, which that request alone may take.
+    constexpr int kRequests = 16, kLucky = 5;
+    Forger forger;
+    ASSERT_TRUE(forger.Ready());
+    std::vector<IcmpHandle> handles(kRequests);
+    std::vector<platform::linuxicmp::EchoNumbers> numbers(kRequests);
+    std::vector<std::vector<std::uint8_t>> data(kRequests);
+    for (int i = 0; i < kRequests; ++i) {
+        handles[i] = IcmpCreateFile();
+        ASSERT_NE(handles[i], InvalidIcmpHandle);
+        auto next = platform::linuxicmp::NextEchoNumbers(handles[i]);
+        ASSERT_TRUE(next);
+        numbers[i] = *next;
+        data[i].assign(56, static_cast<std::uint8_t>(0x10 + i));
+    }
+    std::vector<int> counts(kRequests, -1);
+    std::vector<TEchoReply> replies(kRequests);
+    std::vector<std::thread> threads;
+    for (int i = 0; i < kRequests; ++i) {
+        threads.emplace_back([&, i] {
+            std::vector<std::uint8_t> buffer(sizeof(TEchoReply) + 56);
+            TIpOptions options;
+            options.Ttl = 32;
+            counts[i] = static_cast<int>(platform::linuxicmp::IcmpSendEcho(
+                handles[i], Ip(net::Quiet), data[i].data(), 56, &options, buffer.data(),
+                static_cast<std::uint32_t>(buffer.size()), 1500));
+            std::memcpy(&replies[i], buffer.data(), sizeof(TEchoReply));
+        });
+    }
+    while (platform::linuxicmp::WaitingRawRequests() < kRequests)
+        std::this_thread::yield();
+    forger.Repeat([&](Forger& f) {
+        for (int i = 0; i < kRequests; ++i) {
+            f.Send(net::Forger, numbers[i].ident, numbers[i].sequence, data[i]);
+            f.Send(net::Quiet, numbers[i].ident, numbers[i].sequence, data[(i + 1) % kRequests]);
+        }
+        f.Send(net::Quiet, numbers[kLucky].ident, numbers[kLucky].sequence, data[kLucky]);
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    });
+    for (auto& t : threads)
+        t.join();
+    forger.Stop();
+    for (IcmpHandle h : handles)
+        IcmpCloseHandle(h);
+    for (int i = 0; i < kRequests; ++i) {
+        if (i == kLucky) {
+            ASSERT_EQ(counts[i], 1) << "the exact copy reached its request";
+            EXPECT_EQ(replies[i].Status, 0u);
+            EXPECT_EQ(replies[i].Address, Ip(net::Quiet));
+        } else {
+            EXPECT_EQ(counts[i], 0) << "request " << i << " answered from " << replies[i].Address;
+        }
+    }
 }
 
 } // namespace

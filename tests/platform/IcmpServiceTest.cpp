@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <thread>
@@ -207,6 +208,49 @@ TEST(IcmpHandles, DatagramSocketsRefusedByThePingGroupRangeFallBackToRaw) {
     CloseIdleSockets();
     EXPECT_NE(h, InvalidIcmpHandle);
     EXPECT_EQ(kind, SocketKind::Raw);
+}
+
+TEST(IcmpHandles, RawRequestsOutliveTheirHandlesAndSharedSocketAndWakeAtAnInterruption) {
+    const char* silent = netsonde::test::SilentAddress();
+    if (silent == nullptr)
+        GTEST_SKIP() << "no silent neighbour in this network";
+    PreferRawSockets(true);
+    constexpr int kWaiting = 12;
+    std::vector<IcmpHandle> handles;
+    for (int i = 0; i < kWaiting; ++i) {
+        handles.push_back(IcmpCreateFile());
+        ASSERT_EQ(HandleSocketKind(handles.back()), SocketKind::Raw);
+    }
+    // Half of them wait a short while, half until the interruption.
+    std::vector<Echo> echoes(kWaiting);
+    std::vector<std::thread> threads;
+    auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < kWaiting; ++i)
+        threads.emplace_back(
+            [&, i] { echoes[i] = send(handles[i], silent, 56, 32, i % 2 == 0 ? 400 : 60000); });
+    while (WaitingRawRequests() < kWaiting)
+        std::this_thread::yield();
+    // Closed handles, and the shared socket let go of, while they wait.
+    for (IcmpHandle h : handles)
+        EXPECT_TRUE(IcmpCloseHandle(h));
+    CloseIdleSockets();
+    IcmpHandle fresh = IcmpCreateFile();
+    EXPECT_EQ(send(fresh, "127.0.0.1", 56).count, 1u) << "a new shared socket answers";
+    for (int i = 0; i < kWaiting; i += 2)
+        threads[i].join();
+    auto shortWaits = std::chrono::steady_clock::now() - start;
+    InterruptAllRequests();
+    for (int i = 1; i < kWaiting; i += 2)
+        threads[i].join();
+    ResumeRequests();
+    EXPECT_TRUE(IcmpCloseHandle(fresh));
+    PreferRawSockets(false);
+    CloseIdleSockets();
+    for (const Echo& e : echoes) {
+        EXPECT_EQ(e.count, 0u);
+        EXPECT_EQ(e.error, 11010u);
+    }
+    EXPECT_LT(shortWaits, std::chrono::seconds(30));
 }
 
 TEST(IcmpHandles, UnknownHandlesAreRefused) {

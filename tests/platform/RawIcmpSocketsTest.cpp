@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -17,6 +18,7 @@
 #include <fstream>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <fcntl.h>
@@ -390,6 +392,67 @@ TEST_F(RawSockets, EchoOnTheRawPathForAGroupMemberWithoutDatagramSockets) {
         for (IcmpHandle h : handles)
             IcmpCloseHandle(h);
         CloseIdleSockets();
+        return f;
+    });
+    EXPECT_TRUE(writeRange("0 2147483647"));
+    EXPECT_EQ(found, "");
+}
+
+TEST_F(RawSockets, SixtyFourRawRequestsAtOnceRunTheHelperOnceForOneSocket) {
+    // A look-ahead Check All has up to 64 requests in flight; on the raw
+    // path they share one socket, which the probe's one run of the helper
+    // gave.
+    using namespace platform::linuxicmp;
+    if (!netsonde::test::InPrivateNetwork())
+        GTEST_SKIP() << "needs a network namespace of its own";
+    Scratch scratch;
+    fs::path helper = installHelper(scratch, kGroup);
+    ASSERT_TRUE(writeRange("1 0"));
+    std::string found = runAs(kGroup, [&] {
+        raw::SetHelperPathForTesting(helper.string());
+        CloseIdleSockets();
+        const std::size_t runsBefore = raw::HelperRuns();
+        if (ProbeSocketKind() != SocketKind::Raw)
+            return std::string("the probe found no raw socket");
+        constexpr int kRequests = 64;
+        std::vector<IcmpHandle> handles;
+        for (int i = 0; i < kRequests; ++i)
+            handles.push_back(IcmpCreateFile());
+        std::atomic<int> answered{0}, ready{0};
+        std::vector<std::thread> threads;
+        for (int i = 0; i < kRequests; ++i)
+            threads.emplace_back([&, i] {
+                std::uint8_t request[32];
+                std::memset(request, i, sizeof request);
+                std::uint8_t reply[sizeof(TEchoReply) + 32];
+                TIpOptions options;
+                options.Ttl = 64;
+                ++ready;
+                while (ready.load() < kRequests)
+                    std::this_thread::yield();
+                if (IcmpSendEcho(handles[i], htonl(INADDR_LOOPBACK), request, sizeof request,
+                                 &options, reply, sizeof reply, 3000) == 1 &&
+                    std::memcmp(reply + sizeof(TEchoReply), request, sizeof request) == 0)
+                    ++answered;
+            });
+        for (auto& t : threads)
+            t.join();
+        int sockets = 0;
+        for (int fd = 0; fd < 1024; ++fd)
+            sockets += isRawIcmp(fd, AF_INET);
+        const std::size_t runs = raw::HelperRuns() - runsBefore;
+        for (IcmpHandle h : handles)
+            IcmpCloseHandle(h);
+        CloseIdleSockets();
+        std::fprintf(stderr, "%d concurrent raw requests: %zu helper run(s), %d raw socket(s)\n",
+                     kRequests, runs, sockets);
+        std::string f;
+        if (answered.load() != kRequests)
+            f += std::to_string(answered.load()) + " of 64 answered; ";
+        if (runs != 1)
+            f += std::to_string(runs) + " helper runs; ";
+        if (sockets != 1)
+            f += std::to_string(sockets) + " raw sockets; ";
         return f;
     });
     EXPECT_TRUE(writeRange("0 2147483647"));
