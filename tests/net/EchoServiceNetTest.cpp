@@ -7,6 +7,7 @@
 #include "platform/LastError.h"
 #include "platform/WinSock.h"
 #include "support/FakeIcmpService.h"
+#include "support/ForgerNode.h"
 #include "support/TestNetwork.h"
 
 #include <gtest/gtest.h>
@@ -98,15 +99,10 @@ TEST_P(RoutedNetwork, RoutersReportUnreachableDestinations) {
 }
 
 // Sends echo replies to the client from the forger node, in any name.
-class Forger {
+class Forger : public ForgerNode<Forger> {
 public:
-    Forger() : fd(SocketInNode("forger", SOCK_RAW, IPPROTO_RAW)) {}
-    ~Forger() {
-        Stop();
-        if (fd >= 0)
-            ::close(fd);
-    }
-    bool Ready() const { return fd >= 0; }
+    Forger() : ForgerNode(AF_INET) {}
+    ~Forger() { Stop(); }
     void Send(const char* source, std::uint16_t ident, std::uint16_t sequence,
               const std::vector<std::uint8_t>& data) {
         std::vector<std::uint8_t> packet(20);
@@ -129,38 +125,14 @@ public:
         ::sendto(fd, packet.data(), packet.size(), 0, reinterpret_cast<sockaddr*>(&dest),
                  sizeof dest);
     }
-    // Runs round on a thread of its own, again and again, until Stop.
-    void Repeat(std::function<void(Forger&)> round) {
-        worker = std::thread([this, round] {
-            while (!stopped)
-                round(*this);
-        });
-    }
-    void Stop() {
-        stopped = true;
-        if (worker.joinable())
-            worker.join();
-    }
-
-private:
-    int fd;
-    std::atomic<bool> stopped{false};
-    std::thread worker;
 };
 
 TEST_P(RoutedNetwork, ASilentHostStaysSilentWhileAnotherHostForgesItsAnswers) {
     Forger forger;
     ASSERT_TRUE(forger.Ready());
-    IcmpHandle h = IcmpCreateFile();
+    std::optional<platform::linuxicmp::EchoNumbers> next;
+    IcmpHandle h = HandleOutOfBlindReach(IcmpCreateFile, next);
     ASSERT_NE(h, InvalidIcmpHandle);
-    auto next = platform::linuxicmp::NextEchoNumbers(h);
-    // A handle whose first sequence number is one the blind forger tries
-    // could be fooled by it; such a handle is one in 32768, take another.
-    while (next && (next->sequence == 1 || next->sequence == 2)) {
-        IcmpCloseHandle(h);
-        h = IcmpCreateFile();
-        next = platform::linuxicmp::NextEchoNumbers(h);
-    }
     ASSERT_TRUE(next);
     const std::vector<std::uint8_t> ours(56, 0xAA), other(56, 0xAB);
     const platform::linuxicmp::EchoNumbers n = *next;
