@@ -7,6 +7,7 @@
 #include "platform/NameService.h"
 #include "platform/WinSock.h"
 #include "support/ForgerNode.h"
+#include "support/RoutedNetworkOfEachKind.h"
 #include "support/TestNetwork.h"
 
 #include <gtest/gtest.h>
@@ -39,42 +40,20 @@ std::string Text(const TIpv6Address& a) {
     return platform::inet_ntoa6(a);
 }
 
-class RoutedNetwork6 : public testing::TestWithParam<SocketKind> {
+class RoutedNetwork6 : public RoutedNetworkOfEachKind {
 protected:
-    void SetUp() override {
-        if (!InTestNetwork()) {
-            GTEST_SKIP() << TestNetworkProblem();
-        }
-        platform::linuxicmp::PreferRawSockets(GetParam() == SocketKind::Raw);
-        binding.emplace();
-        ASSERT_TRUE(IcmpAvailable());
-    }
-    void TearDown() override {
-        binding.reset();
-        platform::linuxicmp::PreferRawSockets(false);
-    }
-
-    struct Result {
-        int status;
-        TEcho6Reply reply;
-    };
+    using Result = Outcome<TEcho6Reply>;
     Result Echo(const char* to, std::uint8_t hops, std::uint16_t timeout = 1000) {
-        IcmpHandle h = Icmp6CreateFile();
-        EXPECT_NE(h, InvalidIcmpHandle);
-        EXPECT_EQ(platform::linuxicmp::HandleSocketKind(h), GetParam());
-        TIpOptions options;
-        options.Ttl = hops;
-        Result r{};
-        r.status = EchoRequest6(h, options, r.reply, to, timeout);
-        IcmpCloseHandle(h);
-        return r;
+        return EchoOnNewHandle<TEcho6Reply>(
+            Icmp6CreateFile, hops,
+            [&](IcmpHandle h, const TIpOptions& options, TEcho6Reply& reply) {
+                return EchoRequest6(h, options, reply, to, timeout);
+            });
     }
     static int EchoRequest6(IcmpHandle h, const TIpOptions& options, TEcho6Reply& reply,
                             const char* to, std::uint16_t timeout) {
         return Echo6Request(h, options, reply, Ip6(to), 56, timeout);
     }
-
-    std::optional<IcmpBindingScope> binding;
 };
 
 TEST_P(RoutedNetwork6, EachHopReportsAndTheDestinationAnswers) {

@@ -8,6 +8,7 @@
 #include "platform/WinSock.h"
 #include "support/FakeIcmpService.h"
 #include "support/ForgerNode.h"
+#include "support/RoutedNetworkOfEachKind.h"
 #include "support/TestNetwork.h"
 
 #include <gtest/gtest.h>
@@ -33,39 +34,16 @@ namespace {
 
 const bool network = (RequestTestNetwork(), true);
 
-class RoutedNetwork : public testing::TestWithParam<SocketKind> {
+class RoutedNetwork : public RoutedNetworkOfEachKind {
 protected:
-    void SetUp() override {
-        if (!InTestNetwork()) {
-            GTEST_SKIP() << TestNetworkProblem();
-        }
-        platform::linuxicmp::PreferRawSockets(GetParam() == SocketKind::Raw);
-        binding.emplace();
-        ASSERT_TRUE(IcmpAvailable());
-    }
-    void TearDown() override {
-        binding.reset();
-        platform::linuxicmp::PreferRawSockets(false);
-    }
-
-    struct Result {
-        int status;
-        TEchoReply reply;
-    };
+    using Result = Outcome<TEchoReply>;
     Result Echo(const char* to, std::uint8_t ttl, std::uint16_t timeout = 1000) {
-        IcmpHandle h = IcmpCreateFile();
-        EXPECT_NE(h, InvalidIcmpHandle);
-        EXPECT_EQ(platform::linuxicmp::HandleSocketKind(h), GetParam());
-        TIpOptions options;
-        options.Ttl = ttl;
-        Result r{};
-        r.reply.Address = 0xFFFFFFFF;
-        r.status = EchoRequest(h, options, r.reply, Ip(to), 56, timeout);
-        IcmpCloseHandle(h);
-        return r;
+        return EchoOnNewHandle<TEchoReply>(
+            IcmpCreateFile, ttl, [&](IcmpHandle h, const TIpOptions& options, TEchoReply& reply) {
+                reply.Address = 0xFFFFFFFF;
+                return EchoRequest(h, options, reply, Ip(to), 56, timeout);
+            });
     }
-
-    std::optional<IcmpBindingScope> binding;
 };
 
 TEST_P(RoutedNetwork, EachHopReportsAndTheDestinationAnswers) {
