@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 
 #include <linux/errqueue.h>
 #include <netinet/in.h>
@@ -27,24 +28,134 @@ bool sameData(std::span<const std::uint8_t> got, std::span<const std::uint8_t> s
     return got.size() == sent.size() && std::equal(got.begin(), got.end(), sent.begin());
 }
 
-Result reject(Verdict v) {
-    Result r;
+template <class R> R reject(Verdict v) {
+    R r;
     r.verdict = v;
     return r;
 }
 
-// An echo reply's header and data against the request; the source is
-// checked by the caller, who knows it.
-Verdict checkEchoReply(std::span<const std::uint8_t> icmp, const Request& request) {
-    if (icmp.size() < EchoHeaderSize)
-        return Verdict::Truncated;
-    if (icmp[0] != EchoReply)
-        return Verdict::WrongType;
-    if (request.checkIdent && read16(icmp.data() + 4) != request.ident)
+// An echo header (a reply, or the request an error quotes) of the given
+// type against the request's identifier and sequence number.
+template <class Req>
+Verdict checkEchoHeader(const std::uint8_t* icmp, std::uint8_t type, const Req& request,
+                        Verdict wrongType) {
+    if (icmp[0] != type)
+        return wrongType;
+    if (request.checkIdent && read16(icmp + 4) != request.ident)
         return Verdict::WrongIdent;
-    if (read16(icmp.data() + 6) != request.sequence)
+    if (read16(icmp + 6) != request.sequence)
         return Verdict::WrongSequence;
     return Verdict::Answer;
+}
+
+// An echo reply against the request: its header, its source and its data.
+template <class Req, class Address>
+Verdict checkEchoReply(std::span<const std::uint8_t> icmp, std::uint8_t replyType,
+                       const Address& source, const Req& request) {
+    if (icmp.size() < EchoHeaderSize)
+        return Verdict::Truncated;
+    if (Verdict v = checkEchoHeader(icmp.data(), replyType, request, Verdict::WrongType);
+        v != Verdict::Answer)
+        return v;
+    if (source != request.destination)
+        return Verdict::WrongSource;
+    if (!sameData(icmp.subspan(EchoHeaderSize), request.data))
+        return Verdict::WrongData;
+    return Verdict::Answer;
+}
+
+// What differs between the error queues of the two families.
+struct Family4 {
+    using Req = Request;
+    using Res = Result;
+    static constexpr std::uint8_t echoRequest = EchoRequest;
+    static constexpr std::uint8_t icmpOrigin = SO_EE_ORIGIN_ICMP;
+    static std::uint32_t status(std::uint8_t type, std::uint8_t code) {
+        return ErrorStatus(type, code);
+    }
+    static const auto& quotedDestination(const ErrorRecord& record) {
+        return record.quotedDestination;
+    }
+    static void setSender(Res& a, const ErrorRecord& record) {
+        a.address = record.offenderKnown ? record.offender : 0;
+        a.ttl = record.ttl;
+    }
+};
+
+struct Family6 {
+    using Req = Request6;
+    using Res = Result6;
+    static constexpr std::uint8_t echoRequest = Echo6Request;
+    static constexpr std::uint8_t icmpOrigin = SO_EE_ORIGIN_ICMP6;
+    static std::uint32_t status(std::uint8_t type, std::uint8_t code) {
+        return Error6Status(type, code);
+    }
+    static const auto& quotedDestination(const ErrorRecord& record) {
+        return record.quotedDestination6;
+    }
+    static void setSender(Res& a, const ErrorRecord& record) {
+        if (record.offenderKnown)
+            a.address = record.offender6;
+        a.hopLimit = record.ttl;
+    }
+};
+
+// An error-queue entry: the record and the quoted echo header with its data.
+template <class F>
+typename F::Res parseErrorQueue(std::span<const std::uint8_t> quoted, const ErrorRecord& record,
+                                const typename F::Req& request) {
+    using Res = typename F::Res;
+    auto localError = [&] {
+        Res r = reject<Res>(Verdict::LocalError);
+        r.errnum = static_cast<int>(record.errnum);
+        return r;
+    };
+    if (!record.present)
+        return reject<Res>(Verdict::NotFromIcmp);
+    // An error this host raised itself may come without our header (the
+    // kernel queues only an IP header for some); it can only be ours.
+    if (record.origin == SO_EE_ORIGIN_LOCAL && quoted.size() < EchoHeaderSize)
+        return localError();
+    // An ICMP error carries our echo header and data as sent; a shorter one
+    // was cut short and cannot be matched.
+    if (quoted.size() < EchoHeaderSize)
+        return reject<Res>(Verdict::QuoteTooShort);
+    if (Verdict v = checkEchoHeader(quoted.data(), F::echoRequest, request, Verdict::QuoteNotOurs);
+        v != Verdict::Answer)
+        return reject<Res>(v);
+    if (record.origin == SO_EE_ORIGIN_LOCAL)
+        return localError();
+    if (record.origin != F::icmpOrigin)
+        return reject<Res>(Verdict::NotFromIcmp);
+    if (F::quotedDestination(record) != request.destination)
+        return reject<Res>(Verdict::QuoteNotOurs);
+    std::uint32_t status = F::status(record.type, record.code);
+    if (status == 0)
+        return reject<Res>(Verdict::WrongType);
+    Res a;
+    a.verdict = Verdict::Answer;
+    a.status = status;
+    F::setSender(a, record);
+    return a;
+}
+
+// The extended error of an error-queue entry into error; the offender's
+// address that may follow it, when the entry is long enough to hold one.
+template <class SockAddr>
+std::optional<SockAddr> readExtendedError(const std::uint8_t* data, std::size_t length,
+                                          ErrorRecord& error) {
+    sock_extended_err ee;
+    std::memcpy(&ee, data, sizeof ee);
+    error.present = true;
+    error.errnum = ee.ee_errno;
+    error.origin = ee.ee_origin;
+    error.type = ee.ee_type;
+    error.code = ee.ee_code;
+    if (length < sizeof ee + sizeof(SockAddr))
+        return std::nullopt;
+    SockAddr offender;
+    std::memcpy(&offender, data + sizeof ee, sizeof offender);
+    return offender;
 }
 
 } // namespace
@@ -118,14 +229,14 @@ std::uint32_t ErrorStatus(std::uint8_t type, std::uint8_t code) {
 
 Result ParseRawPacket(std::span<const std::uint8_t> p, const Request& request) {
     if (p.size() < MinIpHeaderSize)
-        return reject(Verdict::Truncated);
+        return reject<Result>(Verdict::Truncated);
     if ((p[0] >> 4) != 4)
-        return reject(Verdict::NotIpv4);
+        return reject<Result>(Verdict::NotIpv4);
     std::size_t ihl = static_cast<std::size_t>(p[0] & 0x0F) * 4;
     if (ihl < MinIpHeaderSize)
-        return reject(Verdict::NotIpv4);
+        return reject<Result>(Verdict::NotIpv4);
     if (p.size() < ihl + EchoHeaderSize)
-        return reject(Verdict::Truncated);
+        return reject<Result>(Verdict::Truncated);
     std::span<const std::uint8_t> icmp = p.subspan(ihl);
     Result a;
     a.ttl = p[8];
@@ -138,14 +249,9 @@ Result ParseRawPacket(std::span<const std::uint8_t> p, const Request& request) {
         // another handle's or another program's reply differs in identifier,
         // sequence or source, and a forged one in sequence or data.
         if (Checksum(icmp) != 0)
-            return reject(Verdict::BadChecksum);
-        Verdict v = checkEchoReply(icmp, request);
-        if (v != Verdict::Answer)
-            return reject(v);
-        if (a.address != request.destination)
-            return reject(Verdict::WrongSource);
-        if (!sameData(icmp.subspan(EchoHeaderSize), request.data))
-            return reject(Verdict::WrongData);
+            return reject<Result>(Verdict::BadChecksum);
+        if (Verdict v = checkEchoReply(icmp, EchoReply, a.address, request); v != Verdict::Answer)
+            return reject<Result>(v);
         a.verdict = Verdict::Answer;
         a.status = IcmpStatus::Success;
         a.dataOffset = ihl + EchoHeaderSize;
@@ -154,25 +260,25 @@ Result ParseRawPacket(std::span<const std::uint8_t> p, const Request& request) {
     }
     std::uint32_t status = ErrorStatus(icmp[0], icmp[1]);
     if (status == 0)
-        return reject(Verdict::WrongType);
+        return reject<Result>(Verdict::WrongType);
     // The quoted datagram: our IP header, which never has options, and at
     // least the 8-byte echo header.
     std::span<const std::uint8_t> inner = icmp.subspan(EchoHeaderSize);
     if (inner.size() < MinIpHeaderSize + EchoHeaderSize)
-        return reject(Verdict::QuoteTooShort);
+        return reject<Result>(Verdict::QuoteTooShort);
     if ((inner[0] >> 4) != 4 || inner[9] != IPPROTO_ICMP)
-        return reject(Verdict::QuoteNotOurs);
+        return reject<Result>(Verdict::QuoteNotOurs);
     if ((inner[0] & 0x0F) != 5)
-        return reject(Verdict::QuoteHasOptions);
+        return reject<Result>(Verdict::QuoteHasOptions);
     if (readAddress(inner.data() + 16) != request.destination)
-        return reject(Verdict::QuoteNotOurs);
+        return reject<Result>(Verdict::QuoteNotOurs);
     const std::uint8_t* quoted = inner.data() + MinIpHeaderSize;
     if (quoted[0] != EchoRequest)
-        return reject(Verdict::QuoteNotOurs);
+        return reject<Result>(Verdict::QuoteNotOurs);
     if (read16(quoted + 4) != request.ident)
-        return reject(Verdict::WrongIdent);
+        return reject<Result>(Verdict::WrongIdent);
     if (read16(quoted + 6) != request.sequence)
-        return reject(Verdict::WrongSequence);
+        return reject<Result>(Verdict::WrongSequence);
     a.verdict = Verdict::Answer;
     a.status = status;
     return a;
@@ -183,13 +289,8 @@ Result ParseDatagramReply(std::span<const std::uint8_t> message, std::uint32_t s
     // The kernel delivers to a datagram socket only echo replies with its
     // identifier and a valid checksum; sequence, source and data are ours to
     // check.
-    Verdict v = checkEchoReply(message, request);
-    if (v != Verdict::Answer)
-        return reject(v);
-    if (source != request.destination)
-        return reject(Verdict::WrongSource);
-    if (!sameData(message.subspan(EchoHeaderSize), request.data))
-        return reject(Verdict::WrongData);
+    if (Verdict v = checkEchoReply(message, EchoReply, source, request); v != Verdict::Answer)
+        return reject<Result>(v);
     Result a;
     a.verdict = Verdict::Answer;
     a.status = IcmpStatus::Success;
@@ -224,20 +325,10 @@ Control ParseControl(std::span<const std::uint8_t> control) {
                 }
                 (c.cmsg_type == IP_TTL ? out.ttl : out.tos) = value;
             } else if (c.cmsg_type == IP_RECVERR && length >= sizeof(sock_extended_err)) {
-                sock_extended_err ee;
-                std::memcpy(&ee, data, sizeof ee);
-                out.error.present = true;
-                out.error.errnum = ee.ee_errno;
-                out.error.origin = ee.ee_origin;
-                out.error.type = ee.ee_type;
-                out.error.code = ee.ee_code;
-                if (length >= sizeof ee + sizeof(sockaddr_in)) {
-                    sockaddr_in offender;
-                    std::memcpy(&offender, data + sizeof ee, sizeof offender);
-                    if (offender.sin_family == AF_INET) {
-                        out.error.offenderKnown = true;
-                        out.error.offender = offender.sin_addr.s_addr;
-                    }
+                auto offender = readExtendedError<sockaddr_in>(data, length, out.error);
+                if (offender && offender->sin_family == AF_INET) {
+                    out.error.offenderKnown = true;
+                    out.error.offender = offender->sin_addr.s_addr;
                 }
             }
         }
@@ -248,20 +339,10 @@ Control ParseControl(std::span<const std::uint8_t> control) {
                 std::memcpy(&v, data, sizeof v);
                 (c.cmsg_type == IPV6_HOPLIMIT ? out.ttl : out.tos) = static_cast<std::uint8_t>(v);
             } else if (c.cmsg_type == IPV6_RECVERR && length >= sizeof(sock_extended_err)) {
-                sock_extended_err ee;
-                std::memcpy(&ee, data, sizeof ee);
-                out.error.present = true;
-                out.error.errnum = ee.ee_errno;
-                out.error.origin = ee.ee_origin;
-                out.error.type = ee.ee_type;
-                out.error.code = ee.ee_code;
-                if (length >= sizeof ee + sizeof(sockaddr_in6)) {
-                    sockaddr_in6 offender;
-                    std::memcpy(&offender, data + sizeof ee, sizeof offender);
-                    if (offender.sin6_family == AF_INET6) {
-                        out.error.offenderKnown = true;
-                        std::memcpy(out.error.offender6.data(), &offender.sin6_addr, 16);
-                    }
+                auto offender = readExtendedError<sockaddr_in6>(data, length, out.error);
+                if (offender && offender->sin6_family == AF_INET6) {
+                    out.error.offenderKnown = true;
+                    std::memcpy(out.error.offender6.data(), &offender->sin6_addr, 16);
                 }
             }
         }
@@ -276,80 +357,10 @@ Control ParseControl(std::span<const std::uint8_t> control) {
 
 Result ParseErrorQueue(std::span<const std::uint8_t> quoted, const ErrorRecord& record,
                        const Request& request) {
-    if (!record.present)
-        return reject(Verdict::NotFromIcmp);
-    // An error this host raised itself may come without our header (the
-    // kernel queues only an IP header for some); it can only be ours.
-    if (record.origin == SO_EE_ORIGIN_LOCAL && quoted.size() < EchoHeaderSize) {
-        Result r = reject(Verdict::LocalError);
-        r.errnum = static_cast<int>(record.errnum);
-        return r;
-    }
-    // An ICMP error carries our echo header and data as sent; a shorter one
-    // was cut short and cannot be matched.
-    if (quoted.size() < EchoHeaderSize)
-        return reject(Verdict::QuoteTooShort);
-    if (quoted[0] != EchoRequest)
-        return reject(Verdict::QuoteNotOurs);
-    if (request.checkIdent && read16(quoted.data() + 4) != request.ident)
-        return reject(Verdict::WrongIdent);
-    if (read16(quoted.data() + 6) != request.sequence)
-        return reject(Verdict::WrongSequence);
-    if (record.origin == SO_EE_ORIGIN_LOCAL) {
-        Result r = reject(Verdict::LocalError);
-        r.errnum = static_cast<int>(record.errnum);
-        return r;
-    }
-    if (record.origin != SO_EE_ORIGIN_ICMP)
-        return reject(Verdict::NotFromIcmp);
-    if (record.quotedDestination != request.destination)
-        return reject(Verdict::QuoteNotOurs);
-    std::uint32_t status = ErrorStatus(record.type, record.code);
-    if (status == 0)
-        return reject(Verdict::WrongType);
-    Result a;
-    a.verdict = Verdict::Answer;
-    a.status = status;
-    a.address = record.offenderKnown ? record.offender : 0;
-    a.ttl = record.ttl;
-    return a;
+    return parseErrorQueue<Family4>(quoted, record, request);
 }
 
 // ---- ICMPv6 -----------------------------------------------------------
-
-namespace {
-
-// An echo reply's header against the request (type, identifier, sequence).
-Verdict checkEcho6Reply(std::span<const std::uint8_t> icmp, const Request6& request) {
-    if (icmp.size() < EchoHeaderSize)
-        return Verdict::Truncated;
-    if (icmp[0] != Echo6Reply)
-        return Verdict::WrongType;
-    if (request.checkIdent && read16(icmp.data() + 4) != request.ident)
-        return Verdict::WrongIdent;
-    if (read16(icmp.data() + 6) != request.sequence)
-        return Verdict::WrongSequence;
-    return Verdict::Answer;
-}
-
-Result6 reject6(Verdict v) {
-    Result6 r;
-    r.verdict = v;
-    return r;
-}
-
-// The quoted echo header of an error against the request.
-Verdict checkQuotedEcho6(const std::uint8_t* quoted, const Request6& request) {
-    if (quoted[0] != Echo6Request)
-        return Verdict::QuoteNotOurs;
-    if (request.checkIdent && read16(quoted + 4) != request.ident)
-        return Verdict::WrongIdent;
-    if (read16(quoted + 6) != request.sequence)
-        return Verdict::WrongSequence;
-    return Verdict::Answer;
-}
-
-} // namespace
 
 std::vector<std::uint8_t> BuildEcho6Request(std::uint16_t ident, std::uint16_t sequence,
                                             std::span<const std::uint8_t> data) {
@@ -395,19 +406,14 @@ Result6 ParseIcmp6Message(std::span<const std::uint8_t> m, const Address6& sourc
                           std::uint8_t hopLimit, std::uint8_t trafficClass,
                           const Request6& request) {
     if (m.size() < EchoHeaderSize)
-        return reject6(Verdict::Truncated);
+        return reject<Result6>(Verdict::Truncated);
     Result6 a;
     a.address = source;
     a.hopLimit = hopLimit;
     a.trafficClass = trafficClass;
     if (m[0] == Echo6Reply) {
-        Verdict v = checkEcho6Reply(m, request);
-        if (v != Verdict::Answer)
-            return reject6(v);
-        if (source != request.destination)
-            return reject6(Verdict::WrongSource);
-        if (!sameData(m.subspan(EchoHeaderSize), request.data))
-            return reject6(Verdict::WrongData);
+        if (Verdict v = checkEchoReply(m, Echo6Reply, source, request); v != Verdict::Answer)
+            return reject<Result6>(v);
         a.verdict = Verdict::Answer;
         a.status = IcmpStatus::Success;
         a.dataOffset = EchoHeaderSize;
@@ -416,24 +422,25 @@ Result6 ParseIcmp6Message(std::span<const std::uint8_t> m, const Address6& sourc
     }
     std::uint32_t status = Error6Status(m[0], m[1]);
     if (status == 0)
-        return reject6(Verdict::WrongType);
+        return reject<Result6>(Verdict::WrongType);
     // The quoted packet: our IPv6 header, which never has extension headers,
     // and at least the 8-byte echo header.
     std::span<const std::uint8_t> inner = m.subspan(EchoHeaderSize);
     if (inner.size() < Ipv6HeaderSize + EchoHeaderSize)
-        return reject6(Verdict::QuoteTooShort);
+        return reject<Result6>(Verdict::QuoteTooShort);
     if ((inner[0] >> 4) != 6)
-        return reject6(Verdict::QuoteNotOurs);
+        return reject<Result6>(Verdict::QuoteNotOurs);
     if (inner[6] != IPPROTO_ICMPV6)
-        return reject6(inner[6] == IPPROTO_HOPOPTS || inner[6] == IPPROTO_ROUTING ||
-                               inner[6] == IPPROTO_FRAGMENT || inner[6] == IPPROTO_DSTOPTS
-                           ? Verdict::QuoteHasOptions
-                           : Verdict::QuoteNotOurs);
+        return reject<Result6>(inner[6] == IPPROTO_HOPOPTS || inner[6] == IPPROTO_ROUTING ||
+                                       inner[6] == IPPROTO_FRAGMENT || inner[6] == IPPROTO_DSTOPTS
+                                   ? Verdict::QuoteHasOptions
+                                   : Verdict::QuoteNotOurs);
     if (!std::equal(request.destination.begin(), request.destination.end(), inner.begin() + 24))
-        return reject6(Verdict::QuoteNotOurs);
-    Verdict v = checkQuotedEcho6(inner.data() + Ipv6HeaderSize, request);
-    if (v != Verdict::Answer)
-        return reject6(v);
+        return reject<Result6>(Verdict::QuoteNotOurs);
+    if (Verdict v = checkEchoHeader(inner.data() + Ipv6HeaderSize, Echo6Request, request,
+                                    Verdict::QuoteNotOurs);
+        v != Verdict::Answer)
+        return reject<Result6>(v);
     a.verdict = Verdict::Answer;
     a.status = status;
     return a;
@@ -441,37 +448,7 @@ Result6 ParseIcmp6Message(std::span<const std::uint8_t> m, const Address6& sourc
 
 Result6 ParseErrorQueue6(std::span<const std::uint8_t> quoted, const ErrorRecord& record,
                          const Request6& request) {
-    if (!record.present)
-        return reject6(Verdict::NotFromIcmp);
-    if (record.origin == SO_EE_ORIGIN_LOCAL && quoted.size() < EchoHeaderSize) {
-        Result6 r = reject6(Verdict::LocalError);
-        r.errnum = static_cast<int>(record.errnum);
-        return r;
-    }
-    if (quoted.size() < EchoHeaderSize)
-        return reject6(Verdict::QuoteTooShort);
-    Verdict v = checkQuotedEcho6(quoted.data(), request);
-    if (v != Verdict::Answer)
-        return reject6(v);
-    if (record.origin == SO_EE_ORIGIN_LOCAL) {
-        Result6 r = reject6(Verdict::LocalError);
-        r.errnum = static_cast<int>(record.errnum);
-        return r;
-    }
-    if (record.origin != SO_EE_ORIGIN_ICMP6)
-        return reject6(Verdict::NotFromIcmp);
-    if (record.quotedDestination6 != request.destination)
-        return reject6(Verdict::QuoteNotOurs);
-    std::uint32_t status = Error6Status(record.type, record.code);
-    if (status == 0)
-        return reject6(Verdict::WrongType);
-    Result6 a;
-    a.verdict = Verdict::Answer;
-    a.status = status;
-    if (record.offenderKnown)
-        a.address = record.offender6;
-    a.hopLimit = record.ttl;
-    return a;
+    return parseErrorQueue<Family6>(quoted, record, request);
 }
 
 } // namespace platform::icmppacket

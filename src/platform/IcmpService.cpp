@@ -642,6 +642,148 @@ std::uint32_t echoShared(const std::shared_ptr<SharedRawSocket>& socket,
     return 1;
 }
 
+// How a request goes out: its time-to-live (hop limit) and type of service
+// (traffic class), and the shared raw socket it goes out on, if any.
+struct Outgoing {
+    int ttl = 128;
+    int tos = 0;
+    std::shared_ptr<SharedRawSocket> shared;
+};
+
+// Reads the options into out and sets them on the handle's own socket;
+// 0 when the request may go, or the status that refuses it.
+std::uint32_t prepareOutgoing(Handle& h, const TIpOptions* options, Outgoing& out) {
+    out.ttl = options != nullptr ? options->Ttl : 128;
+    if (out.ttl == 0)
+        return IcmpStatus::BadOption;
+    out.tos = options != nullptr ? options->Tos : 0;
+    out.shared = h.shared;
+    if (!out.shared && !setHopsAndClass(h, out.ttl, out.tos))
+        return IcmpStatus::BadOption;
+    return 0;
+}
+
+// Gives a request the handle's identifier, its next sequence number and
+// the caller's data.
+template <class Req>
+void numberRequest(Req& request, Handle& h, const void* requestData, std::uint16_t requestSize) {
+    request.ident = h.ident;
+    request.sequence = ++h.sequence;
+    request.checkIdent = h.kind == SocketKind::Raw;
+    request.data = {static_cast<const std::uint8_t*>(requestData), requestSize};
+}
+
+// An answer as a family's parser found it, with the interface it came in
+// on (IPv6 link-local nodes only).
+template <class Answer> struct Arrival {
+    Answer answer;
+    std::uint32_t scopeId = 0;
+};
+
+// What differs between IPv4 and IPv6 requests: the packet, the parsers
+// and the reply record.
+struct Echo4 {
+    using Req = Request;
+    using Answer = Result;
+    using SockAddr = sockaddr_in;
+    static std::vector<std::uint8_t> build(const Req& request) {
+        return BuildEchoRequest(request.ident, request.sequence, request.data);
+    }
+    static Arrival<Answer> fromShared(const SharedRawSocket::Message& m, const Req& request) {
+        return {ParseRawPacket(m.bytes, request)};
+    }
+    static Arrival<Answer> fromOwn(const Incoming& in, const Req& request, const SockAddr&) {
+        std::uint32_t from = reinterpret_cast<const sockaddr_in&>(in.from).sin_addr.s_addr;
+        Control c = ParseControl(in.control);
+        if (!in.errorQueue)
+            return {ParseDatagramReply(in.bytes, from, c.ttl, c.tos, request)};
+        // For an error-queue entry the name is the destination of the
+        // request that the error quotes.
+        c.error.quotedDestination = from;
+        return {ParseErrorQueue(in.bytes, c.error, request)};
+    }
+    static TEchoReply reply(const Answer& answer, Clock::time_point start, std::uint32_t) {
+        return echoReply(answer, start);
+    }
+};
+
+struct Echo6 {
+    using Req = Request6;
+    using Answer = Result6;
+    using SockAddr = sockaddr_in6;
+    static std::vector<std::uint8_t> build(const Req& request) {
+        return BuildEcho6Request(request.ident, request.sequence, request.data);
+    }
+    static Address6 source(const sockaddr_in6& from) {
+        Address6 a;
+        std::memcpy(a.data(), &from.sin6_addr, 16);
+        return a;
+    }
+    static Arrival<Answer> fromShared(const SharedRawSocket::Message& m, const Req& request) {
+        const auto& from = reinterpret_cast<const sockaddr_in6&>(*m.from);
+        Control c = ParseControl(m.control);
+        return {ParseIcmp6Message(m.bytes, source(from), c.ttl, c.tos, request),
+                from.sin6_scope_id};
+    }
+    static Arrival<Answer> fromOwn(const Incoming& in, const Req& request, const SockAddr& to) {
+        const auto& from = reinterpret_cast<const sockaddr_in6&>(in.from);
+        Control c = ParseControl(in.control);
+        if (!in.errorQueue)
+            return {ParseIcmp6Message(in.bytes, source(from), c.ttl, c.tos, request),
+                    from.sin6_scope_id};
+        // The name of an error-queue entry is the destination of the
+        // request that the error quotes.
+        c.error.quotedDestination6 = source(from);
+        return {ParseErrorQueue6(in.bytes, c.error, request), to.sin6_scope_id};
+    }
+    static TEcho6Reply reply(const Answer& answer, Clock::time_point start, std::uint32_t scopeId) {
+        return echo6Reply(answer, start, scopeId);
+    }
+};
+
+// Sends a numbered request to `to` and waits for its answer until the
+// timeout; returns 1 with the reply in the caller's buffer, or fails.
+template <class F>
+std::uint32_t sendEcho(Handle& h, const Outgoing& out, const typename F::Req& request,
+                       const typename F::SockAddr& to, void* replyBuffer, std::uint32_t replySize,
+                       std::uint32_t timeoutMs) {
+    std::vector<std::uint8_t> packet = F::build(request);
+    const auto* name = reinterpret_cast<const sockaddr*>(&to);
+    const Clock::time_point start = Clock::now();
+    const Clock::time_point deadline = start + std::chrono::milliseconds(timeoutMs);
+    if (out.shared) {
+        return echoShared(out.shared, packet, name, sizeof to, out.ttl, out.tos, deadline,
+                          [&](const SharedRawSocket::Message& m) {
+                              Arrival a = F::fromShared(m, request);
+                              if (a.answer.verdict != Verdict::Answer)
+                                  return false;
+                              writeReply(F::reply(a.answer, start, a.scopeId), m.bytes, a.answer,
+                                         replyBuffer, replySize);
+                              return true;
+                          });
+    }
+    if (::sendto(h.fd, packet.data(), packet.size(), 0, name, sizeof to) < 0)
+        return failWith(sendErrorStatus(errno));
+
+    // One receive buffer per thread: echo workers live on, and a request
+    // then costs no allocation of its largest buffer.
+    thread_local std::vector<std::uint8_t> buffer(kReceiveBuffer);
+    alignas(cmsghdr) std::uint8_t control[512];
+    for (;;) {
+        Incoming in;
+        if (std::uint32_t ended = nextMessage(h, deadline, buffer, control, in))
+            return failWith(ended);
+        Arrival a = F::fromOwn(in, request, to);
+        // Only an error-queue entry can say the host refused the request.
+        if (a.answer.verdict == Verdict::LocalError)
+            return failWith(sendErrorStatus(a.answer.errnum));
+        if (a.answer.verdict != Verdict::Answer)
+            continue;
+        return writeReply(F::reply(a.answer, start, a.scopeId), buffer, a.answer, replyBuffer,
+                          replySize);
+    }
+}
+
 } // namespace
 
 std::uint32_t IcmpSendEcho(IcmpHandle handle, std::uint32_t destination, const void* requestData,
@@ -651,69 +793,17 @@ std::uint32_t IcmpSendEcho(IcmpHandle handle, std::uint32_t destination, const v
     if (std::uint32_t refused = checkRequest(h, AF_INET, requestData, requestSize, replyBuffer,
                                              replySize, kReplyHeader))
         return failWith(refused);
-
-    int ttl = options != nullptr ? options->Ttl : 128;
-    if (ttl == 0)
-        return failWith(IcmpStatus::BadOption);
-    int tos = options != nullptr ? options->Tos : 0;
-    std::shared_ptr<SharedRawSocket> shared = h->shared;
-    if (!shared && !setHopsAndClass(*h, ttl, tos))
-        return failWith(IcmpStatus::BadOption);
+    Outgoing out;
+    if (std::uint32_t refused = prepareOutgoing(*h, options, out))
+        return failWith(refused);
 
     Request request;
     request.destination = destination;
-    request.ident = h->ident;
-    request.sequence = ++h->sequence;
-    request.checkIdent = h->kind == SocketKind::Raw;
-    request.data = {static_cast<const std::uint8_t*>(requestData), requestSize};
-    std::vector<std::uint8_t> packet = BuildEchoRequest(h->ident, request.sequence, request.data);
-
+    numberRequest(request, *h, requestData, requestSize);
     sockaddr_in to{};
     to.sin_family = AF_INET;
     to.sin_addr.s_addr = destination;
-
-    const Clock::time_point start = Clock::now();
-    const Clock::time_point deadline = start + std::chrono::milliseconds(timeoutMs);
-    if (shared) {
-        return echoShared(shared, packet, reinterpret_cast<sockaddr*>(&to), sizeof to, ttl, tos,
-                          deadline, [&](const SharedRawSocket::Message& m) {
-                              Result answer = ParseRawPacket(m.bytes, request);
-                              if (answer.verdict != Verdict::Answer)
-                                  return false;
-                              writeReply(echoReply(answer, start), m.bytes, answer, replyBuffer,
-                                         replySize);
-                              return true;
-                          });
-    }
-    if (::sendto(h->fd, packet.data(), packet.size(), 0, reinterpret_cast<sockaddr*>(&to),
-                 sizeof to) < 0)
-        return failWith(sendErrorStatus(errno));
-
-    // One receive buffer per thread: echo workers live on, and a request
-    // then costs no allocation of its largest buffer.
-    thread_local std::vector<std::uint8_t> buffer(kReceiveBuffer);
-    alignas(cmsghdr) std::uint8_t control[512];
-    for (;;) {
-        Incoming in;
-        if (std::uint32_t ended = nextMessage(*h, deadline, buffer, control, in))
-            return failWith(ended);
-        Result answer;
-        std::uint32_t from = reinterpret_cast<const sockaddr_in&>(in.from).sin_addr.s_addr;
-        Control c = ParseControl(in.control);
-        if (in.errorQueue) {
-            // For an error-queue entry the name is the destination of the
-            // request that the error quotes.
-            c.error.quotedDestination = from;
-            answer = ParseErrorQueue(in.bytes, c.error, request);
-            if (answer.verdict == Verdict::LocalError)
-                return failWith(sendErrorStatus(answer.errnum));
-        } else {
-            answer = ParseDatagramReply(in.bytes, from, c.ttl, c.tos, request);
-        }
-        if (answer.verdict != Verdict::Answer)
-            continue;
-        return writeReply(echoReply(answer, start), buffer, answer, replyBuffer, replySize);
-    }
+    return sendEcho<Echo4>(*h, out, request, to, replyBuffer, replySize, timeoutMs);
 }
 
 std::uint32_t Icmp6SendEcho(IcmpHandle handle, const TIpv6Address* destination,
@@ -726,77 +816,18 @@ std::uint32_t Icmp6SendEcho(IcmpHandle handle, const TIpv6Address* destination,
     if (std::uint32_t refused = checkRequest(h, AF_INET6, requestData, requestSize, replyBuffer,
                                              replySize, kReply6Header))
         return failWith(refused);
-
-    int hops = options != nullptr ? options->Ttl : 128;
-    if (hops == 0)
-        return failWith(IcmpStatus::BadOption);
-    int trafficClass = options != nullptr ? options->Tos : 0;
-    std::shared_ptr<SharedRawSocket> shared = h->shared;
-    if (!shared && !setHopsAndClass(*h, hops, trafficClass))
-        return failWith(IcmpStatus::BadOption);
+    Outgoing out;
+    if (std::uint32_t refused = prepareOutgoing(*h, options, out))
+        return failWith(refused);
 
     Request6 request;
     std::memcpy(request.destination.data(), destination->Bytes, 16);
-    request.ident = h->ident;
-    request.sequence = ++h->sequence;
-    request.checkIdent = h->kind == SocketKind::Raw;
-    request.data = {static_cast<const std::uint8_t*>(requestData), requestSize};
-    std::vector<std::uint8_t> packet = BuildEcho6Request(h->ident, request.sequence, request.data);
-
+    numberRequest(request, *h, requestData, requestSize);
     sockaddr_in6 to{};
     to.sin6_family = AF_INET6;
     std::memcpy(&to.sin6_addr, destination->Bytes, 16);
     to.sin6_scope_id = destination->ScopeId;
-
-    const Clock::time_point start = Clock::now();
-    const Clock::time_point deadline = start + std::chrono::milliseconds(timeoutMs);
-    if (shared) {
-        return echoShared(shared, packet, reinterpret_cast<sockaddr*>(&to), sizeof to, hops,
-                          trafficClass, deadline, [&](const SharedRawSocket::Message& m) {
-                              const auto& from = reinterpret_cast<const sockaddr_in6&>(*m.from);
-                              Address6 source;
-                              std::memcpy(source.data(), &from.sin6_addr, 16);
-                              Control c = ParseControl(m.control);
-                              Result6 answer =
-                                  ParseIcmp6Message(m.bytes, source, c.ttl, c.tos, request);
-                              if (answer.verdict != Verdict::Answer)
-                                  return false;
-                              writeReply(echo6Reply(answer, start, from.sin6_scope_id), m.bytes,
-                                         answer, replyBuffer, replySize);
-                              return true;
-                          });
-    }
-    if (::sendto(h->fd, packet.data(), packet.size(), 0, reinterpret_cast<sockaddr*>(&to),
-                 sizeof to) < 0)
-        return failWith(sendErrorStatus(errno));
-
-    thread_local std::vector<std::uint8_t> buffer(kReceiveBuffer);
-    alignas(cmsghdr) std::uint8_t control[512];
-    for (;;) {
-        Incoming in;
-        if (std::uint32_t ended = nextMessage(*h, deadline, buffer, control, in))
-            return failWith(ended);
-        const auto& from = reinterpret_cast<const sockaddr_in6&>(in.from);
-        Address6 source;
-        std::memcpy(source.data(), &from.sin6_addr, 16);
-        Control c = ParseControl(in.control);
-        Result6 answer;
-        if (in.errorQueue) {
-            // The name of an error-queue entry is the destination of the
-            // request that the error quotes.
-            c.error.quotedDestination6 = source;
-            answer = ParseErrorQueue6(in.bytes, c.error, request);
-            if (answer.verdict == Verdict::LocalError)
-                return failWith(sendErrorStatus(answer.errnum));
-        } else {
-            answer = ParseIcmp6Message(in.bytes, source, c.ttl, c.tos, request);
-        }
-        if (answer.verdict != Verdict::Answer)
-            continue;
-        std::uint32_t scopeId = in.errorQueue ? destination->ScopeId : from.sin6_scope_id;
-        return writeReply(echo6Reply(answer, start, scopeId), buffer, answer, replyBuffer,
-                          replySize);
-    }
+    return sendEcho<Echo6>(*h, out, request, to, replyBuffer, replySize, timeoutMs);
 }
 
 SocketKind ProbeSocketKind(int family) {

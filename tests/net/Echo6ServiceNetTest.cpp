@@ -6,6 +6,8 @@
 #include "platform/IcmpService.h"
 #include "platform/NameService.h"
 #include "platform/WinSock.h"
+#include "support/ForgerNode.h"
+#include "support/RoutedNetworkOfEachKind.h"
 #include "support/TestNetwork.h"
 
 #include <gtest/gtest.h>
@@ -38,42 +40,20 @@ std::string Text(const TIpv6Address& a) {
     return platform::inet_ntoa6(a);
 }
 
-class RoutedNetwork6 : public testing::TestWithParam<SocketKind> {
+class RoutedNetwork6 : public RoutedNetworkOfEachKind {
 protected:
-    void SetUp() override {
-        if (!InTestNetwork()) {
-            GTEST_SKIP() << TestNetworkProblem();
-        }
-        platform::linuxicmp::PreferRawSockets(GetParam() == SocketKind::Raw);
-        binding.emplace();
-        ASSERT_TRUE(IcmpAvailable());
-    }
-    void TearDown() override {
-        binding.reset();
-        platform::linuxicmp::PreferRawSockets(false);
-    }
-
-    struct Result {
-        int status;
-        TEcho6Reply reply;
-    };
+    using Result = Outcome<TEcho6Reply>;
     Result Echo(const char* to, std::uint8_t hops, std::uint16_t timeout = 1000) {
-        IcmpHandle h = Icmp6CreateFile();
-        EXPECT_NE(h, InvalidIcmpHandle);
-        EXPECT_EQ(platform::linuxicmp::HandleSocketKind(h), GetParam());
-        TIpOptions options;
-        options.Ttl = hops;
-        Result r{};
-        r.status = EchoRequest6(h, options, r.reply, to, timeout);
-        IcmpCloseHandle(h);
-        return r;
+        return EchoOnNewHandle<TEcho6Reply>(
+            Icmp6CreateFile, hops,
+            [&](IcmpHandle h, const TIpOptions& options, TEcho6Reply& reply) {
+                return EchoRequest6(h, options, reply, to, timeout);
+            });
     }
     static int EchoRequest6(IcmpHandle h, const TIpOptions& options, TEcho6Reply& reply,
                             const char* to, std::uint16_t timeout) {
         return Echo6Request(h, options, reply, Ip6(to), 56, timeout);
     }
-
-    std::optional<IcmpBindingScope> binding;
 };
 
 TEST_P(RoutedNetwork6, EachHopReportsAndTheDestinationAnswers) {
@@ -122,15 +102,10 @@ TEST_P(RoutedNetwork6, ALinkLocalNeighbourAnswersThroughItsZone) {
 
 // Sends ICMPv6 echo replies to the client from the forger node, in any
 // name: whole IPv6 packets with their checksums.
-class Forger6 {
+class Forger6 : public ForgerNode<Forger6> {
 public:
-    Forger6() : fd(SocketInNode("forger", SOCK_RAW, IPPROTO_RAW, AF_INET6)) {}
-    ~Forger6() {
-        Stop();
-        if (fd >= 0)
-            ::close(fd);
-    }
-    bool Ready() const { return fd >= 0; }
+    Forger6() : ForgerNode(AF_INET6) {}
+    ~Forger6() { Stop(); }
     void Send(const char* source, std::uint16_t ident, std::uint16_t sequence,
               const std::vector<std::uint8_t>& data) {
         std::vector<std::uint8_t> icmp = icmppacket::BuildEcho6Request(ident, sequence, data);
@@ -164,35 +139,14 @@ public:
         ::sendto(fd, packet.data(), packet.size(), 0, reinterpret_cast<sockaddr*>(&dest),
                  sizeof dest);
     }
-    void Repeat(std::function<void(Forger6&)> round) {
-        worker = std::thread([this, round] {
-            while (!stopped)
-                round(*this);
-        });
-    }
-    void Stop() {
-        stopped = true;
-        if (worker.joinable())
-            worker.join();
-    }
-
-private:
-    int fd;
-    std::atomic<bool> stopped{false};
-    std::thread worker;
 };
 
 TEST_P(RoutedNetwork6, ForgedRepliesNeverCountButAnExactCopyArrives) {
     Forger6 forger;
     ASSERT_TRUE(forger.Ready());
-    IcmpHandle h = Icmp6CreateFile();
+    std::optional<platform::linuxicmp::EchoNumbers> next;
+    IcmpHandle h = HandleOutOfBlindReach(Icmp6CreateFile, next);
     ASSERT_NE(h, InvalidIcmpHandle);
-    auto next = platform::linuxicmp::NextEchoNumbers(h);
-    while (next && (next->sequence == 1 || next->sequence == 2)) {
-        IcmpCloseHandle(h);
-        h = Icmp6CreateFile();
-        next = platform::linuxicmp::NextEchoNumbers(h);
-    }
     ASSERT_TRUE(next);
     const std::vector<std::uint8_t> ours(56, 0xAA), other(56, 0xAB);
     const platform::linuxicmp::EchoNumbers n = *next;

@@ -7,6 +7,8 @@
 #include "platform/LastError.h"
 #include "platform/WinSock.h"
 #include "support/FakeIcmpService.h"
+#include "support/ForgerNode.h"
+#include "support/RoutedNetworkOfEachKind.h"
 #include "support/TestNetwork.h"
 
 #include <gtest/gtest.h>
@@ -32,39 +34,16 @@ namespace {
 
 const bool network = (RequestTestNetwork(), true);
 
-class RoutedNetwork : public testing::TestWithParam<SocketKind> {
+class RoutedNetwork : public RoutedNetworkOfEachKind {
 protected:
-    void SetUp() override {
-        if (!InTestNetwork()) {
-            GTEST_SKIP() << TestNetworkProblem();
-        }
-        platform::linuxicmp::PreferRawSockets(GetParam() == SocketKind::Raw);
-        binding.emplace();
-        ASSERT_TRUE(IcmpAvailable());
-    }
-    void TearDown() override {
-        binding.reset();
-        platform::linuxicmp::PreferRawSockets(false);
-    }
-
-    struct Result {
-        int status;
-        TEchoReply reply;
-    };
+    using Result = Outcome<TEchoReply>;
     Result Echo(const char* to, std::uint8_t ttl, std::uint16_t timeout = 1000) {
-        IcmpHandle h = IcmpCreateFile();
-        EXPECT_NE(h, InvalidIcmpHandle);
-        EXPECT_EQ(platform::linuxicmp::HandleSocketKind(h), GetParam());
-        TIpOptions options;
-        options.Ttl = ttl;
-        Result r{};
-        r.reply.Address = 0xFFFFFFFF;
-        r.status = EchoRequest(h, options, r.reply, Ip(to), 56, timeout);
-        IcmpCloseHandle(h);
-        return r;
+        return EchoOnNewHandle<TEchoReply>(
+            IcmpCreateFile, ttl, [&](IcmpHandle h, const TIpOptions& options, TEchoReply& reply) {
+                reply.Address = 0xFFFFFFFF;
+                return EchoRequest(h, options, reply, Ip(to), 56, timeout);
+            });
     }
-
-    std::optional<IcmpBindingScope> binding;
 };
 
 TEST_P(RoutedNetwork, EachHopReportsAndTheDestinationAnswers) {
@@ -98,15 +77,10 @@ TEST_P(RoutedNetwork, RoutersReportUnreachableDestinations) {
 }
 
 // Sends echo replies to the client from the forger node, in any name.
-class Forger {
+class Forger : public ForgerNode<Forger> {
 public:
-    Forger() : fd(SocketInNode("forger", SOCK_RAW, IPPROTO_RAW)) {}
-    ~Forger() {
-        Stop();
-        if (fd >= 0)
-            ::close(fd);
-    }
-    bool Ready() const { return fd >= 0; }
+    Forger() : ForgerNode(AF_INET) {}
+    ~Forger() { Stop(); }
     void Send(const char* source, std::uint16_t ident, std::uint16_t sequence,
               const std::vector<std::uint8_t>& data) {
         std::vector<std::uint8_t> packet(20);
@@ -129,38 +103,14 @@ public:
         ::sendto(fd, packet.data(), packet.size(), 0, reinterpret_cast<sockaddr*>(&dest),
                  sizeof dest);
     }
-    // Runs round on a thread of its own, again and again, until Stop.
-    void Repeat(std::function<void(Forger&)> round) {
-        worker = std::thread([this, round] {
-            while (!stopped)
-                round(*this);
-        });
-    }
-    void Stop() {
-        stopped = true;
-        if (worker.joinable())
-            worker.join();
-    }
-
-private:
-    int fd;
-    std::atomic<bool> stopped{false};
-    std::thread worker;
 };
 
 TEST_P(RoutedNetwork, ASilentHostStaysSilentWhileAnotherHostForgesItsAnswers) {
     Forger forger;
     ASSERT_TRUE(forger.Ready());
-    IcmpHandle h = IcmpCreateFile();
+    std::optional<platform::linuxicmp::EchoNumbers> next;
+    IcmpHandle h = HandleOutOfBlindReach(IcmpCreateFile, next);
     ASSERT_NE(h, InvalidIcmpHandle);
-    auto next = platform::linuxicmp::NextEchoNumbers(h);
-    // A handle whose first sequence number is one the blind forger tries
-    // could be fooled by it; such a handle is one in 32768, take another.
-    while (next && (next->sequence == 1 || next->sequence == 2)) {
-        IcmpCloseHandle(h);
-        h = IcmpCreateFile();
-        next = platform::linuxicmp::NextEchoNumbers(h);
-    }
     ASSERT_TRUE(next);
     const std::vector<std::uint8_t> ours(56, 0xAA), other(56, 0xAB);
     const platform::linuxicmp::EchoNumbers n = *next;

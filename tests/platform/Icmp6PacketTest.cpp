@@ -4,6 +4,7 @@
 #include "fuzz/PacketFuzz.h"
 #include "platform/IcmpPacket.h"
 #include "platform/IcmpTypes.h"
+#include "support/RandomPackets.h"
 
 #include <gtest/gtest.h>
 
@@ -227,31 +228,15 @@ TEST(Icmp6PacketErrorQueue, EachEntryAgainstTheRequest) {
 }
 
 TEST(Icmp6PacketFuzzLoop, RandomAndMutatedInputsKeepEveryRule) {
-    std::mt19937 random(2718);
-    const Bytes seeds[] = {concat(Bytes{0x81}, echo(Echo6Reply, 0x1234, 0x5678)),
-                           concat(Bytes{0x82}, error(3, 0, [] {
-                                      Bytes q = concat(ipv6Header(kDest),
-                                                       echo(Echo6Request, 0x1234, 0x5678));
-                                      q[24 + 3] = 0x61;
-                                      return q;
-                                  }()))};
-    for (int i = 0; i < 20000; ++i) {
-        Bytes input;
-        if (i % 2 == 0) {
-            input = seeds[(i / 2) % 2];
-            int changes = 1 + static_cast<int>(random() % 4);
-            for (int k = 0; k < changes; ++k)
-                input[random() % input.size()] = static_cast<std::uint8_t>(random());
-            if (random() % 4 == 0)
-                input.resize(random() % input.size());
-        } else {
-            input.resize(random() % 200);
-            for (auto& b : input)
-                b = static_cast<std::uint8_t>(random());
-        }
-        netsonde::fuzz::Icmp6Message(input.data(), input.size());
-        netsonde::fuzz::ErrorQueue6(input.data(), input.size());
-    }
+    Bytes quoted = concat(ipv6Header(kDest), echo(Echo6Request, 0x1234, 0x5678));
+    quoted[24 + 3] = 0x61;
+    netsonde::test::FeedRandomPackets(2718,
+                                      {concat(Bytes{0x81}, echo(Echo6Reply, 0x1234, 0x5678)),
+                                       concat(Bytes{0x82}, error(3, 0, quoted))},
+                                      20000, [](const Bytes& input) {
+                                          netsonde::fuzz::Icmp6Message(input.data(), input.size());
+                                          netsonde::fuzz::ErrorQueue6(input.data(), input.size());
+                                      });
 }
 
 } // namespace

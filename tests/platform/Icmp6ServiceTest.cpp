@@ -3,6 +3,7 @@
 #include "platform/IcmpService.h"
 #include "platform/LastError.h"
 #include "platform/WinSock.h"
+#include "support/EchoCall.h"
 #include "support/PrivateNetwork.h"
 
 #include <gtest/gtest.h>
@@ -23,44 +24,19 @@ TIpv6Address Ip6(const char* text) {
     return a;
 }
 
-struct Echo6 {
-    std::uint32_t count = 0;
-    std::uint32_t error = 0;
-    TEcho6Reply reply;
-    std::vector<std::uint8_t> data;
-};
+using Echo6 = netsonde::test::EchoCall<TEcho6Reply>;
 
 Echo6 send6(IcmpHandle h, const char* to, std::uint16_t size, std::uint8_t hops = 32,
             std::uint32_t timeout = 2000, std::uint8_t fill = 0xAA) {
-    std::vector<std::uint8_t> request(size, fill);
-    std::vector<std::uint8_t> buffer(size + sizeof(TEcho6Reply));
-    TIpOptions options;
-    options.Ttl = hops;
     TIpv6Address destination = Ip6(to);
-    Echo6 e;
-    e.count = Icmp6SendEcho(h, &destination, request.data(), size, &options, buffer.data(),
-                            static_cast<std::uint32_t>(buffer.size()), timeout);
-    e.error = platform::GetLastError();
-    std::memcpy(&e.reply, buffer.data(), sizeof e.reply);
-    e.data.assign(buffer.begin() + sizeof(TEcho6Reply), buffer.end());
-    return e;
+    return netsonde::test::CallEcho<TEcho6Reply>(size, hops, fill, [&](auto... request) {
+        return Icmp6SendEcho(h, &destination, request..., timeout);
+    });
 }
 
-class Icmp6Sockets : public testing::TestWithParam<SocketKind> {
+class Icmp6Sockets : public netsonde::test::HandleOfEachKind {
 protected:
-    void SetUp() override {
-        PreferRawSockets(GetParam() == SocketKind::Raw);
-        handle = Icmp6CreateFile();
-        if (handle == InvalidIcmpHandle || HandleSocketKind(handle) != GetParam())
-            GTEST_SKIP() << "this kind of ICMPv6 socket cannot be opened here";
-    }
-    void TearDown() override {
-        if (handle != InvalidIcmpHandle) {
-            EXPECT_TRUE(IcmpCloseHandle(handle));
-        }
-        PreferRawSockets(false);
-    }
-    IcmpHandle handle = InvalidIcmpHandle;
+    Icmp6Sockets() : HandleOfEachKind(Icmp6CreateFile, "ICMPv6") {}
 };
 
 TEST_P(Icmp6Sockets, LoopbackAnswersWithTheDataItWasSentAndItsHopLimit) {

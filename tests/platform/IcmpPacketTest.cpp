@@ -3,6 +3,7 @@
 #include "platform/IcmpPacket.h"
 #include "fuzz/PacketFuzz.h"
 #include "platform/IcmpTypes.h"
+#include "support/RandomPackets.h"
 
 #include <gtest/gtest.h>
 
@@ -278,27 +279,15 @@ TEST(IcmpPacketErrorQueue, ControlDataThatLiesAboutItsLengthsIsCutOff) {
 TEST(IcmpPacketFuzzLoop, RandomAndMutatedInputsKeepEveryRule) {
     // The fuzz targets' checks over inputs built from valid packets with a
     // few random bytes changed, and over plain random bytes.
-    std::mt19937 random(12345);
-    const Bytes seeds[] = {rawReply(kDest, 0x1234, 0x5678),
-                           rawError(TimeExceeded, 0, inet_addr("10.61.4.2"), 0x1234, 0x5678)};
-    for (int i = 0; i < 20000; ++i) {
-        Bytes input;
-        if (i % 2 == 0) {
-            input = seeds[(i / 2) % 2];
-            int changes = 1 + static_cast<int>(random() % 4);
-            for (int k = 0; k < changes; ++k)
-                input[random() % input.size()] = static_cast<std::uint8_t>(random());
-            if (random() % 4 == 0)
-                input.resize(random() % input.size());
-        } else {
-            input.resize(random() % 200);
-            for (auto& b : input)
-                b = static_cast<std::uint8_t>(random());
-        }
-        netsonde::fuzz::RawPacket(input.data(), input.size());
-        netsonde::fuzz::DatagramReply(input.data(), input.size());
-        netsonde::fuzz::ErrorQueue(input.data(), input.size());
-    }
+    netsonde::test::FeedRandomPackets(
+        12345,
+        {rawReply(kDest, 0x1234, 0x5678),
+         rawError(TimeExceeded, 0, inet_addr("10.61.4.2"), 0x1234, 0x5678)},
+        20000, [](const Bytes& input) {
+            netsonde::fuzz::RawPacket(input.data(), input.size());
+            netsonde::fuzz::DatagramReply(input.data(), input.size());
+            netsonde::fuzz::ErrorQueue(input.data(), input.size());
+        });
 }
 
 } // namespace

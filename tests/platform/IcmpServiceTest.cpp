@@ -3,6 +3,7 @@
 // raw sockets.
 #include "platform/IcmpService.h"
 #include "platform/LastError.h"
+#include "support/EchoCall.h"
 #include "support/FakeIcmpService.h"
 #include "support/PrivateNetwork.h"
 
@@ -22,44 +23,18 @@ namespace {
 
 const bool privateNetwork = (netsonde::test::RequestPrivateNetwork(), true);
 
-struct Echo {
-    std::uint32_t count = 0;
-    std::uint32_t error = 0;
-    TEchoReply reply;
-    std::vector<std::uint8_t> data;
-};
+using Echo = netsonde::test::EchoCall<TEchoReply>;
 
 Echo send(IcmpHandle h, const char* to, std::uint16_t size, std::uint8_t ttl = 32,
           std::uint32_t timeout = 2000, std::uint8_t fill = 0xAA) {
-    std::vector<std::uint8_t> request(size, fill);
-    std::vector<std::uint8_t> buffer(size + sizeof(TEchoReply));
-    TIpOptions options;
-    options.Ttl = ttl;
-    Echo e;
-    e.count = IcmpSendEcho(h, Ip(to), request.data(), size, &options, buffer.data(),
-                           static_cast<std::uint32_t>(buffer.size()), timeout);
-    e.error = platform::GetLastError();
-    std::memcpy(&e.reply, buffer.data(), sizeof e.reply);
-    e.data.assign(buffer.begin() + sizeof(TEchoReply), buffer.end());
-    return e;
+    return netsonde::test::CallEcho<TEchoReply>(size, ttl, fill, [&](auto... request) {
+        return IcmpSendEcho(h, Ip(to), request..., timeout);
+    });
 }
 
-class IcmpSockets : public testing::TestWithParam<SocketKind> {
+class IcmpSockets : public netsonde::test::HandleOfEachKind {
 protected:
-    void SetUp() override {
-        PreferRawSockets(GetParam() == SocketKind::Raw);
-        handle = IcmpCreateFile();
-        if (handle == InvalidIcmpHandle || HandleSocketKind(handle) != GetParam()) {
-            GTEST_SKIP() << "this kind of ICMP socket cannot be opened here";
-        }
-    }
-    void TearDown() override {
-        if (handle != InvalidIcmpHandle) {
-            EXPECT_TRUE(IcmpCloseHandle(handle));
-        }
-        PreferRawSockets(false);
-    }
-    IcmpHandle handle = InvalidIcmpHandle;
+    IcmpSockets() : HandleOfEachKind(IcmpCreateFile, "ICMP") {}
 };
 
 TEST_P(IcmpSockets, LoopbackAnswersWithTheDataItWasSent) {
