@@ -67,7 +67,7 @@ void TAxIcmp::RunPingThread(std::shared_ptr<TPingThread> thread,
 
 void TAxIcmp::AdoptSentAhead(TSentAhead Ahead) {
     if (Ahead.Thread) {
-        Ahead.Thread->Retarget(FStatus, FReply);
+        Ahead.Thread->Retarget(FStatus, FReply, &FReply6);
         RunPingThread(std::move(Ahead.Thread), [this] { EchoDone(); });
         return;
     }
@@ -78,6 +78,7 @@ void TAxIcmp::AdoptSentAhead(TSentAhead Ahead) {
             return;
         FStatus = Ahead.Status;
         FReply = Ahead.Reply;
+        FReply6 = Ahead.Reply6;
         EchoDone();
     });
 }
@@ -85,9 +86,9 @@ void TAxIcmp::AdoptSentAhead(TSentAhead Ahead) {
 void TAxIcmp::SendEcho() {
     ClearReply();
     if (FMode == wsmAsync) {
-        // Requests sent ahead go to IPv4 addresses only.
-        if (TakeSentAhead && FTargetFamily == platform::AfInet) {
-            if (std::optional<TSentAhead> ahead = TakeSentAhead(FTargetAddress)) {
+        if (TakeSentAhead) {
+            const TEchoTarget target{FTargetFamily, FTargetAddress, FTargetAddress6};
+            if (std::optional<TSentAhead> ahead = TakeSentAhead(target)) {
                 AdoptSentAhead(std::move(*ahead));
                 return;
             }

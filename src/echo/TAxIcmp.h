@@ -32,6 +32,15 @@ struct TSentAhead {
     std::shared_ptr<TPingThread> Thread; // on its way; empty once it has ended
     int Status = 0;                      // the outcome of an ended request
     TEchoReply Reply;                    // as a fresh request leaves it when none came
+    TEcho6Reply Reply6;                  // the IPv6 reply of an ended IPv6 request
+};
+
+// Where a component's echo goes: the family and the address of that family
+// (an IPv6 one with its scope).
+struct TEchoTarget {
+    int Family = platform::AfInet;
+    std::uint32_t Address = NoAddress;
+    TIpv6Address Address6;
 };
 
 // The root of the echo components: request parameters, the destination and
@@ -85,7 +94,7 @@ public:
     // Asked by SendEcho in wsmAsync mode for a request to TargetAddress that
     // is already on its way; the echo then completes with that request
     // instead of sending another. Unassigned: every echo is sent.
-    std::function<std::optional<TSentAhead>(std::uint32_t Address)> TakeSentAhead;
+    std::function<std::optional<TSentAhead>(const TEchoTarget& Target)> TakeSentAhead;
 
     // Issues one echo request to TargetAddress. With wsmAsync it returns at
     // once and EchoDone follows on the window thread; with wsmBlocking

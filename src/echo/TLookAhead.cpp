@@ -43,10 +43,10 @@ public:
         return Ask(FByAddr, Address, Record,
                    [&](platform::HostRecord& r) { return FInner->ByAddr(Address, r); });
     }
-    // IPv6 entries are not looked up ahead: their questions go straight on.
     int ByAddr6(const std::array<std::uint8_t, 16>& Address, std::uint32_t Scope,
                 platform::HostRecord& Record) override {
-        return FInner->ByAddr6(Address, Scope, Record);
+        return Ask(FByAddr6, std::pair(Address, Scope), Record,
+                   [&](platform::HostRecord& r) { return FInner->ByAddr6(Address, Scope, r); });
     }
 
 private:
@@ -86,18 +86,39 @@ private:
     std::condition_variable FAnswered;
     std::map<std::string, std::shared_ptr<Answer>> FByName;
     std::map<std::uint32_t, std::shared_ptr<Answer>> FByAddr;
+    std::map<std::pair<std::array<std::uint8_t, 16>, std::uint32_t>, std::shared_ptr<Answer>>
+        FByAddr6;
 };
+
+namespace {
+
+bool SameAddress6(const TIpv6Address& A, const TIpv6Address& B) {
+    return A.ScopeId == B.ScopeId && std::memcmp(A.Bytes, B.Bytes, sizeof A.Bytes) == 0;
+}
+
+bool IsUnspecified(const TIpv6Address& A) {
+    for (std::uint8_t byte : A.Bytes)
+        if (byte != 0)
+            return false;
+    return true;
+}
+
+} // namespace
 
 struct TLookAhead::Run {
     enum class State { Waiting, Resolving, Ready, Sending, Ended, Dropped };
     Run() { reply.Address = NoAddress; }
 
     State state = State::Waiting;
-    std::uint32_t address = NoAddress; // where the echo goes
+    // Where the echo goes: an IPv4 address, or an IPv6 one with its scope.
+    int family = platform::AfInet;
+    std::uint32_t address = NoAddress;
+    TIpv6Address address6;
     // The worker of the echo in flight; it writes status and reply.
     std::shared_ptr<TPingThread> thread;
     int status = 0;
     TEchoReply reply;
+    TEcho6Reply reply6;
     platform::AsyncHandle lookup = 0; // the target's lookup
     std::unique_ptr<char[]> lookupBuffer;
     platform::AsyncHandle replyLookup = 0; // the name of the node that answered
@@ -125,7 +146,7 @@ TLookAhead::TLookAhead(TAxIcmpTask* Component, const QStringList& Targets, int F
     }
     FAnswers = std::make_shared<Answers>(platform::CurrentNameService());
     platform::SetNameService(FAnswers);
-    Component->TakeSentAhead = [this](std::uint32_t Address) { return Take(Address); };
+    Component->TakeSentAhead = [this](const TEchoTarget& Target) { return Take(Target); };
     FPace.setTimerType(Qt::PreciseTimer);
     FPace.setInterval(1);
     connect(&FPace, &QTimer::timeout, this, [this] { Tick(); });
@@ -215,14 +236,15 @@ void TLookAhead::StartLookup() {
         return;
     }
     const std::uint32_t address = platform::inet_addr(text.constData());
-    // IPv6 addresses are left to the component's own turn.
     TIpv6Address address6;
-    if (address == platform::InaddrNone && platform::inet_addr6(text.constData(), address6)) {
-        r.state = Run::State::Dropped;
-        return;
-    }
+    const bool ipv6 =
+        address == platform::InaddrNone && platform::inet_addr6(text.constData(), address6);
     r.lookupBuffer = std::make_unique<char[]>(platform::MAXGETHOSTSTRUCT);
-    if (address == platform::InaddrNone) {
+    if (ipv6) {
+        r.lookup = platform::WSAAsyncGetHostByAddr(
+            this, WM_AHEADLOOKUP, reinterpret_cast<const char*>(address6.Bytes), 16,
+            platform::AfInet6, r.lookupBuffer.get(), platform::MAXGETHOSTSTRUCT);
+    } else if (address == platform::InaddrNone) {
         r.lookup =
             platform::WSAAsyncGetHostByName(this, WM_AHEADLOOKUP, text.constData(),
                                             r.lookupBuffer.get(), platform::MAXGETHOSTSTRUCT);
@@ -238,13 +260,19 @@ void TLookAhead::StartLookup() {
     }
     FLookups[r.lookup] = index;
     Begin(r);
-    if (address == platform::InaddrNone) {
+    if (address == platform::InaddrNone && !ipv6) {
         r.state = Run::State::Resolving;
         return;
     }
-    // A dotted address is its own destination whatever its name turns out
-    // to be: its echo need not wait for the lookup.
-    r.address = address;
+    // An address text is its own destination (an IPv6 one with the zone of
+    // the text) whatever its name turns out to be: its echo need not wait
+    // for the lookup.
+    if (ipv6) {
+        r.family = platform::AfInet6;
+        r.address6 = address6;
+    } else {
+        r.address = address;
+    }
     r.state = Run::State::Ready;
     FReady.insert(index);
 }
@@ -255,7 +283,11 @@ void TLookAhead::StartEcho() {
     const int index = *FReady.begin();
     FReady.erase(FReady.begin());
     Run& r = *FRuns[static_cast<std::size_t>(index)];
-    r.thread = TPingThread::Create(r.status, FOptions, r.address, FPacketSize, FTimeOut, r.reply);
+    r.thread =
+        r.family == platform::AfInet6
+            ? TPingThread::Create6(r.status, FOptions, r.address6, FPacketSize, FTimeOut, r.reply,
+                                   r.reply6)
+            : TPingThread::Create(r.status, FOptions, r.address, FPacketSize, FTimeOut, r.reply);
     if (r.thread->Terminated()) {
         // No socket to be had now: the component tries again on its turn.
         r.thread.reset();
@@ -276,13 +308,20 @@ void TLookAhead::EchoEnded(int Index) {
     End(r);
     // The component looks up the name of the node that answered when it
     // shows the entry; ask for it now.
-    if (r.state != Run::State::Ended || !FResolve || r.reply.Address == NoAddress || FStopped)
+    if (r.state != Run::State::Ended || !FResolve || FStopped)
+        return;
+    const bool ipv6 = r.family == platform::AfInet6;
+    if (ipv6 ? IsUnspecified(r.reply6.Address) : r.reply.Address == NoAddress)
         return;
     const std::uint32_t from = r.reply.Address;
     r.replyBuffer = std::make_unique<char[]>(platform::MAXGETHOSTSTRUCT);
-    r.replyLookup = platform::WSAAsyncGetHostByAddr(
-        this, WM_AHEADLOOKUP, reinterpret_cast<const char*>(&from), 4, platform::AfInet,
-        r.replyBuffer.get(), platform::MAXGETHOSTSTRUCT);
+    r.replyLookup =
+        ipv6 ? platform::WSAAsyncGetHostByAddr(
+                   this, WM_AHEADLOOKUP, reinterpret_cast<const char*>(r.reply6.Address.Bytes), 16,
+                   platform::AfInet6, r.replyBuffer.get(), platform::MAXGETHOSTSTRUCT)
+             : platform::WSAAsyncGetHostByAddr(
+                   this, WM_AHEADLOOKUP, reinterpret_cast<const char*>(&from), 4, platform::AfInet,
+                   r.replyBuffer.get(), platform::MAXGETHOSTSTRUCT);
     if (r.replyLookup == 0) {
         r.replyBuffer.reset();
         return;
@@ -315,12 +354,21 @@ void TLookAhead::LookupEnded(std::uintptr_t Handle, std::intptr_t LParam) {
     r.lookup = 0;
     const int code = static_cast<int>((static_cast<std::uint32_t>(LParam) >> 16) & 0xFFFF);
     if (r.state == Run::State::Resolving) {
-        // A name: its first address is where the component's echo goes. A
-        // name that is not found makes no echo, and one whose first address
-        // is an IPv6 one is left to the component.
+        // A name: its first address is where the component's echo goes (an
+        // IPv6 one without a zone). A name that is not found makes no echo.
         const auto* entry = reinterpret_cast<const platform::hostent*>(r.lookupBuffer.get());
-        if (code == 0 && entry->h_addrtype == platform::AfInet && entry->h_length == 4) {
-            std::memcpy(&r.address, entry->h_addr_list[0], 4);
+        const bool ipv4 =
+            code == 0 && entry->h_addrtype == platform::AfInet && entry->h_length == 4;
+        const bool ipv6 =
+            code == 0 && entry->h_addrtype == platform::AfInet6 && entry->h_length == 16;
+        if (ipv4 || ipv6) {
+            if (ipv6) {
+                r.family = platform::AfInet6;
+                std::memcpy(r.address6.Bytes, entry->h_addr_list[0], 16);
+                r.address6.ScopeId = 0;
+            } else {
+                std::memcpy(&r.address, entry->h_addr_list[0], 4);
+            }
             r.state = Run::State::Ready;
             if (index > FCurrent && !FStopped) {
                 FReady.insert(index);
@@ -334,14 +382,17 @@ void TLookAhead::LookupEnded(std::uintptr_t Handle, std::intptr_t LParam) {
     r.lookupBuffer.reset();
 }
 
-std::optional<TSentAhead> TLookAhead::Take(std::uint32_t Address) {
+std::optional<TSentAhead> TLookAhead::Take(const TEchoTarget& Target) {
     if (FStopped || FArmed < 0 || FArmed >= static_cast<int>(FRuns.size()))
         return std::nullopt;
     Run& r = *FRuns[static_cast<std::size_t>(FArmed)];
     FArmed = -1;
     // The component resolved the entry to another address: its own echo
     // goes there.
-    if (r.address != Address)
+    const bool same = Target.Family == r.family &&
+                      (r.family == platform::AfInet6 ? SameAddress6(Target.Address6, r.address6)
+                                                     : Target.Address == r.address);
+    if (!same)
         return std::nullopt;
     TSentAhead ahead;
     switch (r.state) {
@@ -353,6 +404,7 @@ std::optional<TSentAhead> TLookAhead::Take(std::uint32_t Address) {
     case Run::State::Ended:
         ahead.Status = r.status;
         ahead.Reply = r.reply;
+        ahead.Reply6 = r.reply6;
         r.state = Run::State::Dropped;
         return ahead;
     default:

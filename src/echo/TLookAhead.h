@@ -71,7 +71,7 @@ private:
     void StartEcho();
     void EchoEnded(int Index);
     void LookupEnded(std::uintptr_t Handle, std::intptr_t LParam);
-    std::optional<TSentAhead> Take(std::uint32_t Address);
+    std::optional<TSentAhead> Take(const TEchoTarget& Target);
     void Begin(Run& R);
     void End(Run& R);
     // True, and the moment noted, when a millisecond has passed since Last.

@@ -178,12 +178,13 @@ void TPingThread::Detach() {
     reg.changed.notify_all();
 }
 
-void TPingThread::Retarget(int& Status, TEchoReply& Reply) {
+void TPingThread::Retarget(int& Status, TEchoReply& Reply, TEcho6Reply* Reply6) {
     std::lock_guard lock(registry().mutex);
     if (FDetached)
         return;
     FStatusDest = &Status;
     FReplyDest = &Reply;
+    FReply6Dest = FIpv6 ? Reply6 : nullptr;
 }
 
 void TPingThread::Execute(std::shared_ptr<TPingThread> self) {

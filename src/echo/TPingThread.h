@@ -49,8 +49,9 @@ public:
     void Detach();
     // Hands a request that has not completed yet to another creator: its
     // completion writes there instead. Window thread only, like the
-    // completion itself; the caller sets OnTerminate anew.
-    void Retarget(int& Status, TEchoReply& Reply);
+    // completion itself; the caller sets OnTerminate anew. An IPv6 request
+    // writes its IPv6 reply to Reply6 (none if it is null).
+    void Retarget(int& Status, TEchoReply& Reply, TEcho6Reply* Reply6 = nullptr);
     // The thread was created without a service handle and sends nothing.
     bool Terminated() const { return FTerminated; }
 

@@ -7,6 +7,7 @@
 #include "platform/WindowThread.h"
 
 #include <algorithm>
+#include <map>
 #include <vector>
 
 using namespace netsonde::test;
@@ -110,12 +111,79 @@ TEST_F(CheckAllAheadTest, LookupsAheadRunOffTheWindowThreadAndAreAskedOnce) {
         asked.push_back(l.what);
         // Only the current entry's own name of the answering node is looked
         // up inline, as a single check does.
-        if (l.what != "addr:10.0.1.1")
+        if (l.what != "addr:10.0.1.1") {
             EXPECT_NE(l.thread, std::this_thread::get_id()) << l.what;
+        }
     }
     std::sort(asked.begin(), asked.end());
     EXPECT_EQ(asked, (std::vector<std::string>{"addr:10.0.1.1", "addr:10.0.1.2", "addr:10.0.1.3",
                                                "name:alpha", "name:beta", "name:gamma"}));
+}
+
+TEST_F(CheckAllAheadTest, IPv6EntriesAreSentAheadAndShowWhatCheckOneGivesThem) {
+    // IPv6 literals (one with a zone), a name whose first address is IPv6,
+    // and IPv4 entries, in one list: answers, an error from a router,
+    // silence.
+    SetList({"10.0.0.2", "fd00::5", "six", "fd00::7", "fd00::8", "fe80::9%1", "10.0.0.3"});
+    names.AddHost("six", {"fd00::6", "fd00::66"});
+    names.AddReverse("fd00::5", "five");
+    names.AddReverse("fd00::fe", "router6");
+    service.SetAnswer("fd00::5", FakeAnswer::Echo("fd00::5", 3));
+    service.SetAnswer("fd00::6", FakeAnswer::Echo("fd00::6", 7, 60));
+    service.SetAnswer("fd00::8", FakeAnswer::IcmpError("fd00::fe", 11003));
+    service.SetAnswer("fe80::9", FakeAnswer::Echo("fe80::9"));
+    service.SetAnswer("10.0.0.3", FakeAnswer::Echo("10.0.0.3"));
+    w->ApplyResolve(true);
+    // The first entry waits until every later echo has gone out ahead.
+    const std::string first = w->lb_add->Items()[0].toStdString();
+    service.HoldRequestsTo(first.c_str());
+    Script([&] {
+        if (!service.WaitForRequests(7, 0))
+            return false;
+        service.ReleaseAll();
+        return true;
+    });
+    w->bn_allClick(w->bn_all);
+    const std::vector<QStringList> together = Stored();
+    const QStringList lastPane = w->PaneLines();
+
+    // Each IPv6 echo went out once, to the name's first address and with
+    // the zone of its text, and was taken over on the entry's turn.
+    for (const char* host : {"fd00::5", "fd00::6", "fd00::7", "fd00::8", "fe80::9", "10.0.0.3"})
+        EXPECT_EQ(RequestsTo(host), 1) << host;
+    EXPECT_EQ(RequestsTo("fd00::66"), 0);
+    for (const FakeRequest& r : service.Requests()) {
+        if (r.destination == Ip("fe80::9")) {
+            EXPECT_TRUE(r.ipv6);
+            EXPECT_EQ(r.scope, 1u);
+        }
+    }
+    // The IPv6 questions were asked once, ahead, off the window thread.
+    std::map<std::string, int> asked;
+    for (const FakeLookup& l : names.Lookups()) {
+        ++asked[l.what];
+        if (l.what == "name:six" || l.what == "addr:fd00::5") {
+            EXPECT_NE(l.thread, std::this_thread::get_id()) << l.what;
+        }
+    }
+    EXPECT_EQ(asked["name:six"], 1);
+    EXPECT_EQ(asked["addr:fd00::5"], 1);
+    EXPECT_EQ(asked["addr:fd00::fe"], 1);
+
+    ForgetResults();
+    CheckOneByOne();
+    EXPECT_EQ(Stored(), together);
+    EXPECT_EQ(w->PaneLines(), lastPane);
+    const auto hasLine = [&](const QString& text) {
+        for (const QStringList& lines : together)
+            if (lines.contains(text))
+                return true;
+        return false;
+    };
+    EXPECT_TRUE(hasLine("Return Name: five")) << ::testing::PrintToString(together);
+    EXPECT_TRUE(std::any_of(together.begin(), together.end(), [](const QStringList& lines) {
+        return !lines.isEmpty() && lines[0].startsWith("router6:");
+    })) << ::testing::PrintToString(together);
 }
 
 TEST_F(CheckAllAheadTest, RunsAlreadyStartedKeepTheOptionsOfTheStart) {

@@ -68,7 +68,9 @@ TEST(MainWindowOnTheNetwork, CheckAllStoresWhatCheckOneStoresEntryByEntry) {
     w.ApplyResolve(true);
     for (const char* host :
          {net::Far, net::FarNoName, net::Quiet, net::NetUnreachable, net::HostUnreachable,
-          "far.nsd.test", "nohost.nsd.test", "10.61.7.9", "10.61.10.10", "10.61.10.11"})
+          "far.nsd.test", "nohost.nsd.test", "10.61.7.9", "10.61.10.10", "10.61.10.11", net::Far6,
+          net::FarNoName6, net::Quiet6, net::NetUnreachable6, net::HostUnreachable6,
+          net::Blackholed6, "six.nsd.test", "dual.nsd.test", net::R1LinkLocal})
         w.lb_add->AddItem(QString::fromLatin1(host));
     w.bn_allClick(nullptr);
     const std::vector<std::string> together = StoredLines(w);
@@ -94,6 +96,9 @@ TEST(MainWindowOnTheNetwork, CheckAllStoresWhatCheckOneStoresEntryByEntry) {
     EXPECT_TRUE(w.Results(w.lb_add->IndexOf(QString::fromLatin1(net::Far)))
                     .last()
                     .endsWith("far.nsd.test"));
+    EXPECT_EQ(w.EntryState(w.lb_add->IndexOf(QString::fromLatin1(net::Blackholed6))), 1u);
+    EXPECT_EQ(w.EntryState(w.lb_add->IndexOf(QStringLiteral("six.nsd.test"))), 2u);
+    EXPECT_EQ(w.EntryState(w.lb_add->IndexOf(QString::fromLatin1(net::R1LinkLocal))), 2u);
 }
 
 TEST(MainWindowOnTheNetwork, ASilentNetworkTakesAboutOneTimeOut) {
@@ -114,6 +119,24 @@ TEST(MainWindowOnTheNetwork, ASilentNetworkTakesAboutOneTimeOut) {
     for (int i = 0; i < w.lb_add->Count(); ++i)
         ASSERT_EQ(w.EntryState(i), 1u) << w.lb_add->Item(i).toStdString();
     EXPECT_EQ(w.lb_add->ItemIndex(), 253);
+}
+
+TEST(MainWindowOnTheNetwork, ASilentIPv6NetworkTakesAboutOneTimeOut) {
+    if (!InTestNetwork())
+        GTEST_SKIP() << TestNetworkProblem();
+    IcmpBindingScope binding;
+    Tfm_ns w;
+    w.show();
+    constexpr int timeOut = 1000;
+    w.ApplyTimeOut(timeOut);
+    for (int host = 1; host <= 100; ++host)
+        w.lb_add->AddItem(QStringLiteral("fd00:61:7::%1").arg(host, 0, 16));
+    QElapsedTimer elapsed;
+    elapsed.start();
+    w.bn_allClick(nullptr);
+    EXPECT_LT(elapsed.elapsed(), 5 * timeOut);
+    for (int i = 0; i < w.lb_add->Count(); ++i)
+        ASSERT_EQ(w.EntryState(i), 1u) << w.lb_add->Item(i).toStdString();
 }
 
 TEST(MainWindowOnTheNetwork, CheckAllOverBothFamilies) {

@@ -9,14 +9,34 @@
 
 namespace netsonde::test {
 
-std::uint32_t Ip(const char* dotted) {
-    return ::inet_addr(dotted);
+std::array<std::uint8_t, 16> Ip6(const char* text) {
+    std::array<std::uint8_t, 16> bytes{};
+    ::inet_pton(AF_INET6, text, bytes.data());
+    return bytes;
 }
+
+std::uint32_t Ip(const char* dotted) {
+    if (std::strchr(dotted, ':') == nullptr)
+        return ::inet_addr(dotted);
+    std::uint32_t hash = 2166136261u;
+    for (std::uint8_t b : Ip6(dotted))
+        hash = (hash ^ b) * 16777619u;
+    return htonl(0xF0000000u | (hash & 0xFFFFFFu));
+}
+
+namespace {
+std::uint32_t KeyOf(const TIpv6Address& address) {
+    char text[INET6_ADDRSTRLEN] = {};
+    ::inet_ntop(AF_INET6, address.Bytes, text, sizeof text);
+    return Ip(text);
+}
+} // namespace
 
 FakeAnswer FakeAnswer::Echo(const char* from, std::uint32_t rtt, std::uint8_t replyTtl) {
     FakeAnswer a;
     a.kind = Reply;
     a.from = Ip(from);
+    a.from6 = Ip6(from);
     a.rtt = rtt;
     a.replyTtl = replyTtl;
     return a;
@@ -26,6 +46,7 @@ FakeAnswer FakeAnswer::IcmpError(const char* from, std::uint32_t status, std::ui
     FakeAnswer a;
     a.kind = Error;
     a.from = Ip(from);
+    a.from6 = Ip6(from);
     a.status = status;
     a.rtt = rtt;
     a.replyTtl = 250;
@@ -50,7 +71,7 @@ public:
     FakeLibrary(FakeIcmpService& s, std::string missing)
         : service(s), missing(std::move(missing)) {}
     platform::IcmpCreateFileFn CreateFileEntry(const std::string& name) override {
-        if (name != "IcmpCreateFile" || name == missing)
+        if ((name != "IcmpCreateFile" && name != "Icmp6CreateFile") || name == missing)
             return {};
         return [this] { return service.Create(); };
     }
@@ -65,6 +86,13 @@ public:
         return [this](IcmpHandle h, std::uint32_t d, const void* data, std::uint16_t size,
                       const TIpOptions* o, void* r, std::uint32_t rs,
                       std::uint32_t t) { return service.Send(h, d, data, size, o, r, rs, t); };
+    }
+    platform::Icmp6SendEchoFn SendEcho6Entry(const std::string& name) override {
+        if (name != "Icmp6SendEcho" || name == missing)
+            return {};
+        return [this](IcmpHandle h, const TIpv6Address* d, const void* data, std::uint16_t size,
+                      const TIpOptions* o, void* r, std::uint32_t rs,
+                      std::uint32_t t) { return service.Send6(h, d, data, size, o, r, rs, t); };
     }
     void InterruptRequests() override { service.Interrupt(); }
 
@@ -226,10 +254,9 @@ FakeAnswer FakeIcmpService::Choose(std::uint32_t destination, std::uint8_t ttl) 
     return fallback;
 }
 
-std::uint32_t FakeIcmpService::Send(IcmpHandle handle, std::uint32_t destination, const void* data,
-                                    std::uint16_t size, const TIpOptions* options, void* reply,
-                                    std::uint32_t replySize, std::uint32_t timeout) {
-    std::unique_lock lock(m);
+namespace {
+FakeRequest RequestOf(std::uint32_t destination, const void* data, std::uint16_t size,
+                      const TIpOptions* options, std::uint32_t replySize, std::uint32_t timeout) {
     FakeRequest r;
     r.destination = destination;
     r.ttl = options != nullptr ? options->Ttl : 0;
@@ -239,35 +266,16 @@ std::uint32_t FakeIcmpService::Send(IcmpHandle handle, std::uint32_t destination
     r.replySize = replySize;
     r.timeout = timeout;
     r.thread = std::this_thread::get_id();
-    requests.push_back(r);
-    changed.notify_all();
-    if (handles.count(handle) == 0) {
-        platform::SetLastError(6);
+    return r;
+}
+} // namespace
+
+std::uint32_t FakeIcmpService::Send(IcmpHandle handle, std::uint32_t destination, const void* data,
+                                    std::uint16_t size, const TIpOptions* options, void* reply,
+                                    std::uint32_t replySize, std::uint32_t timeout) {
+    FakeAnswer a;
+    if (!Exchange(handle, RequestOf(destination, data, size, options, replySize, timeout), data, a))
         return 0;
-    }
-    FakeAnswer a = Choose(destination, r.ttl);
-    if (hold || holdTo.count(destination) != 0) {
-        ++held;
-        changed.notify_all();
-        changed.wait(lock, [&] {
-            return (!hold && holdTo.count(destination) == 0) || releases > 0 || interrupted;
-        });
-        if (releases > 0)
-            --releases;
-        --held;
-        if (interrupted) {
-            platform::SetLastError(11010);
-            return 0;
-        }
-    }
-    if (a.kind == FakeAnswer::Silence) {
-        platform::SetLastError(11010);
-        return 0;
-    }
-    if (a.kind == FakeAnswer::Fail) {
-        platform::SetLastError(a.failCode);
-        return 0;
-    }
     TEchoReply e;
     e.Address = a.from;
     e.Status = a.kind == FakeAnswer::Reply ? 0 : a.status;
@@ -280,6 +288,64 @@ std::uint32_t FakeIcmpService::Send(IcmpHandle handle, std::uint32_t destination
         std::memcpy(static_cast<std::uint8_t*>(reply) + sizeof e, data,
                     std::min<std::size_t>(size, replySize - sizeof e));
     return 1;
+}
+
+std::uint32_t FakeIcmpService::Send6(IcmpHandle handle, const TIpv6Address* destination,
+                                     const void* data, std::uint16_t size,
+                                     const TIpOptions* options, void* reply,
+                                     std::uint32_t replySize, std::uint32_t timeout) {
+    FakeRequest r = RequestOf(KeyOf(*destination), data, size, options, replySize, timeout);
+    r.ipv6 = true;
+    r.scope = destination->ScopeId;
+    FakeAnswer a;
+    if (!Exchange(handle, r, data, a))
+        return 0;
+    TEcho6Reply e;
+    std::memcpy(e.Address.Bytes, a.from6.data(), 16);
+    e.Status = a.kind == FakeAnswer::Reply ? 0 : a.status;
+    e.RoundTripTime = a.rtt;
+    e.DataSize = a.kind == FakeAnswer::Reply ? size : 0;
+    e.Options.Ttl = a.replyTtl;
+    std::memcpy(reply, &e, sizeof e);
+    if (a.kind == FakeAnswer::Reply)
+        std::memcpy(static_cast<std::uint8_t*>(reply) + sizeof e, data,
+                    std::min<std::size_t>(size, replySize - sizeof e));
+    return 1;
+}
+
+bool FakeIcmpService::Exchange(IcmpHandle handle, FakeRequest r, const void*, FakeAnswer& a) {
+    std::unique_lock lock(m);
+    const std::uint32_t destination = r.destination;
+    requests.push_back(r);
+    changed.notify_all();
+    if (handles.count(handle) == 0) {
+        platform::SetLastError(6);
+        return false;
+    }
+    a = Choose(destination, r.ttl);
+    if (hold || holdTo.count(destination) != 0) {
+        ++held;
+        changed.notify_all();
+        changed.wait(lock, [&] {
+            return (!hold && holdTo.count(destination) == 0) || releases > 0 || interrupted;
+        });
+        if (releases > 0)
+            --releases;
+        --held;
+        if (interrupted) {
+            platform::SetLastError(11010);
+            return false;
+        }
+    }
+    if (a.kind == FakeAnswer::Silence) {
+        platform::SetLastError(11010);
+        return false;
+    }
+    if (a.kind == FakeAnswer::Fail) {
+        platform::SetLastError(a.failCode);
+        return false;
+    }
+    return true;
 }
 
 void FakeIcmpService::Interrupt() {

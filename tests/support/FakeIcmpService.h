@@ -2,6 +2,7 @@
 
 #include "platform/IcmpLibrary.h"
 
+#include <array>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -15,13 +16,18 @@
 
 namespace netsonde::test {
 
+// The key of a destination or answering node: a dotted address in network
+// byte order; an IPv6 text (with a colon) maps to a key in 240.0.0.0/8, a
+// net no IPv4 test uses.
 std::uint32_t Ip(const char* dotted);
+std::array<std::uint8_t, 16> Ip6(const char* text);
 
 // What the scripted service answers to one request.
 struct FakeAnswer {
     enum Kind { Reply, Error, Silence, Fail } kind = Silence;
-    std::uint32_t from = 0;   // answering node, network byte order
-    std::uint32_t status = 0; // ICMP status of an Error answer
+    std::uint32_t from = 0;               // answering node, network byte order
+    std::array<std::uint8_t, 16> from6{}; // the same node for an IPv6 request
+    std::uint32_t status = 0;             // ICMP status of an Error answer
     std::uint32_t rtt = 0;
     std::uint8_t replyTtl = 64;
     std::uint32_t failCode = 0; // last error of a Fail answer
@@ -33,7 +39,9 @@ struct FakeAnswer {
 };
 
 struct FakeRequest {
-    std::uint32_t destination = 0;
+    std::uint32_t destination = 0; // the key of Ip()
+    bool ipv6 = false;
+    std::uint32_t scope = 0; // of an IPv6 destination
     std::uint8_t ttl = 0;
     std::uint16_t size = 0;
     bool allAA = false;
@@ -85,9 +93,15 @@ public:
     std::uint32_t Send(IcmpHandle handle, std::uint32_t destination, const void* data,
                        std::uint16_t size, const TIpOptions* options, void* reply,
                        std::uint32_t replySize, std::uint32_t timeout);
+    std::uint32_t Send6(IcmpHandle handle, const TIpv6Address* destination, const void* data,
+                        std::uint16_t size, const TIpOptions* options, void* reply,
+                        std::uint32_t replySize, std::uint32_t timeout);
     void Interrupt();
 
 private:
+    // Records the request, waits while it is held and picks its answer;
+    // false (last error set) when no answer record is written.
+    bool Exchange(IcmpHandle handle, FakeRequest r, const void* data, FakeAnswer& a);
     FakeAnswer Choose(std::uint32_t destination, std::uint8_t ttl);
 
     mutable std::mutex m;
