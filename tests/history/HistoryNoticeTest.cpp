@@ -4,13 +4,13 @@
 #include "app/MainWindowFixture.h"
 #include "history/THistory.h"
 #include "history/THistoryStore.h"
+#include "support/ChildProcess.h"
 #include "support/FakeNotifyArea.h"
 #include "tray/TTrayIcon.h"
 
 #include <QAction>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
-#include <QProcess>
 #include <QTemporaryDir>
 
 namespace netsonde::test {
@@ -19,25 +19,13 @@ namespace {
 // The recording service, as a child process.
 class NoticeServer {
 public:
-    NoticeServer() {
-        process.setProgram(QCoreApplication::applicationDirPath() + "/notice_server");
-        process.start();
-        ready =
-            process.waitForStarted() && WaitUntil([&] { return Read().contains("ready"); }, 10000);
-    }
-    ~NoticeServer() { Stop(); }
-    void Stop() {
-        if (process.state() == QProcess::NotRunning)
-            return;
-        process.closeWriteChannel();
-        if (!process.waitForFinished(5000))
-            process.kill();
-        process.waitForFinished(5000);
+    NoticeServer() : process(QCoreApplication::applicationDirPath() + "/notice_server", {}) {
+        ready = process.WaitForLine("ready");
     }
     // Every Notify call so far, one line each.
     QStringList Calls() {
         QStringList calls;
-        for (const QString& line : Read())
+        for (const QString& line : process.Lines())
             if (line.startsWith("notify\t"))
                 calls << line.mid(7);
         return calls;
@@ -56,13 +44,8 @@ public:
     bool ready = false;
 
 private:
+    ChildProcess process;
     int markers = 0;
-    QStringList Read() {
-        output += QString::fromUtf8(process.readAllStandardOutput());
-        return output.split('\n', Qt::SkipEmptyParts);
-    }
-    QProcess process;
-    QString output;
 };
 
 class HistoryNoticeTest : public MainWindowTest {

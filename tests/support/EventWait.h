@@ -1,5 +1,7 @@
 #pragma once
 
+#include "support/Sanitizers.h"
+
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <functional>
@@ -7,9 +9,10 @@
 namespace netsonde::test {
 
 // Runs the window thread's event loop until done() holds, or gives up after
-// a generous bound so that a broken test fails instead of hanging.
+// a generous bound (longer in sanitizer builds) so that a broken test
+// fails instead of hanging.
 inline bool WaitUntil(const std::function<bool()>& done, int boundMs = 10000) {
-    QDeadlineTimer deadline(boundMs);
+    QDeadlineTimer deadline(Scaled(boundMs));
     while (!done()) {
         if (deadline.hasExpired())
             return false;
