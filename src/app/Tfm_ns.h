@@ -246,6 +246,9 @@ private:
     // The checks that a running Check All has sent ahead of their turn.
     QPointer<TLookAhead> FAhead;
     QPointer<history::THistory> FHistory;
+    // Entries whose history window is on its way (it opens once the runs
+    // queued before it are written).
+    QStringList FHistoryComing;
 };
 
 // The main window while it exists.

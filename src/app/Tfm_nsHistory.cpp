@@ -45,6 +45,8 @@ void Tfm_ns::BuildHistoryMenu() {
 
 void Tfm_ns::SetHistory(history::THistory* History) {
     delete FHistory.data();
+    // Windows on their way from the old history never come.
+    FHistoryComing.clear();
     FHistory = History;
     History1->setEnabled(History != nullptr);
     if (!History)
@@ -74,9 +76,14 @@ void Tfm_ns::ShowHistory(int Index) {
             open->activateWindow();
             return;
         }
+    // A window on its way comes to the front as it opens.
+    if (FHistoryComing.contains(entry))
+        return;
+    FHistoryComing.append(entry);
     // What is queued is written first, so the window shows the latest run.
     const QString path = FHistory->Path();
     FHistory->Store()->Flush(this, [this, path, entry] {
+        FHistoryComing.removeOne(entry);
         auto* window = new history::Tfm_history(path, entry, this);
         // Over the main window, and whole on its screen.
         QRect place(QPoint(), window->size());
@@ -90,6 +97,8 @@ void Tfm_ns::ShowHistory(int Index) {
         }
         window->move(place.topLeft());
         window->show();
+        window->raise();
+        window->activateWindow();
     });
 }
 

@@ -18,6 +18,7 @@
 #include <QVector>
 #include <map>
 #include <memory>
+#include <utility>
 
 namespace history {
 
@@ -25,12 +26,14 @@ namespace {
 
 // Rows wait this long for company before they are committed.
 constexpr int CommitDelayMs = 200;
-// A writer that finds the file locked by another process waits up to this
-// long inside SQLite, and then tries the whole transaction once more; when
-// the lock is still held, the rows wait for a later commit.
-constexpr int BusyTimeoutMs = 2000;
-constexpr int BusyAttempts = 2;
-constexpr int BusyRetryDelayMs = 2000;
+// A writer that finds the file locked by another process waits this long
+// inside SQLite; when the lock is still held, the rows stay queued and are
+// tried again a while later. The waits are short so that the worker soon
+// gets to whatever comes next, its end among them.
+constexpr int BusyTimeoutMs = 100;
+constexpr int BusyRetryDelayMs = 500;
+// The last attempt, as the store goes, waits only this long.
+constexpr int ClosingBusyTimeoutMs = 50;
 
 // SQLite's primary result codes that matter here.
 enum SqliteCode { Busy = 5, Locked = 6, ReadOnly = 8, Corrupt = 11, NotADatabase = 26 };
@@ -217,6 +220,9 @@ struct THistoryStore::Worker {
         q.exec(QStringLiteral("ROLLBACK"));
     }
 
+    // What opening the file came to.
+    enum class Step { Done, Later, Failed };
+
     void Open() {
         const QFileInfo info(path);
         if (!QDir().mkpath(info.absolutePath())) {
@@ -252,10 +258,25 @@ struct THistoryStore::Worker {
         }
         q.finish();
         Exec(q, QStringLiteral("PRAGMA synchronous=NORMAL"), &error);
-        if (!Migrate())
+        Ready();
+    }
+
+    // Brings the schema up to date and starts writing; while another
+    // process holds the file, tries again a while later.
+    void Ready() {
+        switch (Migrate()) {
+        case Step::Failed:
             return;
+        case Step::Later:
+            Timer()->start(BusyRetryDelayMs);
+            return;
+        case Step::Done:
+            break;
+        }
         open = true;
         Prune();
+        if (!pending.isEmpty())
+            Timer()->start(CommitDelayMs);
     }
 
     // The schema version the file says it has; -1 when it cannot be read.
@@ -266,26 +287,30 @@ struct THistoryStore::Worker {
         return q.value(0).toInt();
     }
 
-    bool Migrate() {
+    Step Migrate() {
         QSqlError error;
         // A file of this version needs no writing (and no write lock).
         const int current = Version(&error);
         if (current == SchemaVersion)
-            return true;
+            return Step::Done;
         if (current < 0) {
+            if (IsBusy(error))
+                return Step::Later;
             FailWith(error);
-            return false;
+            return Step::Failed;
         }
         if (!Begin(&error)) {
+            if (IsBusy(error))
+                return Step::Later;
             FailWith(error);
-            return false;
+            return Step::Failed;
         }
         // Read again under the lock: another process may have migrated.
         const int version = Version(&error);
         if (version < 0) {
             Rollback();
             FailWith(error);
-            return false;
+            return Step::Failed;
         }
         QSqlQuery q(Db());
         if (version > SchemaVersion) {
@@ -295,7 +320,7 @@ struct THistoryStore::Worker {
                                 "again.")
                      .arg(QDir::toNativeSeparators(path))
                      .arg(version));
-            return false;
+            return Step::Failed;
         }
         for (const Migration& step : migrations) {
             if (step.version <= version)
@@ -304,21 +329,21 @@ struct THistoryStore::Worker {
                 if (!Exec(q, QString::fromLatin1(*sql), &error)) {
                     Rollback();
                     FailWith(error);
-                    return false;
+                    return Step::Failed;
                 }
         }
         if (version != SchemaVersion &&
             !Exec(q, QStringLiteral("PRAGMA user_version=%1").arg(SchemaVersion), &error)) {
             Rollback();
             FailWith(error);
-            return false;
+            return Step::Failed;
         }
         if (!Exec(q, QStringLiteral("COMMIT"), &error)) {
             Rollback();
             FailWith(error);
-            return false;
+            return Step::Failed;
         }
-        return true;
+        return Step::Done;
     }
 
     void Prune() {
@@ -347,18 +372,37 @@ struct THistoryStore::Worker {
         }
     }
 
+    // The one timer of the worker: commits what is queued, or tries the
+    // opening again. Made on first use, so it lives on the worker thread.
+    QTimer* Timer() {
+        if (!timer) {
+            timer = new QTimer;
+            timer->setSingleShot(true);
+            QObject::connect(timer, &QTimer::timeout, timer, [this] { Due(); });
+        }
+        return timer;
+    }
+
+    void Due() {
+        if (!*enabled || closing)
+            return;
+        if (open)
+            Commit();
+        else
+            Ready();
+    }
+
     void Add(const RunRecord& run) {
         if (!*enabled)
             return;
         pending.append(run);
-        if (!timer) {
-            // Made here, so it lives on the worker thread.
-            timer = new QTimer;
-            timer->setSingleShot(true);
-            QObject::connect(timer, &QTimer::timeout, timer, [this] { Commit(); });
-        }
-        if (!timer->isActive())
+        if (!Timer()->isActive())
             timer->start(CommitDelayMs);
+    }
+
+    void SetBusyTimeout(int ms) {
+        QSqlQuery q(Db());
+        q.exec(QStringLiteral("PRAGMA busy_timeout=%1").arg(ms));
     }
 
     // A statement prepared once for the life of the connection.
@@ -460,47 +504,55 @@ struct THistoryStore::Worker {
         return true;
     }
 
+    // One attempt at writing what is queued. While another process holds
+    // the file the rows stay queued and are tried again a while later.
     void Commit() {
         if (timer)
             timer->stop();
         if (pending.isEmpty() || !open || !*enabled)
             return;
         QSqlError error;
-        for (int attempt = 1;; ++attempt) {
-            bool ok = Begin(&error);
-            if (ok) {
-                for (const RunRecord& run : pending)
-                    if (!Insert(run, &error)) {
-                        ok = false;
-                        break;
-                    }
-                QSqlQuery q(Db());
-                if (ok && Exec(q, QStringLiteral("COMMIT"), &error)) {
-                    *committed += pending.size();
-                    pending.clear();
-                    Tell([](THistoryStore* store) { emit store->Written(); });
-                    return;
+        bool ok = Begin(&error);
+        if (ok) {
+            for (const RunRecord& run : pending)
+                if (!Insert(run, &error)) {
+                    ok = false;
+                    break;
                 }
-                Rollback();
-                // Names made in the failed transaction are gone again.
-                nameIds.clear();
-            }
-            if (!IsBusy(error))
-                break;
-            if (attempt >= BusyAttempts) {
-                // Another process holds the file for long: keep the rows
-                // for a later try (the last commit at closing drops them).
-                if (timer && !closing)
-                    timer->start(BusyRetryDelayMs);
+            QSqlQuery q(Db());
+            if (ok && Exec(q, QStringLiteral("COMMIT"), &error)) {
+                *committed += pending.size();
+                pending.clear();
+                Tell([](THistoryStore* store) { emit store->Written(); });
                 return;
             }
+            Rollback();
+            // Names made in the failed transaction are gone again.
+            nameIds.clear();
         }
-        FailWith(error);
+        if (!IsBusy(error)) {
+            FailWith(error);
+            return;
+        }
+        if (!closing)
+            Timer()->start(BusyRetryDelayMs);
     }
 
+    // One short last attempt; what cannot be written then is dropped, and
+    // said so once.
     void Close() {
         closing = true;
-        Commit();
+        if (open) {
+            SetBusyTimeout(ClosingBusyTimeoutMs);
+            Commit();
+        }
+        if (!pending.isEmpty() && *enabled)
+            qWarning("%s", qPrintable(QStringLiteral("The history file %1 is held by another "
+                                                     "program: the last %2 runs were not "
+                                                     "written to it.")
+                                          .arg(QDir::toNativeSeparators(path))
+                                          .arg(pending.size())));
+        pending.clear();
         statements.clear();
         delete timer;
         timer = nullptr;
@@ -523,7 +575,7 @@ THistoryStore::THistoryStore(const QString& path, QObject* owner)
 THistoryStore::~THistoryStore() {
     std::shared_ptr<Worker> worker = FWorker;
     FThread->Post([worker] { worker->Close(); });
-    // Joins the worker after the last commit.
+    // The worker makes its last attempt and ends on its own.
     FThread.reset();
 }
 
@@ -541,13 +593,24 @@ void THistoryStore::Sync() {
 }
 
 void THistoryStore::Flush(QObject* context, std::function<void()> done) {
+    FFlushWaiting.append({QPointer<QObject>(context), std::move(done)});
+    // Requests that come while a commit is on its way share it.
+    if (FFlushing)
+        return;
+    FFlushing = true;
     std::shared_ptr<Worker> worker = FWorker;
-    QPointer<QObject> target(context);
-    FThread->Post([worker, target, done] {
+    FThread->Post([worker] {
         worker->Commit();
-        if (target)
-            QMetaObject::invokeMethod(target.data(), done, Qt::QueuedConnection);
+        worker->Tell([](THistoryStore* store) { store->Flushed(); });
     });
+}
+
+void THistoryStore::Flushed() {
+    FFlushing = false;
+    const auto waiting = std::exchange(FFlushWaiting, {});
+    for (const auto& [context, done] : waiting)
+        if (context)
+            done();
 }
 
 QString THistoryStore::DefaultPath() {

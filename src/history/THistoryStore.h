@@ -2,11 +2,14 @@
 
 #include "history/RunRecord.h"
 
+#include <QList>
 #include <QObject>
+#include <QPointer>
 #include <QString>
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <utility>
 
 namespace history {
 
@@ -17,13 +20,18 @@ class TSqlThread;
 // collected and committed together, a short while after the first of them
 // or at Sync, in one transaction, so a whole round of checks costs one
 // commit. Several processes may write the same file: each waits its turn
-// for the write lock.
+// for the write lock, and while another holds it for long the runs stay
+// queued and are tried again a while later.
 //
 // Opening happens on the worker too: the schema is created or brought up
 // to date, and runs older than the retention period are removed. A file
 // that cannot be opened, written or read turns the history off for the
 // life of this object and reports it once through Failed; a damaged file is
 // moved aside first, so a fresh one is made at the next start.
+//
+// Destroying it returns at once: the worker makes one short last attempt
+// at what is queued and ends on its own; runs that another process keeps
+// it from writing then are dropped with a warning.
 class THistoryStore : public QObject {
     Q_OBJECT
 public:
@@ -40,10 +48,12 @@ public:
     bool Enabled() const { return *FEnabled; }
     // Queues one run; returns at once.
     void Record(const RunRecord& run);
-    // Commits what is queued and waits until it is written (or dropped).
+    // Makes one attempt at committing what is queued and waits for it.
+    // For tools and tests: the window thread never waits for the file.
     void Sync();
-    // Commits what is queued, then calls done on context's thread; returns
-    // at once.
+    // Makes one attempt at committing what is queued, then calls done on
+    // this object's thread unless context has gone; returns at once.
+    // Requests made while one is on its way share its attempt.
     void Flush(QObject* context, std::function<void()> done);
     // Runs committed by this object so far.
     qint64 Committed() const { return *FCommitted; }
@@ -60,11 +70,14 @@ signals:
 
 private:
     struct Worker;
+    void Flushed();
     QString FPath;
     std::shared_ptr<std::atomic<bool>> FEnabled;
     std::shared_ptr<std::atomic<qint64>> FCommitted;
     std::shared_ptr<Worker> FWorker;
     std::unique_ptr<TSqlThread> FThread;
+    QList<std::pair<QPointer<QObject>, std::function<void()>>> FFlushWaiting;
+    bool FFlushing = false;
 };
 
 } // namespace history

@@ -1,38 +1,76 @@
 #include "history/TSqlThread.h"
 
 #include <QAtomicInteger>
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QList>
 #include <QMetaObject>
+#include <QMutex>
+#include <QPointer>
 #include <QSqlDatabase>
 #include <QThread>
 
 namespace history {
 
 namespace {
+
 QAtomicInteger<int> connectionCount;
+
+// The threads of destroyed instances that may still run. Only ever
+// touched on the threads that destroy instances and end the application;
+// the list itself is never freed, so a thread left running at the end of
+// the process stays reachable.
+struct EndingThreads {
+    QMutex lock;
+    QList<QPointer<QThread>> threads;
+    bool routineAdded = false;
+};
+
+EndingThreads& Registry() {
+    static auto* ending = new EndingThreads;
+    return *ending;
 }
+
+void WaitAtApplicationEnd() {
+    TSqlThread::WaitForEnded(TSqlThread::EndWaitMs);
+}
+
+} // namespace
 
 TSqlThread::TSqlThread(const QString& threadName)
     : FConnection(QStringLiteral("netsonde-history-%1").arg(connectionCount.fetchAndAddRelaxed(1))),
       FThread(new QThread), FContext(new QObject) {
     FThread->setObjectName(threadName);
     FContext->moveToThread(FThread);
+    // The context goes on the worker as it ends; the thread object once
+    // its owner's thread gets to it (or at the end of the application).
+    QObject::connect(FThread, &QThread::finished, FContext, &QObject::deleteLater);
+    QObject::connect(FThread, &QThread::finished, FThread, &QObject::deleteLater);
+    {
+        EndingThreads& ending = Registry();
+        QMutexLocker locker(&ending.lock);
+        if (!ending.routineAdded && QCoreApplication::instance()) {
+            qAddPostRoutine(WaitAtApplicationEnd);
+            ending.routineAdded = true;
+        }
+    }
     FThread->start();
 }
 
 TSqlThread::~TSqlThread() {
     const QString name = FConnection;
-    Post([name] {
+    QThread* thread = FThread;
+    // The last piece of work: nothing can be posted after it.
+    Post([name, thread] {
         // The connection object must be gone before it is removed.
         { QSqlDatabase::database(name, false).close(); }
         QSqlDatabase::removeDatabase(name);
+        thread->quit();
     });
-    // Quitting drops events still queued: everything posted runs first.
-    Drain();
-    FThread->quit();
-    FThread->wait();
-    // The thread has ended: its objects may go from here.
-    delete FContext;
-    delete FThread;
+    EndingThreads& ending = Registry();
+    QMutexLocker locker(&ending.lock);
+    ending.threads.removeIf([](const QPointer<QThread>& t) { return t.isNull(); });
+    ending.threads.append(FThread);
 }
 
 void TSqlThread::Post(std::function<void()> fn) {
@@ -44,6 +82,35 @@ void TSqlThread::Drain() {
         return;
     QMetaObject::invokeMethod(
         FContext, [] {}, Qt::BlockingQueuedConnection);
+}
+
+bool TSqlThread::WaitForEnded(int timeoutMs) {
+    EndingThreads& ending = Registry();
+    QMutexLocker locker(&ending.lock);
+    const QDeadlineTimer deadline(timeoutMs);
+    bool all = true;
+    for (QPointer<QThread>& thread : ending.threads) {
+        if (thread.isNull())
+            continue;
+        // A thread that has ended is freed here, in case no event loop
+        // gets to its deferred deletion any more.
+        if (thread->wait(deadline))
+            delete thread.data();
+        else
+            all = false;
+    }
+    ending.threads.removeIf([](const QPointer<QThread>& t) { return t.isNull(); });
+    return all;
+}
+
+int TSqlThread::Ending() {
+    EndingThreads& ending = Registry();
+    QMutexLocker locker(&ending.lock);
+    int running = 0;
+    for (const QPointer<QThread>& thread : ending.threads)
+        if (!thread.isNull() && !thread->isFinished())
+            ++running;
+    return running;
 }
 
 } // namespace history

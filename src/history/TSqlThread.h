@@ -10,10 +10,18 @@ namespace history {
 
 // A worker thread that owns one SQLite connection. Work posted to it runs
 // there, one piece after another in the order posted; the connection is
-// only ever touched on that thread. Destroying it runs what was posted
-// before, closes the connection and joins the thread.
+// only ever touched on that thread.
+//
+// Destroying it never waits for the worker: the worker runs what was
+// posted before, closes the connection and ends on its own, and the thread
+// object goes once it has ended. Workers still busy when the application
+// object goes are given a short while in all (EndWaitMs) and then left to
+// the end of the process.
 class TSqlThread {
 public:
+    // The longest the end of the application waits for ending workers.
+    static constexpr int EndWaitMs = 200;
+
     explicit TSqlThread(const QString& threadName);
     ~TSqlThread();
     TSqlThread(const TSqlThread&) = delete;
@@ -23,10 +31,17 @@ public:
     const QString& Connection() const { return FConnection; }
     // Runs fn on the worker, after everything posted before it.
     void Post(std::function<void()> fn);
-    // Blocks the caller until everything posted so far has run.
+    // Blocks the caller until everything posted so far has run. For tools
+    // and tests: the window thread never waits for the database.
     void Drain();
     // The object that lives on the worker (a context for timers there).
     QObject* Context() const { return FContext; }
+
+    // Waits up to timeoutMs in all for the workers of destroyed instances
+    // to end, and frees those that have. True when none is left running.
+    static bool WaitForEnded(int timeoutMs);
+    // Workers of destroyed instances that have not ended yet.
+    static int Ending();
 
 private:
     QString FConnection;

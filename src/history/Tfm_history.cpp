@@ -37,6 +37,10 @@ namespace {
 constexpr qint64 HourMs = qint64{3600} * 1000;
 constexpr qint64 DayMs = 24 * HourMs;
 
+// A read that finds the file locked waits this long inside SQLite and then
+// draws what it got.
+constexpr int ReaderBusyTimeoutMs = 100;
+
 // The reader's connection, opened on its thread at first use, read-only.
 QSqlDatabase ReaderDb(const QString& connection, const QString& path) {
     QSqlDatabase db = QSqlDatabase::database(connection, false);
@@ -45,7 +49,8 @@ QSqlDatabase ReaderDb(const QString& connection, const QString& path) {
     if (!db.isValid()) {
         db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection);
         db.setDatabaseName(path);
-        db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=2000"));
+        db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=%1")
+                                 .arg(ReaderBusyTimeoutMs));
     }
     db.open();
     return db;
@@ -76,7 +81,8 @@ QString Tfm_history::DurationText(qint64 ms) {
 Tfm_history::Tfm_history(const QString& path, const QString& entry, QWidget* owner, Span initial)
     : QWidget(owner, Qt::Window), Clock([] { return QDateTime::currentMSecsSinceEpoch(); }),
       FPath(path), FEntry(entry),
-      FReader(std::make_unique<TSqlThread>(QStringLiteral("history view"))) {
+      FReader(std::make_unique<TSqlThread>(QStringLiteral("history view"))),
+      FOpen(std::make_shared<std::atomic<bool>>(true)) {
     setObjectName(QStringLiteral("fm_history"));
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(QStringLiteral("History of %1 - Netsonde").arg(entry));
@@ -162,7 +168,9 @@ Tfm_history::Tfm_history(const QString& path, const QString& entry, QWidget* own
 }
 
 Tfm_history::~Tfm_history() {
-    // Joins the reader; an answer still on its way finds no window.
+    // Reads still queued are skipped, and the reader ends on its own; an
+    // answer still on its way finds no window.
+    FOpen->store(false);
     FReader.reset();
 }
 
@@ -208,7 +216,10 @@ void Tfm_history::Request(qint64 from, qint64 to, bool all) {
     const QString path = FPath;
     const QString entry = FEntry;
     QPointer<Tfm_history> self(this);
+    const std::shared_ptr<std::atomic<bool>> open = FOpen;
     FReader->Post([=] {
+        if (!*open)
+            return;
         QSqlDatabase db = ReaderDb(connection, path);
         qint64 first = from;
         qint64 last = to;

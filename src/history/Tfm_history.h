@@ -3,6 +3,7 @@
 #include "history/HistoryQueries.h"
 
 #include <QWidget>
+#include <atomic>
 #include <functional>
 #include <memory>
 
@@ -82,6 +83,8 @@ private:
     QString FPath;
     QString FEntry;
     std::unique_ptr<TSqlThread> FReader;
+    // Cleared as the window goes, for the reads still queued.
+    std::shared_ptr<std::atomic<bool>> FOpen;
     QChart* FChart;
     QLineSeries* FRtt;
     QScatterSeries* FLost;

@@ -1,14 +1,19 @@
 // The history file: rows as written, several writers at once, retention,
 // and files that cannot be used.
+#include "FileLocker.h"
 #include "HistoryFixture.h"
+#include "history/TSqlThread.h"
+#include "support/EventWait.h"
 #include "support/ScratchMount.h"
 
 #include <QDateTime>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QSignalSpy>
+#include <cstdio>
 #include <gtest/gtest.h>
 
 using namespace netsonde::test;
@@ -140,6 +145,74 @@ TEST_F(HistoryStoreTest, RunsWaitWhileAnotherWriterHoldsTheFile) {
     EXPECT_EQ(Count(path(), "SELECT count(*) FROM runs"), 1);
 }
 
+// Another program holds the file for long: requests to write share one
+// short attempt, and the runs queued meanwhile go in once it is free,
+// without being asked again.
+TEST_F(HistoryStoreTest, RunsQueuedWhileAnotherProcessHoldsTheFileGoInOnceItIsFree) {
+    {
+        THistoryStore store(path());
+        store.Sync();
+    }
+    FileLocker locker(path());
+    ASSERT_TRUE(locker.locked);
+    THistoryStore store(path());
+    QSignalSpy written(&store, &THistoryStore::Written);
+    for (int i = 0; i < 3; ++i)
+        store.Record(MakeRun("far", 1000 + i, Outcome::Answered));
+    QObject context;
+    int done = 0;
+    QElapsedTimer clock;
+    clock.start();
+    for (int i = 0; i < 5; ++i)
+        store.Flush(&context, [&] { ++done; });
+    ASSERT_TRUE(WaitUntil([&] { return done == 5; }));
+    const qint64 flushMs = clock.elapsed();
+    std::printf("five flushes with the file held: %lld ms\n", static_cast<long long>(flushMs));
+    EXPECT_LT(flushMs, Scaled(1000));
+    EXPECT_EQ(store.Committed(), 0);
+    EXPECT_EQ(written.count(), 0);
+    // A request whose context has gone is dropped.
+    {
+        QObject gone;
+        store.Flush(&gone, [&] { ADD_FAILURE() << "called for a context that has gone"; });
+    }
+    locker.Release();
+    ASSERT_TRUE(WaitUntil([&] { return store.Committed() == 3; }));
+    EXPECT_TRUE(store.Enabled());
+    EXPECT_EQ(Count(path(), "SELECT count(*) FROM runs"), 3);
+}
+
+// The owner's thread never waits for a held file: the store goes at once
+// and its worker ends by itself after one short last attempt.
+TEST_F(HistoryStoreTest, AStoreWhoseFileIsHeldGoesAtOnce) {
+    {
+        THistoryStore store(path());
+        store.Sync();
+    }
+    ASSERT_TRUE(history::TSqlThread::WaitForEnded(Scaled(5000)));
+    FileLocker locker(path());
+    ASSERT_TRUE(locker.locked);
+    auto* store = new THistoryStore(path());
+    QObject context;
+    for (int i = 0; i < 5; ++i) {
+        store->Record(MakeRun("far", 1000 + i, Outcome::Answered));
+        store->Flush(&context, [] {});
+    }
+    QElapsedTimer clock;
+    clock.start();
+    delete store;
+    const qint64 deleteMs = clock.elapsed();
+    clock.restart();
+    const bool ended = history::TSqlThread::WaitForEnded(Scaled(2000));
+    const qint64 endMs = clock.elapsed();
+    std::printf("store deleted in %lld ms, its worker ended %lld ms later\n",
+                static_cast<long long>(deleteMs), static_cast<long long>(endMs));
+    EXPECT_LT(deleteMs, Scaled(200));
+    EXPECT_TRUE(ended);
+    EXPECT_LT(endMs, Scaled(1000));
+    EXPECT_EQ(history::TSqlThread::Ending(), 0);
+}
+
 TEST_F(HistoryStoreTest, DamagedFileIsMovedAsideAndTheHistoryIsOffWithOneMessage) {
     {
         QFile f(path());
@@ -200,6 +273,8 @@ TEST_F(HistoryStoreTest, ReadOnlyFileTurnsTheHistoryOffAndStaysWhereItIs) {
         store.Sync();
         ASSERT_EQ(store.Committed(), 1);
     }
+    // The file stays open until the worker has ended.
+    ASSERT_TRUE(history::TSqlThread::WaitForEnded(Scaled(5000)));
     ASSERT_TRUE(mount.MakeReadOnly());
     const qint64 size = QFileInfo(file).size();
     THistoryStore store(file);
