@@ -11,7 +11,6 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
-#include <QProcess>
 #include <QSignalSpy>
 #include <cstdio>
 #include <gtest/gtest.h>
@@ -102,15 +101,11 @@ TEST_F(HistoryStoreTest, TwoProcessesWritingAtOnceLoseNoRow) {
     const QString writer = QCoreApplication::applicationDirPath() + "/history_writer";
     ASSERT_TRUE(QFile::exists(writer));
     // Many small transactions from each side, so they meet on the lock.
-    QProcess a, b;
-    for (QProcess* p : {&a, &b})
-        p->setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    a.start(writer, {path(), "a", "60", "5"});
-    b.start(writer, {path(), "b", "60", "5"});
-    ASSERT_TRUE(a.waitForFinished(60000));
-    ASSERT_TRUE(b.waitForFinished(60000));
-    EXPECT_EQ(a.exitCode(), 0);
-    EXPECT_EQ(b.exitCode(), 0);
+    ChildProcess a(writer, {path(), "a", "60", "5"});
+    ChildProcess b(writer, {path(), "b", "60", "5"});
+    ASSERT_TRUE(a.Started() && b.Started());
+    EXPECT_EQ(a.Stop(60000), 0);
+    EXPECT_EQ(b.Stop(60000), 0);
     EXPECT_EQ(Count(path(), "SELECT count(*) FROM runs"), 600);
     EXPECT_EQ(Count(path(), "SELECT count(*) FROM names"), 2);
 }
