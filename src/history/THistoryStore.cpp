@@ -507,9 +507,13 @@ struct THistoryStore::Worker {
     // One attempt at writing what is queued. While another process holds
     // the file the rows stay queued and are tried again a while later.
     void Commit() {
+        // Before the file is open the timer tries the opening again, and
+        // what waits goes in after it.
+        if (!open || !*enabled)
+            return;
         if (timer)
             timer->stop();
-        if (pending.isEmpty() || !open || !*enabled)
+        if (pending.isEmpty())
             return;
         QSqlError error;
         bool ok = Begin(&error);

@@ -177,6 +177,24 @@ TEST_F(HistoryStoreTest, RunsQueuedWhileAnotherProcessHoldsTheFileGoInOnceItIsFr
     EXPECT_EQ(Count(path(), "SELECT count(*) FROM runs"), 3);
 }
 
+// A new file that another program holds before it has its tables: the
+// store makes them once the file is free, and the runs recorded meanwhile
+// go in after them.
+TEST_F(HistoryStoreTest, ANewFileHeldByAnotherProcessIsSetUpOnceItIsFree) {
+    ForEachRow(path(), "PRAGMA journal_mode=WAL", [](const QSqlQuery&) {});
+    FileLocker locker(path());
+    ASSERT_TRUE(locker.locked);
+    THistoryStore store(path());
+    QSignalSpy failed(&store, &THistoryStore::Failed);
+    store.Record(MakeRun("far", 1000, Outcome::Answered));
+    store.Sync();
+    EXPECT_EQ(store.Committed(), 0);
+    locker.Release();
+    ASSERT_TRUE(WaitUntil([&] { return store.Committed() == 1; }));
+    EXPECT_EQ(failed.count(), 0);
+    EXPECT_EQ(Count(path(), "PRAGMA user_version"), THistoryStore::SchemaVersion);
+}
+
 // The owner's thread never waits for a held file: the store goes at once
 // and its worker ends by itself after one short last attempt.
 TEST_F(HistoryStoreTest, AStoreWhoseFileIsHeldGoesAtOnce) {
