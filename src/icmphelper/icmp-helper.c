@@ -64,11 +64,12 @@ static int take_user_slot(void) {
         int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
         if (fd < 0)
             return -1;
-        if (bind(fd, (struct sockaddr*)&name, size) == 0 && listen(fd, 1) == 0)
+        if (bind(fd, (struct sockaddr*)&name, size) == 0 && listen(fd, 8) == 0)
             return fd;
         close(fd);
-        /* Taken: by one of this user's brokers, or by someone else. */
-        fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        /* Taken: by one of this user's brokers, or by someone else. The
+         * holder accepts and closes such connections as they come. */
+        fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
         if (fd < 0)
             return -1;
         struct ucred peer;
@@ -86,8 +87,8 @@ static int take_user_slot(void) {
  * quote an echo request with it. */
 static int attach_filter4(int fd, uint16_t ident) {
     struct sock_filter code[] = {
-        /* 0 */ BPF_STMT(BPF_LDX | BPF_B | BPF_MSH, 0), /* X = IP header length */
-        /* 1 */ BPF_STMT(BPF_LD | BPF_B | BPF_IND, 0),  /* ICMP type */
+        /* 0 */ BPF_STMT(BPF_LDX | BPF_B | BPF_MSH, 0),       /* X = IP header length */
+        /* 1 */ BPF_STMT(BPF_LD | BPF_B | BPF_IND, 0),        /* ICMP type */
         /* 2 */ BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, 0, 4, 0), /* echo reply: 7 */
         /* 3 */ BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, 3, 5, 0), /* errors: 9 */
         /* 4 */ BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, 4, 4, 0),
@@ -225,6 +226,7 @@ static int raw4 = -1, raw6 = -1;
 static int error4, error6;
 static uint16_t ident4, ident6;
 static uint16_t next_sequence;
+static int slot = -1;
 
 static struct timespec now(void) {
     struct timespec t;
@@ -511,7 +513,7 @@ int main(int argc, char** argv) {
     struct icmp_broker_hello hello;
     memset(&hello, 0, sizeof hello);
     hello.magic = ICMP_BROKER_MAGIC;
-    int slot = take_user_slot();
+    slot = take_user_slot();
     if (slot < 0) {
         hello.error = EUSERS;
     } else {
@@ -535,12 +537,19 @@ int main(int argc, char** argv) {
     static uint8_t message[sizeof(struct icmp_broker_request) + ICMP_BROKER_MAX_DATA + 1];
     for (;;) {
         int timeout = expire();
-        struct pollfd fds[3] = {{CHANNEL_FD, POLLIN, 0}, {raw4, POLLIN, 0}, {raw6, POLLIN, 0}};
-        int ready = poll(fds, 3, timeout);
+        struct pollfd fds[4] = {
+            {CHANNEL_FD, POLLIN, 0}, {raw4, POLLIN, 0}, {raw6, POLLIN, 0}, {slot, POLLIN, 0}};
+        int ready = poll(fds, 4, timeout);
         if (ready < 0 && errno != EINTR)
             return fail(2, "poll failed");
         if (ready <= 0)
             continue;
+        /* Another broker of this user counting the slots. */
+        if (fds[3].revents & POLLIN) {
+            int counter = accept4(slot, NULL, NULL, SOCK_CLOEXEC | SOCK_NONBLOCK);
+            if (counter >= 0)
+                close(counter);
+        }
         if (fds[1].revents & POLLIN)
             take_packets(raw4, ICMP_BROKER_INET);
         if (fds[2].revents & POLLIN)
