@@ -72,8 +72,8 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "check, ping and trace a list of hosts wit
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 # The packaged program must run the packaged broker: configure package
 # builds with -DCMAKE_INSTALL_PREFIX=/usr.
-if(NOT NETSONDE_HELPER_DIR STREQUAL "${CPACK_PACKAGING_INSTALL_PREFIX}/lib/netsonde")
-    message(STATUS "A package of this build would look for its broker in ${NETSONDE_HELPER_DIR}, "
+if(NOT netsonde_helper_dir STREQUAL "${CPACK_PACKAGING_INSTALL_PREFIX}/lib/netsonde")
+    message(STATUS "A package of this build would look for its broker in ${netsonde_helper_dir}, "
                    "not ${CPACK_PACKAGING_INSTALL_PREFIX}/lib/netsonde")
 endif()
 set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)

@@ -171,7 +171,7 @@ void SharedRawSocket::dispatch(const Message& message, Waiter& reader) {
 
 void SharedRawSocket::wakeNextReader() {
     for (Waiter* w : waiters_) {
-        if (!w->answered_) {
+        if (w->inWait_ && !w->answered_) {
             w->wake_.notify_one();
             return;
         }
