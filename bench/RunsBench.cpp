@@ -11,12 +11,17 @@
 //      the farthest IPv6 host against `traceroute -6 -I -n -q 1`, and 254
 //      one-echo runs to 254 IPv6 addresses of the far host's namespace
 //      against the same runs to 254 IPv4 addresses there.
+//   5. 1000 echoes to 127.0.0.1 and to ::1 on the raw path through the echo
+//      broker, as a member of the broker's group where datagram ICMP is
+//      refused, against the same `ping` runs.
 // Prints each figure and the ratio ours / reference, and for the ping the
 // same run with one fresh thread per echo, as the workers once were.
 #include "echo/IcmpBinding.h"
 #include "echo/TAxPing.h"
 #include "echo/TAxTrace.h"
 #include "echo/TPingThread.h"
+#include "platform/IcmpService.h"
+#include "platform/RawIcmpSockets.h"
 #include "support/TestNetwork.h"
 
 #include <QApplication>
@@ -33,7 +38,16 @@
 #include <vector>
 
 #include <csignal>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+
+#include <arpa/inet.h>
+#include <grp.h>
+#include <linux/capability.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 using netsonde::test::net::Far;
@@ -329,6 +343,100 @@ void benchChecks(QWidget& form) {
     report("254 one-echo runs, whole", ours, reference, "s", 0.3);
 }
 
+// Microseconds per echo of 1000 echoes, one after the other, through the
+// echo service of a child process that runs as nobody in the group of an
+// installed-style broker, where datagram ICMP sockets are refused: the raw
+// path through the broker. Three runs per family; -1 where it failed.
+std::vector<double> brokerPerEcho(const char* address, int family) {
+    namespace fs = std::filesystem;
+    char dirName[] = "/tmp/netsonde-bench-XXXXXX";
+    fs::path dir = ::mkdtemp(dirName);
+    fs::permissions(dir, fs::perms(0755));
+    fs::path helper = dir / "icmp-helper";
+    fs::copy_file(NETSONDE_ICMP_HELPER, helper);
+    vfs_cap_data caps{};
+    caps.magic_etc = VFS_CAP_REVISION_2 | VFS_CAP_FLAGS_EFFECTIVE;
+    caps.data[0].permitted = 1u << CAP_NET_RAW;
+    if (::chown(helper.c_str(), 0, 65534) != 0 || ::chmod(helper.c_str(), 0750) != 0 ||
+        ::setxattr(helper.c_str(), "security.capability", &caps, XATTR_CAPS_SZ_2, 0) != 0)
+        std::fprintf(stderr, "could not install the broker for the benchmark\n");
+    std::string range;
+    std::getline(std::ifstream("/proc/sys/net/ipv4/ping_group_range"), range);
+    std::ofstream("/proc/sys/net/ipv4/ping_group_range") << "1 0";
+    int pipeFds[2];
+    std::vector<double> perEcho(3, -1);
+    if (::pipe(pipeFds) != 0)
+        return perEcho;
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        namespace svc = platform::linuxicmp;
+        ::close(pipeFds[0]);
+        if (::setgroups(0, nullptr) != 0 || ::setresgid(65534, 65534, 65534) != 0 ||
+            ::setresuid(65534, 65534, 65534) != 0)
+            ::_exit(1);
+        platform::rawicmp::SetHelperPathForTesting(helper.string());
+        IcmpHandle h = family == AF_INET6 ? svc::Icmp6CreateFile() : svc::IcmpCreateFile();
+        double results[3] = {-1, -1, -1};
+        if (h != InvalidIcmpHandle && svc::HandleSocketKind(h) == svc::SocketKind::Raw) {
+            std::uint8_t request[56] = {};
+            std::uint8_t reply[sizeof(TEcho6Reply) + 56];
+            TIpOptions options;
+            options.Ttl = 64;
+            TIpv6Address to6{};
+            ::inet_pton(AF_INET6, address, to6.Bytes);
+            const std::uint32_t to4 = ::inet_addr(address);
+            for (double& result : results) {
+                int answered = 0;
+                QElapsedTimer t;
+                t.start();
+                for (int i = 0; i < 1000; ++i)
+                    answered += family == AF_INET6
+                                    ? svc::Icmp6SendEcho(h, &to6, request, sizeof request, &options,
+                                                         reply, sizeof reply, 1000)
+                                    : svc::IcmpSendEcho(h, to4, request, sizeof request, &options,
+                                                        reply, sizeof reply, 1000);
+                result = answered == 1000 ? seconds(t) / 1000 * 1e6 : -1;
+            }
+            svc::IcmpCloseHandle(h);
+        }
+        svc::CloseIdleSockets();
+        [[maybe_unused]] ssize_t n = ::write(pipeFds[1], results, sizeof results);
+        ::_exit(0);
+    }
+    ::close(pipeFds[1]);
+    double results[3];
+    if (::read(pipeFds[0], results, sizeof results) == static_cast<ssize_t>(sizeof results))
+        perEcho.assign(results, results + 3);
+    ::close(pipeFds[0]);
+    ::waitpid(pid, nullptr, 0);
+    std::ofstream("/proc/sys/net/ipv4/ping_group_range") << range;
+    std::error_code ignored;
+    fs::remove_all(dir, ignored);
+    return perEcho;
+}
+
+void benchBroker() {
+    struct Row {
+        const char* address;
+        int family;
+        const char* reference;
+        const char* what;
+    };
+    for (const Row& row :
+         {Row{"127.0.0.1", AF_INET, "ping -c 1000 -i 0 -q 127.0.0.1",
+              "broker: 1000 echoes to 127.0.0.1 as a group member, per echo, median"},
+          Row{"::1", AF_INET6, "ping -6 -c 1000 -i 0 -q ::1",
+              "broker: 1000 echoes to ::1 as a group member, per echo, median"}}) {
+        std::vector<double> ours = brokerPerEcho(row.address, row.family);
+        std::vector<double> reference;
+        for (int i = 0; i < 3; ++i)
+            reference.push_back(referencePerEcho(row.reference));
+        std::printf("broker runs for %s: %.1f %.1f %.1f us per echo\n", row.address, ours[0],
+                    ours[1], ours[2]);
+        report(row.what, median(ours), median(reference), "us", 3.0);
+    }
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -339,6 +447,8 @@ int main(int argc, char** argv) {
         return 2;
     }
     int result = 0;
+    // Before any thread starts: the broker rows run in a child process.
+    benchBroker();
     {
         qputenv("QT_QPA_PLATFORM", "offscreen");
         QApplication app(argc, argv);

@@ -13,9 +13,9 @@ set(NETSONDE_PACKAGING ${PROJECT_SOURCE_DIR}/packaging)
 set(NETSONDE_ICONS ${PROJECT_SOURCE_DIR}/resources/app)
 
 install(TARGETS netsonde RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-# The raw-socket helper, where the program looks for it (lib/netsonde beside
-# bin). Installed like any program; the package's postinst gives it its
-# group, mode 0750 and cap_net_raw.
+# The echo broker, in the prefix's lib/netsonde, the one place an installed
+# program runs it from (NETSONDE_HELPER_DIR). Installed like any program;
+# the package's postinst gives it its group, mode 0750 and cap_net_raw.
 install(TARGETS icmp-helper RUNTIME DESTINATION lib/netsonde)
 
 install(FILES ${NETSONDE_PACKAGING}/netsonde.desktop
@@ -70,6 +70,12 @@ set(CPACK_PACKAGE_VENDOR "Netsonde developers")
 set(CPACK_PACKAGE_CONTACT "Netsonde developers <netsonde@example.org>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "check, ping and trace a list of hosts with ICMP echo")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+# The packaged program must run the packaged broker: configure package
+# builds with -DCMAKE_INSTALL_PREFIX=/usr.
+if(NOT netsonde_helper_dir STREQUAL "${CPACK_PACKAGING_INSTALL_PREFIX}/lib/netsonde")
+    message(STATUS "A package of this build would look for its broker in ${netsonde_helper_dir}, "
+                   "not ${CPACK_PACKAGING_INSTALL_PREFIX}/lib/netsonde")
+endif()
 set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_GENERATOR DEB)
@@ -89,6 +95,6 @@ hosts, checks whether each answers ICMP echo requests, pings one host or\n\
 all of them repeatedly and traces the route to a host hop by hop.\n\
 Sessions and address lists can be saved and opened again, and an automatic\n\
 mode keeps checking the list from the system tray.")
-set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${NETSONDE_PACKAGING}/postinst ${NETSONDE_PACKAGING}/postrm)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${NETSONDE_PACKAGING}/postinst)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 include(CPack)

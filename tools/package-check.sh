@@ -4,12 +4,13 @@
 # program needs, lintian finds no error and no new warning, and the program
 # unpacked from it opens its window under a virtual X server and ends with
 # status 0 when a window manager asks it to close (WM_DELETE_WINDOW). As root it then
-# installs the package and checks the privilege design: only the raw-socket
-# helper holds cap_net_raw, only the group netsonde may run it, a plugin
+# installs the package and checks the privilege design: only the echo
+# broker holds cap_net_raw, only the group netsonde may run it, a plugin
 # that any user can make the program load finds no capability while the
 # program still answers on raw sockets, a user outside the group gets the
-# usual start-up box, an administrator's dpkg-statoverride is kept, and
-# purging leaves nothing behind.
+# usual start-up box, an administrator's dpkg-statoverride is kept,
+# purging leaves no file (and keeps the group), and a group netsonde that is
+# not a system group is refused.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -30,7 +31,8 @@ build=${NETSONDE_PACKAGE_BUILD_DIR:-build-pkg}
 step() { printf '\n== %s\n' "$*"; }
 
 step "Release build"
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DNETSONDE_TESTS=OFF -DNETSONDE_BENCH=OFF
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DNETSONDE_TESTS=OFF -DNETSONDE_BENCH=OFF \
+    -DCMAKE_INSTALL_PREFIX=/usr
 cmake --build "$build" --parallel "$(nproc)" --target netsonde netsonde_manpage netsonde_changelog
 
 step "desktop-file-validate"
@@ -74,6 +76,9 @@ done
 # The helper that will hold a capability links nothing but the C library.
 helper_needed=$(readelf -d "$build/src/app/icmp-helper" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p')
 [[ $helper_needed == libc.so.6 ]] || { echo "icmp-helper links more than libc: $helper_needed" >&2; exit 1; }
+# The program runs the broker from the packaged path only.
+grep -qaF /usr/lib/netsonde/icmp-helper "$build/src/app/netsonde" \
+    || { echo "the program does not look for the broker in /usr/lib/netsonde" >&2; exit 1; }
 [[ $(dpkg-deb --field "$deb" Section) == net ]] || { echo "section is not net" >&2; exit 1; }
 echo "all ${#expected[@]} expected paths present; Depends: $depends"
 
@@ -104,6 +109,7 @@ cleanup() {
     if [[ -n $installed_here ]]; then
         dpkg --purge netsonde >/dev/null 2>&1 || true
         dpkg-statoverride --remove /usr/lib/netsonde/icmp-helper >/dev/null 2>&1 || true
+        if getent group netsonde >/dev/null; then groupdel netsonde || true; fi
     fi
     rm -rf "$scratch"
 }
@@ -231,15 +237,31 @@ else
         if [[ -e $f && ( -f $f || $f == /usr/lib/netsonde ) ]]; then left+=" $f"; fi
     done
     [[ -z $left ]] || { echo "left after purge: $left" >&2; exit 1; }
-    ! getent group netsonde >/dev/null || { echo "the group netsonde outlived the purge" >&2; exit 1; }
+    # The group stays: overrides or files may still name it.
+    getent group netsonde >/dev/null || { echo "the purge removed the group netsonde" >&2; exit 1; }
     dpkg-statoverride --add root root 0700 "$helper"
     DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "$(realpath "$deb")" >/dev/null
     [[ $(stat -c '%U:%G %a' "$helper") == "root:root 700" && -z $(getcap "$helper") ]] \
         || { echo "the override was not kept: $(stat -c '%U:%G %a' "$helper") $(getcap "$helper")" >&2; exit 1; }
     dpkg --purge netsonde >/dev/null
     dpkg-statoverride --remove "$helper"
+
+    step "A non-system group netsonde is not adopted"
+    groupdel netsonde
+    groupadd --gid 4242 netsonde
+    adopt_status=0
+    adopt_out=$(DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "$(realpath "$deb")" 2>&1) \
+        || adopt_status=$?
+    grep -q "exists already and is not a system group" <<<"$adopt_out" \
+        || { echo "no clear refusal of a user's group netsonde: $adopt_out" >&2; exit 1; }
+    ((adopt_status != 0)) || { echo "installing over a user's group netsonde succeeded" >&2; exit 1; }
+    [[ -z $(getcap "$helper" 2>/dev/null) ]] \
+        || { echo "the helper got its capability for a user's group" >&2; exit 1; }
+    dpkg --purge netsonde >/dev/null 2>&1 || true
+    groupdel netsonde
     installed_here=
-    echo "purged: no file, no group; with an override the helper stays root:root 700 without a capability"
+    echo "purged: no file, the group kept; with an override the helper stays root:root 700 without a capability;"
+    echo "a user's group netsonde is refused"
 fi
 
 step "package check passed"

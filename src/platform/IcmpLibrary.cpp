@@ -55,24 +55,28 @@ public:
         return std::make_unique<LinuxIcmpLibrary>();
     }
     std::string Reason() const override {
-        // Each command on a line of its own, ready to paste. Raw sockets come
-        // only from the helper program, never from a capability of this one:
-        // an installed helper is for the members of its group; a helper in a
-        // build tree needs the capability given by hand.
+        // Each command on a line of its own, ready to paste. Raw echo goes
+        // only through the broker, never through a capability of this
+        // program: the installed broker is for the members of its group.
         std::string text = "This system lets the program open no ICMP socket. Either let every "
                            "group open ICMP echo sockets:\n"
                            "sudo sysctl -w net.ipv4.ping_group_range=\"0 2147483647\"\n";
+        // A helper built here but not installed: the way to install it
+        // root-owned where the program runs it from; never a capability for
+        // a file the user owns.
         std::vector<std::string> helpers = rawicmp::HelperCandidates();
-        auto found = std::find_if(helpers.begin(), helpers.end(), [](const std::string& path) {
-            return ::access(path.c_str(), F_OK) == 0;
-        });
-        if (found != helpers.end() && found->find("/lib/netsonde/") == std::string::npos)
-            return text + "or give the helper program raw sockets:\nsudo setcap cap_net_raw+ep " +
-                   *found;
-        return text +
-               "or join the group that may use raw sockets, then log in again:\n"
-               "sudo adduser " +
-               UserName() + " netsonde";
+        const std::string& installed = helpers.front();
+        if (::access(installed.c_str(), F_OK) != 0 && helpers.size() > 1 &&
+            ::access(helpers[1].c_str(), F_OK) == 0)
+            text += "or install the echo broker built here, then join its group:\n"
+                    "sudo addgroup --system netsonde\n"
+                    "sudo install -D -o root -g netsonde -m 0750 " +
+                    helpers[1] + " " + installed + "\nsudo setcap cap_net_raw+ep " + installed +
+                    "\n";
+        else
+            text += "or join the group that may send echo requests through the broker, then "
+                    "log in again:\n";
+        return text + "sudo adduser " + UserName() + " netsonde";
     }
 
 private:

@@ -51,8 +51,10 @@ struct Handle {
     int fd = -1; // datagram handles' own socket; -1 for raw ones
     int family = AF_INET;
     SocketKind kind = SocketKind::None;
-    // Raw handles send and receive on their family's shared raw socket.
+    // Raw handles of root send and receive on their family's shared raw
+    // socket; everybody else's go through the echo broker.
     std::shared_ptr<SharedRawSocket> shared;
+    bool viaBroker = false;
     std::uint16_t ident = 0; // echo identifier (raw sockets; the kernel picks it for datagram ones)
     bool identRegistered = false;
     std::uint16_t sequence = 0; // starts unpredictable, one more per request
@@ -181,6 +183,15 @@ std::shared_ptr<SharedRawSocket> sharedRaw[2];
 
 int configure(int fd, int family, SocketKind kind);
 
+// 0 when the echo broker can send echo requests of the family (starting it
+// if it does not run), or the errno that says why not.
+int brokerRefuses(int family) {
+    std::shared_ptr<platform::rawicmp::IcmpBroker> broker = platform::rawicmp::Broker();
+    if (!broker)
+        return errno;
+    return broker->familyError(family);
+}
+
 // Room for the answers to many requests in flight at once, and for the
 // host's other ICMP traffic that reaches every raw socket meanwhile.
 constexpr int kSharedReceiveBuffer = 1 << 20;
@@ -207,8 +218,8 @@ std::shared_ptr<SharedRawSocket> sharedRawSocket(int family) {
 }
 
 // Every ICMP socket of the service is opened here: IPv4 (AF_INET) or IPv6
-// (AF_INET6), datagram or raw. Raw sockets come from the raw-socket source:
-// opened directly where the process may, from the privileged helper otherwise.
+// (AF_INET6), datagram or raw. Raw sockets only where the process may open
+// them itself; otherwise raw requests go through the echo broker.
 int openSocket(int family, SocketKind kind) {
     if (kind == SocketKind::Raw)
         return platform::rawicmp::OpenRawSocket(family);
@@ -405,12 +416,19 @@ IcmpHandle createHandle(int family) {
     if (h->fd < 0) {
         h->kind = SocketKind::Raw;
         h->shared = sharedRawSocket(family);
-        if (!h->shared) {
+        if (!h->shared && (errno == EPERM || errno == EACCES)) {
+            if (int error = brokerRefuses(family); error != 0) {
+                SetLastError(createError(error));
+                return InvalidIcmpHandle;
+            }
+            h->viaBroker = true;
+        } else if (!h->shared) {
             SetLastError(createError(errno));
             return InvalidIcmpHandle;
         }
     }
-    if (int error = h->shared ? 0 : configure(h->fd, family, h->kind); error != 0) {
+    if (int error = h->kind == SocketKind::Raw ? 0 : configure(h->fd, family, h->kind);
+        error != 0) {
         ::close(h->fd);
         SetLastError(createError(error));
         return InvalidIcmpHandle;
@@ -658,7 +676,8 @@ std::uint32_t prepareOutgoing(Handle& h, const TIpOptions* options, Outgoing& ou
         return IcmpStatus::BadOption;
     out.tos = options != nullptr ? options->Tos : 0;
     out.shared = h.shared;
-    if (!out.shared && !setHopsAndClass(h, out.ttl, out.tos))
+    // Shared raw sockets and the broker take them with each request.
+    if (!out.shared && !h.viaBroker && !setHopsAndClass(h, out.ttl, out.tos))
         return IcmpStatus::BadOption;
     return 0;
 }
@@ -705,6 +724,22 @@ struct Echo4 {
     static TEchoReply reply(const Answer& answer, Clock::time_point start, std::uint32_t) {
         return echoReply(answer, start);
     }
+    static constexpr int kFamily = AF_INET;
+    static void destination(const SockAddr& to, platform::rawicmp::IcmpBroker::Echo& echo) {
+        std::memcpy(echo.address.data(), &to.sin_addr, 4);
+    }
+    static Answer fromBroker(const platform::rawicmp::IcmpBroker::Answer& in) {
+        Answer a;
+        a.verdict = Verdict::Answer;
+        a.status = in.outcome == platform::rawicmp::IcmpBroker::Outcome::EchoReply
+                       ? IcmpStatus::Success
+                       : ErrorStatus(in.type, in.code);
+        std::memcpy(&a.address, in.address.data(), 4);
+        a.dataLength = in.data.size();
+        a.ttl = in.ttl;
+        a.tos = in.tos;
+        return a;
+    }
 };
 
 struct Echo6 {
@@ -739,7 +774,68 @@ struct Echo6 {
     static TEcho6Reply reply(const Answer& answer, Clock::time_point start, std::uint32_t scopeId) {
         return echo6Reply(answer, start, scopeId);
     }
+    static constexpr int kFamily = AF_INET6;
+    static void destination(const SockAddr& to, platform::rawicmp::IcmpBroker::Echo& echo) {
+        std::memcpy(echo.address.data(), &to.sin6_addr, 16);
+        echo.scopeId = to.sin6_scope_id;
+    }
+    static Answer fromBroker(const platform::rawicmp::IcmpBroker::Answer& in) {
+        Answer a;
+        a.verdict = Verdict::Answer;
+        a.status = in.outcome == platform::rawicmp::IcmpBroker::Outcome::EchoReply
+                       ? IcmpStatus::Success
+                       : Error6Status(in.type, in.code);
+        std::memcpy(a.address.data(), in.address.data(), 16);
+        a.dataLength = in.data.size();
+        a.hopLimit = in.ttl;
+        a.trafficClass = in.tos;
+        return a;
+    }
 };
+
+// Sends a request through the echo broker, which numbers it, and waits for
+// the answer it hands back; returns 1 with the reply in the caller's buffer,
+// or fails. A broker that ended or hung fails the request as a whole.
+template <class F>
+std::uint32_t echoViaBroker(const typename F::Req& request, const typename F::SockAddr& to,
+                            const Outgoing& out, Clock::time_point start, void* replyBuffer,
+                            std::uint32_t replySize, std::uint32_t timeoutMs) {
+    using platform::rawicmp::IcmpBroker;
+    std::shared_ptr<IcmpBroker> broker = platform::rawicmp::Broker();
+    if (!broker)
+        return failWith(IcmpStatus::GeneralFailure);
+    IcmpBroker::Echo echo;
+    echo.family = F::kFamily;
+    F::destination(to, echo);
+    echo.ttl = static_cast<std::uint8_t>(out.ttl);
+    echo.tos = static_cast<std::uint8_t>(out.tos);
+    echo.data = request.data;
+    echo.timeoutMs = timeoutMs;
+    if (interrupted.load())
+        return failWith(IcmpStatus::ReqTimedOut);
+    IcmpBroker::Answer answer = broker->echo(echo, interrupted);
+    switch (answer.outcome) {
+    case IcmpBroker::Outcome::EchoReply:
+    case IcmpBroker::Outcome::IcmpError:
+        break;
+    case IcmpBroker::Outcome::NotSent:
+        return failWith(sendErrorStatus(answer.error));
+    case IcmpBroker::Outcome::TimedOut:
+    case IcmpBroker::Outcome::Interrupted:
+        return failWith(IcmpStatus::ReqTimedOut);
+    case IcmpBroker::Outcome::BrokerFailed:
+        return failWith(IcmpStatus::GeneralFailure);
+    }
+    typename F::Answer a = F::fromBroker(answer);
+    // The broker passes on only the errors that answer echoes; any other
+    // type would be its fault.
+    if (answer.outcome == IcmpBroker::Outcome::IcmpError && a.status == IcmpStatus::Success)
+        return failWith(IcmpStatus::GeneralFailure);
+    auto record = F::reply(a, start, answer.scopeId);
+    auto rtt = std::chrono::duration_cast<std::chrono::milliseconds>(answer.received - start);
+    record.RoundTripTime = static_cast<std::uint32_t>(std::max<std::int64_t>(rtt.count(), 0));
+    return writeReply(record, answer.data, a, replyBuffer, replySize);
+}
 
 // Sends a numbered request to `to` and waits for its answer until the
 // timeout; returns 1 with the reply in the caller's buffer, or fails.
@@ -751,6 +847,8 @@ std::uint32_t sendEcho(Handle& h, const Outgoing& out, const typename F::Req& re
     const auto* name = reinterpret_cast<const sockaddr*>(&to);
     const Clock::time_point start = Clock::now();
     const Clock::time_point deadline = start + std::chrono::milliseconds(timeoutMs);
+    if (h.viaBroker)
+        return echoViaBroker<F>(request, to, out, start, replyBuffer, replySize, timeoutMs);
     if (out.shared) {
         return echoShared(out.shared, packet, name, sizeof to, out.ttl, out.tos, deadline,
                           [&](const SharedRawSocket::Message& m) {
@@ -840,14 +938,16 @@ SocketKind ProbeSocketKind(int family) {
             if (sharedRaw[familySlot(family)])
                 return kind;
         }
+        if (kind == SocketKind::Raw) {
+            // Root opens the shared socket now, for the first handle;
+            // everybody else starts the broker (once) and keeps it.
+            if (sharedRawSocket(family) || brokerRefuses(family) == 0)
+                return kind;
+            continue;
+        }
         int fd = openSocket(family, kind);
         if (fd >= 0) {
-            // A raw socket may have come from the helper: keep it for the
-            // first handle rather than ask again.
-            if (kind == SocketKind::Raw)
-                platform::rawicmp::KeepRawSocket(family, fd);
-            else
-                ::close(fd);
+            ::close(fd);
             return kind;
         }
     }
@@ -857,6 +957,9 @@ SocketKind ProbeSocketKind(int family) {
 std::optional<EchoNumbers> NextEchoNumbers(IcmpHandle handle) {
     Handle* h = lookup(handle);
     if (h == nullptr)
+        return std::nullopt;
+    // The broker numbers its requests itself.
+    if (h->viaBroker)
         return std::nullopt;
     EchoNumbers n{h->ident, static_cast<std::uint16_t>(h->sequence + 1)};
     if (h->kind == SocketKind::Datagram) {
@@ -885,7 +988,10 @@ void SeedIdentifiersForTesting(std::optional<std::uint64_t> seed) {
 std::size_t WaitingRawRequests(int family) {
     std::lock_guard lock(sharedRawMutex);
     const std::shared_ptr<SharedRawSocket>& shared = sharedRaw[familySlot(family)];
-    return shared ? shared->waiting() : 0;
+    if (shared)
+        return shared->waiting();
+    std::shared_ptr<platform::rawicmp::IcmpBroker> broker = platform::rawicmp::RunningBroker();
+    return broker ? broker->waiting() : 0;
 }
 
 void PreferRawSockets(bool raw) {
@@ -897,6 +1003,8 @@ void InterruptAllRequests() {
     std::uint64_t one = 1;
     [[maybe_unused]] ssize_t n = ::write(interruptFd(), &one, sizeof one);
     SharedRawSocket::WakeAll();
+    if (std::shared_ptr<platform::rawicmp::IcmpBroker> broker = platform::rawicmp::RunningBroker())
+        broker->interrupt();
 }
 
 void ResumeRequests() {

@@ -72,6 +72,7 @@ std::uint32_t SharedRawSocket::Waiter::wait(Clock::time_point deadline, int wake
     SharedRawSocket& s = socket_;
     std::unique_lock lock(s.mutex_);
     ++s.inWait_;
+    inWait_ = true;
     std::uint32_t status = IcmpStatus::ReqTimedOut;
     for (;;) {
         if (answered_) {
@@ -99,6 +100,7 @@ std::uint32_t SharedRawSocket::Waiter::wait(Clock::time_point deadline, int wake
     }
     // Withdrawn under the same lock that saw the outcome: no answer can be
     // handed to this request after it gave up.
+    inWait_ = false;
     withdraw();
     --s.inWait_;
     return status;
@@ -169,7 +171,7 @@ void SharedRawSocket::dispatch(const Message& message, Waiter& reader) {
 
 void SharedRawSocket::wakeNextReader() {
     for (Waiter* w : waiters_) {
-        if (!w->answered_) {
+        if (w->inWait_ && !w->answered_) {
             w->wake_.notify_one();
             return;
         }

@@ -71,6 +71,7 @@ public:
         Offer offer_;
         bool listed_ = true;
         bool answered_ = false;
+        bool inWait_ = false; // inside wait(), where a notification reaches it
         std::condition_variable wake_;
         std::list<Waiter*>::iterator entry_;
     };
@@ -89,7 +90,9 @@ private:
                           Message& message);
     // Offers a message to the waiting requests; the caller holds mutex_.
     void dispatch(const Message& message, Waiter& reader);
-    // Lets a sleeping request take over reading; the caller holds mutex_.
+    // Lets a request sleeping inside its wait take over reading (one that
+    // has not entered it yet reads by itself when it does); the caller holds
+    // mutex_.
     void wakeNextReader();
     void wakeAll();
 

@@ -1,9 +1,12 @@
-// Raw ICMP sockets for a process without capabilities: the helper program
-// that opens them and drops its own capability, the hand-over over a socket
-// pair with every way a helper can fail it, and the echo engine on the raw
-// path as an unprivileged user who may run the helper. Needs root (to play
-// the unprivileged user and to give a copy of the helper its capability).
+// Raw ICMP echo for a process without capabilities: the echo broker, run as
+// installed (root:group 0750, cap_net_raw) by a member of its group in a
+// network namespace that refuses datagram ICMP. What a member can make it
+// do, what it lets through, how it ends, and the echo engine on top of it.
+// Needs root (to play the unprivileged user and to give a copy of the
+// helper its capability).
 #include "platform/RawIcmpSockets.h"
+
+#include "icmp-helper-protocol.h"
 #include "platform/IcmpService.h"
 #include "platform/LastError.h"
 #include "support/PrivateNetwork.h"
@@ -21,12 +24,16 @@
 #include <thread>
 #include <vector>
 
+#include <arpa/inet.h>
 #include <fcntl.h>
 #include <grp.h>
 #include <linux/capability.h>
 #include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -133,12 +140,12 @@ std::string runAs(gid_t group, const std::function<std::string()>& check) {
     return found;
 }
 
-// Starts a helper with the given arguments and the channel as fd 3 (or no
-// channel); returns its pid and our end of the channel.
+// Starts a helper with the given arguments and the channel (a socket pair
+// of the given type) as fd 3, or no channel; returns its pid and our end.
 pid_t spawnHelper(const std::string& path, std::vector<std::string> args, int& channel,
-                  bool withChannel = true) {
+                  bool withChannel = true, int type = SOCK_SEQPACKET) {
     int pair[2];
-    ::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, pair);
+    ::socketpair(AF_UNIX, type | SOCK_CLOEXEC, 0, pair);
     int theirs = ::fcntl(pair[1], F_DUPFD_CLOEXEC, 10);
     ::close(pair[1]);
     posix_spawn_file_actions_t actions;
@@ -158,190 +165,66 @@ pid_t spawnHelper(const std::string& path, std::vector<std::string> args, int& c
     return error == 0 ? pid : -1;
 }
 
-// Receives the helper's message; returns the number of sockets in it, or -1
-// when the helper closed the channel without a message.
-int receiveCount(int channel) {
-    char data[64];
+// One message from the broker, and whether it came with any control data
+// (a descriptor above all). Empty at the end of the channel.
+struct Received {
+    std::vector<std::uint8_t> bytes;
+    bool control = false;
+};
+Received receiveOne(int channel, int flags = 0) {
+    Received r;
+    r.bytes.resize(sizeof(icmp_broker_answer) + ICMP_BROKER_MAX_DATA + 1);
     alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int) * 32)];
-    iovec iov{data, sizeof data};
+    iovec iov{r.bytes.data(), r.bytes.size()};
     msghdr msg{};
     msg.msg_iov = &iov;
     msg.msg_iovlen = 1;
     msg.msg_control = control;
     msg.msg_controllen = sizeof control;
-    ssize_t n = ::recvmsg(channel, &msg, MSG_CMSG_CLOEXEC);
-    if (n <= 0)
-        return -1;
-    int count = 0;
+    ssize_t n = ::recvmsg(channel, &msg, MSG_CMSG_CLOEXEC | flags);
+    r.bytes.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+    if (n < 0)
+        return r;
     for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c != nullptr; c = CMSG_NXTHDR(&msg, c)) {
-        int k = static_cast<int>((c->cmsg_len - CMSG_LEN(0)) / sizeof(int));
-        for (int i = 0; i < k; ++i) {
-            int fd;
-            std::memcpy(&fd, CMSG_DATA(c) + i * sizeof(int), sizeof fd);
-            ::close(fd);
-        }
-        count += k;
+        r.control = true;
+        if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_RIGHTS)
+            for (std::size_t i = 0; i < (c->cmsg_len - CMSG_LEN(0)) / sizeof(int); ++i) {
+                int fd;
+                std::memcpy(&fd, CMSG_DATA(c) + i * sizeof(int), sizeof fd);
+                ::close(fd);
+            }
     }
-    return count;
+    return r;
 }
 
 int exitStatus(pid_t pid) {
     int status = 0;
     ::waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
-class RawSockets : public testing::Test {
-protected:
-    void SetUp() override {
-        if (::geteuid() != 0)
-            GTEST_SKIP() << "needs root";
+std::vector<std::uint8_t> request(std::uint32_t tag, const char* address, const std::string& data,
+                                  std::uint32_t timeoutMs = 2000) {
+    icmp_broker_request r{};
+    r.magic = ICMP_BROKER_MAGIC;
+    r.tag = tag;
+    r.ttl = 64;
+    r.timeout_ms = timeoutMs;
+    r.data_length = static_cast<std::uint32_t>(data.size());
+    if (::inet_pton(AF_INET, address, r.address) == 1) {
+        r.family = ICMP_BROKER_INET;
+    } else {
+        r.family = ICMP_BROKER_INET6;
+        ::inet_pton(AF_INET6, address, r.address);
     }
-    void TearDown() override { raw::SetHelperPathForTesting(std::nullopt); }
-};
-
-TEST_F(RawSockets, HelperHandsOverRawSocketsOfBothFamiliesInOrder) {
-    const int before = openFdCount();
-    raw::HelperSockets got = raw::RunHelper(NETSONDE_ICMP_HELPER, 2, 1, 5s);
-    ASSERT_EQ(got.error, 0) << std::strerror(got.error);
-    ASSERT_EQ(got.inet.size(), 2u);
-    ASSERT_EQ(got.inet6.size(), 1u);
-    for (int fd : got.inet)
-        EXPECT_TRUE(isRawIcmp(fd, AF_INET));
-    EXPECT_TRUE(isRawIcmp(got.inet6[0], AF_INET6));
-    for (int fd : got.inet)
-        EXPECT_EQ(::fcntl(fd, F_GETFD) & FD_CLOEXEC, FD_CLOEXEC);
-    for (int fd : got.inet)
-        ::close(fd);
-    ::close(got.inet6[0]);
-    EXPECT_EQ(openFdCount(), before) << "the channel or a socket was left open";
+    std::vector<std::uint8_t> m(sizeof r);
+    std::memcpy(m.data(), &r, sizeof r);
+    m.insert(m.end(), data.begin(), data.end());
+    return m;
 }
 
-// What the helper holds while it waits for its caller to take the sockets:
-// as root (which it must not stay either) and as a group member through the
-// file capability, as installed.
-std::string helperHoldsNothingOnceItSends(const std::string& helper, bool root) {
-    int channel = -1;
-    pid_t pid = spawnHelper(helper, {"1", "1"}, channel);
-    if (pid < 0)
-        return "the helper did not start";
-    std::string found;
-    if (receiveCount(channel) != 2)
-        found += "two sockets were not sent; ";
-    const std::string p = std::to_string(pid);
-    for (const char* set : {"CapInh", "CapPrm", "CapEff", "CapAmb"})
-        if (statusField(p, set) != "0000000000000000")
-            found += std::string(set) + " " + statusField(p, set) + "; ";
-    if (root && statusField(p, "CapBnd") != "0000000000000000")
-        found += "CapBnd " + statusField(p, "CapBnd") + "; ";
-    if (statusField(p, "NoNewPrivs") != "1")
-        found += "no-new-privs is not set; ";
-    ::close(channel);
-    if (int status = exitStatus(pid); status != 0)
-        found += "exit status " + std::to_string(status);
-    return found;
-}
-
-TEST_F(RawSockets, HelperDropsEveryCapabilityBeforeItSends) {
-    EXPECT_EQ(helperHoldsNothingOnceItSends(NETSONDE_ICMP_HELPER, true), "");
-    Scratch scratch;
-    fs::path helper = installHelper(scratch, kGroup);
-    EXPECT_EQ(runAs(kGroup, [&] { return helperHoldsNothingOnceItSends(helper, false); }), "");
-}
-
-TEST_F(RawSockets, HelperRefusesAnythingButTwoSmallCountsAndAChannel) {
-    for (std::vector<std::string> args : std::vector<std::vector<std::string>>{
-             {"17", "0"}, {"0", "0"}, {"x", "1"}, {"1"}, {"1", "1", "1"}, {"-1", "2"}, {"", "1"}}) {
-        int channel = -1;
-        pid_t pid = spawnHelper(NETSONDE_ICMP_HELPER, args, channel);
-        ASSERT_GT(pid, 0);
-        EXPECT_EQ(receiveCount(channel), -1) << args[0];
-        EXPECT_EQ(exitStatus(pid), 2) << args[0];
-        ::close(channel);
-    }
-    int channel = -1;
-    pid_t pid = spawnHelper(NETSONDE_ICMP_HELPER, {"1", "0"}, channel, false);
-    EXPECT_EQ(exitStatus(pid), 2) << "fd 3 is not a socket";
-    ::close(channel);
-}
-
-TEST_F(RawSockets, AHelperThatFailsTheHandOverGivesNothingAndLeavesNothing) {
-    Scratch scratch;
-    struct Case {
-        const char* mode;
-        int error;
-    };
-    for (Case c : {Case{"silent-exit", EPROTO}, Case{"too-few", EPROTO}, Case{"too-many", EPROTO},
-                   Case{"wrong-kind", EPROTO}, Case{"bad-magic", EPROTO}, Case{"refuses", EPERM},
-                   Case{"hang", ETIMEDOUT}}) {
-        fs::path fake = scratch.dir / c.mode;
-        fs::copy_file(NETSONDE_FAKE_ICMP_HELPER, fake);
-        const int before = openFdCount();
-        raw::HelperSockets got = raw::RunHelper(fake, 2, 1, c.error == ETIMEDOUT ? 200ms : 20s);
-        EXPECT_EQ(got.error, c.error) << c.mode << ": " << std::strerror(got.error);
-        EXPECT_TRUE(got.inet.empty() && got.inet6.empty()) << c.mode;
-        EXPECT_EQ(openFdCount(), before) << c.mode << " left a descriptor open";
-        errno = 0;
-        EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1) << c.mode << " was not reaped";
-        EXPECT_EQ(errno, ECHILD) << c.mode;
-    }
-    fs::path honest = scratch.dir / "honest";
-    fs::copy_file(NETSONDE_FAKE_ICMP_HELPER, honest);
-    raw::HelperSockets got = raw::RunHelper(honest, 1, 0, 20s);
-    EXPECT_EQ(got.error, 0);
-    ASSERT_EQ(got.inet.size(), 1u);
-    ::close(got.inet[0]);
-
-    EXPECT_EQ(raw::RunHelper((scratch.dir / "missing").string(), 1, 0, 20s).error, ENOENT);
-    fs::path plain = scratch.dir / "not-executable";
-    std::ofstream(plain) << "#!/bin/sh\n";
-    EXPECT_EQ(raw::RunHelper(plain.string(), 1, 0, 20s).error, EACCES);
-    EXPECT_EQ(raw::RunHelper(honest, 17, 0, 20s).error, EINVAL);
-}
-
-TEST_F(RawSockets, AGroupMemberGetsRawSocketsButNoCapability) {
-    Scratch scratch;
-    fs::path helper = installHelper(scratch, kGroup);
-    std::string found = runAs(kGroup, [&] {
-        std::string f;
-        raw::SetHelperPathForTesting(helper.string());
-        if (::socket(AF_INET, SOCK_RAW, IPPROTO_ICMP) >= 0)
-            return std::string("the test user may open raw sockets itself");
-        for (int family : {AF_INET, AF_INET6, AF_INET}) {
-            int fd = raw::OpenRawSocket(family);
-            if (fd < 0 || !isRawIcmp(fd, family))
-                f += "no raw socket of family " + std::to_string(family) + "; ";
-            ::close(fd);
-        }
-        for (const char* set : {"CapInh", "CapPrm", "CapEff", "CapAmb"})
-            if (statusField("self", set) != "0000000000000000")
-                f += std::string(set) + " " + statusField("self", set) + "; ";
-        if (::socket(AF_PACKET, SOCK_RAW, htons(0x0003)) >= 0 || errno != EPERM)
-            f += "a packet socket was allowed; ";
-        return f;
-    });
-    EXPECT_EQ(found, "");
-}
-
-TEST_F(RawSockets, AUserOutsideTheGroupGetsNoRawSocket) {
-    Scratch scratch;
-    fs::path helper = installHelper(scratch, kGroup);
-    std::string found = runAs(kOutsider, [&] {
-        std::string f;
-        raw::SetHelperPathForTesting(helper.string());
-        for (int attempt = 0; attempt < 2; ++attempt) {
-            errno = 0;
-            int fd = raw::OpenRawSocket(AF_INET);
-            if (fd >= 0 || errno != EACCES)
-                f += "attempt " + std::to_string(attempt) + ": fd " + std::to_string(fd) + ", " +
-                     std::strerror(errno) + "; ";
-        }
-        raw::SetHelperPathForTesting((scratch.dir / "missing").string());
-        if (raw::OpenRawSocket(AF_INET) >= 0 || errno != EACCES)
-            f += "a missing helper did not end in EACCES; ";
-        return f;
-    });
-    EXPECT_EQ(found, "");
+bool sendMessage(int channel, const std::vector<std::uint8_t>& m) {
+    return ::send(channel, m.data(), m.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(m.size());
 }
 
 bool writeRange(const char* text) {
@@ -351,112 +234,450 @@ bool writeRange(const char* text) {
     return static_cast<bool>(out);
 }
 
-TEST_F(RawSockets, EchoOnTheRawPathForAGroupMemberWithoutDatagramSockets) {
-    using namespace platform::linuxicmp;
-    if (!netsonde::test::InPrivateNetwork())
-        GTEST_SKIP() << "needs a network namespace of its own";
+class RawSockets : public testing::Test {
+protected:
+    void SetUp() override {
+        if (::geteuid() != 0)
+            GTEST_SKIP() << "needs root";
+        if (!netsonde::test::InPrivateNetwork())
+            GTEST_SKIP() << "needs a network namespace of its own";
+        helper = installHelper(scratch, kGroup);
+        ASSERT_TRUE(writeRange("1 0"));
+    }
+    void TearDown() override {
+        EXPECT_TRUE(writeRange("0 2147483647"));
+        raw::SetHelperPathForTesting(std::nullopt);
+    }
     Scratch scratch;
-    fs::path helper = installHelper(scratch, kGroup);
-    ASSERT_EQ(::chown(scratch.dir.c_str(), 0, kGroup), 0);
-    ASSERT_EQ(::chmod(scratch.dir.c_str(), 0775), 0);
-    ASSERT_TRUE(writeRange("1 0"));
+    fs::path helper;
+};
+
+TEST_F(RawSockets, TheBrokerNeverHandsOverADescriptorWhateverItIsRunWith) {
     std::string found = runAs(kGroup, [&] {
-        raw::SetHelperPathForTesting(helper.string());
-        CloseIdleSockets();
-        if (ProbeSocketKind() != SocketKind::Raw)
-            return std::string("the probe found no raw socket");
-        // With the helper gone, the handles must take the sockets that the
-        // probe's run of it left, not ask again.
-        std::error_code error;
-        if (!fs::remove(helper, error))
-            return "could not remove the helper: " + error.message();
         std::string f;
-        std::vector<IcmpHandle> handles;
-        for (int i = 0; i < 3; ++i) {
-            IcmpHandle h = IcmpCreateFile();
-            if (h == InvalidIcmpHandle || HandleSocketKind(h) != SocketKind::Raw) {
-                f += "handle " + std::to_string(i) + " is not raw; ";
-                continue;
+        struct Shape {
+            std::vector<std::string> args;
+            bool channel;
+            int type;
+        };
+        for (const Shape& shape : std::vector<Shape>{{{}, true, SOCK_SEQPACKET},
+                                                     {{"1", "1"}, true, SOCK_SEQPACKET},
+                                                     {{"16", "16"}, true, SOCK_SEQPACKET},
+                                                     {{"--help"}, true, SOCK_SEQPACKET},
+                                                     {{}, true, SOCK_STREAM},
+                                                     {{}, true, SOCK_DGRAM},
+                                                     {{}, false, SOCK_SEQPACKET}}) {
+            const std::string name = std::to_string(shape.args.size()) + " argument(s), type " +
+                                     std::to_string(shape.type) +
+                                     (shape.channel ? "" : ", no channel");
+            int channel = -1;
+            pid_t pid = spawnHelper(helper, shape.args, channel, shape.channel, shape.type);
+            if (pid < 0)
+                return "the helper did not start: " + name;
+            const bool proper = shape.args.empty() && shape.channel && shape.type == SOCK_SEQPACKET;
+            // Run any other way, it must end at once with nothing sent (a
+            // datagram channel does not tell the end, so it is read after).
+            int status = proper ? -1 : exitStatus(pid);
+            Received hello = receiveOne(channel, proper ? 0 : MSG_DONTWAIT);
+            if (hello.control)
+                f += name + ": a descriptor came with the greeting; ";
+            if (!hello.bytes.empty() && !proper)
+                f += name + ": greeted; ";
+            if (!hello.bytes.empty()) {
+                // Even an answered request brings no descriptor.
+                sendMessage(channel, request(1, "127.0.0.1", "abc"));
+                Received answer = receiveOne(channel);
+                if (answer.control || answer.bytes.size() != sizeof(icmp_broker_answer) + 3)
+                    f += name + ": the answer was not one plain message; ";
+                const std::string p = std::to_string(pid);
+                for (const char* set : {"CapInh", "CapPrm", "CapEff", "CapAmb"})
+                    if (statusField(p, set) != "0000000000000000")
+                        f += std::string(set) + " " + statusField(p, set) + "; ";
+                if (statusField(p, "NoNewPrivs") != "1")
+                    f += "no-new-privs is not set; ";
+                // A process that is not dumpable has its /proc files owned by root.
+                struct stat st {};
+                if (::stat(("/proc/" + p + "/status").c_str(), &st) != 0 || st.st_uid != 0)
+                    f += "the broker is dumpable; ";
             }
-            handles.push_back(h);
-            std::uint8_t request[32];
-            std::memset(request, 0xAA, sizeof request);
-            std::uint8_t reply[sizeof(TEchoReply) + 32];
-            TIpOptions options;
-            options.Ttl = 64;
-            if (IcmpSendEcho(h, htonl(INADDR_LOOPBACK), request, sizeof request, &options, reply,
-                             sizeof reply, 2000) != 1)
-                f += "no answer on handle " + std::to_string(i) + ", error " +
-                     std::to_string(platform::GetLastError()) + "; ";
+            ::close(channel);
+            if (proper)
+                status = exitStatus(pid);
+            if (!proper && status != 2)
+                f += name + ": exit status " + std::to_string(status) + "; ";
         }
-        for (IcmpHandle h : handles)
-            IcmpCloseHandle(h);
-        CloseIdleSockets();
         return f;
     });
-    EXPECT_TRUE(writeRange("0 2147483647"));
     EXPECT_EQ(found, "");
 }
 
-TEST_F(RawSockets, SixtyFourRawRequestsAtOnceRunTheHelperOnceForOneSocket) {
-    // A look-ahead Check All has up to 64 requests in flight; on the raw
-    // path they share one socket, which the probe's one run of the helper
-    // gave.
-    using namespace platform::linuxicmp;
-    if (!netsonde::test::InPrivateNetwork())
-        GTEST_SKIP() << "needs a network namespace of its own";
-    Scratch scratch;
-    fs::path helper = installHelper(scratch, kGroup);
-    ASSERT_TRUE(writeRange("1 0"));
+TEST_F(RawSockets, MalformedOversizedOrOutOfOrderMessagesEndTheBrokerWithoutAnAnswer) {
+    auto with = [](auto change) {
+        std::vector<std::uint8_t> m = request(1, "127.0.0.1", "abcd");
+        auto* r = reinterpret_cast<icmp_broker_request*>(m.data());
+        change(*r, m);
+        return m;
+    };
+    struct Case {
+        const char* what;
+        std::vector<std::vector<std::uint8_t>> messages;
+    };
+    const std::vector<Case> cases{
+        {"short", {{1, 2, 3}}},
+        {"bad magic", {with([](auto& r, auto&) { r.magic = 0; })}},
+        {"tag out of order", {request(2, "127.0.0.1", "x")}},
+        {"tag repeated", {request(1, "127.0.0.1", "x"), request(1, "127.0.0.1", "x")}},
+        {"unknown family", {with([](auto& r, auto&) { r.family = 5; })}},
+        {"TTL 0", {with([](auto& r, auto&) { r.ttl = 0; })}},
+        {"no time-out", {with([](auto& r, auto&) { r.timeout_ms = 0; })}},
+        {"endless time-out", {with([](auto& r, auto&) { r.timeout_ms = 600001; })}},
+        {"reserved byte", {with([](auto& r, auto&) { r.reserved = 1; })}},
+        {"IPv4 with a scope", {with([](auto& r, auto&) { r.scope_id = 1; })}},
+        {"IPv4 with more address", {with([](auto& r, auto&) { r.address[15] = 1; })}},
+        {"data shorter than said", {with([](auto& r, auto&) { r.data_length = 5; })}},
+        {"data longer than said", {with([](auto&, auto& m) { m.push_back(0); })}},
+        {"oversized", {request(1, "127.0.0.1", std::string(ICMP_BROKER_MAX_DATA + 1, 'x'))}},
+    };
     std::string found = runAs(kGroup, [&] {
-        raw::SetHelperPathForTesting(helper.string());
-        CloseIdleSockets();
-        const std::size_t runsBefore = raw::HelperRuns();
-        if (ProbeSocketKind() != SocketKind::Raw)
-            return std::string("the probe found no raw socket");
-        constexpr int kRequests = 64;
-        std::vector<IcmpHandle> handles;
-        for (int i = 0; i < kRequests; ++i)
-            handles.push_back(IcmpCreateFile());
-        std::atomic<int> answered{0}, ready{0};
-        std::vector<std::thread> threads;
-        for (int i = 0; i < kRequests; ++i)
-            threads.emplace_back([&, i] {
-                std::uint8_t request[32];
-                std::memset(request, i, sizeof request);
-                std::uint8_t reply[sizeof(TEchoReply) + 32];
-                TIpOptions options;
-                options.Ttl = 64;
-                ++ready;
-                while (ready.load() < kRequests)
-                    std::this_thread::yield();
-                if (IcmpSendEcho(handles[i], htonl(INADDR_LOOPBACK), request, sizeof request,
-                                 &options, reply, sizeof reply, 3000) == 1 &&
-                    std::memcmp(reply + sizeof(TEchoReply), request, sizeof request) == 0)
-                    ++answered;
-            });
-        for (auto& t : threads)
-            t.join();
-        int sockets = 0;
-        for (int fd = 0; fd < 1024; ++fd)
-            sockets += isRawIcmp(fd, AF_INET);
-        const std::size_t runs = raw::HelperRuns() - runsBefore;
-        for (IcmpHandle h : handles)
-            IcmpCloseHandle(h);
-        CloseIdleSockets();
-        std::fprintf(stderr, "%d concurrent raw requests: %zu helper run(s), %d raw socket(s)\n",
-                     kRequests, runs, sockets);
         std::string f;
-        if (answered.load() != kRequests)
-            f += std::to_string(answered.load()) + " of 64 answered; ";
-        if (runs != 1)
-            f += std::to_string(runs) + " helper runs; ";
-        if (sockets != 1)
-            f += std::to_string(sockets) + " raw sockets; ";
+        for (const Case& c : cases) {
+            int channel = -1;
+            pid_t pid = spawnHelper(helper, {}, channel);
+            if (receiveOne(channel).bytes.size() != sizeof(icmp_broker_hello))
+                f += std::string(c.what) + ": no greeting; ";
+            for (const auto& m : c.messages)
+                sendMessage(channel, m);
+            // The good first message of "tag repeated" is answered; then
+            // nothing more comes but the end of the channel.
+            Received r = receiveOne(channel);
+            if (std::string(c.what) == "tag repeated")
+                r = receiveOne(channel);
+            if (!r.bytes.empty())
+                f += std::string(c.what) + ": answered; ";
+            ::close(channel);
+            if (int status = exitStatus(pid); status != 3)
+                f += std::string(c.what) + ": exit status " + std::to_string(status) + "; ";
+        }
+        // The program closing its end ends the broker, even with requests held.
+        int channel = -1;
+        pid_t pid = spawnHelper(helper, {}, channel);
+        receiveOne(channel);
+        sendMessage(channel, request(1, netsonde::test::SilentAddress(), "x", 60000));
+        ::close(channel);
+        if (int status = exitStatus(pid); status != 0)
+            f += "closed channel: exit status " + std::to_string(status);
         return f;
     });
-    EXPECT_TRUE(writeRange("0 2147483647"));
     EXPECT_EQ(found, "");
+}
+
+// Another user's traffic on the same host while a member's broker works:
+// echo requests with their own data, answered by loopback, and UDP to a
+// closed port, answered with errors that quote it.
+class OtherUsersTraffic {
+public:
+    OtherUsersTraffic() {
+        thread_ = std::thread([this] {
+            int icmp = ::socket(AF_INET, SOCK_RAW, IPPROTO_ICMP);
+            int udp = ::socket(AF_INET, SOCK_DGRAM, 0);
+            sockaddr_in to{};
+            to.sin_family = AF_INET;
+            to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            to.sin_port = htons(9);
+            std::uint8_t echo[8 + 16] = {8, 0, 0, 0, 0x12, 0x34};
+            std::memcpy(echo + 8, "password=hunter2", 16);
+            for (std::uint16_t seq = 0; !stop_.load(); ++seq) {
+                echo[6] = static_cast<std::uint8_t>(seq >> 8);
+                echo[7] = static_cast<std::uint8_t>(seq);
+                echo[2] = echo[3] = 0;
+                std::uint32_t sum = 0;
+                for (std::size_t i = 0; i < sizeof echo; i += 2)
+                    sum += (echo[i] << 8) | echo[i + 1];
+                while (sum >> 16)
+                    sum = (sum & 0xFFFF) + (sum >> 16);
+                echo[2] = static_cast<std::uint8_t>(~sum >> 8);
+                echo[3] = static_cast<std::uint8_t>(~sum);
+                ::sendto(icmp, echo, sizeof echo, 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+                ::sendto(udp, "password=hunter2", 16, 0, reinterpret_cast<sockaddr*>(&to),
+                         sizeof to);
+                ++sent_;
+                std::this_thread::sleep_for(std::chrono::microseconds(200));
+            }
+            ::close(icmp);
+            ::close(udp);
+        });
+        while (sent_.load() < 10)
+            std::this_thread::yield();
+    }
+    ~OtherUsersTraffic() {
+        stop_ = true;
+        thread_.join();
+    }
+
+private:
+    std::atomic<bool> stop_{false};
+    std::atomic<int> sent_{0};
+    std::thread thread_;
+};
+
+TEST_F(RawSockets, OtherUsersRepliesAndErrorsNeverReachTheProgram) {
+    OtherUsersTraffic traffic;
+    std::string found = runAs(kGroup, [&] {
+        std::string f;
+        int channel = -1;
+        pid_t pid = spawnHelper(helper, {}, channel);
+        if (receiveOne(channel).bytes.size() != sizeof(icmp_broker_hello))
+            return std::string("no greeting");
+        constexpr std::uint32_t kAnswered = 20, kSilent = 3;
+        std::uint32_t tag = 0;
+        for (std::uint32_t i = 0; i < kAnswered + kSilent; ++i) {
+            ++tag;
+            const bool silent = i >= kAnswered;
+            sendMessage(channel,
+                        request(tag, silent ? netsonde::test::SilentAddress() : "127.0.0.1",
+                                "mine-" + std::to_string(tag), silent ? 300 : 2000));
+        }
+        // Once every request is answered the broker is told to end; whatever
+        // it sent before is still read.
+        std::vector<int> answers(tag + 1, 0);
+        std::uint32_t seen = 0;
+        for (;;) {
+            Received r = receiveOne(channel);
+            if (r.bytes.empty())
+                break;
+            icmp_broker_answer a{};
+            std::memcpy(&a, r.bytes.data(), std::min(sizeof a, r.bytes.size()));
+            std::string data(r.bytes.begin() + std::min(sizeof a, r.bytes.size()), r.bytes.end());
+            if (a.tag == 0 || a.tag > tag) {
+                f += "an answer to tag " + std::to_string(a.tag) + "; ";
+                continue;
+            }
+            ++answers[a.tag];
+            const bool silent = a.tag > kAnswered;
+            if (!silent &&
+                (a.outcome != ICMP_BROKER_ECHO_REPLY || data != "mine-" + std::to_string(a.tag)))
+                f += "tag " + std::to_string(a.tag) + " got outcome " + std::to_string(a.outcome) +
+                     " with '" + data + "'; ";
+            if (silent && a.outcome != ICMP_BROKER_TIMED_OUT)
+                f += "the silent tag " + std::to_string(a.tag) + " got outcome " +
+                     std::to_string(a.outcome) + "; ";
+            if (data.find("password") != std::string::npos)
+                f += "another user's data reached the program; ";
+            if (++seen == tag)
+                ::shutdown(channel, SHUT_WR);
+        }
+        for (std::uint32_t t = 1; t <= tag; ++t)
+            if (answers[t] != 1)
+                f += "tag " + std::to_string(t) + " answered " + std::to_string(answers[t]) +
+                     " times; ";
+        ::close(channel);
+        exitStatus(pid);
+        return f;
+    });
+    EXPECT_EQ(found, "");
+}
+
+std::string echoOnce(int family, const char* address, std::uint32_t timeoutMs = 2000) {
+    using namespace platform::linuxicmp;
+    IcmpHandle h = family == AF_INET6 ? Icmp6CreateFile() : IcmpCreateFile();
+    if (h == InvalidIcmpHandle)
+        return std::string("no handle for ") + address + "; ";
+    std::string f;
+    if (HandleSocketKind(h) != SocketKind::Raw)
+        f += std::string("the handle for ") + address + " is not raw; ";
+    std::uint8_t request[32];
+    std::memset(request, 0xA5, sizeof request);
+    std::uint8_t reply[sizeof(TEcho6Reply) + 32] = {};
+    TIpOptions options;
+    options.Ttl = 64;
+    std::uint32_t count;
+    if (family == AF_INET6) {
+        TIpv6Address to{};
+        ::inet_pton(AF_INET6, address, to.Bytes);
+        count = Icmp6SendEcho(h, &to, request, sizeof request, &options, reply, sizeof reply,
+                              timeoutMs);
+    } else {
+        count = IcmpSendEcho(h, ::inet_addr(address), request, sizeof request, &options, reply,
+                             sizeof reply, timeoutMs);
+    }
+    const std::size_t header = family == AF_INET6 ? sizeof(TEcho6Reply) : sizeof(TEchoReply);
+    if (count != 1 || std::memcmp(reply + header, request, sizeof request) != 0)
+        f += std::string("no answer from ") + address + ", error " +
+             std::to_string(platform::GetLastError()) + "; ";
+    IcmpCloseHandle(h);
+    return f;
+}
+
+TEST_F(RawSockets, AMemberEchoesThroughOneBrokerAndHoldsNoRawSocketOrCapability) {
+    std::string found = runAs(kGroup, [&] {
+        using namespace platform::linuxicmp;
+        raw::SetHelperPathForTesting(helper.string());
+        CloseIdleSockets();
+        if (ProbeSocketKind() != SocketKind::Raw)
+            return std::string("the probe found no raw path");
+        std::string f = echoOnce(AF_INET, "127.0.0.1") + echoOnce(AF_INET6, "::1") +
+                        echoOnce(AF_INET, "127.0.0.1");
+        int sockets = 0;
+        for (const auto& entry : fs::directory_iterator("/proc/self/fd")) {
+            int fd = std::stoi(entry.path().filename().string());
+            sockets += isRawIcmp(fd, AF_INET) || isRawIcmp(fd, AF_INET6);
+        }
+        if (sockets != 0)
+            f += std::to_string(sockets) + " raw socket(s) in the program; ";
+        if (raw::HelperRuns() != 1)
+            f += std::to_string(raw::HelperRuns()) + " broker starts; ";
+        for (const char* set : {"CapInh", "CapPrm", "CapEff", "CapAmb"})
+            if (statusField("self", set) != "0000000000000000")
+                f += std::string(set) + " " + statusField("self", set) + "; ";
+        if (::socket(AF_PACKET, SOCK_RAW, htons(0x0003)) >= 0 || errno != EPERM)
+            f += "a packet socket was allowed; ";
+        CloseIdleSockets();
+        return f;
+    });
+    EXPECT_EQ(found, "");
+}
+
+TEST_F(RawSockets, ABrokerKilledOrStoppedMidRunFailsItsRequestsAndTheNextRunStartsAnother) {
+    std::string found = runAs(kGroup, [&] {
+        using namespace platform::linuxicmp;
+        raw::SetHelperPathForTesting(helper.string());
+        CloseIdleSockets();
+        std::string f;
+        for (int sig : {SIGKILL, SIGSTOP}) {
+            const std::string name = sig == SIGKILL ? "killed: " : "stopped: ";
+            if (ProbeSocketKind() != SocketKind::Raw)
+                return name + "the probe found no raw path";
+            std::shared_ptr<raw::IcmpBroker> broker = raw::RunningBroker();
+            constexpr int kRequests = 16;
+            const std::uint32_t timeout = sig == SIGKILL ? 20000 : 300;
+            std::atomic<int> failed{0};
+            std::vector<std::thread> threads;
+            for (int i = 0; i < kRequests; ++i)
+                threads.emplace_back([&] {
+                    if (echoOnce(AF_INET, netsonde::test::SilentAddress(), timeout)
+                            .find("error 11050") != std::string::npos)
+                        ++failed;
+                });
+            while (WaitingRawRequests() != kRequests)
+                std::this_thread::yield();
+            const auto start = std::chrono::steady_clock::now();
+            ::kill(broker->pid(), sig);
+            for (auto& t : threads)
+                t.join();
+            const auto took = std::chrono::steady_clock::now() - start;
+            if (failed.load() != kRequests)
+                f += name + std::to_string(failed.load()) + " requests failed; ";
+            if (took > std::chrono::milliseconds(timeout) + raw::IcmpBroker::kGrace + 3s)
+                f += name + "the requests took too long to fail; ";
+            broker.reset();
+            const std::size_t starts = raw::HelperRuns();
+            f += echoOnce(AF_INET, "127.0.0.1");
+            if (raw::HelperRuns() != starts + 1)
+                f += name + "no new broker; ";
+        }
+        CloseIdleSockets();
+        return f;
+    });
+    EXPECT_EQ(found, "");
+}
+
+TEST_F(RawSockets, AMemberRunsOnlyAFewBrokersAtOnce) {
+    std::string found = runAs(kGroup, [&] {
+        std::string f;
+        std::vector<std::shared_ptr<raw::IcmpBroker>> brokers;
+        const auto start = std::chrono::steady_clock::now();
+        for (int i = 0; i < 3 * ICMP_BROKER_MAX_PER_USER; ++i) {
+            errno = 0;
+            auto b = raw::StartBroker(helper.string(), 5s);
+            if (b)
+                brokers.push_back(b);
+            else if (errno != EUSERS)
+                f += "start " + std::to_string(i) + ": " + std::strerror(errno) + "; ";
+        }
+        const auto took = std::chrono::duration_cast<std::chrono::microseconds>(
+            std::chrono::steady_clock::now() - start);
+        std::fprintf(stderr, "%d broker starts took %lld us; %zu run at once\n",
+                     3 * ICMP_BROKER_MAX_PER_USER, static_cast<long long>(took.count()),
+                     brokers.size());
+        if (brokers.size() != ICMP_BROKER_MAX_PER_USER)
+            f += std::to_string(brokers.size()) + " brokers at once; ";
+        // One that ends frees its place.
+        brokers.pop_back();
+        if (!raw::StartBroker(helper.string(), 5s))
+            f += "no place after one ended; ";
+        return f;
+    });
+    EXPECT_EQ(found, "");
+}
+
+TEST_F(RawSockets, AHelperThatFailsToGreetGivesNoBrokerAndLeavesNothing) {
+    struct Case {
+        const char* mode;
+        int error;
+    };
+    for (Case c : {Case{"silent-exit", EPROTO}, Case{"bad-magic", EPROTO}, Case{"refuses", EUSERS},
+                   Case{"hang", ETIMEDOUT}}) {
+        fs::path fake = scratch.dir / c.mode;
+        fs::copy_file(NETSONDE_FAKE_ICMP_HELPER, fake);
+        const int before = openFdCount();
+        errno = 0;
+        EXPECT_EQ(raw::StartBroker(fake, c.error == ETIMEDOUT ? 200ms : 20s), nullptr) << c.mode;
+        EXPECT_EQ(errno, c.error) << c.mode << ": " << std::strerror(errno);
+        EXPECT_EQ(openFdCount(), before) << c.mode << " left a descriptor open";
+        errno = 0;
+        EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1) << c.mode << " was not reaped";
+    }
+    errno = 0;
+    EXPECT_EQ(raw::StartBroker((scratch.dir / "missing").string(), 20s), nullptr);
+    EXPECT_EQ(errno, ENOENT);
+    // A member outside the group is refused the helper itself.
+    std::string found = runAs(kOutsider, [&] {
+        raw::SetHelperPathForTesting(helper.string());
+        errno = 0;
+        if (raw::Broker() != nullptr || errno != EACCES)
+            return std::string("an outsider got a broker: ") + std::strerror(errno);
+        return std::string();
+    });
+    EXPECT_EQ(found, "");
+}
+
+TEST(HelperPath, OnlyTheInstalledPathAndTheBuildTreeOfAProgramRunFromThere) {
+    std::vector<std::string> paths = raw::HelperCandidates();
+    ASSERT_FALSE(paths.empty());
+    EXPECT_EQ(paths[0], NETSONDE_INSTALLED_HELPER_FOR_TESTS);
+    // This test program runs from the build tree.
+    EXPECT_EQ(paths.size(), 2u);
+    // A copy of it elsewhere looks only where the helper was installed.
+    Scratch scratch;
+    fs::path copy = scratch.dir / "copy";
+    fs::copy_file("/proc/self/exe", copy);
+    fs::copy_file(NETSONDE_ICMP_HELPER, scratch.dir / "icmp-helper");
+    int pipeFds[2];
+    ASSERT_EQ(::pipe(pipeFds), 0);
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        ::dup2(pipeFds[1], 1);
+        ::execl(copy.c_str(), "copy", "--gtest_filter=HelperPath.PrintCandidates", nullptr);
+        ::_exit(127);
+    }
+    ::close(pipeFds[1]);
+    std::string out;
+    char buffer[512];
+    ssize_t n;
+    while ((n = ::read(pipeFds[0], buffer, sizeof buffer)) > 0)
+        out.append(buffer, static_cast<std::size_t>(n));
+    ::close(pipeFds[0]);
+    ::waitpid(pid, nullptr, 0);
+    EXPECT_NE(out.find("candidate " + std::string(NETSONDE_INSTALLED_HELPER_FOR_TESTS)),
+              std::string::npos)
+        << out;
+    EXPECT_EQ(out.find("candidate " + (scratch.dir / "icmp-helper").string()), std::string::npos);
+    EXPECT_EQ(out.find("/src/app/icmp-helper"), std::string::npos) << out;
+}
+
+TEST(HelperPath, PrintCandidates) {
+    for (const std::string& path : raw::HelperCandidates())
+        std::printf("candidate %s\n", path.c_str());
 }
 
 } // namespace

@@ -131,4 +131,27 @@ TEST_F(SharedSocket, NobodyWaitsPastItsOwnDeadlineAndAnotherTakesOverReading) {
     EXPECT_LT(longFollower.waited, milliseconds(5000));
 }
 
+TEST_F(SharedSocket, AReaderThatLeavesWakesARequestInsideItsWaitNotOneStillSending) {
+    // The reader leaves while one request is listed but still sending and
+    // another sleeps in its wait: the sleeping one must take over reading,
+    // or its answer lies unread until its deadline.
+    Request reader{1}, sleeper{3};
+    std::thread r([&] { run(reader, milliseconds(100)); });
+    untilWaiting(1);
+    Request sender{2};
+    auto listed = std::make_unique<SharedRawSocket::Waiter>(
+        *socket, [&sender](const SharedRawSocket::Message& m) {
+            return !m.bytes.empty() && m.bytes[0] == sender.key;
+        });
+    std::thread s([&] { run(sleeper, milliseconds(10000)); });
+    untilWaiting(2);
+    r.join();
+    EXPECT_EQ(reader.status, 11010u);
+    sendTo(3);
+    s.join();
+    EXPECT_EQ(sleeper.status, 0u);
+    EXPECT_LT(sleeper.waited, milliseconds(5000));
+    listed.reset();
+}
+
 } // namespace
