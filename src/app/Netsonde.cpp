@@ -2,8 +2,8 @@
 // only window and runs until it is closed.
 #include "app/Tfm_ns.h"
 #include "echo/IcmpBinding.h"
-#include "history/THistory.h"
 #include "history/THistoryStore.h"
+#include "historyview/THistory.h"
 
 #include <QApplication>
 #include <QIcon>

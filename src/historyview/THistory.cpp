@@ -1,10 +1,10 @@
-#include "history/THistory.h"
+#include "historyview/THistory.h"
 
+#include "desktop/MessageBoxes.h"
 #include "echo/TAxPing.h"
 #include "echo/TAxTrace.h"
 #include "history/THistoryStore.h"
 #include "platform/IcmpTypes.h"
-#include "platform/MessageBoxes.h"
 #include "tray/TTrayIcon.h"
 
 #include <QDateTime>

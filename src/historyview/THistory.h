@@ -1,7 +1,7 @@
 #pragma once
 
 #include "history/RunRecord.h"
-#include "history/TNotices.h"
+#include "historyview/TNotices.h"
 
 #include <QHash>
 #include <QIcon>

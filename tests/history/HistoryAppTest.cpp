@@ -1,8 +1,8 @@
 // The window's ways into the history: Ctrl+H and the list's context menu.
 #include "app/MainWindowFixture.h"
-#include "history/THistory.h"
 #include "history/THistoryStore.h"
-#include "history/Tfm_history.h"
+#include "historyview/THistory.h"
+#include "historyview/Tfm_history.h"
 
 #include <QAction>
 #include <QFile>
