@@ -1,9 +1,9 @@
 #include "echo/IcmpBinding.h"
 
-#include "desktop/MessageBoxes.h"
 #include "echo/TPingThread.h"
 #include "platform/IcmpLibrary.h"
 #include "platform/LastError.h"
+#include "platform/Messages.h"
 #include "platform/ProgramExit.h"
 
 #include <QString>

@@ -1,11 +1,11 @@
 #include "echo/TAxIcmp.h"
 #include "platform/Events.h"
 
-#include "desktop/MessageBoxes.h"
 #include "echo/AxIcmp.h"
 #include "echo/IcmpBinding.h"
 #include "echo/TPingThread.h"
 #include "platform/Component.h"
+#include "platform/Messages.h"
 #include "platform/WindowThread.h"
 #include "resolve/WSExtra.h"
 

@@ -5,8 +5,6 @@
 #include "platform/WindowThread.h"
 #include "resolve/TDNS.h"
 
-#include <QWidget>
-
 namespace {
 
 // The resolver's answers for a dotted address that has no name.
@@ -19,8 +17,8 @@ bool IsMissingName(int Code) {
 TAxIcmpTask::TAxIcmpTask(QObject* AOwner) : TAxIcmp(AOwner) {
     FResolver = new TDNS(this);
     // The resolver's asynchronous replies need a window: the owner's.
-    if (auto* window = qobject_cast<QWidget*>(AOwner))
-        FResolver->setParent(window);
+    if (AOwner != nullptr && AOwner->isWidgetType())
+        FResolver->setParent(AOwner);
 }
 
 TAxIcmpTask::~TAxIcmpTask() {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "desktop/MessageBoxes.h"
+#include "platform/Messages.h"
 
 #include <QString>
 #include <QStringList>
