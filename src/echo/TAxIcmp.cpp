@@ -50,7 +50,7 @@ void TAxIcmp::StartPingThread(std::function<void()> onTerminate) {
         std::move(onTerminate));
 }
 
-void TAxIcmp::RunPingThread(std::shared_ptr<TPingThread> thread,
+void TAxIcmp::RunPingThread(const std::shared_ptr<TPingThread>& thread,
                             std::function<void()> onTerminate) {
     TPingThread* raw = thread.get();
     thread->OnTerminate = [this, raw, done = std::move(onTerminate)] {
@@ -65,10 +65,10 @@ void TAxIcmp::RunPingThread(std::shared_ptr<TPingThread> thread,
     thread->Start();
 }
 
-void TAxIcmp::AdoptSentAhead(TSentAhead Ahead) {
+void TAxIcmp::AdoptSentAhead(const TSentAhead& Ahead) {
     if (Ahead.Thread) {
         Ahead.Thread->Retarget(FStatus, FReply, &FReply6);
-        RunPingThread(std::move(Ahead.Thread), [this] { EchoDone(); });
+        RunPingThread(Ahead.Thread, [this] { EchoDone(); });
         return;
     }
     // The request has ended already; its completion still comes from the
@@ -89,7 +89,7 @@ void TAxIcmp::SendEcho() {
         if (TakeSentAhead) {
             const TEchoTarget target{FTargetFamily, FTargetAddress, FTargetAddress6};
             if (std::optional<TSentAhead> ahead = TakeSentAhead(target)) {
-                AdoptSentAhead(std::move(*ahead));
+                AdoptSentAhead(*ahead);
                 return;
             }
         }

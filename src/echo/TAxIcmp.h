@@ -115,7 +115,8 @@ protected:
     // request is cut off from this component if it is destroyed first.
     void StartPingThread(std::function<void()> onTerminate);
     // Makes a worker this component's request in flight.
-    void RunPingThread(std::shared_ptr<TPingThread> thread, std::function<void()> onTerminate);
+    void RunPingThread(const std::shared_ptr<TPingThread>& thread,
+                       std::function<void()> onTerminate);
     // Turns false when the component is destroyed; lets code that fired an
     // event or processed messages see whether it may go on.
     std::shared_ptr<bool> AliveToken() const { return FAlive; }
@@ -135,7 +136,7 @@ protected:
 
 private:
     void RunInline();
-    void AdoptSentAhead(TSentAhead Ahead);
+    void AdoptSentAhead(const TSentAhead& Ahead);
 
     std::shared_ptr<TPingThread> FThread;
     // Blocking mode: a request issued from inside a completion waits for the

@@ -15,9 +15,9 @@
 #define ICMP_HELPER_LIFETIME_SECONDS 10
 
 struct icmp_helper_header {
-    char magic[4];   /* ICMP_HELPER_MAGIC without its terminating zero */
-    int32_t error;   /* 0, or the errno of the socket that could not be opened */
-    uint32_t count;  /* number of sockets that follow: all asked for, or 0 */
+    char magic[4];  /* ICMP_HELPER_MAGIC without its terminating zero */
+    int32_t error;  /* 0, or the errno of the socket that could not be opened */
+    uint32_t count; /* number of sockets that follow: all asked for, or 0 */
 };
 
 #endif
