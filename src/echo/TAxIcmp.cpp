@@ -158,10 +158,17 @@ bool TAxIcmp::CheckStatus() {
 }
 
 void TAxIcmp::DoData() {
-    FireEvent(OnData, this, FStatus);
+    const std::shared_ptr<bool> alive = AliveToken();
+    emit Data(FStatus);
+    if (*alive)
+        FireEvent(OnData, this, FStatus);
 }
 
 void TAxIcmp::DoError(int Code, const QString& Msg) {
+    const std::shared_ptr<bool> alive = AliveToken();
+    emit Failed(Code, Msg);
+    if (!*alive)
+        return;
     if (TError handler = OnError) {
         handler(this, Code, Msg);
         return;

@@ -87,15 +87,24 @@ public:
     bool HasReply6() const;
     const TIpOptions& Options() const { return FOptions; }
 
-    // Fired after each completed echo with the status code.
+    // Fired after each completed echo with the status code. The signal Data
+    // comes first, for observers that must not take the event from its owner.
     TDataRt OnData;
-    // Fired with a code and a text when an echo or a run fails.
+    // Fired with a code and a text when an echo or a run fails, after the
+    // signal Failed.
     TError OnError;
     // Asked by SendEcho in wsmAsync mode for a request to TargetAddress that
     // is already on its way; the echo then completes with that request
     // instead of sending another. Unassigned: every echo is sent.
     std::function<std::optional<TSentAhead>(const TEchoTarget& Target)> TakeSentAhead;
 
+signals:
+    // Beside OnData and OnError, for any number of observers; each fires
+    // just before its event, on the window thread.
+    void Data(int Status);
+    void Failed(int Error, const QString& Msg);
+
+public:
     // Issues one echo request to TargetAddress. With wsmAsync it returns at
     // once and EchoDone follows on the window thread; with wsmBlocking
     // EchoDone has run before it returns.

@@ -139,7 +139,9 @@ bool TAxIcmpTask::NextEcho() {
 
 void TAxIcmpTask::Finish() {
     std::shared_ptr<bool> alive = AliveToken();
-    FireEvent(OnFinished, this);
+    emit Finished();
+    if (*alive)
+        FireEvent(OnFinished, this);
     if (*alive)
         FBusy = false;
 }
