@@ -5,9 +5,9 @@
 // Each figure is the median of three runs, the load timed from the click
 // until the list has been laid out and painted; prints the ratio ours / bare.
 #include "controls/TCBitBtn.h"
+#include "desktop/FileDialogs.h"
 #include "dialogs/Tfm_add.h"
 #include "files/AddressListFile.h"
-#include "platform/FileDialogs.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -11,9 +11,9 @@
 #include "controls/g_listbox.h"
 #include "echo/IcmpBinding.h"
 #include "echo/TAxPing.h"
-#include "history/THistory.h"
 #include "history/THistoryStore.h"
-#include "history/Tfm_history.h"
+#include "historyview/THistory.h"
+#include "historyview/Tfm_history.h"
 
 #include <QApplication>
 #include <QDateTime>

@@ -6,10 +6,10 @@
 // Each figure is the median of three rounds.
 #include "app/Tfm_ns.h"
 #include "controls/g_listbox.h"
+#include "desktop/FileDialogs.h"
+#include "desktop/MessageBoxes.h"
 #include "echo/IcmpBinding.h"
 #include "files/SessionFile.h"
-#include "platform/FileDialogs.h"
-#include "platform/MessageBoxes.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -1,5 +1,6 @@
 // Pings and traces one target with the program's own components and prints
 // the lines a user would see: run_target [host] (default localhost).
+#include "desktop/MessageBoxes.h"
 #include "echo/IcmpBinding.h"
 #include "echo/TAxPing.h"
 #include "echo/TAxTrace.h"
@@ -38,6 +39,7 @@ void RunToEnd(TAxIcmpTask& task, const QString& target, const std::function<QStr
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
+    platform::UseToolkitMessageBoxes();
     IcmpBindingScope binding;
     QString target = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("localhost");
     QWidget form;

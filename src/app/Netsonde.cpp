@@ -1,9 +1,10 @@
 // The program: binds the ICMP echo service, creates the main window as the
 // only window and runs until it is closed.
 #include "app/Tfm_ns.h"
+#include "desktop/MessageBoxes.h"
 #include "echo/IcmpBinding.h"
-#include "history/THistory.h"
 #include "history/THistoryStore.h"
+#include "historyview/THistory.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -11,6 +12,7 @@
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
+    platform::UseToolkitMessageBoxes();
     // The binding comes first: Abort in its error box ends the program
     // before any window exists.
     IcmpBindingScope binding;

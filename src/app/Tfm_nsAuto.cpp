@@ -3,7 +3,7 @@
 #include "app/Tfm_ns.h"
 
 #include "controls/g_btnmenu.h"
-#include "platform/NotifyArea.h"
+#include "desktop/NotifyArea.h"
 #include "tray/TTrayIcon.h"
 
 #include <QAction>

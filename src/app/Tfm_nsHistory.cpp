@@ -6,9 +6,9 @@
 #include "controls/g_listbox.h"
 #include "echo/TAxPing.h"
 #include "echo/TAxTrace.h"
-#include "history/THistory.h"
 #include "history/THistoryStore.h"
-#include "history/Tfm_history.h"
+#include "historyview/THistory.h"
+#include "historyview/Tfm_history.h"
 
 #include <QAction>
 #include <QMenu>

@@ -4,6 +4,7 @@
 #include "app/TPackedLines.h"
 
 #include "controls/g_listbox.h"
+#include "desktop/MessageBoxes.h"
 #include "dialogs/FileLoadProgress.h"
 #include "dialogs/TOpenDialog.h"
 #include "dialogs/TSaveDialog.h"
@@ -11,7 +12,6 @@
 #include "echo/TAxTrace.h"
 #include "files/SessionFile.h"
 #include "files/TextFile.h"
-#include "platform/MessageBoxes.h"
 
 #include <QSignalBlocker>
 #include <QTimer>

@@ -1,6 +1,6 @@
 #include "controls/ButtonSounds.h"
 
-#include "platform/Sounds.h"
+#include "desktop/Sounds.h"
 
 namespace {
 QString SoundName(int index) {

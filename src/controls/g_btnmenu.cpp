@@ -23,8 +23,10 @@ void g_btnmenu::Click() {
 }
 
 void g_btnmenu::enterEvent(QEnterEvent* event) {
+    // Resting after its menu closed, the button skips the hover look of its
+    // base on purpose.
     if (FRestUntilLeave)
-        QPushButton::enterEvent(event);
+        QPushButton::enterEvent(event); // NOLINT(bugprone-parent-virtual-call)
     else
         TCBitBtn::enterEvent(event);
 }

@@ -1,6 +1,6 @@
 #include "dialogs/TFileDialog.h"
 
-#include "platform/MessageBoxes.h"
+#include "desktop/MessageBoxes.h"
 
 #include <QDir>
 #include <QFileInfo>

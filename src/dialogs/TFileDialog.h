@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/FileDialogs.h"
+#include "desktop/FileDialogs.h"
 
 #include <QObject>
 #include <QString>

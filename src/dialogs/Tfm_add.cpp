@@ -8,13 +8,13 @@
 #include "controls/g_listbox.h"
 #include "controls/g_updown.h"
 #include "controls/tbevel_ex.h"
+#include "desktop/MessageBoxes.h"
 #include "dialogs/AddressTexts.h"
 #include "dialogs/FileLoadProgress.h"
 #include "dialogs/TOpenDialog.h"
 #include "dialogs/TSaveDialog.h"
 #include "files/AddressListFile.h"
 #include "files/TextFile.h"
-#include "platform/MessageBoxes.h"
 
 #include <algorithm>
 #include <iterator>

@@ -3,7 +3,7 @@
 #include "echo/TPingThread.h"
 #include "platform/IcmpLibrary.h"
 #include "platform/LastError.h"
-#include "platform/MessageBoxes.h"
+#include "platform/Messages.h"
 #include "platform/ProgramExit.h"
 
 #include <QString>

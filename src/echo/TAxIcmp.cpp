@@ -5,7 +5,7 @@
 #include "echo/IcmpBinding.h"
 #include "echo/TPingThread.h"
 #include "platform/Component.h"
-#include "platform/MessageBoxes.h"
+#include "platform/Messages.h"
 #include "platform/WindowThread.h"
 #include "resolve/WSExtra.h"
 
@@ -50,7 +50,7 @@ void TAxIcmp::StartPingThread(std::function<void()> onTerminate) {
         std::move(onTerminate));
 }
 
-void TAxIcmp::RunPingThread(std::shared_ptr<TPingThread> thread,
+void TAxIcmp::RunPingThread(const std::shared_ptr<TPingThread>& thread,
                             std::function<void()> onTerminate) {
     TPingThread* raw = thread.get();
     thread->OnTerminate = [this, raw, done = std::move(onTerminate)] {
@@ -65,10 +65,10 @@ void TAxIcmp::RunPingThread(std::shared_ptr<TPingThread> thread,
     thread->Start();
 }
 
-void TAxIcmp::AdoptSentAhead(TSentAhead Ahead) {
+void TAxIcmp::AdoptSentAhead(const TSentAhead& Ahead) {
     if (Ahead.Thread) {
         Ahead.Thread->Retarget(FStatus, FReply, &FReply6);
-        RunPingThread(std::move(Ahead.Thread), [this] { EchoDone(); });
+        RunPingThread(Ahead.Thread, [this] { EchoDone(); });
         return;
     }
     // The request has ended already; its completion still comes from the
@@ -89,7 +89,7 @@ void TAxIcmp::SendEcho() {
         if (TakeSentAhead) {
             const TEchoTarget target{FTargetFamily, FTargetAddress, FTargetAddress6};
             if (std::optional<TSentAhead> ahead = TakeSentAhead(target)) {
-                AdoptSentAhead(std::move(*ahead));
+                AdoptSentAhead(*ahead);
                 return;
             }
         }
@@ -158,10 +158,17 @@ bool TAxIcmp::CheckStatus() {
 }
 
 void TAxIcmp::DoData() {
-    FireEvent(OnData, this, FStatus);
+    const std::shared_ptr<bool> alive = AliveToken();
+    emit Data(FStatus);
+    if (*alive)
+        FireEvent(OnData, this, FStatus);
 }
 
 void TAxIcmp::DoError(int Code, const QString& Msg) {
+    const std::shared_ptr<bool> alive = AliveToken();
+    emit Failed(Code, Msg);
+    if (!*alive)
+        return;
     if (TError handler = OnError) {
         handler(this, Code, Msg);
         return;

@@ -87,15 +87,24 @@ public:
     bool HasReply6() const;
     const TIpOptions& Options() const { return FOptions; }
 
-    // Fired after each completed echo with the status code.
+    // Fired after each completed echo with the status code. The signal Data
+    // comes first, for observers that must not take the event from its owner.
     TDataRt OnData;
-    // Fired with a code and a text when an echo or a run fails.
+    // Fired with a code and a text when an echo or a run fails, after the
+    // signal Failed.
     TError OnError;
     // Asked by SendEcho in wsmAsync mode for a request to TargetAddress that
     // is already on its way; the echo then completes with that request
     // instead of sending another. Unassigned: every echo is sent.
     std::function<std::optional<TSentAhead>(const TEchoTarget& Target)> TakeSentAhead;
 
+signals:
+    // Beside OnData and OnError, for any number of observers; each fires
+    // just before its event, on the window thread.
+    void Data(int Status);
+    void Failed(int Error, const QString& Msg);
+
+public:
     // Issues one echo request to TargetAddress. With wsmAsync it returns at
     // once and EchoDone follows on the window thread; with wsmBlocking
     // EchoDone has run before it returns.
@@ -115,7 +124,8 @@ protected:
     // request is cut off from this component if it is destroyed first.
     void StartPingThread(std::function<void()> onTerminate);
     // Makes a worker this component's request in flight.
-    void RunPingThread(std::shared_ptr<TPingThread> thread, std::function<void()> onTerminate);
+    void RunPingThread(const std::shared_ptr<TPingThread>& thread,
+                       std::function<void()> onTerminate);
     // Turns false when the component is destroyed; lets code that fired an
     // event or processed messages see whether it may go on.
     std::shared_ptr<bool> AliveToken() const { return FAlive; }
@@ -135,7 +145,7 @@ protected:
 
 private:
     void RunInline();
-    void AdoptSentAhead(TSentAhead Ahead);
+    void AdoptSentAhead(const TSentAhead& Ahead);
 
     std::shared_ptr<TPingThread> FThread;
     // Blocking mode: a request issued from inside a completion waits for the

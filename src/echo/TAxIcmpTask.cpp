@@ -5,8 +5,6 @@
 #include "platform/WindowThread.h"
 #include "resolve/TDNS.h"
 
-#include <QWidget>
-
 namespace {
 
 // The resolver's answers for a dotted address that has no name.
@@ -19,8 +17,8 @@ bool IsMissingName(int Code) {
 TAxIcmpTask::TAxIcmpTask(QObject* AOwner) : TAxIcmp(AOwner) {
     FResolver = new TDNS(this);
     // The resolver's asynchronous replies need a window: the owner's.
-    if (auto* window = qobject_cast<QWidget*>(AOwner))
-        FResolver->setParent(window);
+    if (AOwner != nullptr && AOwner->isWidgetType())
+        FResolver->setParent(AOwner);
 }
 
 TAxIcmpTask::~TAxIcmpTask() {
@@ -141,7 +139,9 @@ bool TAxIcmpTask::NextEcho() {
 
 void TAxIcmpTask::Finish() {
     std::shared_ptr<bool> alive = AliveToken();
-    FireEvent(OnFinished, this);
+    emit Finished();
+    if (*alive)
+        FireEvent(OnFinished, this);
     if (*alive)
         FBusy = false;
 }

@@ -35,6 +35,11 @@ public:
     // Start finds the echo service disabled. Busy is still true meanwhile.
     TNotifyEvent OnFinished;
 
+signals:
+    // Just before OnFinished.
+    void Finished();
+
+public:
     // Begins a run for a host name or a dotted address. Returns at once in
     // wsmAsync mode; in wsmBlocking mode the run has ended when it returns.
     void Start(const QString& Target);

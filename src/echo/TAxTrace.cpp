@@ -74,7 +74,10 @@ void TAxTrace::TestDone() {
 }
 
 void TAxTrace::DoTest() {
-    FireEvent(OnTest, this);
+    const std::shared_ptr<bool> alive = AliveToken();
+    emit Tested();
+    if (*alive)
+        FireEvent(OnTest, this);
 }
 
 void TAxTrace::CountReply() {

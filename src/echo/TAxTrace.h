@@ -23,6 +23,11 @@ public:
     // Fired after a test echo the destination answered, before the first hop.
     TNotifyEvent OnTest;
 
+signals:
+    // Just before OnTest.
+    void Tested();
+
+public:
     // The line of the hop just completed (tab-separated); empty outside a run.
     QString HopText() const;
     // The summary of the run from its last hop; it stays after the run and

@@ -32,11 +32,11 @@ std::atomic<bool> keepFinished{true};
 
 struct Registry {
     std::mutex mutex;
-    std::condition_variable changed;                 // completion, detach, shutdown, a worker ended
-    std::condition_variable work;                    // parked workers wait here for a request
-    int liveRequests = 0;                            // started and not yet ended
-    int threads = 0;                                 // operating-system threads of the pool
-    int parked = 0;                                  // threads waiting for a request
+    std::condition_variable changed; // completion, detach, shutdown, a worker ended
+    std::condition_variable work;    // parked workers wait here for a request
+    int liveRequests = 0;            // started and not yet ended
+    int threads = 0;                 // operating-system threads of the pool
+    int parked = 0;                  // threads waiting for a request
     // Threads whose request waits for its completion on the window thread;
     // they are free right after it, and the completion usually starts the
     // run's next request.

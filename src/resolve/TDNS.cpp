@@ -7,10 +7,7 @@
 #include <cstring>
 
 TDNS::TDNS(QObject* AOwner)
-    : QWidget(nullptr), FOwner(AOwner), FAlive(std::make_shared<bool>(true)) {
-    // Never shown, also not with a parent that is.
-    setAttribute(Qt::WA_DontShowOnScreen);
-    hide();
+    : QObject(nullptr), FOwner(AOwner), FAlive(std::make_shared<bool>(true)) {
     if (!platform::IsDesigning(this) && !platform::IsDesigning(AOwner))
         StartSocketLibrary(this);
 }
@@ -26,7 +23,7 @@ TDNS::~TDNS() {
 }
 
 bool TDNS::HandleNeeded() {
-    if (!FHandleAllocated && parentWidget() != nullptr)
+    if (!FHandleAllocated && parent() != nullptr && parent()->isWidgetType())
         FHandleAllocated = true;
     return FHandleAllocated;
 }
@@ -117,7 +114,7 @@ bool TDNS::event(QEvent* e) {
         WMAsyncLookup(message->wParam, message->lParam);
         return true;
     }
-    return QWidget::event(e);
+    return QObject::event(e);
 }
 
 void TDNS::WMAsyncLookup(std::uintptr_t, std::intptr_t lParam) {

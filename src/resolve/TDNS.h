@@ -5,8 +5,8 @@
 #include "platform/WindowMessage.h"
 #include "resolve/TWSMode.h"
 
+#include <QObject>
 #include <QString>
-#include <QWidget>
 #include <cstdint>
 #include <memory>
 
@@ -24,10 +24,12 @@ constexpr int DnsErrNoAddress = static_cast<int>(0x80000002u);
 // reply arrives as a message to the resolver's window (wsmAsync). Either way
 // its end, successful or not, is reported through one OnResolved.
 //
-// The resolver is a widget that is never shown; its "window" exists once it
-// has a parent widget, and an asynchronous lookup without one runs blocking.
-// The owner, given to the constructor, is the component that destroys it.
-class TDNS : public QWidget {
+// The resolver receives the replies of asynchronous lookups as messages, as
+// a window would; it takes them once it has a parent widget (its "window"),
+// and an asynchronous lookup without one runs blocking. It is no widget
+// itself, so a program without a display can resolve. The owner, given to
+// the constructor, is the component that destroys it.
+class TDNS : public QObject {
     Q_OBJECT
 public:
     explicit TDNS(QObject* AOwner);

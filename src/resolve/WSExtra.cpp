@@ -1,6 +1,6 @@
 #include "resolve/WSExtra.h"
 
-#include "platform/MessageBoxes.h"
+#include "platform/Messages.h"
 #include "platform/ProgramExit.h"
 #include "platform/WinSock.h"
 

@@ -1,7 +1,7 @@
 #pragma once
 
+#include "desktop/NotifyArea.h"
 #include "platform/Events.h"
-#include "platform/NotifyArea.h"
 #include "platform/WindowMessage.h"
 
 #include <QIcon>

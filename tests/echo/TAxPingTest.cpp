@@ -41,7 +41,7 @@ TEST_F(PingRun, StartsWithItsDefaults) {
     EXPECT_TRUE(ping->ReplyText().isEmpty());
     EXPECT_TRUE(ping->StatsText().isEmpty());
     ASSERT_NE(ping->Resolver(), nullptr);
-    EXPECT_EQ(ping->Resolver()->parentWidget(), &form);
+    EXPECT_EQ(ping->Resolver()->parent(), &form);
     EXPECT_EQ(ping->Resolver()->Owner(), ping);
 }
 
@@ -409,7 +409,7 @@ TEST_F(PingRun, DestroyedWithItsFormWhileResolving) {
     names.HoldLookups(true);
     auto* owner = new QWidget;
     auto* p = new TAxPing(owner);
-    EXPECT_EQ(p->Resolver()->parentWidget(), owner);
+    EXPECT_EQ(p->Resolver()->parent(), owner);
     p->Start("gateway");
     ASSERT_TRUE(names.WaitForHeld(1));
     delete owner; // the form's children go, the resolver exactly once

@@ -2,10 +2,10 @@
 #include "FileLocker.h"
 #include "HistoryFixture.h"
 #include "app/MainWindowFixture.h"
-#include "history/THistory.h"
 #include "history/THistoryStore.h"
 #include "history/TSqlThread.h"
-#include "history/Tfm_history.h"
+#include "historyview/THistory.h"
+#include "historyview/Tfm_history.h"
 
 #include <QAction>
 #include <QElapsedTimer>

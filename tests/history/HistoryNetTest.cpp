@@ -6,8 +6,8 @@
 #include "echo/IcmpBinding.h"
 #include "echo/TAxPing.h"
 #include "echo/TAxTrace.h"
-#include "history/THistory.h"
 #include "history/THistoryStore.h"
+#include "historyview/THistory.h"
 #include "support/EventWait.h"
 #include "support/TestNetwork.h"
 

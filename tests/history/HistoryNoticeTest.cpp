@@ -2,8 +2,8 @@
 // window with scripted echo answers, sent over a private session bus to a
 // recording notification service that the test starts.
 #include "app/MainWindowFixture.h"
-#include "history/THistory.h"
 #include "history/THistoryStore.h"
+#include "historyview/THistory.h"
 #include "support/ChildProcess.h"
 #include "support/FakeNotifyArea.h"
 #include "tray/TTrayIcon.h"

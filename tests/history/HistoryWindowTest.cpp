@@ -2,7 +2,7 @@
 // availability, the outage list, CSV export, zooming by dragging, and how
 // it looks on light and dark palettes.
 #include "HistoryFixture.h"
-#include "history/Tfm_history.h"
+#include "historyview/Tfm_history.h"
 #include "support/EventWait.h"
 #include "support/FakeMessageBoxes.h"
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/NotifyArea.h"
+#include "desktop/NotifyArea.h"
 
 #include <QList>
 #include <memory>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/Sounds.h"
+#include "desktop/Sounds.h"
 
 #include <QStringList>
 #include <memory>

@@ -1,6 +1,7 @@
 #include <QApplication>
 #include <gtest/gtest.h>
 
+#include "desktop/MessageBoxes.h"
 #include "support/PrivateNetwork.h"
 #include "support/TestNetwork.h"
 
@@ -18,6 +19,7 @@ int main(int argc, char** argv) {
     int result = 0;
     {
         QApplication app(argc, argv);
+        platform::UseToolkitMessageBoxes();
         result = RUN_ALL_TESTS();
     }
     netsonde::test::LeaveTestNetwork();

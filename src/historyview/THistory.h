@@ -1,7 +1,7 @@
 #pragma once
 
 #include "history/RunRecord.h"
-#include "history/TNotices.h"
+#include "historyview/TNotices.h"
 
 #include <QHash>
 #include <QIcon>
@@ -34,8 +34,8 @@ public:
     TNotices* Notices() const { return FNotices; }
     const QString& Path() const;
 
-    // Follows the echoes of both components; their data events go on to
-    // the handlers they had.
+    // Follows the echoes of both components through their Data signals,
+    // whatever handlers their data events have now or later.
     void Attach(TAxPing* ping, TAxTrace* trace);
     // The icon to mark; its current picture is the unmarked one.
     void AttachTray(TTrayIcon* tray);

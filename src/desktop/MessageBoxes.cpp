@@ -1,4 +1,4 @@
-#include "platform/MessageBoxes.h"
+#include "desktop/MessageBoxes.h"
 
 #include <QApplication>
 #include <QMessageBox>
@@ -54,11 +54,6 @@ private:
     }
 };
 
-std::unique_ptr<MessageBoxes>& current() {
-    static std::unique_ptr<MessageBoxes> layer = std::make_unique<QtMessageBoxes>();
-    return layer;
-}
-
 } // namespace
 
 QWidget* BoxOwner() {
@@ -67,14 +62,12 @@ QWidget* BoxOwner() {
     return QApplication::activeWindow();
 }
 
-MessageBoxes& Messages() {
-    return *current();
+std::unique_ptr<MessageBoxes> ToolkitMessageBoxes() {
+    return std::make_unique<QtMessageBoxes>();
 }
 
-std::unique_ptr<MessageBoxes> SetMessages(std::unique_ptr<MessageBoxes> replacement) {
-    std::unique_ptr<MessageBoxes> previous = std::move(current());
-    current() = replacement ? std::move(replacement) : std::make_unique<QtMessageBoxes>();
-    return previous;
+void UseToolkitMessageBoxes() {
+    SetDefaultMessages(&ToolkitMessageBoxes);
 }
 
 } // namespace platform

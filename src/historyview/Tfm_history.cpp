@@ -1,8 +1,8 @@
-#include "history/Tfm_history.h"
+#include "historyview/Tfm_history.h"
 
+#include "desktop/FileDialogs.h"
+#include "desktop/MessageBoxes.h"
 #include "history/TSqlThread.h"
-#include "platform/FileDialogs.h"
-#include "platform/MessageBoxes.h"
 
 #include <QApplication>
 #include <QButtonGroup>

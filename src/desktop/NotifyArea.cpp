@@ -1,4 +1,4 @@
-#include "platform/NotifyArea.h"
+#include "desktop/NotifyArea.h"
 
 #include "platform/WindowMessage.h"
 

@@ -1,4 +1,4 @@
-#include "platform/Sounds.h"
+#include "desktop/Sounds.h"
 #include "support/FakeSounds.h"
 
 #include <QElapsedTimer>

@@ -1,4 +1,4 @@
-#include "history/TNotices.h"
+#include "historyview/TNotices.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>

@@ -1,10 +1,10 @@
-#include "history/THistory.h"
+#include "historyview/THistory.h"
 
+#include "desktop/MessageBoxes.h"
 #include "echo/TAxPing.h"
 #include "echo/TAxTrace.h"
 #include "history/THistoryStore.h"
 #include "platform/IcmpTypes.h"
-#include "platform/MessageBoxes.h"
 #include "tray/TTrayIcon.h"
 
 #include <QDateTime>
@@ -65,18 +65,9 @@ const QString& THistory::Path() const {
 }
 
 void THistory::Attach(TAxPing* ping, TAxTrace* trace) {
-    const QPointer<THistory> self(this);
-    const auto chain = [self](TAxIcmpTask* task, bool isTrace) {
-        TDataRt inner = task->OnData;
-        task->OnData = [self, task, isTrace, inner](QObject* sender, int status) {
-            if (self)
-                self->Collect(task, isTrace);
-            if (inner)
-                inner(sender, status);
-        };
-    };
-    chain(ping, false);
-    chain(trace, true);
+    // The echoes are collected before the window's handlers see them.
+    connect(ping, &TAxIcmp::Data, this, [this, ping] { Collect(ping, false); });
+    connect(trace, &TAxIcmp::Data, this, [this, trace] { Collect(trace, true); });
 }
 
 void THistory::AttachTray(TTrayIcon* tray) {

@@ -3,17 +3,15 @@
 #include <QString>
 #include <memory>
 
-class QWidget;
-
 namespace platform {
 
 // Answers of the message boxes the program shows.
 enum class MsgAnswer { Ok, Abort, Ignore, Yes, No };
 
 // Every message box of the program goes through this layer, so that tests
-// can answer and observe them without a modal window. Each box is modal to
-// the window that asked (the active modal window, else the active window)
-// and placed over it.
+// can answer and observe them without a modal window, and so that the parts
+// below the desktop can ask without knowing about windows. The desktop
+// supplies the toolkit's boxes (desktop/MessageBoxes.h).
 class MessageBoxes {
 public:
     virtual ~MessageBoxes() = default;
@@ -33,13 +31,17 @@ public:
     virtual MsgAnswer YesNoDefaultYes(const QString& text) { return YesNo(text); }
 };
 
-// The window a message box belongs to: the active modal window, else the
-// active window, else none.
-QWidget* BoxOwner();
+// Makes the layer that is in use while no replacement is installed.
+using MessagesFactory = std::unique_ptr<MessageBoxes> (*)();
 
-// The layer in use: Qt's message boxes unless a replacement is installed.
+// The layer in use: the installed replacement, else the default layer.
 MessageBoxes& Messages();
-// Installs a replacement and returns the previous one; nullptr restores Qt's.
+// Installs a replacement and returns the previous one; nullptr restores the
+// default layer.
 std::unique_ptr<MessageBoxes> SetMessages(std::unique_ptr<MessageBoxes> replacement);
+// Chooses the default layer. Until a program chooses one, the default writes
+// each message to standard error and answers as Enter would in a box (Abort,
+// No, or Yes for a question whose default is Yes).
+void SetDefaultMessages(MessagesFactory factory);
 
 } // namespace platform

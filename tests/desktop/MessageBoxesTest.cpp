@@ -1,4 +1,4 @@
-#include "platform/MessageBoxes.h"
+#include "desktop/MessageBoxes.h"
 
 #include <QApplication>
 #include <QMessageBox>

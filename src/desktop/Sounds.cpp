@@ -1,4 +1,4 @@
-#include "platform/Sounds.h"
+#include "desktop/Sounds.h"
 
 #include <QCoreApplication>
 #include <QFile>

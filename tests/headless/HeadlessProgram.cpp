@@ -1,0 +1,51 @@
+// A program without a display that uses the floors below the desktop: it
+// pings one address, writes and reads a session file and opens a history
+// store. It links only netsonde_echo, _resolve, _platform, _files and
+// _history, so it builds only while none of them needs Qt Gui or Widgets.
+#include "echo/IcmpBinding.h"
+#include "echo/TAxPing.h"
+#include "files/SessionFile.h"
+#include "history/THistoryStore.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QTemporaryDir>
+#include <cstdio>
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    IcmpBindingScope binding;
+    QTemporaryDir dir;
+    if (!dir.isValid())
+        return 2;
+
+    TAxPing ping(nullptr);
+    ping.SetNumber(1);
+    bool ended = false;
+    ping.OnData = [&ping](QObject*, int) { std::printf("%s\n", qPrintable(ping.ReplyText())); };
+    ping.OnFinished = [&ended](QObject*) { ended = true; };
+    ping.OnError = [&ended](QObject*, int code, const QString& text) {
+        std::printf("Error %d %s\n", code, qPrintable(text));
+        ended = true;
+    };
+    ping.Start(argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("127.0.0.1"));
+    QDeadlineTimer deadline(10000);
+    while (!ended && !deadline.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    if (!ended)
+        return 3;
+
+    QString error;
+    const QList<files::SessionFile::Entry> written{{"127.0.0.1", QStringList{"line"}}};
+    QList<files::SessionFile::Entry> read;
+    if (!files::SessionFile::Write(dir.filePath("s.nsd"), written, error) ||
+        files::SessionFile::Read(dir.filePath("s.nsd"), read, error) != files::LoadStatus::Done ||
+        read != written) {
+        std::printf("session: %s\n", qPrintable(error));
+        return 4;
+    }
+
+    history::THistoryStore store(dir.filePath("history.sqlite"));
+    store.Sync();
+    return store.Enabled() ? 0 : 5;
+}
