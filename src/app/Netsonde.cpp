@@ -4,6 +4,7 @@
 #include "desktop/MessageBoxes.h"
 #include "echo/IcmpBinding.h"
 #include "history/THistoryStore.h"
+#include "history/TSqlThread.h"
 #include "historyview/THistory.h"
 
 #include <QApplication>
@@ -32,5 +33,6 @@ int main(int argc, char** argv) {
         window->show();
         rc = QApplication::exec();
     }
-    return rc;
+    // A history file held by another program may still keep its writer busy.
+    return history::TSqlThread::EndProcess(rc);
 }

@@ -8,7 +8,11 @@
 #include <QMutex>
 #include <QPointer>
 #include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QThread>
+
+#include <cstdio>
+#include <cstdlib>
 
 namespace history {
 
@@ -62,8 +66,15 @@ TSqlThread::~TSqlThread() {
     QThread* thread = FThread;
     // The last piece of work: nothing can be posted after it.
     Post([name, thread] {
-        // The connection object must be gone before it is removed.
-        { QSqlDatabase::database(name, false).close(); }
+        // The connection object must be gone before it is removed. Closing
+        // checkpoints the log when it can; it never waits for another
+        // process's lock to do so.
+        {
+            QSqlDatabase db = QSqlDatabase::database(name, false);
+            if (db.isOpen())
+                QSqlQuery(db).exec(QStringLiteral("PRAGMA busy_timeout=0"));
+            db.close();
+        }
         QSqlDatabase::removeDatabase(name);
         thread->quit();
     });
@@ -101,6 +112,13 @@ bool TSqlThread::WaitForEnded(int timeoutMs) {
     }
     ending.threads.removeIf([](const QPointer<QThread>& t) { return t.isNull(); });
     return all;
+}
+
+int TSqlThread::EndProcess(int status) {
+    if (WaitForEnded(EndWaitMs))
+        return status;
+    std::fflush(nullptr);
+    std::_Exit(status);
 }
 
 int TSqlThread::Ending() {

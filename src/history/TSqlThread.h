@@ -42,6 +42,12 @@ public:
     static bool WaitForEnded(int timeoutMs);
     // Workers of destroyed instances that have not ended yet.
     static int Ending();
+    // For the last line of main(): gives ending workers EndWaitMs and
+    // returns status when none is left. A worker still inside SQLite then
+    // would meet the process's exit handlers freeing what it uses, so the
+    // process ends at once with status instead, without them; SQLite's
+    // journal keeps the file whole either way.
+    static int EndProcess(int status);
 
 private:
     QString FConnection;

@@ -2,6 +2,7 @@
 // can have several processes write the same file at once.
 //   history_writer <file> <entry> <rounds> <runs per round>
 #include "history/THistoryStore.h"
+#include "history/TSqlThread.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -45,5 +46,5 @@ int main(int argc, char** argv) {
             failed = true;
     }
     QCoreApplication::processEvents();
-    return failed ? 1 : 0;
+    return history::TSqlThread::EndProcess(failed ? 1 : 0);
 }
