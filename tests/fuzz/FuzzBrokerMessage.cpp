@@ -3,6 +3,7 @@
 // whatever they accept must lie inside the bytes given.
 #include "icmp-broker-message.h"
 
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
