@@ -19,13 +19,14 @@ ALLOWED = {
     "echo": {"platform", "resolve"},
     "files": set(),
     "history": set(),
+    "alerts": set(),
     "desktop": {"platform"},
     "controls": {"platform", "desktop"},
     "tray": {"platform", "desktop"},
-    "dialogs": {"platform", "desktop", "files", "controls"},
+    "dialogs": {"platform", "desktop", "files", "controls", "alerts"},
     "historyview": {"platform", "desktop", "resolve", "echo", "history", "tray", "controls"},
     "app": {"platform", "desktop", "resolve", "echo", "files", "history", "controls", "tray",
-            "dialogs", "historyview"},
+            "dialogs", "historyview", "alerts"},
 }
 
 # Loops that were there before this check, each within one folder: a

@@ -1,5 +1,6 @@
 // The program: binds the ICMP echo service, creates the main window as the
 // only window and runs until it is closed.
+#include "app/TAlertWatch.h"
 #include "app/Tfm_ns.h"
 #include "desktop/MessageBoxes.h"
 #include "echo/IcmpBinding.h"
@@ -30,6 +31,8 @@ int main(int argc, char** argv) {
         fm_ns = window.get();
         // Every run is remembered in the user's data folder.
         window->SetHistory(new history::THistory(history::THistoryStore::DefaultPath()));
+        // Host states, their notices and sounds, with the user's settings.
+        window->SetAlerts(new TAlertWatch(alerts::AlertSettings::DefaultPath()));
         window->show();
         rc = QApplication::exec();
     }

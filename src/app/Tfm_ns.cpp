@@ -246,6 +246,7 @@ Tfm_ns::Tfm_ns(QWidget* owner) : QWidget(owner) {
     tray->OnClick = [this](QObject* Sender) { trayClick(Sender); };
 
     BuildHistoryMenu();
+    BuildAlerts();
 
     il_states = new g_imagelist(this);
     il_states->setObjectName(QStringLiteral("il_states"));

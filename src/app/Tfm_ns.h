@@ -10,6 +10,7 @@
 class QAction;
 class QEventLoop;
 class QTimer;
+class TAlertWatch;
 class TAxPing;
 class TAxTrace;
 class TCBitBtn;
@@ -190,6 +191,15 @@ public:
     void ShowHistory(int Index);
     QAction* History1;
 
+    // ---- watch over hosts ----
+    // The watch the automatic mode feeds; it becomes the window's. Without
+    // one there are no state notices and no alert sounds.
+    void SetAlerts(TAlertWatch* Watch);
+    TAlertWatch* Alerts() const;
+    // Opens the Alerts dialog over the window.
+    void ShowAlerts();
+    QAction* Alerts1;
+
     // ---- form events ----
     void FormCreate(QObject* Sender);
     void FormShow(QObject* Sender);
@@ -207,6 +217,11 @@ private:
     void HistoryRunEnded(QObject* Sender, bool Failed, int Error = 0, const QString& Msg = {});
     // An automatic Check All has been through the list.
     void HistoryRoundEnded();
+    void BuildAlerts();
+    void AlertRunEnded();
+    void AlertRoundEnded();
+    // Sets the words assistive technology reads for the row at Index.
+    void UpdateRowText(int Index);
     // The result pane: cleared, and added to line by line.
     void PaneClear();
     void PaneAppend(const QString& text);
@@ -249,6 +264,7 @@ private:
     // Entries whose history window is on its way (it opens once the runs
     // queued before it are written).
     QStringList FHistoryComing;
+    QPointer<TAlertWatch> FAlerts;
 };
 
 // The main window while it exists.

@@ -38,6 +38,7 @@ void Tfm_ns::BuildHistoryMenu() {
         menu.setObjectName(QStringLiteral("historyMenu"));
         History1->setData(row);
         menu.addAction(History1);
+        menu.addAction(Alerts1);
         if (!menu.exec(lb_add->viewport()->mapToGlobal(at)))
             History1->setData({});
     });
@@ -120,9 +121,11 @@ void Tfm_ns::HistoryRunEnded(QObject* Sender, bool Failed, int Error, const QStr
     const int selected = lb_add->ItemIndex();
     const QString entry = selected >= 0 ? lb_add->Item(selected) : task->HostAddress();
     FHistory->RunEnded(task, entry, kind, FAutoKind == auto_kind, Failed, Error, Msg);
+    AlertRunEnded();
 }
 
 void Tfm_ns::HistoryRoundEnded() {
     if (FHistory)
         FHistory->RoundEnded();
+    AlertRoundEnded();
 }

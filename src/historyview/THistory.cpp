@@ -179,7 +179,8 @@ void THistory::RoundEnded() {
 
 void THistory::CloseRound() {
     SetTrouble(FRoundTrouble);
-    FNotices->Notify(FRoundChanges);
+    if (SendNotices)
+        FNotices->Notify(FRoundChanges);
     FRoundChanges.clear();
     FRoundTrouble = false;
     FRoundOpen = false;

@@ -51,6 +51,9 @@ public:
 
     // The record the last ended run produced.
     const RunRecord& LastRecord() const { return FLast; }
+    // Whether a round ends with a notice of the hosts that began or stopped
+    // answering; off where another part sends notices of host states.
+    bool SendNotices = true;
     // The clock of the records (UTC milliseconds); replaceable for tests.
     std::function<qint64()> Clock;
 

@@ -1,0 +1,54 @@
+#pragma once
+
+#include "alerts/AlertSettings.h"
+#include "alerts/HostStates.h"
+
+#include <QObject>
+#include <QVector>
+#include <functional>
+
+namespace history {
+struct RunRecord;
+}
+
+// The watch over the hosts of the automatic mode: every automatic run goes
+// into the host states, and at the end of each round the hosts whose state
+// changed make one desktop notice and one sound. The settings come from a
+// file and go back to it whenever they are changed.
+class TAlertWatch : public QObject {
+    Q_OBJECT
+public:
+    explicit TAlertWatch(const QString& settingsPath, QObject* owner = nullptr);
+
+    const alerts::AlertSettings& Settings() const { return FSettings; }
+    // Takes new settings into use at once and saves them; false when they
+    // could not be saved (they are in use all the same).
+    bool Apply(const alerts::AlertSettings& settings);
+
+    const alerts::THostStates& States() const { return FStates; }
+
+    // A run has ended and been recorded. Only automatic runs count; a
+    // cancelled run says nothing about its host. Every automatic command
+    // but Check All is a round of one run.
+    void RunEnded(const history::RunRecord& record);
+    // An automatic Check All has been through every entry.
+    void RoundEnded();
+
+    // Where a round's notice goes: by default a desktop notice on the
+    // session bus (when notices are on); replaceable for tests.
+    std::function<void(const alerts::Notice&)> OnNotice;
+
+    // Sends a notice to the freedesktop notification service without
+    // waiting for an answer. With suppressSound the desktop is asked not to
+    // play a sound of its own.
+    static void SendNotice(const alerts::Notice& notice, bool suppressSound);
+
+private:
+    void CloseRound();
+
+    QString FPath;
+    alerts::AlertSettings FSettings;
+    alerts::THostStates FStates;
+    bool FRoundOpen = false;
+    QVector<alerts::Change> FRoundChanges;
+};

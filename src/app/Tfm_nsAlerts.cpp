@@ -1,0 +1,102 @@
+// The window's side of the watch over hosts: the Alerts dialog (from the
+// list's context menu or Ctrl+Shift+A), the runs and rounds of the
+// automatic mode handed to the watch, and the words assistive technology
+// reads for each row of the list.
+#include "app/Tfm_ns.h"
+
+#include "alerts/HostStates.h"
+#include "app/TAlertWatch.h"
+#include "controls/g_listbox.h"
+#include "dialogs/Tfm_alerts.h"
+#include "history/RunRecord.h"
+#include "historyview/THistory.h"
+
+#include <QAction>
+#include <QListWidgetItem>
+#include <QMetaObject>
+
+void Tfm_ns::BuildAlerts() {
+    Alerts1 = new QAction(QStringLiteral("Alerts\u2026"), this);
+    Alerts1->setObjectName(QStringLiteral("Alerts1"));
+    Alerts1->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_A));
+    Alerts1->setShortcutContext(Qt::WindowShortcut);
+    Alerts1->setEnabled(false);
+    addAction(Alerts1);
+    connect(Alerts1, &QAction::triggered, this, [this] { ShowAlerts(); });
+
+    // The row texts follow the entries, their results and their states.
+    QAbstractItemModel* model = lb_add->model();
+    connect(model, &QAbstractItemModel::dataChanged, this,
+            [this](const QModelIndex& from, const QModelIndex& to, const QList<int>& roles) {
+                if (roles == QList<int>{Qt::AccessibleTextRole})
+                    return;
+                for (int row = from.row(); row <= to.row(); ++row)
+                    UpdateRowText(row);
+            });
+    connect(model, &QAbstractItemModel::rowsInserted, this,
+            [this](const QModelIndex&, int first, int last) {
+                for (int row = first; row <= last; ++row)
+                    UpdateRowText(row);
+            });
+}
+
+void Tfm_ns::SetAlerts(TAlertWatch* Watch) {
+    delete FAlerts.data();
+    FAlerts = Watch;
+    Alerts1->setEnabled(Watch != nullptr);
+    // The watch's notices follow host states; the history's own notice of
+    // every host that began or stopped answering would say it twice.
+    if (FHistory)
+        FHistory->SendNotices = Watch == nullptr;
+    if (Watch)
+        Watch->setParent(this);
+}
+
+TAlertWatch* Tfm_ns::Alerts() const {
+    return FAlerts.data();
+}
+
+void Tfm_ns::ShowAlerts() {
+    if (!FAlerts)
+        return;
+    Tfm_alerts dialog(this);
+    dialog.SetSettings(FAlerts->Settings());
+    dialog.OnApply = [this](const alerts::AlertSettings& settings) {
+        if (FAlerts)
+            FAlerts->Apply(settings);
+    };
+    dialog.ShowModal();
+}
+
+void Tfm_ns::AlertRunEnded() {
+    if (!FAlerts || !FHistory)
+        return;
+    FAlerts->RunEnded(FHistory->LastRecord());
+    // The entry's results are stored after this; its row text follows once
+    // they are, also when they are the same lines as before.
+    const int row = lb_add->ItemIndex();
+    const QString entry = FHistory->LastRecord().Entry;
+    QMetaObject::invokeMethod(
+        this,
+        [this, row, entry] {
+            if (row >= 0 && row < lb_add->Count() && lb_add->Item(row) == entry)
+                UpdateRowText(row);
+        },
+        Qt::QueuedConnection);
+}
+
+void Tfm_ns::AlertRoundEnded() {
+    if (FAlerts)
+        FAlerts->RoundEnded();
+}
+
+void Tfm_ns::UpdateRowText(int Index) {
+    QListWidgetItem* item = lb_add->item(Index);
+    if (!item)
+        return;
+    const QString entry = item->text();
+    const alerts::Status status = FAlerts ? FAlerts->States().StatusOf(entry) : alerts::Status{};
+    const QString text = alerts::RowText(entry, static_cast<int>(EntryState(Index)), status);
+    if (item->data(Qt::AccessibleTextRole).toString() != text)
+        item->setData(Qt::AccessibleTextRole, text);
+}

@@ -1,0 +1,121 @@
+// The watch in the program: automatic rounds of the real window over
+// scripted echo answers make one notice and one sound per change of state,
+// and every row of the list tells assistive technology its state.
+#include "app/MainWindowFixture.h"
+#include "app/TAlertWatch.h"
+#include "historyview/THistory.h"
+#include "support/FakeNotifyArea.h"
+#include "support/FakeSounds.h"
+
+#include <QAction>
+#include <QListWidgetItem>
+#include <QTemporaryDir>
+
+namespace netsonde::test {
+namespace {
+
+class AlertWatchTest : public MainWindowTest {
+protected:
+    void SetUp() override {
+        MainWindowTest::SetUp();
+        w->SetHistory(new history::THistory(dir.filePath("history.sqlite")));
+        watch = new TAlertWatch(dir.filePath("config/alerts.conf"));
+        watch->OnNotice = [this](const alerts::Notice& n) { notices << n.Summary; };
+        w->SetAlerts(watch);
+    }
+    void Answer(const char* host, bool answers) {
+        service.SetAnswer(host,
+                          answers ? FakeAnswer::Echo(host, 2) : FakeAnswer::IcmpError(host, 11010));
+    }
+    void Round() {
+        w->TickTimer(w->Tick);
+        ASSERT_TRUE(WaitUntil([&] { return !w->Ping->Busy() && w->CheckKind() == rkNone; }));
+    }
+    QString RowText(int row) {
+        return w->lb_add->item(row)->data(Qt::AccessibleTextRole).toString();
+    }
+
+    QTemporaryDir dir;
+    FakeNotifyArea area;
+    FakeSounds sounds;
+    TAlertWatch* watch = nullptr;
+    QStringList notices;
+};
+
+TEST_F(AlertWatchTest, OneNoticeAndOneSoundPerChangeOfState) {
+    SetList({"192.168.1.1", "192.168.1.2", "192.168.1.3"});
+    Answer("192.168.1.1", true);
+    Answer("192.168.1.2", true);
+    Answer("192.168.1.3", false);
+    EXPECT_EQ(RowText(0), "192.168.1.1, not checked");
+    // The first round learns; .3 is silent from the start.
+    w->CheckAll1->trigger();
+    EXPECT_TRUE(WaitUntil([&] { return RowText(0) == "192.168.1.1, answered"; }));
+    EXPECT_TRUE(WaitUntil([&] { return RowText(2) == "192.168.1.3, timed out"; }));
+    // A single lost echo is no news.
+    Answer("192.168.1.2", false);
+    Round();
+    Answer("192.168.1.2", true);
+    Round();
+    EXPECT_TRUE(notices.isEmpty()) << notices.join('\n').toStdString();
+    EXPECT_TRUE(sounds.played.isEmpty());
+    EXPECT_EQ(watch->States().State("192.168.1.3"), alerts::HostState::Down);
+    EXPECT_TRUE(WaitUntil([&] { return RowText(2).startsWith("192.168.1.3, down since "); }))
+        << RowText(2).toStdString();
+
+    // .1 stops answering: one notice and one sound on the third round.
+    Answer("192.168.1.1", false);
+    Round();
+    Round();
+    EXPECT_TRUE(notices.isEmpty());
+    Round();
+    EXPECT_EQ(notices, QStringList{"192.168.1.1 down"});
+    EXPECT_EQ(sounds.played, QStringList{alerts::AlertDown});
+    Round();
+    EXPECT_EQ(notices.size(), 1);
+    // Back after two answering rounds, together with .3.
+    Answer("192.168.1.1", true);
+    Answer("192.168.1.3", true);
+    Round();
+    Round();
+    EXPECT_EQ(notices.size(), 2);
+    EXPECT_EQ(notices.back(), "2 hosts changed state");
+    EXPECT_EQ(sounds.played, (QStringList{alerts::AlertDown, alerts::AlertUp}));
+    EXPECT_TRUE(WaitUntil([&] { return RowText(2) == "192.168.1.3, answered"; }))
+        << RowText(2).toStdString();
+
+    // Runs outside the automatic mode count for nothing.
+    w->Stop1->trigger();
+    Answer("192.168.1.1", false);
+    Select(0);
+    for (int i = 0; i < 4; ++i)
+        Run(w->bn_one);
+    EXPECT_EQ(watch->States().State("192.168.1.1"), alerts::HostState::Up);
+    EXPECT_EQ(notices.size(), 2);
+}
+
+TEST_F(AlertWatchTest, SettingsApplyAtOnceAndAreKept) {
+    SetList({"192.168.1.1"});
+    Answer("192.168.1.1", true);
+    w->CheckAll1->trigger();
+    alerts::AlertSettings s = watch->Settings();
+    s.Thresholds.FailuresToDown = 1;
+    s.Sounds = false;
+    ASSERT_TRUE(watch->Apply(s));
+    Answer("192.168.1.1", false);
+    Round();
+    EXPECT_EQ(notices, QStringList{"192.168.1.1 down"});
+    EXPECT_TRUE(sounds.played.isEmpty());
+    EXPECT_EQ(alerts::AlertSettings::Load(dir.filePath("config/alerts.conf")), s);
+    // Notices off: nothing goes out.
+    s.Notices = false;
+    watch->Apply(s);
+    Answer("192.168.1.1", true);
+    Round();
+    Round();
+    EXPECT_EQ(notices.size(), 1);
+    EXPECT_TRUE(w->Alerts1->isEnabled());
+}
+
+} // namespace
+} // namespace netsonde::test
