@@ -37,21 +37,22 @@ double median(std::vector<double> v) {
     return v[v.size() / 2];
 }
 
+// 127.0.0.1 onwards, skipping the .0 and .255 of every /24.
+std::vector<std::string> hostList(int count) {
+    std::vector<std::string> hosts;
+    for (int i = 0; i < count; ++i)
+        hosts.push_back("127." + std::to_string(i / (254 * 256)) + '.' +
+                        std::to_string((i / 254) % 256) + '.' + std::to_string(i % 254 + 1));
+    return hosts;
+}
+
 std::string hostsFile(int count) {
     std::string path = "/tmp/bench_probe_hosts_" + std::to_string(::getpid()) + "_" +
                        std::to_string(count) + ".net";
     std::ofstream out(path);
-    for (int i = 0; i < count; ++i)
-        out << "127." << (i / 65536) << '.' << ((i / 256) % 256) << '.' << (i % 256 + 1) << "\r\n";
+    for (const std::string& host : hostList(count))
+        out << host << "\r\n";
     return path;
-}
-
-std::vector<std::string> hostList(int count) {
-    std::vector<std::string> hosts;
-    for (int i = 0; i < count; ++i)
-        hosts.push_back("127." + std::to_string(i / 65536) + '.' + std::to_string((i / 256) % 256) +
-                        '.' + std::to_string(i % 256 + 1));
-    return hosts;
 }
 
 // Output of a shell command.
@@ -101,7 +102,8 @@ Run runFor(const std::vector<std::string>& argv, int port, int seconds, const ch
     args.push_back(nullptr);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    std::string log = "/tmp/bench_probe_" + std::to_string(port) + ".log";
+    posix_spawn_file_actions_addopen(&actions, 2, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
     pid_t pid = 0;
     if (::posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ) != 0) {
@@ -116,12 +118,12 @@ Run runFor(const std::vector<std::string>& argv, int port, int seconds, const ch
         std::vector<double> times;
         for (int i = 0; i < 3; ++i) {
             auto t0 = Clock::now();
-            capture("curl -s -o /dev/null " + url);
+            capture("curl -s -m 15 -o /dev/null " + url);
             times.push_back(std::chrono::duration<double>(Clock::now() - t0).count());
         }
         run.scrapeSeconds = median(times);
     }
-    std::string text = capture("curl -s " + url);
+    std::string text = capture("curl -s -m 15 " + url);
     run.requests = sumOf(text, family);
     if (std::size_t at = text.find("\nnetsonde_probe_late_requests_total ");
         at != std::string::npos)
@@ -129,7 +131,18 @@ Run runFor(const std::vector<std::string>& argv, int port, int seconds, const ch
     ::kill(pid, SIGTERM);
     int status = 0;
     rusage usage{};
-    ::wait4(pid, &status, 0, &usage);
+    // A program that does not end within 20 s of SIGTERM is killed, and
+    // said so.
+    auto asked = Clock::now();
+    while (::wait4(pid, &status, WNOHANG, &usage) == 0) {
+        if (Clock::now() - asked > std::chrono::seconds(20)) {
+            std::printf("  (%s did not end within 20 s of SIGTERM; killed)\n", args[0]);
+            ::kill(pid, SIGKILL);
+            ::wait4(pid, &status, 0, &usage);
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
     run.cpuSeconds = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
                      static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
     run.peakMb = static_cast<double>(usage.ru_maxrss) / 1024.0;
@@ -139,6 +152,7 @@ Run runFor(const std::vector<std::string>& argv, int port, int seconds, const ch
 } // namespace
 
 int main(int argc, char** argv) {
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
     netsonde::test::RequestTestNetwork();
     netsonde::test::EnterRequestedTestNetwork();
     if (!netsonde::test::InTestNetwork()) {
@@ -175,6 +189,7 @@ int main(int argc, char** argv) {
         }
         std::fflush(stdout);
     }
+    std::fflush(stdout);
     std::printf("1,000 hosts at 1 s for %d s (medians of three):\n", part1);
     std::printf("  netsonde-probe:   %.1f us CPU per echo, %.1f MB peak\n", median(ourCpu),
                 median(ourMb));
