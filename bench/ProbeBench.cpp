@@ -182,7 +182,10 @@ int main(int argc, char** argv) {
             for (const std::string& h : hostList(1000))
                 args.push_back(h);
             Run ref = runFor(args, 19374, part1, "smokeping_requests_total", false);
-            refCpu.push_back(ref.cpuSeconds / std::max(1.0, ref.requests) * 1e6);
+            // A scrape that timed out counts nothing: that round has no
+            // figure per echo.
+            if (ref.requests > 0)
+                refCpu.push_back(ref.cpuSeconds / ref.requests * 1e6);
             refMb.push_back(ref.peakMb);
             std::printf("round %d: smokeping-prober %.0f echoes, %.2f s CPU, %.1f MB peak\n",
                         round + 1, ref.requests, ref.cpuSeconds, ref.peakMb);
@@ -193,13 +196,15 @@ int main(int argc, char** argv) {
     std::printf("1,000 hosts at 1 s for %d s (medians of three):\n", part1);
     std::printf("  netsonde-probe:   %.1f us CPU per echo, %.1f MB peak\n", median(ourCpu),
                 median(ourMb));
-    if (haveReference) {
-        std::printf("  smokeping-prober: %.1f us CPU per echo, %.1f MB peak\n", median(refCpu),
-                    median(refMb));
+    if (haveReference && !refCpu.empty()) {
+        std::printf("  smokeping-prober: %.1f us CPU per echo (of %zu rounds it answered a "
+                    "scrape in), %.1f MB peak\n",
+                    median(refCpu), refCpu.size(), median(refMb));
         std::printf("  ratio CPU per echo ours/reference: %.2f (goal <= 1.0)\n",
                     median(ourCpu) / median(refCpu));
     } else {
-        std::printf("  (prometheus-smokeping-prober is not installed: no reference)\n");
+        std::printf("  (no reference: prometheus-smokeping-prober is not installed or never "
+                    "answered a scrape)\n");
     }
 
     std::string hosts10k = hostsFile(10000);
