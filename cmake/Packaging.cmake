@@ -63,7 +63,44 @@ install(FILES ${PROJECT_BINARY_DIR}/packaging/copyright
               ${PROJECT_BINARY_DIR}/packaging/changelog.Debian.gz
         DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/netsonde)
 
-# The Debian package.
+# The headless prober, a package of its own: the program, its systemd unit
+# (installed, not enabled), its default settings and its manual page.
+install(TARGETS netsonde-probe RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT probe)
+install(FILES ${NETSONDE_PACKAGING}/netsonde-probe.service
+        DESTINATION lib/systemd/system COMPONENT probe)
+install(FILES ${NETSONDE_PACKAGING}/probe.conf
+        DESTINATION ${CMAKE_INSTALL_FULL_SYSCONFDIR}/netsonde COMPONENT probe)
+add_custom_command(
+    OUTPUT ${PROJECT_BINARY_DIR}/packaging/netsonde-probe.1.gz
+    COMMAND ${GZIP_PROGRAM} -9 -n -c ${NETSONDE_PACKAGING}/netsonde-probe.1
+            > ${PROJECT_BINARY_DIR}/packaging/netsonde-probe.1.gz
+    DEPENDS ${NETSONDE_PACKAGING}/netsonde-probe.1
+    VERBATIM)
+add_custom_target(netsonde_probe_manpage ALL
+                  DEPENDS ${PROJECT_BINARY_DIR}/packaging/netsonde-probe.1.gz)
+install(FILES ${PROJECT_BINARY_DIR}/packaging/netsonde-probe.1.gz
+        DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT probe)
+install(FILES ${PROJECT_BINARY_DIR}/packaging/copyright
+              ${PROJECT_BINARY_DIR}/packaging/changelog.Debian.gz
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/netsonde-probe COMPONENT probe)
+
+# The Debian packages: netsonde (everything without a component) and
+# netsonde-probe.
+set(CPACK_DEB_COMPONENT_INSTALL ON)
+set(CPACK_COMPONENTS_ALL Unspecified probe)
+set(CPACK_DEBIAN_UNSPECIFIED_PACKAGE_NAME netsonde)
+set(CPACK_DEBIAN_UNSPECIFIED_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PROBE_PACKAGE_NAME netsonde-probe)
+set(CPACK_DEBIAN_PROBE_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PROBE_PACKAGE_SECTION net)
+# The prober's settings are the administrator's.
+set(CPACK_DEBIAN_PROBE_PACKAGE_CONTROL_EXTRA ${NETSONDE_PACKAGING}/probe/conffiles)
+set(CPACK_DEBIAN_PROBE_PACKAGE_SUGGESTS "prometheus, netsonde")
+set(CPACK_DEBIAN_PROBE_DESCRIPTION
+    "headless ICMP echo prober for Prometheus\n\
+netsonde-probe sends ICMP echo requests to a list of hosts on a steady\n\
+schedule and serves counters and a round-trip histogram per host at\n\
+/metrics for Prometheus to scrape.")
 set(CPACK_PACKAGE_NAME netsonde)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR "Netsonde developers")
@@ -95,6 +132,6 @@ hosts, checks whether each answers ICMP echo requests, pings one host or\n\
 all of them repeatedly and traces the route to a host hop by hop.\n\
 Sessions and address lists can be saved and opened again, and an automatic\n\
 mode keeps checking the list from the system tray.")
-set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${NETSONDE_PACKAGING}/postinst)
+set(CPACK_DEBIAN_UNSPECIFIED_PACKAGE_CONTROL_EXTRA ${NETSONDE_PACKAGING}/postinst)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 include(CPack)

@@ -20,6 +20,7 @@ ALLOWED = {
     "files": set(),
     "history": set(),
     "alerts": set(),
+    "probe": {"platform", "resolve", "echo", "files", "history", "alerts"},
     "desktop": {"platform"},
     "controls": {"platform", "desktop"},
     "tray": {"platform", "desktop"},

@@ -14,6 +14,7 @@ packages=(
     iproute2 iputils-ping traceroute dnsmasq-base libcap2-bin fping
     clang-format clang-tidy
     nftables
+    prometheus prometheus-smokeping-prober
     clang libclang-rt-14-dev
 )
 

@@ -1,0 +1,270 @@
+#include "probe/MetricsServer.h"
+
+#include "probe/ProbeMetrics.h"
+
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTimer>
+
+#include <sys/socket.h>
+
+namespace probe {
+
+namespace {
+
+// Bytes handed to the socket at a time: a client that does not read keeps
+// at most this much in the socket's buffer beside the body itself.
+constexpr qint64 WriteChunk = 256 * 1024;
+
+QByteArray reasonPhrase(int status) {
+    switch (status) {
+    case 200:
+        return "OK";
+    case 400:
+        return "Bad Request";
+    case 404:
+        return "Not Found";
+    case 405:
+        return "Method Not Allowed";
+    case 408:
+        return "Request Timeout";
+    case 413:
+        return "Content Too Large";
+    case 431:
+        return "Request Header Fields Too Large";
+    case 500:
+        return "Internal Server Error";
+    default:
+        return "Error";
+    }
+}
+
+} // namespace
+
+bool WantsOpenMetrics(const QByteArray& accept) {
+    for (const QByteArray& part : accept.split(',')) {
+        QByteArray item = part.trimmed().toLower();
+        if (!item.startsWith("application/openmetrics-text"))
+            continue;
+        bool refused = false;
+        for (const QByteArray& param : item.split(';').mid(1)) {
+            QByteArray p = param.trimmed();
+            if (p.startsWith("q=")) {
+                bool ok = false;
+                double q = p.mid(2).toDouble(&ok);
+                refused = ok && q <= 0;
+            }
+        }
+        if (!refused)
+            return true;
+    }
+    return false;
+}
+
+struct MetricsServer::Connection {
+    QTcpSocket* socket = nullptr;
+    QTimer deadline;
+    QByteArray input;
+    bool headDone = false;
+    QByteArray method;
+    QByteArray path;
+    QByteArray accept;
+    qsizetype bodyLength = 0;
+    qsizetype headLength = 0;
+    // The response, written out piece by piece.
+    QByteArray output;
+    qsizetype written = 0;
+    bool responding = false;
+    bool draining = false;
+};
+
+MetricsServer::MetricsServer(Render render, Reload reload, QObject* parent)
+    : QObject(parent), FServer(new QTcpServer(this)), FRender(std::move(render)),
+      FReload(std::move(reload)) {
+    FServer->setMaxPendingConnections(MaxConnections);
+    connect(FServer, &QTcpServer::newConnection, this, &MetricsServer::Accept);
+}
+
+MetricsServer::~MetricsServer() = default;
+
+bool MetricsServer::Listen(const QHostAddress& address, quint16 port, QString& error) {
+    if (!FServer->listen(address, port)) {
+        error = FServer->errorString();
+        return false;
+    }
+    return true;
+}
+
+quint16 MetricsServer::Port() const {
+    return FServer->serverPort();
+}
+
+void MetricsServer::Accept() {
+    while (FOpen < MaxConnections && FServer->hasPendingConnections()) {
+        QTcpSocket* socket = FServer->nextPendingConnection();
+        if (!socket)
+            break;
+        ++FOpen;
+        auto* c = new Connection;
+        c->socket = socket;
+        // Qt stops reading from the kernel when this much waits unread, so
+        // a client that sends without end is held back by TCP itself.
+        socket->setReadBufferSize(MaxHeadBytes + 1024);
+        c->deadline.setSingleShot(true);
+        connect(&c->deadline, &QTimer::timeout, socket, [this, c] { Finish(c); });
+        c->deadline.start(FDeadlineMs);
+        connect(socket, &QTcpSocket::readyRead, socket, [this, c] { Read(c); });
+        connect(socket, &QTcpSocket::bytesWritten, socket, [this, c] { Pump(c); });
+        connect(socket, &QTcpSocket::disconnected, socket, [this, c] { Finish(c); });
+        if (socket->bytesAvailable() > 0)
+            Read(c);
+    }
+    // With every slot taken the server stops taking connections; the
+    // kernel keeps the next ones waiting until one ends.
+    if (FOpen >= MaxConnections)
+        FServer->pauseAccepting();
+}
+
+void MetricsServer::Read(Connection* c) {
+    if (c->responding) {
+        c->socket->readAll(); // nothing more is read once the answer began
+        return;
+    }
+    qsizetype room =
+        (c->headDone ? c->headLength + c->bodyLength : MaxHeadBytes) - c->input.size() + 1;
+    c->input += c->socket->read(std::max<qsizetype>(room, 1));
+    if (!c->headDone) {
+        qsizetype end = c->input.indexOf("\r\n\r\n");
+        if (end < 0) {
+            if (c->input.size() > MaxHeadBytes)
+                Respond(c, 431, "text/plain; charset=utf-8", "request head too large\n");
+            return;
+        }
+        c->headDone = true;
+        c->headLength = end + 4;
+        QList<QByteArray> lines = c->input.left(end).split('\n');
+        QList<QByteArray> requestLine = lines.value(0).trimmed().split(' ');
+        if (requestLine.size() != 3 || !requestLine[2].startsWith("HTTP/1.")) {
+            Respond(c, 400, "text/plain; charset=utf-8", "bad request\n");
+            return;
+        }
+        c->method = requestLine[0];
+        c->path = requestLine[1];
+        for (qsizetype i = 1; i < lines.size(); ++i) {
+            QByteArray line = lines[i].trimmed();
+            qsizetype colon = line.indexOf(':');
+            if (colon <= 0)
+                continue;
+            QByteArray name = line.left(colon).trimmed().toLower();
+            QByteArray value = line.mid(colon + 1).trimmed();
+            if (name == "accept")
+                c->accept = value;
+            else if (name == "content-length") {
+                bool ok = false;
+                qlonglong length = value.toLongLong(&ok);
+                if (!ok || length < 0) {
+                    Respond(c, 400, "text/plain; charset=utf-8", "bad content length\n");
+                    return;
+                }
+                if (length > MaxBodyBytes) {
+                    Respond(c, 413, "text/plain; charset=utf-8", "request body too large\n");
+                    return;
+                }
+                c->bodyLength = static_cast<qsizetype>(length);
+            } else if (name == "transfer-encoding") {
+                Respond(c, 400, "text/plain; charset=utf-8", "chunked requests not taken\n");
+                return;
+            }
+        }
+    }
+    if (c->input.size() < c->headLength + c->bodyLength)
+        return; // the body is still coming
+
+    // The query string does not select anything.
+    QByteArray path = c->path;
+    if (qsizetype query = path.indexOf('?'); query >= 0)
+        path.truncate(query);
+    const QByteArray& m = c->method;
+    if (path == "/metrics") {
+        if (m != "GET" && m != "HEAD")
+            return Respond(c, 405, "text/plain; charset=utf-8", "use GET\n");
+        bool om = WantsOpenMetrics(c->accept);
+        Respond(c, 200, om ? OpenMetricsContentType : TextContentType, FRender(om), m == "HEAD");
+    } else if (path == "/-/healthy") {
+        if (m != "GET" && m != "HEAD")
+            return Respond(c, 405, "text/plain; charset=utf-8", "use GET\n");
+        Respond(c, 200, "text/plain; charset=utf-8", "Healthy.\n", m == "HEAD");
+    } else if (path == "/-/reload") {
+        if (m != "POST" && m != "PUT")
+            return Respond(c, 405, "text/plain; charset=utf-8", "use POST\n");
+        QString message;
+        bool ok = FReload(message);
+        Respond(c, ok ? 200 : 500, "text/plain; charset=utf-8", message.toUtf8() + '\n');
+    } else {
+        Respond(c, 404, "text/plain; charset=utf-8", "not found: use /metrics\n");
+    }
+}
+
+void MetricsServer::Respond(Connection* c, int status, const QByteArray& contentType,
+                            QByteArray body, bool headOnly) {
+    c->responding = true;
+    c->input.clear();
+    c->input.squeeze();
+    QByteArray head = "HTTP/1.1 " + QByteArray::number(status) + ' ' + reasonPhrase(status) +
+                      "\r\nContent-Type: " + contentType +
+                      "\r\nContent-Length: " + QByteArray::number(body.size()) +
+                      "\r\nConnection: close\r\n";
+    if (status == 405)
+        head += c->path.startsWith("/-/reload") ? "Allow: POST, PUT\r\n" : "Allow: GET, HEAD\r\n";
+    head += "\r\n";
+    c->output = headOnly ? head : head + body;
+    body.clear();
+    c->written = 0;
+    Pump(c);
+}
+
+void MetricsServer::Pump(Connection* c) {
+    if (!c->responding)
+        return;
+    while (c->written < c->output.size() && c->socket->bytesToWrite() < WriteChunk) {
+        qint64 n = c->socket->write(c->output.constData() + c->written,
+                                    std::min<qint64>(WriteChunk, c->output.size() - c->written));
+        if (n <= 0) {
+            Finish(c);
+            return;
+        }
+        c->written += n;
+    }
+    if (c->written >= c->output.size() && c->socket->bytesToWrite() == 0 && !c->draining) {
+        // Closing at once would reset a connection whose client is still
+        // sending, and take the answer with it: the sending side is shut,
+        // what still comes is read and dropped, and the client's close (or
+        // a short deadline) ends the connection.
+        c->draining = true;
+        c->output = QByteArray();
+        c->socket->flush();
+        ::shutdown(static_cast<int>(c->socket->socketDescriptor()), SHUT_WR);
+        c->deadline.start(std::min(
+            c->deadline.remainingTime() < 0 ? FDeadlineMs : c->deadline.remainingTime(), 2000));
+    }
+}
+
+void MetricsServer::Finish(Connection* c) {
+    if (!c->socket)
+        return;
+    QTcpSocket* socket = c->socket;
+    c->socket = nullptr;
+    socket->disconnect();
+    socket->disconnectFromHost();
+    if (socket->state() != QAbstractSocket::UnconnectedState)
+        socket->abort();
+    socket->deleteLater();
+    c->deadline.stop();
+    // The connection's lambdas live on the socket; the record goes with it.
+    QObject::connect(socket, &QObject::destroyed, [c] { delete c; });
+    --FOpen;
+    FServer->resumeAccepting();
+    QTimer::singleShot(0, this, &MetricsServer::Accept);
+}
+
+} // namespace probe

@@ -1,0 +1,65 @@
+#pragma once
+
+#include <QByteArray>
+#include <QHostAddress>
+#include <QObject>
+#include <QString>
+#include <functional>
+
+class QTcpServer;
+class QTcpSocket;
+
+namespace probe {
+
+// The prober's HTTP endpoint: GET /metrics, GET /-/healthy and
+// POST /-/reload, nothing else. It runs on the event loop of the thread
+// that made it, one connection after another's reads and writes
+// interleaved, never a thread per request. A request head is at most
+// MaxHeadBytes, a request body MaxBodyBytes, at most MaxConnections are
+// open (more wait in the kernel's backlog), and a connection that has not
+// finished within the deadline is closed: a slow or hostile client costs a
+// bounded amount of memory and no probing time.
+class MetricsServer : public QObject {
+    Q_OBJECT
+public:
+    static constexpr qsizetype MaxHeadBytes = 8 * 1024;
+    static constexpr qsizetype MaxBodyBytes = 64 * 1024;
+    static constexpr int MaxConnections = 16;
+    static constexpr int DeadlineMs = 30'000;
+
+    // Renders the metrics; true asks for OpenMetrics.
+    using Render = std::function<QByteArray(bool openMetrics)>;
+    // Reloads the host list; false with a message when it failed.
+    using Reload = std::function<bool(QString& message)>;
+
+    MetricsServer(Render render, Reload reload, QObject* parent = nullptr);
+    ~MetricsServer() override;
+
+    bool Listen(const QHostAddress& address, quint16 port, QString& error);
+    quint16 Port() const;
+    int OpenConnections() const { return FOpen; }
+    // For tests: a shorter deadline.
+    void SetDeadlineMs(int ms) { FDeadlineMs = ms; }
+
+private:
+    struct Connection;
+    void Accept();
+    void Read(Connection* c);
+    void Respond(Connection* c, int status, const QByteArray& contentType, QByteArray body,
+                 bool headOnly = false);
+    void Pump(Connection* c);
+    void Finish(Connection* c);
+
+    QTcpServer* FServer;
+    Render FRender;
+    Reload FReload;
+    int FOpen = 0;
+    int FDeadlineMs = DeadlineMs;
+};
+
+// True when an Accept header prefers OpenMetrics over the text format
+// (a listed OpenMetrics type without q=0 is enough: Prometheus asks for it
+// first when it wants it).
+bool WantsOpenMetrics(const QByteArray& accept);
+
+} // namespace probe

@@ -1,0 +1,319 @@
+#include "probe/ProbeConfig.h"
+
+#include "files/AddressListFile.h"
+#include "files/SessionFile.h"
+
+#include <QCommandLineParser>
+#include <QFile>
+#include <QHostAddress>
+#include <QRegularExpression>
+#include <QSet>
+#include <cmath>
+
+namespace probe {
+
+namespace {
+
+constexpr qint64 MaxConfigBytes = 1 << 20;
+
+// "1", "0.5", "250ms", "2s", "5m": a duration in milliseconds within
+// [minMs, maxMs]; -1 when the text is none of these.
+int parseDuration(QString text, int minMs, int maxMs) {
+    text = text.trimmed();
+    double factor = 1000;
+    if (text.endsWith(QLatin1String("ms"))) {
+        factor = 1;
+        text.chop(2);
+    } else if (text.endsWith(QLatin1Char('s'))) {
+        text.chop(1);
+    } else if (text.endsWith(QLatin1Char('m'))) {
+        factor = 60'000;
+        text.chop(1);
+    }
+    bool ok = false;
+    double value = text.toDouble(&ok);
+    if (!ok || !std::isfinite(value))
+        return -1;
+    double ms = std::round(value * factor);
+    if (ms < minMs || ms > maxMs)
+        return -1;
+    return static_cast<int>(ms);
+}
+
+bool parseInt(const QString& text, int min, int max, int& out) {
+    bool ok = false;
+    int value = text.trimmed().toInt(&ok);
+    if (!ok || value < min || value > max)
+        return false;
+    out = value;
+    return true;
+}
+
+// One setting by its long name; false with error set when the value is bad.
+bool applySetting(const QString& name, const QString& value, ProbeConfig& config, QString& error) {
+    auto bad = [&](const QString& what) {
+        error = QStringLiteral("invalid %1 \"%2\": %3").arg(name, value, what);
+        return false;
+    };
+    if (name == QLatin1String("interval")) {
+        int ms = parseDuration(value, 10, 3'600'000);
+        if (ms < 0)
+            return bad(QStringLiteral("expected seconds from 0.01 to 3600"));
+        config.intervalMs = ms;
+    } else if (name == QLatin1String("timeout")) {
+        int ms = parseDuration(value, 1, 60'000);
+        if (ms < 0)
+            return bad(QStringLiteral("expected seconds from 0.001 to 60"));
+        config.timeoutMs = ms;
+    } else if (name == QLatin1String("resolve-every")) {
+        int ms = parseDuration(value, 1000, 86'400'000);
+        if (ms < 0)
+            return bad(QStringLiteral("expected seconds from 1 to 86400"));
+        config.resolveEveryMs = ms;
+    } else if (name == QLatin1String("size")) {
+        if (!parseInt(value, 0, 65000, config.packetSize))
+            return bad(QStringLiteral("expected bytes from 0 to 65000"));
+    } else if (name == QLatin1String("ttl")) {
+        if (!parseInt(value, 1, 255, config.ttl))
+            return bad(QStringLiteral("expected 1 to 255"));
+    } else if (name == QLatin1String("listen")) {
+        if (!ParseListen(value, config.listenAddress, config.listenPort))
+            return bad(QStringLiteral("expected ADDRESS:PORT"));
+    } else if (name == QLatin1String("label")) {
+        qsizetype eq = value.indexOf(QLatin1Char('='));
+        QString key = value.left(eq).trimmed();
+        if (eq < 0 || !ValidLabelName(key))
+            return bad(QStringLiteral("expected NAME=VALUE with a name of letters, digits and "
+                                      "'_' (not host, ip or ip_version)"));
+        QString labelValue = value.mid(eq + 1);
+        for (auto& label : config.labels)
+            if (label.first == key) {
+                label.second = labelValue;
+                return true;
+            }
+        config.labels.emplace_back(key, labelValue);
+    } else if (name == QLatin1String("family")) {
+        QString v = value.trimmed();
+        if (v == QLatin1String("4") || v == QLatin1String("ipv4"))
+            config.family = 4;
+        else if (v == QLatin1String("6") || v == QLatin1String("ipv6"))
+            config.family = 6;
+        else if (v == QLatin1String("any") || v.isEmpty())
+            config.family = 0;
+        else
+            return bad(QStringLiteral("expected 4, 6 or any"));
+    } else if (name == QLatin1String("host")) {
+        config.hosts << value.trimmed();
+    } else if (name == QLatin1String("hosts")) {
+        config.hostsFile = value.trimmed();
+    } else if (name == QLatin1String("session")) {
+        config.sessionFile = value.trimmed();
+    } else {
+        error = QStringLiteral("unknown setting \"%1\"").arg(name);
+        return false;
+    }
+    return true;
+}
+
+const QStringList kValueOptions = {QStringLiteral("interval"), QStringLiteral("timeout"),
+                                   QStringLiteral("size"),     QStringLiteral("ttl"),
+                                   QStringLiteral("listen"),   QStringLiteral("hosts"),
+                                   QStringLiteral("session"),  QStringLiteral("resolve-every")};
+
+} // namespace
+
+bool ValidLabelName(const QString& name) {
+    static const QRegularExpression pattern(QStringLiteral("^[a-zA-Z_][a-zA-Z0-9_]*$"));
+    return pattern.match(name).hasMatch() && !name.startsWith(QLatin1String("__")) &&
+           name != QLatin1String("host") && name != QLatin1String("ip") &&
+           name != QLatin1String("ip_version");
+}
+
+bool ParseListen(const QString& text, QString& address, quint16& port) {
+    QString t = text.trimmed();
+    qsizetype colon = t.lastIndexOf(QLatin1Char(':'));
+    if (colon < 0)
+        return false;
+    QString host = t.left(colon);
+    bool ok = false;
+    uint p = t.mid(colon + 1).toUInt(&ok);
+    if (!ok || p > 65535)
+        return false;
+    if (host.startsWith(QLatin1Char('[')) && host.endsWith(QLatin1Char(']')))
+        host = host.mid(1, host.size() - 2);
+    else if (host.contains(QLatin1Char(':')))
+        return false; // an IPv6 address needs its brackets
+    if (host.isEmpty())
+        host = QStringLiteral("::");
+    if (QHostAddress(host).isNull())
+        return false;
+    address = host;
+    port = static_cast<quint16>(p);
+    return true;
+}
+
+bool ApplyConfigText(const QByteArray& text, ProbeConfig& config,
+                     const QStringList& fromCommandLine, QString& error) {
+    int lineNumber = 0;
+    for (const QByteArray& raw : text.split('\n')) {
+        ++lineNumber;
+        QString line = QString::fromUtf8(raw).trimmed();
+        if (line.isEmpty() || line.startsWith(QLatin1Char('#')))
+            continue;
+        qsizetype eq = line.indexOf(QLatin1Char('='));
+        if (eq < 0) {
+            error = QStringLiteral("line %1: expected \"name = value\"").arg(lineNumber);
+            return false;
+        }
+        QString name = line.left(eq).trimmed();
+        QString value = line.mid(eq + 1).trimmed();
+        // A value given on the command line wins; labels merge by name with
+        // the command line's applied last.
+        if (fromCommandLine.contains(name) && name != QLatin1String("label") &&
+            name != QLatin1String("host"))
+            continue;
+        QString why;
+        if (!applySetting(name, value, config, why)) {
+            error = QStringLiteral("line %1: %2").arg(lineNumber).arg(why);
+            return false;
+        }
+    }
+    return true;
+}
+
+ParseResult ParseCommandLine(const QStringList& arguments, ProbeConfig& config, QString& error,
+                             QString* helpText) {
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Sends ICMP echo requests to every host on a steady schedule and serves "
+                       "the results to Prometheus at /metrics."));
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
+                            QStringLiteral("Shows this help."));
+    QCommandLineOption version(QStringLiteral("version"), QStringLiteral("Shows the version."));
+    parser.addOption(help);
+    parser.addOption(version);
+    parser.addOptions({
+        {QStringLiteral("config"), QStringLiteral("Reads settings from FILE."),
+         QStringLiteral("FILE")},
+        {QStringLiteral("hosts"), QStringLiteral("Probes the addresses of an address list file."),
+         QStringLiteral("FILE")},
+        {QStringLiteral("session"), QStringLiteral("Probes the hosts of a session file."),
+         QStringLiteral("FILE")},
+        {{QStringLiteral("i"), QStringLiteral("interval")},
+         QStringLiteral("Time between two requests to a host (default 1)."),
+         QStringLiteral("SECONDS")},
+        {{QStringLiteral("t"), QStringLiteral("timeout")},
+         QStringLiteral("Time to wait for an answer (default 1)."),
+         QStringLiteral("SECONDS")},
+        {{QStringLiteral("s"), QStringLiteral("size")},
+         QStringLiteral("Data bytes per request (default 56)."),
+         QStringLiteral("BYTES")},
+        {QStringLiteral("ttl"), QStringLiteral("Time-to-live / hop limit (default 64)."),
+         QStringLiteral("N")},
+        {QStringLiteral("listen"),
+         QStringLiteral("Serves metrics there (default 127.0.0.1:%1).").arg(DefaultPort),
+         QStringLiteral("ADDRESS:PORT")},
+        {QStringLiteral("label"), QStringLiteral("Adds a label to every series (repeatable)."),
+         QStringLiteral("NAME=VALUE")},
+        {QStringLiteral("resolve-every"),
+         QStringLiteral("Looks names up again this often (default 300)."),
+         QStringLiteral("SECONDS")},
+        {QStringLiteral("4"), QStringLiteral("Uses IPv4 addresses only.")},
+        {QStringLiteral("6"), QStringLiteral("Uses IPv6 addresses only.")},
+    });
+    parser.addPositionalArgument(QStringLiteral("HOST"), QStringLiteral("Hosts to probe."),
+                                 QStringLiteral("[HOST...]"));
+    if (helpText)
+        *helpText = parser.helpText();
+    if (!parser.parse(arguments)) {
+        error = parser.errorText();
+        return ParseResult::Error;
+    }
+    if (parser.isSet(help))
+        return ParseResult::Help;
+    if (parser.isSet(version))
+        return ParseResult::Version;
+    if (parser.isSet(QStringLiteral("4")) && parser.isSet(QStringLiteral("6"))) {
+        error = QStringLiteral("-4 and -6 exclude each other");
+        return ParseResult::Error;
+    }
+
+    QStringList given;
+    for (const QString& name : kValueOptions)
+        if (parser.isSet(name))
+            given << name;
+    if (parser.isSet(QStringLiteral("4")) || parser.isSet(QStringLiteral("6")))
+        given << QStringLiteral("family");
+
+    config = ProbeConfig();
+    if (parser.isSet(QStringLiteral("config"))) {
+        config.configFile = parser.value(QStringLiteral("config"));
+        QFile file(config.configFile);
+        if (!file.open(QIODevice::ReadOnly)) {
+            error = QStringLiteral("%1: %2").arg(config.configFile, file.errorString());
+            return ParseResult::Error;
+        }
+        QByteArray text = file.read(MaxConfigBytes + 1);
+        if (text.size() > MaxConfigBytes) {
+            error = QStringLiteral("%1: larger than 1 MiB").arg(config.configFile);
+            return ParseResult::Error;
+        }
+        QString why;
+        if (!ApplyConfigText(text, config, given, why)) {
+            error = QStringLiteral("%1: %2").arg(config.configFile, why);
+            return ParseResult::Error;
+        }
+    }
+    for (const QString& name : given) {
+        if (name == QLatin1String("family"))
+            continue;
+        if (!applySetting(name, parser.value(name), config, error))
+            return ParseResult::Error;
+    }
+    for (const QString& label : parser.values(QStringLiteral("label")))
+        if (!applySetting(QStringLiteral("label"), label, config, error))
+            return ParseResult::Error;
+    if (parser.isSet(QStringLiteral("4")))
+        config.family = 4;
+    else if (parser.isSet(QStringLiteral("6")))
+        config.family = 6;
+    config.hosts = parser.positionalArguments() + config.hosts;
+    return ParseResult::Run;
+}
+
+bool CollectHosts(const ProbeConfig& config, QStringList& hosts, QString& error) {
+    QStringList all = config.hosts;
+    if (!config.hostsFile.isEmpty()) {
+        QStringList entries;
+        if (AddressListFile::Read(config.hostsFile, entries, error) != files::LoadStatus::Done) {
+            if (error.isEmpty())
+                error = QStringLiteral("%1: cannot be read").arg(config.hostsFile);
+            return false;
+        }
+        all += entries;
+    }
+    if (!config.sessionFile.isEmpty()) {
+        QList<files::SessionFile::Entry> entries;
+        if (files::SessionFile::Read(config.sessionFile, entries, error) !=
+            files::LoadStatus::Done) {
+            if (error.isEmpty())
+                error = QStringLiteral("%1: cannot be read").arg(config.sessionFile);
+            return false;
+        }
+        for (const auto& entry : entries)
+            all << entry.address;
+    }
+    QSet<QString> seen;
+    hosts.clear();
+    for (const QString& host : all) {
+        QString h = host.trimmed();
+        if (h.isEmpty() || seen.contains(h))
+            continue;
+        seen.insert(h);
+        hosts << h;
+    }
+    return true;
+}
+
+} // namespace probe

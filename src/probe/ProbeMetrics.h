@@ -1,0 +1,78 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <array>
+#include <cstdint>
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+// The counters of one probed host and their exposition for Prometheus.
+namespace probe {
+
+// Upper bounds of the round-trip histogram in seconds: 50 µs doubling
+// twenty times, up to about 26 s.
+inline constexpr int RttBucketCount = 20;
+const std::array<double, RttBucketCount>& RttBucketBounds();
+
+// What became of one echo request.
+enum class Outcome { Answer, TimedOut, Unreachable, SendError };
+
+// Sorts an engine status (0 for an echo reply) into an outcome; for
+// Unreachable, code names the ICMP error ("host_unreachable", ...).
+Outcome ClassifyStatus(int status, std::string& code);
+
+// Whether the host answered its last request; the gauge leaves room for
+// more states.
+enum class HostState { Unknown, Up, Down };
+
+struct HostStats {
+    std::uint64_t requests = 0;
+    std::uint64_t answers = 0;
+    std::uint64_t timeouts = 0;
+    std::uint64_t sendErrors = 0;
+    std::uint64_t nameErrors = 0;
+    std::map<std::string, std::uint64_t> unreachable; // by code
+    // Per bucket, not cumulative; the last one holds what is above all bounds.
+    std::array<std::uint64_t, RttBucketCount + 1> rttBuckets{};
+    double rttSum = 0;
+    int lastTtl = -1;
+    HostState state = HostState::Unknown;
+
+    void AddAnswer(double rttSeconds, int ttl);
+    void AddFailure(Outcome outcome, const std::string& code);
+};
+
+// One host as the exposition shows it.
+struct HostSeries {
+    QString host;
+    QString ip;    // empty while the name has no address
+    int ipVersion; // 4, 6, or 0 while unknown
+    const HostStats* stats;
+};
+
+// The probe's own figures.
+struct ProbeFigures {
+    std::uint64_t lateRequests = 0;
+    std::uint64_t reloads = 0;
+    std::uint64_t reloadFailures = 0;
+    std::size_t hosts = 0;
+};
+
+// Renders every family in the Prometheus text format 0.0.4, or in
+// OpenMetrics 1.0.0 (which ends in "# EOF").
+QByteArray RenderMetrics(const std::vector<HostSeries>& hosts,
+                         const std::vector<std::pair<QString, QString>>& labels,
+                         const ProbeFigures& figures, bool openMetrics);
+
+// Content types of the two formats.
+inline constexpr const char* TextContentType = "text/plain; version=0.0.4; charset=utf-8";
+inline constexpr const char* OpenMetricsContentType =
+    "application/openmetrics-text; version=1.0.0; charset=utf-8";
+
+// Escapes a label value: backslash, double quote and line feed.
+std::string EscapeLabelValue(const QString& value);
+
+} // namespace probe

@@ -1,0 +1,345 @@
+#include "probe/Prober.h"
+
+#include "echo/TPingThread.h"
+#include "platform/NameService.h"
+
+#include <QHostAddress>
+#include <QPointer>
+#include <QtEndian>
+#include <algorithm>
+#include <cstring>
+
+#include <arpa/inet.h>
+#include <net/if.h>
+#include <netdb.h>
+#include <sys/socket.h>
+
+namespace probe {
+
+namespace {
+
+// After a failed request a name is looked up again, but not more often
+// than this (nor more often than the regular lookups).
+constexpr std::chrono::seconds LookupAfterFailure{10};
+
+// One lookup by the system's resolver. family 0 takes the system's choice
+// (the engine's name service, as the desktop program does); 4 or 6 ask
+// for that family only. Returns 0 with the address bytes (4 or 16), or
+// the socket library's error code.
+int lookUp(const QString& name, int family, int& foundFamily, QByteArray& address) {
+    if (family == 0) {
+        platform::HostRecord record;
+        int error = platform::CurrentNameService()->ByName(name.toStdString(), record);
+        if (error != 0)
+            return error;
+        if (!record.addresses.empty()) {
+            foundFamily = 4;
+            address = QByteArray(reinterpret_cast<const char*>(&record.addresses.front()), 4);
+            return 0;
+        }
+        if (!record.addresses6.empty()) {
+            foundFamily = 6;
+            address =
+                QByteArray(reinterpret_cast<const char*>(record.addresses6.front().data()), 16);
+            return 0;
+        }
+        return 11004;
+    }
+    addrinfo hints{};
+    hints.ai_family = family == 6 ? AF_INET6 : AF_INET;
+    hints.ai_socktype = SOCK_RAW;
+    hints.ai_flags = AI_ADDRCONFIG;
+    addrinfo* result = nullptr;
+    int rc = ::getaddrinfo(name.toUtf8().constData(), nullptr, &hints, &result);
+    if (rc != 0 || result == nullptr)
+        return platform::SystemNameService::AddrInfoErrorCode(rc == 0 ? EAI_NONAME : rc);
+    if (result->ai_family == AF_INET6) {
+        foundFamily = 6;
+        auto* sa = reinterpret_cast<const sockaddr_in6*>(result->ai_addr);
+        address = QByteArray(reinterpret_cast<const char*>(&sa->sin6_addr), 16);
+    } else {
+        foundFamily = 4;
+        auto* sa = reinterpret_cast<const sockaddr_in*>(result->ai_addr);
+        address = QByteArray(reinterpret_cast<const char*>(&sa->sin_addr), 4);
+    }
+    ::freeaddrinfo(result);
+    return 0;
+}
+
+QString addressText(int family, const QByteArray& bytes) {
+    char text[INET6_ADDRSTRLEN] = {};
+    ::inet_ntop(family == 6 ? AF_INET6 : AF_INET, bytes.constData(), text, sizeof text);
+    return QString::fromLatin1(text);
+}
+
+} // namespace
+
+struct Prober::Host {
+    std::uint64_t id = 0;
+    QString name;
+    bool literal = false; // an address: never looked up
+    int family = 0;       // of the address; 0 while none
+    QByteArray address;   // 4 or 16 bytes in network order
+    QString ip;
+    std::uint32_t scopeId = 0;
+    bool lookupRunning = false;
+    Clock::time_point lastLookup{};
+    HostStats stats;
+};
+
+struct Prober::Request {
+    std::uint64_t hostId = 0;
+    QByteArray address; // the address the request went to
+    Clock::time_point sent;
+    int status = 0;
+    TEchoReply reply;
+    TEcho6Reply reply6;
+};
+
+Prober::Prober(const ProbeConfig& config, QObject* parent)
+    : QObject(parent), FConfig(config), FAlive(std::make_shared<Prober*>(this)) {
+    FTimer.setSingleShot(true);
+    FTimer.setTimerType(Qt::PreciseTimer);
+    connect(&FTimer, &QTimer::timeout, this, &Prober::Tick);
+    FLookups.setMaxThreadCount(8);
+}
+
+Prober::~Prober() {
+    *FAlive = nullptr;
+    FTimer.stop();
+    FLookups.waitForDone();
+}
+
+void Prober::SetConfig(const ProbeConfig& config) {
+    FConfig = config;
+}
+
+void Prober::SetHosts(const QStringList& names) {
+    std::unordered_map<QString, std::uint64_t> byName;
+    for (const auto& [id, h] : FHosts)
+        byName.emplace(h->name, id);
+    std::vector<std::uint64_t> order;
+    std::vector<std::uint64_t> added;
+    std::unordered_map<std::uint64_t, std::unique_ptr<Host>> hosts;
+    for (const QString& name : names) {
+        auto found = byName.find(name);
+        if (found != byName.end()) {
+            if (hosts.count(found->second))
+                continue;
+            hosts.emplace(found->second, std::move(FHosts[found->second]));
+            order.push_back(found->second);
+            continue;
+        }
+        auto h = std::make_unique<Host>();
+        h->id = FNextId++;
+        h->name = name;
+        QString literal = name;
+        if (literal.startsWith(QLatin1Char('[')) && literal.endsWith(QLatin1Char(']')))
+            literal = literal.mid(1, literal.size() - 2);
+        QHostAddress parsed;
+        if (parsed.setAddress(literal)) {
+            h->literal = true;
+            if (parsed.protocol() == QAbstractSocket::IPv4Protocol) {
+                quint32 v4 = qToBigEndian(parsed.toIPv4Address());
+                h->family = 4;
+                h->address = QByteArray(reinterpret_cast<const char*>(&v4), 4);
+            } else {
+                Q_IPV6ADDR v6 = parsed.toIPv6Address();
+                h->family = 6;
+                h->address = QByteArray(reinterpret_cast<const char*>(v6.c), 16);
+                h->scopeId = parsed.scopeId().isEmpty() ? 0 : parsed.scopeId().toUInt();
+                if (!parsed.scopeId().isEmpty() && h->scopeId == 0)
+                    h->scopeId = ::if_nametoindex(parsed.scopeId().toLatin1().constData());
+            }
+            h->ip = addressText(h->family, h->address);
+        }
+        added.push_back(h->id);
+        order.push_back(h->id);
+        hosts.emplace(h->id, std::move(h));
+    }
+    FHosts = std::move(hosts);
+    FOrder = std::move(order);
+    FFigures.hosts = FOrder.size();
+    // New hosts start spread over the next interval; the queue forgets the
+    // hosts that left when their turn comes.
+    Clock::time_point now = Clock::now();
+    auto interval = std::chrono::milliseconds(FConfig.intervalMs);
+    for (std::size_t i = 0; i < added.size(); ++i)
+        FQueue.emplace(now + interval * static_cast<std::int64_t>(i) /
+                                 static_cast<std::int64_t>(added.size()),
+                       added[i]);
+    Arm();
+}
+
+void Prober::Stop() {
+    FTimer.stop();
+    FQueue = {};
+}
+
+void Prober::Arm() {
+    if (FQueue.empty()) {
+        FTimer.stop();
+        return;
+    }
+    auto wait = FQueue.top().first - Clock::now();
+    auto ms = std::chrono::ceil<std::chrono::milliseconds>(wait).count();
+    FTimer.start(static_cast<int>(std::clamp<std::int64_t>(ms, 0, 1 << 30)));
+}
+
+void Prober::Tick() {
+    Clock::time_point now = Clock::now();
+    auto interval = std::chrono::milliseconds(FConfig.intervalMs);
+    while (!FQueue.empty() && FQueue.top().first <= now) {
+        auto [due, id] = FQueue.top();
+        FQueue.pop();
+        auto found = FHosts.find(id);
+        if (found == FHosts.end())
+            continue; // left with a reload
+        auto delay = now - due;
+        FWorstDelay = std::max(FWorstDelay, delay);
+        Clock::time_point next = due + interval;
+        if (delay > interval) {
+            ++FFigures.lateRequests;
+            // Far behind: the host's turns from now on keep its phase
+            // instead of catching up with a burst.
+            next += interval * ((now - next) / interval + 1);
+        }
+        FQueue.emplace(next, id);
+        Probe(*found->second, now);
+    }
+    Arm();
+}
+
+void Prober::Probe(Host& h, Clock::time_point now) {
+    if (!h.literal) {
+        bool stale = now - h.lastLookup >= std::chrono::milliseconds(FConfig.resolveEveryMs);
+        if ((h.address.isEmpty() || stale) && !h.lookupRunning)
+            StartLookup(h, now);
+        if (h.address.isEmpty())
+            return; // the lookup's result counts, not a request
+    }
+    if ((FConfig.family == 4 && h.family != 4) || (FConfig.family == 6 && h.family != 6)) {
+        // An address of the other family than the one asked for.
+        ++h.stats.nameErrors;
+        h.stats.state = HostState::Down;
+        return;
+    }
+    auto r = std::make_shared<Request>();
+    r->hostId = h.id;
+    r->address = h.address;
+    TIpOptions options;
+    options.Ttl = static_cast<std::uint8_t>(FConfig.ttl);
+    std::uint16_t timeout = static_cast<std::uint16_t>(std::min(FConfig.timeoutMs, 65535));
+    std::shared_ptr<TPingThread> thread;
+    if (h.family == 6) {
+        TIpv6Address a6;
+        std::memcpy(a6.Bytes, h.address.constData(), 16);
+        a6.ScopeId = h.scopeId;
+        thread = TPingThread::Create6(r->status, options, a6, FConfig.packetSize, timeout, r->reply,
+                                      r->reply6);
+    } else {
+        std::uint32_t a4 = 0;
+        std::memcpy(&a4, h.address.constData(), 4);
+        thread = TPingThread::Create(r->status, options, a4, FConfig.packetSize, timeout, r->reply);
+    }
+    ++h.stats.requests;
+    thread->OnTerminate = [alive = std::weak_ptr<Prober*>(FAlive), r] {
+        if (auto p = alive.lock(); p && *p)
+            (*p)->EchoEnded(r);
+    };
+    ++FInFlight;
+    r->sent = Clock::now();
+    thread->Start();
+}
+
+void Prober::EchoEnded(const std::shared_ptr<Request>& r) {
+    Clock::time_point ended = Clock::now();
+    --FInFlight;
+    auto found = FHosts.find(r->hostId);
+    if (found == FHosts.end())
+        return;
+    Host& h = *found->second;
+    // An answer for an address the host no longer has belongs to a series
+    // that was started over.
+    if (r->address != h.address)
+        return;
+    int status = r->status == 0 ? static_cast<int>(r->reply.Status) : r->status;
+    std::string code;
+    Outcome outcome = ClassifyStatus(status, code);
+    if (outcome == Outcome::Answer) {
+        double rtt = std::chrono::duration<double>(ended - r->sent).count();
+        h.stats.AddAnswer(rtt, r->reply.Options.Ttl);
+        return;
+    }
+    h.stats.AddFailure(outcome, code);
+    if (!h.literal && !h.lookupRunning &&
+        ended - h.lastLookup >=
+            std::min<Clock::duration>(LookupAfterFailure,
+                                      std::chrono::milliseconds(FConfig.resolveEveryMs)))
+        StartLookup(h, ended);
+}
+
+void Prober::StartLookup(Host& h, Clock::time_point now) {
+    h.lookupRunning = true;
+    h.lastLookup = now;
+    QPointer<Prober> self(this);
+    FLookups.start([self, id = h.id, name = h.name, family = FConfig.family] {
+        int found = 0;
+        QByteArray address;
+        int error = lookUp(name, family, found, address);
+        if (self)
+            QMetaObject::invokeMethod(
+                self,
+                [self, id, error, found, address] {
+                    if (self)
+                        self->LookupEnded(id, error, found, address);
+                },
+                Qt::QueuedConnection);
+    });
+}
+
+void Prober::LookupEnded(std::uint64_t id, int error, int family, QByteArray address) {
+    auto found = FHosts.find(id);
+    if (found == FHosts.end())
+        return;
+    Host& h = *found->second;
+    h.lookupRunning = false;
+    if (error != 0) {
+        // The last known address, if any, stays in use until a lookup
+        // finds another one.
+        ++h.stats.nameErrors;
+        if (h.address.isEmpty())
+            h.stats.state = HostState::Down;
+        return;
+    }
+    if (address == h.address)
+        return;
+    // Another address is another series: its counters start over.
+    h.family = family;
+    h.address = address;
+    h.ip = addressText(family, address);
+    std::uint64_t nameErrors = h.stats.nameErrors;
+    h.stats = HostStats();
+    h.stats.nameErrors = nameErrors;
+}
+
+QByteArray Prober::Metrics(bool openMetrics) const {
+    std::vector<HostSeries> series;
+    series.reserve(FOrder.size());
+    for (std::uint64_t id : FOrder) {
+        const Host& h = *FHosts.at(id);
+        series.push_back({h.name, h.ip, h.family, &h.stats});
+    }
+    return RenderMetrics(series, FConfig.labels, FFigures, openMetrics);
+}
+
+std::vector<Prober::HostView> Prober::Hosts() const {
+    std::vector<HostView> out;
+    for (std::uint64_t id : FOrder) {
+        const Host& h = *FHosts.at(id);
+        out.push_back({h.name, h.ip, h.stats});
+    }
+    return out;
+}
+
+} // namespace probe

@@ -1,0 +1,85 @@
+#pragma once
+
+#include "platform/IcmpTypes.h"
+#include "probe/ProbeConfig.h"
+#include "probe/ProbeMetrics.h"
+
+#include <QObject>
+#include <QThreadPool>
+#include <QTimer>
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <queue>
+#include <unordered_map>
+#include <vector>
+
+namespace probe {
+
+// Sends echo requests to every host on a steady schedule of its own and
+// keeps the counters of each. The hosts' start times are spread evenly over
+// one interval; a host's requests then follow each other at exactly one
+// interval, however late one of them went out. Requests run on the echo
+// engine's workers; names are looked up on a small pool of their own, again
+// every few minutes and soon after a request failed.
+class Prober : public QObject {
+    Q_OBJECT
+public:
+    using Clock = std::chrono::steady_clock;
+
+    explicit Prober(const ProbeConfig& config, QObject* parent = nullptr);
+    ~Prober() override;
+
+    // Starts (or, when running, replaces) the host list. Hosts that stay
+    // keep their counters and their place in the schedule; new ones are
+    // spread over the next interval.
+    void SetHosts(const QStringList& hosts);
+    // Takes new settings for the requests and labels (a reload).
+    void SetConfig(const ProbeConfig& config);
+    const ProbeConfig& Config() const { return FConfig; }
+    // Sends nothing more; requests in flight still count when they end.
+    void Stop();
+    // Requests sent whose outcome is not in yet.
+    int InFlight() const { return FInFlight; }
+
+    QByteArray Metrics(bool openMetrics) const;
+    ProbeFigures& Figures() { return FFigures; }
+
+    // For tests and the benchmark.
+    struct HostView {
+        QString host;
+        QString ip;
+        HostStats stats;
+    };
+    std::vector<HostView> Hosts() const;
+    std::uint64_t LateRequests() const { return FFigures.lateRequests; }
+    // The largest delay of a request behind its time so far.
+    Clock::duration WorstDelay() const { return FWorstDelay; }
+
+private:
+    struct Host;
+    struct Request;
+
+    void Arm();
+    void Tick();
+    void Probe(Host& h, Clock::time_point now);
+    void StartLookup(Host& h, Clock::time_point now);
+    void LookupEnded(std::uint64_t id, int error, int family, QByteArray address);
+    void EchoEnded(const std::shared_ptr<Request>& r);
+
+    ProbeConfig FConfig;
+    std::unordered_map<std::uint64_t, std::unique_ptr<Host>> FHosts;
+    std::vector<std::uint64_t> FOrder; // hosts in list order
+    std::uint64_t FNextId = 1;
+    using Due = std::pair<Clock::time_point, std::uint64_t>;
+    std::priority_queue<Due, std::vector<Due>, std::greater<>> FQueue;
+    QTimer FTimer;
+    QThreadPool FLookups;
+    ProbeFigures FFigures;
+    Clock::duration FWorstDelay{};
+    int FInFlight = 0;
+    // Lets workers that end after the prober know that it is gone.
+    std::shared_ptr<Prober*> FAlive;
+};
+
+} // namespace probe

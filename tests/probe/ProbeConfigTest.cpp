@@ -1,0 +1,106 @@
+#include "probe/ProbeConfig.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+using namespace probe;
+
+namespace {
+
+ParseResult parse(QStringList args, ProbeConfig& config, QString& error) {
+    args.prepend(QStringLiteral("netsonde-probe"));
+    return ParseCommandLine(args, config, error);
+}
+
+QString write(const QTemporaryDir& dir, const char* name, const QByteArray& text) {
+    QString path = dir.filePath(QString::fromLatin1(name));
+    QFile f(path);
+    f.open(QIODevice::WriteOnly);
+    f.write(text);
+    return path;
+}
+
+} // namespace
+
+TEST(ProbeConfig, DefaultsAndOptions) {
+    ProbeConfig c;
+    QString error;
+    ASSERT_EQ(parse({QStringLiteral("a.example")}, c, error), ParseResult::Run)
+        << error.toStdString();
+    EXPECT_EQ(c.intervalMs, 1000);
+    EXPECT_EQ(c.listenAddress, QStringLiteral("127.0.0.1"));
+    EXPECT_EQ(c.listenPort, DefaultPort);
+    EXPECT_EQ(c.family, 0);
+
+    ASSERT_EQ(
+        parse({"-i", "0.25", "--timeout", "300ms", "-s", "100", "--ttl", "9", "-6", "--listen",
+               "[::1]:9100", "--label", "site=berlin", "--label", "dc=a", "h1", "h2"},
+              c, error),
+        ParseResult::Run)
+        << error.toStdString();
+    EXPECT_EQ(c.intervalMs, 250);
+    EXPECT_EQ(c.timeoutMs, 300);
+    EXPECT_EQ(c.packetSize, 100);
+    EXPECT_EQ(c.ttl, 9);
+    EXPECT_EQ(c.family, 6);
+    EXPECT_EQ(c.listenAddress, QStringLiteral("::1"));
+    EXPECT_EQ(c.listenPort, 9100);
+    ASSERT_EQ(c.labels.size(), 2u);
+    EXPECT_EQ(c.labels[0], std::make_pair(QStringLiteral("site"), QStringLiteral("berlin")));
+    EXPECT_EQ(c.hosts, (QStringList{"h1", "h2"}));
+}
+
+TEST(ProbeConfig, BadValuesAreRefusedWithTheirName) {
+    ProbeConfig c;
+    QString error;
+    for (QStringList args :
+         {QStringList{"-i", "0"}, QStringList{"-i", "nan"}, QStringList{"--ttl", "256"},
+          QStringList{"--label", "host=x"}, QStringList{"--label", "__x=1"},
+          QStringList{"--label", "a-b=1"}, QStringList{"--listen", "::1:80"},
+          QStringList{"--listen", "x:80"}, QStringList{"-4", "-6"}, QStringList{"--bogus"}}) {
+        error.clear();
+        EXPECT_EQ(parse(args, c, error), ParseResult::Error) << args.join(' ').toStdString();
+        EXPECT_FALSE(error.isEmpty());
+    }
+}
+
+TEST(ProbeConfig, CommandLineWinsOverConfigFileAndLabelsMerge) {
+    QTemporaryDir dir;
+    QString path = write(dir, "probe.conf",
+                         "# probe\ninterval = 5\nttl = 20\nlabel = site=paris\nlabel = "
+                         "rack=7\nhost = from-file\n\nlisten = 0.0.0.0:9999\n");
+    ProbeConfig c;
+    QString error;
+    ASSERT_EQ(parse({"--config", path, "--ttl", "30", "--label", "site=berlin", "arg"}, c, error),
+              ParseResult::Run)
+        << error.toStdString();
+    EXPECT_EQ(c.intervalMs, 5000);
+    EXPECT_EQ(c.ttl, 30);
+    EXPECT_EQ(c.listenPort, 9999);
+    ASSERT_EQ(c.labels.size(), 2u);
+    EXPECT_EQ(c.labels[0].second, QStringLiteral("berlin"));
+    EXPECT_EQ(c.hosts, (QStringList{"arg", "from-file"}));
+
+    QString bad = write(dir, "bad.conf", "interval = 1\nnonsense\n");
+    EXPECT_EQ(parse({"--config", bad}, c, error), ParseResult::Error);
+    EXPECT_TRUE(error.contains(QStringLiteral("line 2"))) << error.toStdString();
+    EXPECT_EQ(parse({"--config", dir.filePath("missing.conf")}, c, error), ParseResult::Error);
+}
+
+TEST(ProbeConfig, HostsComeFromArgumentsListsAndSessionsWithoutRepeats) {
+    QTemporaryDir dir;
+    QString list = write(dir, "hosts.net", "10.0.0.1\r\n\r\n  b.example \r\na.example\r\n");
+    QString session = write(dir, "s.nsd", "[a.example]\r\n0==\r\n[10.0.0.9]\r\n1=line\r\n");
+    ProbeConfig c;
+    QString error;
+    ASSERT_EQ(parse({"--hosts", list, "--session", session, "a.example"}, c, error),
+              ParseResult::Run);
+    QStringList hosts;
+    ASSERT_TRUE(CollectHosts(c, hosts, error)) << error.toStdString();
+    EXPECT_EQ(hosts, (QStringList{"a.example", "10.0.0.1", "b.example", "10.0.0.9"}));
+
+    c.hostsFile = dir.filePath(QStringLiteral("missing.net"));
+    EXPECT_FALSE(CollectHosts(c, hosts, error));
+    EXPECT_FALSE(error.isEmpty());
+}

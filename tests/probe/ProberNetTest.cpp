@@ -1,0 +1,333 @@
+#include "probe/Prober.h"
+
+#include "echo/IcmpBinding.h"
+#include "platform/IcmpPacket.h"
+#include "support/EventWait.h"
+#include "support/ForgerNode.h"
+#include "support/TestNetwork.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QTcpServer>
+#include <QTemporaryDir>
+#include <QUrlQuery>
+#include <gtest/gtest.h>
+#include <optional>
+
+#include <arpa/inet.h>
+
+using namespace probe;
+using namespace netsonde::test;
+namespace icmppacket = platform::icmppacket;
+
+namespace {
+
+const bool network = (RequestTestNetwork(), true);
+
+class ProberOnTheNetwork : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!InTestNetwork())
+            GTEST_SKIP() << TestNetworkProblem();
+        binding.emplace();
+    }
+    void TearDown() override { binding.reset(); }
+
+    static ProbeConfig fast() {
+        ProbeConfig c;
+        c.intervalMs = 100;
+        c.timeoutMs = 300;
+        c.resolveEveryMs = 1000;
+        return c;
+    }
+    static Prober::HostView host(const Prober& p, const char* name) {
+        for (auto& h : p.Hosts())
+            if (h.host == QLatin1String(name))
+                return h;
+        ADD_FAILURE() << "no host " << name;
+        return {};
+    }
+    // Stops sending once `name` has sent n requests, and waits for every
+    // outcome to be in.
+    static void runUntil(Prober& p, const char* name, std::uint64_t n) {
+        ASSERT_TRUE(WaitUntil([&] { return host(p, name).stats.requests >= n; }, 20000));
+        p.Stop();
+        ASSERT_TRUE(WaitUntil([&] { return p.InFlight() == 0; }, 10000));
+    }
+    std::optional<IcmpBindingScope> binding;
+};
+
+std::uint64_t failures(const HostStats& s) {
+    std::uint64_t n = s.timeouts + s.sendErrors;
+    for (auto& [code, count] : s.unreachable)
+        n += count;
+    return n;
+}
+
+} // namespace
+
+// Every request gets exactly one outcome, of the right kind; the answers
+// fill the histogram one for one.
+TEST_F(ProberOnTheNetwork, CountsEveryRequestOnceByItsOutcome) {
+    Prober p(fast());
+    p.SetHosts({net::Far, net::Quiet, net::HostUnreachable, net::NetUnreachable, net::Far6});
+    runUntil(p, net::Far, 10);
+    for (auto& h : p.Hosts()) {
+        SCOPED_TRACE(h.host.toStdString());
+        EXPECT_GE(h.stats.requests, 9u);
+        EXPECT_EQ(h.stats.answers + failures(h.stats), h.stats.requests);
+    }
+    for (const char* answering : {net::Far, net::Far6}) {
+        HostStats s = host(p, answering).stats;
+        EXPECT_EQ(s.answers, s.requests);
+        std::uint64_t inBuckets = 0;
+        for (auto n : s.rttBuckets)
+            inBuckets += n;
+        EXPECT_EQ(inBuckets, s.answers);
+        EXPECT_GT(s.rttSum, 0);
+        EXPECT_LT(s.rttSum, 0.3 * static_cast<double>(s.answers));
+        EXPECT_EQ(s.lastTtl, 61); // 64 less three routers
+        EXPECT_EQ(s.state, HostState::Up);
+    }
+    HostStats quiet = host(p, net::Quiet).stats;
+    EXPECT_EQ(quiet.timeouts, quiet.requests);
+    EXPECT_EQ(quiet.state, HostState::Down);
+    HostStats hostUnreachable = host(p, net::HostUnreachable).stats;
+    EXPECT_EQ(hostUnreachable.unreachable["host_unreachable"], hostUnreachable.requests);
+    HostStats netUnreachable = host(p, net::NetUnreachable).stats;
+    EXPECT_EQ(netUnreachable.unreachable["net_unreachable"], netUnreachable.requests);
+
+    QByteArray text = p.Metrics(false);
+    EXPECT_TRUE(text.contains(
+        QByteArray(
+            "netsonde_answers_total{host=\"10.61.4.2\",ip=\"10.61.4.2\",ip_version=\"4\"} ") +
+        QByteArray::number(host(p, net::Far).stats.answers) + '\n'));
+    EXPECT_EQ(p.LateRequests(), 0u);
+}
+
+namespace {
+
+class Forger : public ForgerNode<Forger> {
+public:
+    Forger() : ForgerNode(AF_INET) {}
+    ~Forger() { Stop(); }
+    void Send(const char* source, std::uint16_t ident, std::uint16_t sequence) {
+        std::vector<std::uint8_t> packet(20);
+        packet[0] = 0x45;
+        packet[8] = 255;
+        packet[9] = IPPROTO_ICMP;
+        in_addr from{}, to{};
+        ::inet_pton(AF_INET, source, &from);
+        ::inet_pton(AF_INET, net::Client, &to);
+        std::memcpy(&packet[12], &from, 4);
+        std::memcpy(&packet[16], &to, 4);
+        std::vector<std::uint8_t> icmp =
+            icmppacket::BuildEchoRequest(ident, sequence, std::vector<std::uint8_t>(56, 0xAA));
+        icmp[0] = icmppacket::EchoReply;
+        icmp[2] = icmp[3] = 0;
+        std::uint16_t sum = icmppacket::Checksum(icmp);
+        icmp[2] = static_cast<std::uint8_t>(sum >> 8);
+        icmp[3] = static_cast<std::uint8_t>(sum);
+        packet.insert(packet.end(), icmp.begin(), icmp.end());
+        sockaddr_in dest{};
+        dest.sin_family = AF_INET;
+        dest.sin_addr = to;
+        ::sendto(fd, packet.data(), packet.size(), 0, reinterpret_cast<sockaddr*>(&dest),
+                 sizeof dest);
+    }
+};
+
+} // namespace
+
+// Replies in the silent host's name, with every identifier and the first
+// sequence numbers and the data the prober sends, never count as answers.
+TEST_F(ProberOnTheNetwork, ForgedAnswersAreNeverCounted) {
+    Forger forger;
+    ASSERT_TRUE(forger.Ready());
+    forger.Repeat([](Forger& f) {
+        for (std::uint32_t ident = 0; ident < 65536; ++ident)
+            for (std::uint16_t sequence = 0; sequence < 4; ++sequence)
+                f.Send(net::Quiet, static_cast<std::uint16_t>(ident), sequence);
+    });
+    Prober p(fast());
+    p.SetHosts({net::Quiet});
+    runUntil(p, net::Quiet, 15);
+    forger.Stop();
+    HostStats s = host(p, net::Quiet).stats;
+    EXPECT_EQ(s.answers, 0u);
+    EXPECT_EQ(s.timeouts, s.requests);
+}
+
+// A name is looked up again: when its record moves to another address,
+// the prober follows it and starts that address's series from zero. A
+// name that does not resolve is counted and tried again.
+TEST_F(ProberOnTheNetwork, FollowsANameWhoseAddressChanges) {
+    QFile hosts(QStringLiteral("/etc/hosts"));
+    auto point = [&](const char* address) {
+        ASSERT_TRUE(hosts.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        hosts.write(QByteArray("127.0.0.1 localhost\n") + address + " moving.nsd.test\n");
+        hosts.close();
+    };
+    point(net::Far);
+    Prober p(fast());
+    p.SetHosts({QStringLiteral("moving.nsd.test"), QStringLiteral("nosuch.nsd.test")});
+    ASSERT_TRUE(WaitUntil([&] { return host(p, "moving.nsd.test").stats.answers >= 3; }));
+    EXPECT_EQ(host(p, "moving.nsd.test").ip, QLatin1String(net::Far));
+
+    point(net::R2);
+    ASSERT_TRUE(
+        WaitUntil([&] { return host(p, "moving.nsd.test").ip == QLatin1String(net::R2); }, 15000));
+    ASSERT_TRUE(WaitUntil([&] { return host(p, "moving.nsd.test").stats.answers >= 2; }));
+    EXPECT_EQ(host(p, "moving.nsd.test").stats.lastTtl, 63);
+
+    HostStats none = host(p, "nosuch.nsd.test").stats;
+    EXPECT_GE(none.nameErrors, 1u);
+    EXPECT_EQ(none.requests, 0u);
+    point("");
+}
+
+// A reload keeps the counters of the hosts that stay and drops the others.
+TEST_F(ProberOnTheNetwork, ReloadKeepsTheCountersOfHostsThatStay) {
+    Prober p(fast());
+    p.SetHosts({net::Far, net::Quiet});
+    ASSERT_TRUE(WaitUntil([&] { return host(p, net::Far).stats.answers >= 5; }));
+    std::uint64_t before = host(p, net::Far).stats.requests;
+    p.SetHosts({net::R1, net::Far});
+    EXPECT_GE(host(p, net::Far).stats.requests, before);
+    EXPECT_EQ(p.Hosts().size(), 2u);
+    ASSERT_TRUE(WaitUntil([&] {
+        return host(p, net::R1).stats.answers >= 3 &&
+               host(p, net::Far).stats.requests >= before + 3;
+    }));
+    EXPECT_FALSE(p.Metrics(false).contains("10.61.5.2"));
+}
+
+namespace {
+
+// The prober program and a Prometheus server that scrapes it every second.
+class WithPrometheus : public ProberOnTheNetwork {
+protected:
+    static int freePort() {
+        QTcpServer s;
+        s.listen(QHostAddress::LocalHost, 0);
+        return s.serverPort();
+    }
+    void TearDown() override {
+        for (QProcess* p : {&prometheus, &probe})
+            if (p->state() != QProcess::NotRunning) {
+                p->terminate();
+                if (!p->waitForFinished(10000))
+                    p->kill();
+                p->waitForFinished();
+            }
+        ProberOnTheNetwork::TearDown();
+    }
+    QByteArray get(const QString& url) {
+        QNetworkReply* reply = manager.get(QNetworkRequest(QUrl(url)));
+        WaitUntil([&] { return reply->isFinished(); });
+        QByteArray body = reply->readAll();
+        reply->deleteLater();
+        return body;
+    }
+    // The value of a one-sample instant query, or nothing.
+    std::optional<double> query(const QString& promql) {
+        QUrl url(QStringLiteral("http://127.0.0.1:%1/api/v1/query").arg(promPort));
+        QUrlQuery q;
+        q.addQueryItem(QStringLiteral("query"), promql);
+        url.setQuery(q);
+        QJsonArray result = QJsonDocument::fromJson(get(url.toString()))
+                                .object()[QStringLiteral("data")]
+                                .toObject()[QStringLiteral("result")]
+                                .toArray();
+        if (result.size() != 1)
+            return std::nullopt;
+        return result[0].toObject()[QStringLiteral("value")].toArray()[1].toString().toDouble();
+    }
+
+    QProcess probe;
+    QProcess prometheus;
+    QNetworkAccessManager manager;
+    int promPort = 0;
+};
+
+} // namespace
+
+TEST_F(WithPrometheus, ScrapedByARealPrometheus) {
+    QString promBinary = QStandardPaths::findExecutable(QStringLiteral("prometheus"));
+    if (promBinary.isEmpty())
+        GTEST_SKIP() << "prometheus is not installed";
+    binding.reset();
+    int probePort = freePort();
+    probe.setProcessChannelMode(QProcess::ForwardedChannels);
+    probe.start(QStringLiteral(PROBE_PROGRAM),
+                {QStringLiteral("--listen"), QStringLiteral("127.0.0.1:%1").arg(probePort),
+                 QStringLiteral("--label"), QStringLiteral("site=lab"), net::Far, net::Quiet});
+    ASSERT_TRUE(probe.waitForStarted());
+
+    // What one scrape gets passes promtool's linter.
+    QString metricsUrl = QStringLiteral("http://127.0.0.1:%1/metrics").arg(probePort);
+    QByteArray metrics;
+    ASSERT_TRUE(WaitUntil([&] {
+        metrics = get(metricsUrl);
+        return metrics.contains("netsonde_host_state{host=\"10.61.5.2\"");
+    }));
+    if (!QString(QStringLiteral(PROMTOOL)).isEmpty()) {
+        QProcess promtool;
+        promtool.start(QStringLiteral(PROMTOOL),
+                       {QStringLiteral("check"), QStringLiteral("metrics")});
+        promtool.write(metrics);
+        promtool.closeWriteChannel();
+        ASSERT_TRUE(promtool.waitForFinished(30000));
+        EXPECT_EQ(promtool.exitCode(), 0);
+        EXPECT_EQ((promtool.readAllStandardOutput() + promtool.readAllStandardError()).trimmed(),
+                  QByteArray());
+    }
+
+    QTemporaryDir dir;
+    QFile config(dir.filePath(QStringLiteral("prometheus.yml")));
+    ASSERT_TRUE(config.open(QIODevice::WriteOnly));
+    config.write(QStringLiteral("global:\n  scrape_interval: 1s\n  evaluation_interval: 1s\n"
+                                "scrape_configs:\n  - job_name: netsonde\n    static_configs:\n"
+                                "      - targets: ['127.0.0.1:%1']\n")
+                     .arg(probePort)
+                     .toUtf8());
+    config.close();
+    promPort = freePort();
+    prometheus.setProcessChannelMode(QProcess::MergedChannels);
+    prometheus.setStandardOutputFile(dir.filePath(QStringLiteral("prometheus.log")));
+    prometheus.start(promBinary,
+                     {QStringLiteral("--config.file=") + config.fileName(),
+                      QStringLiteral("--storage.tsdb.path=") + dir.filePath(QStringLiteral("data")),
+                      QStringLiteral("--web.listen-address=127.0.0.1:%1").arg(promPort)});
+    ASSERT_TRUE(prometheus.waitForStarted());
+
+    auto near = [](std::optional<double> v, double want, double by) {
+        return v && std::abs(*v - want) <= by;
+    };
+    bool up = false, down = false, rate = false;
+    WaitUntil(
+        [&] {
+            up = near(query(QStringLiteral(
+                          "netsonde_host_state{host=\"10.61.4.2\",state=\"up\",site=\"lab\"}")),
+                      1, 0);
+            down = near(
+                query(QStringLiteral("netsonde_host_state{host=\"10.61.5.2\",state=\"down\"}")), 1,
+                0);
+            rate =
+                near(query(QStringLiteral("rate(netsonde_requests_total{host=\"10.61.4.2\"}[5s])")),
+                     1.0, 0.25);
+            return up && down && rate;
+        },
+        20000);
+    EXPECT_TRUE(up);
+    EXPECT_TRUE(down);
+    EXPECT_TRUE(rate) << query(QStringLiteral("rate(netsonde_requests_total[5s])")).value_or(-1);
+}
