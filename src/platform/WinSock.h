@@ -92,8 +92,9 @@ struct hostent {
 constexpr int MAXGETHOSTSTRUCT = 1024;
 
 // Converts a dotted address text. Four dot-separated parts of decimal
-// digits, each 0 to 255, are read as decimal even with leading zeros
-// (192.168.1.010 is 192.168.1.10). Every other text takes the classic
+// digits are read as decimal even with leading zeros (192.168.1.010 is
+// 192.168.1.10), and are no address when a part is beyond 255 (0300.1.1.1
+// is not the octal 192.1.1.1). Every other text takes the classic
 // rules: one to four parts, each decimal, octal with a leading 0 or
 // hexadecimal with a leading 0x; the last part fills the remaining bytes.
 // Returns InaddrNone for anything else (and for 255.255.255.255).

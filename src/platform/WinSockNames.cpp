@@ -62,27 +62,33 @@ bool classicPart(std::string_view part, std::uint64_t& value) {
     return true;
 }
 
-// Four parts of decimal digits only, each 0 to 255: the notation people
-// write, leading zeros included.
-bool plainDecimal(const std::vector<std::string_view>& parts, std::uint32_t& hostOrder) {
+// How a text of exactly four parts, all decimal digits, reads: always as
+// four decimal numbers, whatever leading zeros they have, so that a part
+// beyond 255 makes it no address rather than an octal one.
+enum class Decimal { NotDecimal, Address, NoAddress };
+
+Decimal plainDecimal(const std::vector<std::string_view>& parts, std::uint32_t& hostOrder) {
     if (parts.size() != 4)
-        return false;
-    std::uint32_t value = 0;
+        return Decimal::NotDecimal;
     for (std::string_view part : parts) {
         if (part.empty())
-            return false;
+            return Decimal::NotDecimal;
+        for (char c : part)
+            if (!isDigit(c))
+                return Decimal::NotDecimal;
+    }
+    std::uint32_t value = 0;
+    for (std::string_view part : parts) {
         unsigned byte = 0;
         for (char c : part) {
-            if (!isDigit(c))
-                return false;
             byte = byte * 10 + static_cast<unsigned>(c - '0');
             if (byte > 255)
-                return false;
+                return Decimal::NoAddress;
         }
         value = value << 8 | byte;
     }
     hostOrder = value;
-    return true;
+    return Decimal::Address;
 }
 
 bool classicAddress(const std::vector<std::string_view>& parts, std::uint32_t& hostOrder) {
@@ -378,7 +384,15 @@ std::uint32_t inet_addr(const char* cp) {
         start = dot + 1;
     }
     std::uint32_t hostOrder = 0;
-    if (plainDecimal(parts, hostOrder) || classicAddress(parts, hostOrder))
+    switch (plainDecimal(parts, hostOrder)) {
+    case Decimal::Address:
+        return htonl(hostOrder);
+    case Decimal::NoAddress:
+        return InaddrNone;
+    case Decimal::NotDecimal:
+        break;
+    }
+    if (classicAddress(parts, hostOrder))
         return htonl(hostOrder);
     return InaddrNone;
 }
