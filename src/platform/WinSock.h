@@ -121,7 +121,9 @@ std::string inet_ntoa6(const TIpv6Address& address);
 hostent* gethostbyname(const char* name);
 hostent* gethostbyaddr(const char* addr, int len, int type);
 
-// Asynchronous lookups. The lookup runs on a worker thread; its reply comes
+// Asynchronous lookups. The lookup runs on one of a few worker threads, in
+// the order the requests came (an answer the name service holds already
+// needs none); its reply comes
 // back to the window thread as a WindowMessage of number wMsg sent to
 // window, with the request handle in wParam and in lParam the error code in
 // the high 16 bits (0 on success) and the buffer size the entry needs in the
@@ -138,8 +140,11 @@ AsyncHandle WSAAsyncGetHostByAddr(QObject* window, unsigned wMsg, const char* ad
 // names no running request, for instance because its reply was already
 // sent. Call on the window thread.
 int WSACancelAsyncRequest(AsyncHandle handle);
-// Number of asynchronous lookups whose worker has not ended yet.
+// Number of asynchronous lookups waiting for a worker or running on one.
 int AsyncLookupsInFlight();
+// Number of worker threads of asynchronous lookups that exist now; never
+// more than a few, however many lookups wait.
+int AsyncLookupWorkers();
 // Waits until no worker of an asynchronous lookup is left, without handling
 // any message; false when timeoutMs passed first. Their replies may still be
 // waiting in the window thread's queue.
