@@ -2,12 +2,12 @@
 
 #include "platform/Events.h"
 
+#include <QLineEdit>
 #include <QPointer>
 #include <QString>
 #include <QWidget>
 #include <optional>
 
-class QLineEdit;
 class QToolButton;
 
 // Spin buttons bound to an edit (the associate). The position runs from Min
