@@ -79,8 +79,7 @@ void Tfm_ns::LoadSession() {
     if (status == files::LoadStatus::Done) {
         try {
             lb_add->setUpdatesEnabled(false);
-            lb_add->Clear();
-            lb_add->AddItems(texts, data);
+            lb_add->SetItems(texts, data);
             lb_add->SetItemIndex(-1);
             lb_add->setUpdatesEnabled(true);
             return;

@@ -7,6 +7,7 @@
 #include <QSignalBlocker>
 #include <QStyledItemDelegate>
 #include <algorithm>
+#include <new>
 #include <numeric>
 #include <optional>
 #include <string>
@@ -232,6 +233,42 @@ std::vector<int> sortedOrder(const QStringList& texts) {
 } // namespace
 
 void g_listbox::AddItems(const QStringList& texts, const QVariantList& data) {
+    if (!texts.isEmpty())
+        Fill(false, texts, data);
+}
+
+void g_listbox::SetItems(const QStringList& texts, const QVariantList& data) {
+    Fill(true, texts, data);
+}
+
+void g_listbox::Fill(bool replace, const QStringList& texts, const QVariantList& data) {
+    // What the list holds now, taken before anything changes; the texts and
+    // data are shared, not copied.
+    const QStringList before = Items();
+    QVariantList beforeData;
+    beforeData.reserve(before.size());
+    bool anyData = false;
+    for (int i = 0; i < before.size(); ++i) {
+        beforeData.append(item(i)->data(Qt::UserRole));
+        anyData = anyData || beforeData.last().isValid();
+    }
+    const int selected = ItemIndex();
+    try {
+        if (replace)
+            clear();
+        AddItemsUnguarded(texts, data);
+    } catch (const std::bad_alloc&) {
+        // A list model left half-way through an insertion is only sound
+        // again after a reset, which clear() gives; the earlier items then
+        // go back in one step, in the order they had.
+        clear();
+        InsertAll(0, before, anyData ? DataAt([&](int i) { return beforeData[i]; }) : DataAt());
+        SetItemIndex(selected);
+        throw;
+    }
+}
+
+void g_listbox::AddItemsUnguarded(const QStringList& texts, const QVariantList& data) {
     if (texts.isEmpty())
         return;
     const int present = count();

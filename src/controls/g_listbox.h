@@ -53,8 +53,13 @@ public:
     // Adds many items in one step, as AddItem would one after the other
     // (data[i] goes with texts[i]; missing data is empty), but sorting once
     // and filling the list at once, so that a long list loads quickly.
-    // The selected item stays selected.
+    // The selected item stays selected. All or nothing: when memory runs
+    // out on the way, the list is put back as it was (items, data and
+    // selection) and std::bad_alloc goes on to the caller.
     void AddItems(const QStringList& texts, const QVariantList& data = {});
+    // Replaces every item by texts with their data, as Clear and AddItems
+    // would, and all or nothing in the same way.
+    void SetItems(const QStringList& texts, const QVariantList& data = {});
     void Clear();
     // Index of the first item whose text equals text without regard to case
     // in the user's locale, or -1.
@@ -104,6 +109,9 @@ private:
     using DataAt = std::function<QVariant(int i)>;
     // Inserts texts with their data at row.
     void InsertAll(int row, const QStringList& texts, const DataAt& dataAt);
+    // AddItems after an optional clear, with the list put back on failure.
+    void Fill(bool replace, const QStringList& texts, const QVariantList& data);
+    void AddItemsUnguarded(const QStringList& texts, const QVariantList& data);
     void UserInput(const std::function<void()>& baseHandling);
 
     bool FSorted = false;

@@ -33,6 +33,8 @@ void g_updown::SetAssociate(QLineEdit* edit) {
     if (FAssociate) {
         FAssociate->installEventFilter(this);
         WriteText();
+        // The text the edit came with is the program's, not the user's.
+        FWritten = FAssociate->text();
     }
 }
 
@@ -99,11 +101,13 @@ int g_updown::Position() const {
 
 void g_updown::SetPosition(int value) {
     value = std::clamp(value, std::min(FMin, FMax), std::max(FMin, FMax));
-    // Setting the position the spin buttons already hold leaves a text the
-    // user typed as it is, also when it is no number in range: it is typing
-    // in progress ("5" on the way to "500"). A text written by code is
-    // brought in line with the position.
-    if (value == Position() && FAssociate && FAssociate->isModified())
+    // Setting the position the spin buttons already hold leaves the user's
+    // text as it is, also when it is no number in range: it is typing in
+    // progress ("5" on the way to "500"). Every text the spin buttons did
+    // not write themselves is the user's, whatever way it came in: keys,
+    // paste, an input method, a drop, or assistive technology setting the
+    // edit's text through the accessibility interface.
+    if (value == Position() && FAssociate && FAssociate->text() != FWritten)
         return;
     FPosition = value;
     WriteText();
@@ -116,7 +120,8 @@ void g_updown::WriteText() {
     // writing the same position again changes nothing.
     if (ParsePosition(FAssociate->text()) == FPosition)
         return;
-    FAssociate->setText(FormatPosition(FPosition));
+    FWritten = FormatPosition(FPosition);
+    FAssociate->setText(FWritten);
 }
 
 void g_updown::Step(int steps) {

@@ -2,11 +2,12 @@
 
 #include "platform/Events.h"
 
+#include <QLineEdit>
 #include <QPointer>
+#include <QString>
 #include <QWidget>
 #include <optional>
 
-class QLineEdit;
 class QToolButton;
 
 // Spin buttons bound to an edit (the associate). The position runs from Min
@@ -39,8 +40,8 @@ public:
     // The position; reading it first takes over a valid text of the edit.
     int Position() const;
     // Clamps value into the range, stores it and writes it into the edit,
-    // except over a text the user typed while the position already has that
-    // value.
+    // except over the user's text (any text the spin buttons did not write)
+    // while the position already has that value.
     void SetPosition(int value);
 
     // Steps the position by Increment times steps (negative: downwards).
@@ -72,4 +73,6 @@ private:
     bool FWrap = false;
     bool FThousands = true;
     mutable int FPosition = 0;
+    // The text last written into the edit by the spin buttons.
+    QString FWritten;
 };

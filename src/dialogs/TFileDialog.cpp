@@ -23,7 +23,7 @@ QString TFileDialog::ResolveDefaultExt(const QString& path, const QString& ext, 
     const QString withExt = WithDefaultExt(path, ext);
     if (withExt == path)
         return path;
-    if (typedFirst && QFileInfo(path).isFile())
+    if (typedFirst && QFileInfo(path).exists())
         return path;
     const QFileInfo wanted(withExt);
     const QString base = QFileInfo(path).fileName() + QLatin1Char('.');

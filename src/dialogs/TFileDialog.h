@@ -45,7 +45,8 @@ public:
     static QString WithDefaultExt(const QString& path, const QString& ext);
     // The file a typed path stands for on a file system where names differ
     // by case: a name with an extension of its own stays as typed; else, when
-    // typedFirst holds and a file of that very name exists, that file; else
+    // typedFirst holds and anything of that very name exists (a device or a
+    // folder too, which the load then refuses with its reason), that; else
     // an existing file of the name with the extension in any case ("list"
     // finds "list.net" for the extension "NET"); else WithDefaultExt.
     static QString ResolveDefaultExt(const QString& path, const QString& ext, bool typedFirst);

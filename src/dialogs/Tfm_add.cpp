@@ -365,8 +365,7 @@ void Tfm_add::bn_loadClick(QObject*) {
         try {
             const TBusyCursor busy;
             lb_sel->setUpdatesEnabled(false);
-            lb_sel->Clear();
-            lb_sel->AddItems(entries);
+            lb_sel->SetItems(entries);
             lb_sel->setUpdatesEnabled(true);
             return;
         } catch (const std::bad_alloc&) {

@@ -49,12 +49,37 @@ public:
                    [&](platform::HostRecord& r) { return FInner->ByAddr6(Address, Scope, r); });
     }
 
+    // Answers already found are given at once, without a lookup worker.
+    bool HeldByName(const std::string& Name, int& Code, platform::HostRecord& Record) override {
+        return Held(FByName, Name, Code, Record) || FInner->HeldByName(Name, Code, Record);
+    }
+    bool HeldByAddr(std::uint32_t Address, int& Code, platform::HostRecord& Record) override {
+        return Held(FByAddr, Address, Code, Record) || FInner->HeldByAddr(Address, Code, Record);
+    }
+    bool HeldByAddr6(const std::array<std::uint8_t, 16>& Address, std::uint32_t Scope, int& Code,
+                     platform::HostRecord& Record) override {
+        return Held(FByAddr6, std::pair(Address, Scope), Code, Record) ||
+               FInner->HeldByAddr6(Address, Scope, Code, Record);
+    }
+
 private:
     struct Answer {
         bool done = false;
         int code = 0;
         platform::HostRecord record;
     };
+
+    template <typename Key>
+    bool Held(const std::map<Key, std::shared_ptr<Answer>>& Known, const Key& Question, int& Code,
+              platform::HostRecord& Record) {
+        std::lock_guard lock(FMutex);
+        const auto it = Known.find(Question);
+        if (it == Known.end() || !it->second || !it->second->done)
+            return false;
+        Code = it->second->code;
+        Record = it->second->record;
+        return true;
+    }
 
     template <typename Key, typename Lookup>
     int Ask(std::map<Key, std::shared_ptr<Answer>>& Known, const Key& Question,

@@ -63,6 +63,11 @@ struct Handle {
     // with the same values, which then cost no system call.
     int ttl = -1;
     int tos = -1;
+    // Requests using the handle now, and whether it was closed meanwhile;
+    // guarded by registryMutex. A closed handle in use keeps its socket
+    // open until its last request ends.
+    int inUse = 0;
+    bool closed = false;
 };
 
 // Sets the time-to-live and type of service of a handle's socket unless
@@ -345,6 +350,47 @@ Handle* lookup(IcmpHandle handle) {
     return liveHandles.count(h) ? h : nullptr;
 }
 
+// Under registryMutex, for a handle that nobody uses any more: keeps it
+// among the idle ones when there is room, else forgets its identifier.
+// True when it was kept; otherwise the caller closes it (outside the lock).
+} // namespace
+
+bool keepIdle(Handle* h);
+void closeHandle(Handle* h);
+
+namespace {
+
+// A request's hold on its handle from the lookup to its end: closing the
+// handle meanwhile leaves the socket and the record to the request, which
+// lets go of them when it ends.
+class HandleInUse {
+public:
+    explicit HandleInUse(IcmpHandle handle) {
+        std::lock_guard lock(registryMutex);
+        auto* h = reinterpret_cast<Handle*>(handle);
+        if (liveHandles.count(h) != 0) {
+            ++h->inUse;
+            FHandle = h;
+        }
+    }
+    ~HandleInUse() {
+        if (FHandle == nullptr)
+            return;
+        {
+            std::lock_guard lock(registryMutex);
+            if (--FHandle->inUse > 0 || !FHandle->closed || keepIdle(FHandle))
+                return;
+        }
+        closeHandle(FHandle);
+    }
+    HandleInUse(const HandleInUse&) = delete;
+    HandleInUse& operator=(const HandleInUse&) = delete;
+    Handle* get() const { return FHandle; }
+
+private:
+    Handle* FHandle = nullptr;
+};
+
 std::uint32_t failWith(std::uint32_t code) {
     SetLastError(code);
     return 0;
@@ -390,6 +436,20 @@ void closeHandle(Handle* h) {
     if (h->fd >= 0)
         ::close(h->fd);
     delete h;
+}
+
+bool keepIdle(Handle* h) {
+    // Each family keeps its own few idle sockets.
+    auto sameFamily = std::count_if(idleHandles.begin(), idleHandles.end(),
+                                    [h](const Handle* idle) { return idle->family == h->family; });
+    if (!identSeed && static_cast<std::size_t>(sameFamily) < kIdleSockets) {
+        h->closed = false;
+        idleHandles.push_back(h);
+        return true;
+    }
+    if (h->identRegistered)
+        usedIdents.erase(h->ident);
+    return false;
 }
 
 namespace {
@@ -459,16 +519,15 @@ bool IcmpCloseHandle(IcmpHandle handle) {
             SetLastError(kErrorInvalidHandle);
             return false;
         }
-        // Each family keeps its own few idle sockets.
-        auto sameFamily =
-            std::count_if(idleHandles.begin(), idleHandles.end(),
-                          [h](const Handle* idle) { return idle->family == h->family; });
-        if (!identSeed && static_cast<std::size_t>(sameFamily) < kIdleSockets) {
-            idleHandles.push_back(h);
+        // A request still waits on the socket: it must neither be freed
+        // under it nor handed to a new handle, whose answers the waiting
+        // request would read and drop. The request's end sees to it.
+        if (h->inUse > 0) {
+            h->closed = true;
             return true;
         }
-        if (h->identRegistered)
-            usedIdents.erase(h->ident);
+        if (keepIdle(h))
+            return true;
     }
     closeHandle(h);
     return true;
@@ -887,7 +946,8 @@ std::uint32_t sendEcho(Handle& h, const Outgoing& out, const typename F::Req& re
 std::uint32_t IcmpSendEcho(IcmpHandle handle, std::uint32_t destination, const void* requestData,
                            std::uint16_t requestSize, const TIpOptions* options, void* replyBuffer,
                            std::uint32_t replySize, std::uint32_t timeoutMs) {
-    Handle* h = lookup(handle);
+    const HandleInUse use(handle);
+    Handle* h = use.get();
     if (std::uint32_t refused = checkRequest(h, AF_INET, requestData, requestSize, replyBuffer,
                                              replySize, kReplyHeader))
         return failWith(refused);
@@ -908,7 +968,8 @@ std::uint32_t Icmp6SendEcho(IcmpHandle handle, const TIpv6Address* destination,
                             const void* requestData, std::uint16_t requestSize,
                             const TIpOptions* options, void* replyBuffer, std::uint32_t replySize,
                             std::uint32_t timeoutMs) {
-    Handle* h = lookup(handle);
+    const HandleInUse use(handle);
+    Handle* h = use.get();
     if (destination == nullptr)
         return failWith(IcmpStatus::BadDestination);
     if (std::uint32_t refused = checkRequest(h, AF_INET6, requestData, requestSize, replyBuffer,

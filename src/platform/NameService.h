@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -33,6 +34,15 @@ public:
     virtual int ByAddr6(const std::array<std::uint8_t, 16>&, std::uint32_t, HostRecord&) {
         return 11001;
     }
+    // The answer to the same questions when the service holds it already
+    // and gives it without waiting: true with code and record set. The
+    // system's service holds none; a cache in front of it may.
+    virtual bool HeldByName(const std::string&, int&, HostRecord&) { return false; }
+    virtual bool HeldByAddr(std::uint32_t, int&, HostRecord&) { return false; }
+    virtual bool HeldByAddr6(const std::array<std::uint8_t, 16>&, std::uint32_t, int&,
+                             HostRecord&) {
+        return false;
+    }
 };
 
 // The system's resolver: nsswitch, the hosts file, DNS as configured in
@@ -50,6 +60,9 @@ public:
     static int ErrorCode(int herrno);
     // The socket library code for a getaddrinfo or getnameinfo result.
     static int AddrInfoErrorCode(int eai);
+    // How long one lookup of the system's resolver may take at most: its
+    // time-out per try, times its tries, times its name servers.
+    static std::chrono::milliseconds LookupTimeOut();
 };
 
 // The service in use. Lookups in flight keep the one they started with.

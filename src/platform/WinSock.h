@@ -92,8 +92,9 @@ struct hostent {
 constexpr int MAXGETHOSTSTRUCT = 1024;
 
 // Converts a dotted address text. Four dot-separated parts of decimal
-// digits, each 0 to 255, are read as decimal even with leading zeros
-// (192.168.1.010 is 192.168.1.10). Every other text takes the classic
+// digits are read as decimal even with leading zeros (192.168.1.010 is
+// 192.168.1.10), and are no address when a part is beyond 255 (0300.1.1.1
+// is not the octal 192.1.1.1). Every other text takes the classic
 // rules: one to four parts, each decimal, octal with a leading 0 or
 // hexadecimal with a leading 0x; the last part fills the remaining bytes.
 // Returns InaddrNone for anything else (and for 255.255.255.255).
@@ -120,7 +121,9 @@ std::string inet_ntoa6(const TIpv6Address& address);
 hostent* gethostbyname(const char* name);
 hostent* gethostbyaddr(const char* addr, int len, int type);
 
-// Asynchronous lookups. The lookup runs on a worker thread; its reply comes
+// Asynchronous lookups. The lookup runs on one of a few worker threads, in
+// the order the requests came (an answer the name service holds already
+// needs none); its reply comes
 // back to the window thread as a WindowMessage of number wMsg sent to
 // window, with the request handle in wParam and in lParam the error code in
 // the high 16 bits (0 on success) and the buffer size the entry needs in the
@@ -137,8 +140,11 @@ AsyncHandle WSAAsyncGetHostByAddr(QObject* window, unsigned wMsg, const char* ad
 // names no running request, for instance because its reply was already
 // sent. Call on the window thread.
 int WSACancelAsyncRequest(AsyncHandle handle);
-// Number of asynchronous lookups whose worker has not ended yet.
+// Number of asynchronous lookups waiting for a worker or running on one.
 int AsyncLookupsInFlight();
+// Number of worker threads of asynchronous lookups that exist now; never
+// more than a few, however many lookups wait.
+int AsyncLookupWorkers();
 // Waits until no worker of an asynchronous lookup is left, without handling
 // any message; false when timeoutMs passed first. Their replies may still be
 // waiting in the window thread's queue.

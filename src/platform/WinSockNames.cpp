@@ -1,5 +1,6 @@
 // The name operations of the socket library: address conversions, blocking
 // lookups and asynchronous lookups answered by a window message.
+#include "platform/LookupWorkers.h"
 #include "platform/NameService.h"
 #include "platform/WinSock.h"
 #include "platform/WindowMessage.h"
@@ -62,27 +63,33 @@ bool classicPart(std::string_view part, std::uint64_t& value) {
     return true;
 }
 
-// Four parts of decimal digits only, each 0 to 255: the notation people
-// write, leading zeros included.
-bool plainDecimal(const std::vector<std::string_view>& parts, std::uint32_t& hostOrder) {
+// How a text of exactly four parts, all decimal digits, reads: always as
+// four decimal numbers, whatever leading zeros they have, so that a part
+// beyond 255 makes it no address rather than an octal one.
+enum class Decimal { NotDecimal, Address, NoAddress };
+
+Decimal plainDecimal(const std::vector<std::string_view>& parts, std::uint32_t& hostOrder) {
     if (parts.size() != 4)
-        return false;
-    std::uint32_t value = 0;
+        return Decimal::NotDecimal;
     for (std::string_view part : parts) {
         if (part.empty())
-            return false;
+            return Decimal::NotDecimal;
+        for (char c : part)
+            if (!isDigit(c))
+                return Decimal::NotDecimal;
+    }
+    std::uint32_t value = 0;
+    for (std::string_view part : parts) {
         unsigned byte = 0;
         for (char c : part) {
-            if (!isDigit(c))
-                return false;
             byte = byte * 10 + static_cast<unsigned>(c - '0');
             if (byte > 255)
-                return false;
+                return Decimal::NoAddress;
         }
         value = value << 8 | byte;
     }
     hostOrder = value;
-    return true;
+    return Decimal::Address;
 }
 
 bool classicAddress(const std::vector<std::string_view>& parts, std::uint32_t& hostOrder) {
@@ -165,14 +172,30 @@ struct Query {
     std::array<std::uint8_t, 16> address6{};
 };
 
-// Asks the service and turns a record without addresses into "no data".
+// A record without addresses is "no data".
+int withAddresses(int code, const HostRecord& record) {
+    if (code == 0 && record.addresses.empty() && record.addresses6.empty())
+        return wsa::WSANO_DATA;
+    return code;
+}
+
+// Asks the service.
 int ask(NameService& service, const Query& q, HostRecord& record) {
     int code = q.byName ? service.ByName(q.name, record)
                : q.ipv6 ? service.ByAddr6(q.address6, 0, record)
                         : service.ByAddr(q.address, record);
-    if (code == 0 && record.addresses.empty() && record.addresses6.empty())
-        code = wsa::WSANO_DATA;
-    return code;
+    return withAddresses(code, record);
+}
+
+// The answer the service holds already, if any, without waiting.
+bool held(NameService& service, const Query& q, int& code, HostRecord& record) {
+    code = 0;
+    const bool found = q.byName ? service.HeldByName(q.name, code, record)
+                       : q.ipv6 ? service.HeldByAddr6(q.address6, 0, code, record)
+                                : service.HeldByAddr(q.address, code, record);
+    if (found)
+        code = withAddresses(code, record);
+    return found;
 }
 
 // The query of a reverse lookup, or WSAEINVAL / WSAEAFNOSUPPORT for an
@@ -293,16 +316,26 @@ struct AsyncRequest {
 
 // Never destroyed: a worker may still finish while the program ends.
 struct Registry {
-    std::mutex m;
     std::map<AsyncHandle, AsyncRequest> running; // window thread only
     AsyncHandle next = 1;                        // window thread only
-    int workers = 0;                             // guarded by m
-    std::condition_variable workersChanged;
 };
 
 Registry& registry() {
     static Registry* r = new Registry;
     return *r;
+}
+
+// The threads that asynchronous lookups run on: a few, as a lookup mostly
+// waits for the network. At program end the lookups not started are
+// dropped, and running ones get as long as a lookup of the system's
+// resolver may take.
+constexpr int kLookupWorkers = 16;
+
+LookupWorkers& workers() {
+    static LookupWorkers pool(kLookupWorkers);
+    static const bool timed = (pool.SetWaitAtEnd(SystemNameService::LookupTimeOut()), true);
+    (void)timed;
+    return pool;
 }
 
 std::intptr_t makeReply(int error, std::size_t size) {
@@ -342,21 +375,30 @@ AsyncHandle startAsync(QObject* window, unsigned msg, Query query, char* buf, in
     AsyncHandle handle = reg.next++;
     if (reg.next == 0)
         reg.next = 1;
-    reg.running[handle] = AsyncRequest{window, msg, buf, buflen};
-    {
-        std::lock_guard lock(reg.m);
-        ++reg.workers;
-    }
     std::shared_ptr<NameService> service = CurrentNameService();
-    std::thread([handle, query = std::move(query), service = std::move(service)] {
-        HostRecord record;
-        int code = ask(*service, query, record);
+    // An answer at hand still comes as a message after this call returns,
+    // like every other.
+    HostRecord known;
+    int knownCode = 0;
+    if (held(*service, query, knownCode, known)) {
+        reg.running[handle] = AsyncRequest{window, msg, buf, buflen};
         PostToWindowThread(
-            [handle, code, record = std::move(record)] { deliver(handle, code, record); });
-        std::lock_guard lock(registry().m);
-        --registry().workers;
-        registry().workersChanged.notify_all();
-    }).detach();
+            [handle, knownCode, record = std::move(known)] { deliver(handle, knownCode, record); });
+        return handle;
+    }
+    reg.running[handle] = AsyncRequest{window, msg, buf, buflen};
+    const bool queued =
+        workers().Submit([handle, query = std::move(query), service = std::move(service)] {
+            HostRecord record;
+            int code = ask(*service, query, record);
+            PostToWindowThread(
+                [handle, code, record = std::move(record)] { deliver(handle, code, record); });
+        });
+    if (!queued) {
+        reg.running.erase(handle);
+        WSASetLastError(wsa::WSAENOBUFS);
+        return 0;
+    }
     return handle;
 }
 
@@ -378,7 +420,15 @@ std::uint32_t inet_addr(const char* cp) {
         start = dot + 1;
     }
     std::uint32_t hostOrder = 0;
-    if (plainDecimal(parts, hostOrder) || classicAddress(parts, hostOrder))
+    switch (plainDecimal(parts, hostOrder)) {
+    case Decimal::Address:
+        return htonl(hostOrder);
+    case Decimal::NoAddress:
+        return InaddrNone;
+    case Decimal::NotDecimal:
+        break;
+    }
+    if (classicAddress(parts, hostOrder))
         return htonl(hostOrder);
     return InaddrNone;
 }
@@ -523,15 +573,15 @@ int WSACancelAsyncRequest(AsyncHandle handle) {
 }
 
 int AsyncLookupsInFlight() {
-    std::lock_guard lock(registry().m);
-    return registry().workers;
+    return workers().Pending();
+}
+
+int AsyncLookupWorkers() {
+    return workers().Workers();
 }
 
 bool WaitForAsyncLookups(int timeoutMs) {
-    Registry& reg = registry();
-    std::unique_lock lock(reg.m);
-    return reg.workersChanged.wait_for(lock, std::chrono::milliseconds(timeoutMs),
-                                       [&] { return reg.workers == 0; });
+    return workers().WaitIdle(std::chrono::milliseconds(timeoutMs));
 }
 
 } // namespace platform

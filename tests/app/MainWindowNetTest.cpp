@@ -1,6 +1,7 @@
 // The real window with real sockets on the routed test network.
 #include "app/Tfm_ns.h"
 #include "controls/g_listbox.h"
+#include "dialogs/AddressTexts.h"
 #include "echo/IcmpBinding.h"
 #include "echo/TAxPing.h"
 #include "support/EventWait.h"
@@ -11,7 +12,14 @@
 #include <QLineEdit>
 #include <QRegularExpression>
 #include <gtest/gtest.h>
+#include <map>
 #include <optional>
+#include <string>
+
+#include <linux/if_ether.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 using namespace netsonde::test;
 
@@ -99,6 +107,65 @@ TEST(MainWindowOnTheNetwork, CheckAllStoresWhatCheckOneStoresEntryByEntry) {
     EXPECT_EQ(w.EntryState(w.lb_add->IndexOf(QString::fromLatin1(net::Blackholed6))), 1u);
     EXPECT_EQ(w.EntryState(w.lb_add->IndexOf(QStringLiteral("six.nsd.test"))), 2u);
     EXPECT_EQ(w.EntryState(w.lb_add->IndexOf(QString::fromLatin1(net::R1LinkLocal))), 2u);
+}
+
+// The destinations of the echo requests waiting in a packet socket of a
+// node, with how often each came.
+std::map<std::string, int> EchoRequestsReceived(int fd) {
+    std::map<std::string, int> seen;
+    std::uint8_t packet[2048];
+    for (;;) {
+        const ssize_t n = ::recv(fd, packet, sizeof packet, MSG_DONTWAIT);
+        if (n < 0)
+            break;
+        const std::size_t header = (packet[0] & 0x0F) * 4u;
+        if (static_cast<std::size_t>(n) <= header || packet[header] != 8)
+            continue;
+        char to[16];
+        std::snprintf(to, sizeof to, "%u.%u.%u.%u", packet[16], packet[17], packet[18], packet[19]);
+        ++seen[to];
+    }
+    return seen;
+}
+
+TEST(MainWindowOnTheNetwork, AGeneratedRangeChecksEachOfItsHostsOnce) {
+    if (!InTestNetwork())
+        GTEST_SKIP() << TestNetworkProblem();
+    IcmpBindingScope binding;
+    // The far host holds the whole net; a packet socket there sees every
+    // echo request that reaches it, also those its filter drops.
+    const int watch = SocketInNode("far", SOCK_DGRAM, htons(ETH_P_IP), AF_PACKET);
+    ASSERT_GE(watch, 0);
+    Tfm_ns w;
+    w.show();
+    w.ApplyTimeOut(400);
+    // "10.61.10.001" ... "10.61.10.020", as the address dialog writes them.
+    const QStringList range = AddressTexts::Range(QString::fromLatin1(net::TenthNet), 1, 20);
+    ASSERT_EQ(range.size(), 20);
+    for (const QString& text : range)
+        w.lb_add->AddItem(text);
+    w.bn_allClick(nullptr);
+    const std::map<std::string, int> reached = EchoRequestsReceived(watch);
+    std::map<std::string, int> once;
+    for (int n = 1; n <= 20; ++n)
+        once["10.61.10." + std::to_string(n)] = 1;
+    EXPECT_EQ(reached, once);
+    for (int n = 1; n <= 20; ++n) {
+        const int i = w.lb_add->IndexOf(range[n - 1]);
+        const QString address = QStringLiteral("IP Address: 10.61.10.%1").arg(n);
+        EXPECT_TRUE(w.Results(i).contains(address)) << w.Results(i).join('|').toStdString();
+        // Only every tenth host answers.
+        EXPECT_EQ(w.EntryState(i), n % 10 == 0 ? 2u : 1u) << range[n - 1].toStdString();
+    }
+
+    // One entry checked on its own goes to the same host.
+    w.lb_add->SetItemIndex(w.lb_add->IndexOf(QStringLiteral("10.61.10.010")));
+    w.bn_oneClick(nullptr);
+    ASSERT_TRUE(WaitUntil([&] { return !w.Ping->Busy() && w.CheckKind() == rkNone; }));
+    EXPECT_EQ(EchoRequestsReceived(watch), (std::map<std::string, int>{{"10.61.10.10", 1}}));
+    EXPECT_TRUE(w.PaneLines().contains(QStringLiteral("IP Address: 10.61.10.10")))
+        << w.PaneLines().join('|').toStdString();
+    ::close(watch);
 }
 
 TEST(MainWindowOnTheNetwork, ASilentNetworkTakesAboutOneTimeOut) {

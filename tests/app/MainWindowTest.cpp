@@ -13,12 +13,15 @@
 #include "dialogs/Tfm_add.h"
 
 #include <QAbstractTextDocumentLayout>
+#include <QAccessible>
+#include <QAccessibleEditableTextInterface>
 #include <QApplication>
 #include <QClipboard>
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QLineEdit>
 #include <QLocale>
+#include <QMimeData>
 #include <QScreen>
 #include <QTest>
 
@@ -153,6 +156,57 @@ TEST_F(TypedOptionsTest, TypedTextStaysAsTypedAndOnlyAValidTextSetsTheOption) {
     QTest::keyClick(w->ed_number, Qt::Key_Up);
     EXPECT_EQ(w->ed_number->text(), "8");
     EXPECT_EQ(w->Ping->Number(), 8);
+}
+
+TEST_F(TypedOptionsTest, TextFromEveryRouteIsTheUsersText) {
+    QApplication::setActiveWindow(w);
+    // Through the accessibility interface, as voice control and screen
+    // readers set a field's text.
+    QAccessibleInterface* field = QAccessible::queryAccessibleInterface(w->ed_number);
+    ASSERT_NE(field, nullptr);
+    field->setText(QAccessible::Value, "abc");
+    EXPECT_EQ(w->ed_number->text(), "abc");
+    EXPECT_EQ(w->Ping->Number(), 10);
+    ASSERT_NE(field->editableTextInterface(), nullptr);
+    field->editableTextInterface()->replaceText(0, 3, "500");
+    EXPECT_EQ(w->ed_number->text(), "500");
+    EXPECT_EQ(w->Ping->Number(), 10);
+    field->editableTextInterface()->deleteText(1, 3);
+    EXPECT_EQ(w->ed_number->text(), "5");
+    EXPECT_EQ(w->Ping->Number(), 5);
+    field->editableTextInterface()->insertText(1, "x");
+    EXPECT_EQ(w->ed_number->text(), "5x");
+    EXPECT_EQ(w->Ping->Number(), 5);
+
+    // An input method commits its text.
+    w->ed_tmout->setFocus();
+    w->ed_tmout->selectAll();
+    QInputMethodEvent compose("12", {});
+    QCoreApplication::sendEvent(w->ed_tmout, &compose);
+    QInputMethodEvent commit;
+    commit.setCommitString("12");
+    QCoreApplication::sendEvent(w->ed_tmout, &commit);
+    EXPECT_EQ(w->ed_tmout->text(), "12");
+    EXPECT_EQ(w->Ping->TimeOut(), 2500);
+
+    // Text dropped onto the field.
+    w->ed_ttl->selectAll();
+    w->ed_ttl->del();
+    QMimeData mime;
+    mime.setText("7x");
+    const QPoint at = w->ed_ttl->rect().center();
+    QDragEnterEvent enter(at, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(w->ed_ttl, &enter);
+    QDragMoveEvent move(at, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(w->ed_ttl, &move);
+    QDropEvent drop(QPointF(at), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(w->ed_ttl, &drop);
+    EXPECT_EQ(w->ed_ttl->text(), "7x");
+    EXPECT_EQ(w->Ping->TimeToLive(), 32);
+    // The spin buttons still write a new value over any of them.
+    QTest::keyClick(w->ed_number, Qt::Key_Up);
+    EXPECT_EQ(w->ed_number->text(), "6");
+    EXPECT_EQ(w->Ping->Number(), 6);
 }
 
 TEST_F(TypedOptionsTest, RetypingTheSameSecondsKeepsTheAutomaticCount) {

@@ -1,7 +1,10 @@
 #include "ControlFixture.h"
+#include "FailingAllocation.h"
 #include "controls/g_listbox.h"
 
 #include <QPainter>
+
+#include <new>
 
 using namespace netsonde::test;
 
@@ -88,6 +91,59 @@ TEST_F(ListBox, FillingInOneStepGivesTheOrderOfAddingOneByOne) {
     list->AddItems({"b"}, {7});
     EXPECT_EQ(list->Items(), (QStringList{"c", "a", "b"}));
     EXPECT_EQ(list->ItemData(2).toInt(), 7);
+}
+
+TEST_F(ListBox, AFillThatRunsOutOfMemoryLeavesTheListAsItWas) {
+    QStringList added;
+    QVariantList addedData;
+    for (int i = 0; i < 300; ++i) {
+        added << QStringLiteral("h%1").arg(300 - i, 3, 10, QLatin1Char('0'));
+        addedData << (i % 2 ? QVariant(i) : QVariant());
+    }
+    for (bool sorted : {true, false}) {
+        for (bool replace : {false, true}) {
+            SCOPED_TRACE(std::string(sorted ? "sorted" : "unsorted") +
+                         (replace ? ", replacing" : ", adding"));
+            // Failing the first allocation, then later and later ones, until
+            // the fill needs no more than it is allowed.
+            for (std::size_t allowed = 0;; allowed = allowed * 2 + 1) {
+                g_listbox l(window.get());
+                l.SetSorted(sorted);
+                l.AddItem("m", 1);
+                l.AddItem("a", QStringList{"line"});
+                l.AddItem("k");
+                l.SetItemIndex(l.IndexOf("a"));
+                const QStringList before = l.Items();
+                bool thrown = false;
+                bool struck = false;
+                {
+                    FailingAllocation failing(allowed);
+                    try {
+                        if (replace)
+                            l.SetItems(added, addedData);
+                        else
+                            l.AddItems(added, addedData);
+                    } catch (const std::bad_alloc&) {
+                        thrown = true;
+                    }
+                    struck = failing.Struck();
+                }
+                if (!struck) {
+                    EXPECT_EQ(l.Count(), replace ? 300 : 303);
+                    break;
+                }
+                ASSERT_TRUE(thrown) << "after " << allowed << " allocations";
+                ASSERT_EQ(l.Items(), before) << "after " << allowed << " allocations";
+                EXPECT_EQ(l.ItemData(l.IndexOf("m")).toInt(), 1);
+                EXPECT_EQ(l.ItemData(l.IndexOf("a")).toStringList(), QStringList{"line"});
+                EXPECT_FALSE(l.ItemData(l.IndexOf("k")).isValid());
+                EXPECT_EQ(l.ItemIndex(), l.IndexOf("a"));
+                // The list works on afterwards.
+                l.AddItem("b");
+                EXPECT_EQ(l.Count(), 4);
+            }
+        }
+    }
 }
 
 TEST_F(ListBox, SortingAnUnsortedListKeepsDataAndSelection) {

@@ -98,9 +98,15 @@ TEST_F(UpDown, TypedTextStaysWhileAHandlerSetsTheSamePosition) {
     QTest::keyClicks(edit, "00");
     EXPECT_EQ(edit->text(), "500");
     EXPECT_EQ(spin->Position(), 500);
-    // A text that code wrote is brought in line with the position.
+    // Text set from outside by any route (here as assistive technology
+    // sets it, through the edit's setText) is the user's too.
     edit->setText("abc");
-    EXPECT_EQ(edit->text(), "500");
+    spin->SetPosition(spin->Position());
+    EXPECT_EQ(edit->text(), "abc");
+    EXPECT_EQ(spin->Position(), 500);
+    // A new position is written over it.
+    spin->SetPosition(600);
+    EXPECT_EQ(edit->text(), "600");
 }
 
 TEST_F(UpDown, ChangeHandlerThatSetsThePositionEnds) {

@@ -123,6 +123,13 @@ TEST(FileDialogs, TypedNameFindsTheExtensionInTheCaseOfAnExistingFile) {
     // The name as typed comes first.
     EXPECT_EQ(opened("bare"), "bare");
     EXPECT_EQ(opened("lower.net"), "lower.net");
+    // Also when it is no regular file: the load says why it refuses it.
+    ASSERT_TRUE(QDir(dir.path()).mkdir("folder"));
+    touch(dir.filePath("folder.net"));
+    EXPECT_EQ(opened("folder"), "folder");
+    dialogs.PickNext("/dev/zero");
+    ASSERT_TRUE(open.Execute());
+    EXPECT_EQ(open.FileName(), "/dev/zero");
     EXPECT_TRUE(boxes.shown.isEmpty()) << boxes.shown.join('\n').toStdString();
 
     // Saving under a typed name replaces the existing file instead of

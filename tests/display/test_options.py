@@ -69,6 +69,24 @@ class OptionFields(ProgramTest):
         key("Up")
         self.assertEqual(self.field_text(PINGS), "3")
 
+    def test_text_set_over_accessibility_or_pasted_is_the_users_text(self):
+        # As voice control and screen-reader tools set a field's text.
+        pings = self.p.field(PINGS)
+        editable = pings.queryEditableText()
+        self.assertTrue(editable.setTextContents("abc"))
+        self.assertEqual(self.field_text(PINGS), "abc")
+        self.assertTrue(editable.setTextContents("500"))
+        self.assertEqual(self.field_text(PINGS), "500")
+        # 500 is beyond the range and leaves the count; a valid text sets it.
+        self.assertTrue(editable.setTextContents("2"))
+        self.assertEqual(self.field_text(PINGS), "2")
+        self.assertTrue(editable.insertText(1, "x", 1))
+        self.assertEqual(self.field_text(PINGS), "2x")
+        click(self.p.item(FAR))
+        lines = self.run_command("alt+p")
+        self.assertRegex(lines[4], r"^Stats: Rcvd/Sent: 2/2,", lines)
+        self.type_into(PINGS, "2")
+
     def test_size_below_eight_or_not_a_number_gives_the_least_packet(self):
         self.type_into(PINGS, "1")
         self.type_into(SIZE, "1e3")

@@ -2,6 +2,7 @@
 // with loopback and a silent neighbour; each test runs on datagram and on
 // raw sockets.
 #include "platform/IcmpService.h"
+#include "platform/IcmpPacket.h"
 #include "platform/LastError.h"
 #include "support/EchoCall.h"
 #include "support/FakeIcmpService.h"
@@ -15,6 +16,10 @@
 #include <cstring>
 #include <thread>
 #include <vector>
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 using namespace platform::linuxicmp;
 using netsonde::test::Ip;
@@ -226,6 +231,73 @@ TEST(IcmpHandles, RawRequestsOutliveTheirHandlesAndSharedSocketAndWakeAtAnInterr
         EXPECT_EQ(e.error, 11010u);
     }
     EXPECT_LT(shortWaits, std::chrono::seconds(30));
+}
+
+// Sends an echo reply to 127.0.0.1 from a raw socket: it reaches the
+// datagram socket whose identifier it carries, whatever request waits there.
+bool ForgeLoopbackReply(std::uint16_t ident, std::uint16_t sequence) {
+    int fd = ::socket(AF_INET, SOCK_RAW, IPPROTO_ICMP);
+    if (fd < 0)
+        return false;
+    std::vector<std::uint8_t> packet = platform::icmppacket::BuildEchoRequest(ident, sequence, {});
+    packet[0] = 0; // echo reply
+    packet[2] = packet[3] = 0;
+    const std::uint16_t sum = platform::icmppacket::Checksum(packet);
+    std::memcpy(&packet[2], &sum, sizeof sum);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_addr.s_addr = Ip("127.0.0.1");
+    const bool sent =
+        ::sendto(fd, packet.data(), packet.size(), 0, reinterpret_cast<const sockaddr*>(&to),
+                 sizeof to) == static_cast<ssize_t>(packet.size());
+    ::close(fd);
+    return sent;
+}
+
+TEST(IcmpHandles, ADatagramHandleClosedWhileARequestWaitsOutlivesTheRequest) {
+    const char* silent = netsonde::test::SilentAddress();
+    if (silent == nullptr)
+        GTEST_SKIP() << "no silent neighbour in this network";
+    // Closed handles are freed at once when identifiers are seeded, and
+    // when the idle list is full.
+    for (bool seeded : {true, false}) {
+        SCOPED_TRACE(seeded ? "seeded identifiers" : "full idle list");
+        CloseIdleSockets();
+        if (seeded)
+            SeedIdentifiersForTesting(29);
+        IcmpHandle h = IcmpCreateFile();
+        if (HandleSocketKind(h) != SocketKind::Datagram) {
+            IcmpCloseHandle(h);
+            SeedIdentifiersForTesting(std::nullopt);
+            GTEST_SKIP() << "no datagram ICMP sockets here";
+        }
+        if (!seeded) {
+            std::vector<IcmpHandle> spare;
+            for (int i = 0; i < 8; ++i)
+                spare.push_back(IcmpCreateFile());
+            for (IcmpHandle s : spare)
+                ASSERT_TRUE(IcmpCloseHandle(s));
+        }
+        const auto numbers = NextEchoNumbers(h);
+        ASSERT_TRUE(numbers);
+        Echo e;
+        std::thread waiter([&] { e = send(h, silent, 56, 32, 1500); });
+        // The request has taken its sequence number: it is under way.
+        while (NextEchoNumbers(h)->sequence == numbers->sequence)
+            std::this_thread::yield();
+        EXPECT_TRUE(IcmpCloseHandle(h));
+        // Something reaches the socket after the close: the waiter reads it.
+        EXPECT_TRUE(ForgeLoopbackReply(numbers->ident, numbers->sequence));
+        IcmpHandle other = IcmpCreateFile();
+        EXPECT_EQ(send(other, "127.0.0.1", 56).count, 1u) << "a new handle is not disturbed";
+        waiter.join();
+        EXPECT_TRUE(IcmpCloseHandle(other));
+        EXPECT_EQ(e.count, 0u);
+        EXPECT_EQ(e.error, 11010u);
+        EXPECT_FALSE(IcmpCloseHandle(h)) << "the handle stays closed";
+        SeedIdentifiersForTesting(std::nullopt);
+    }
+    CloseIdleSockets();
 }
 
 TEST(IcmpHandles, UnknownHandlesAreRefused) {

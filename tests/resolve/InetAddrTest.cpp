@@ -1,6 +1,7 @@
 #include "platform/WinSock.h"
 
 #include <arpa/inet.h>
+#include <cstdio>
 #include <gtest/gtest.h>
 
 namespace {
@@ -17,14 +18,30 @@ TEST(InetAddr, FourDecimalPartsAreDecimalEvenWithLeadingZeros) {
     EXPECT_EQ(platform::inet_addr("010.001.000.099"), Net(0x0A010063));
     EXPECT_EQ(platform::inet_addr("0.0.0.0"), 0u);
     EXPECT_EQ(platform::inet_addr("255.255.255.254"), Net(0xFFFFFFFE));
+    // Every text of a generated range is the address its number names.
+    for (unsigned n = 0; n <= 255; ++n) {
+        char text[32];
+        std::snprintf(text, sizeof text, "192.168.1.%.3u", n);
+        EXPECT_EQ(platform::inet_addr(text), Net(0xC0A80100 | n)) << text;
+    }
+}
+
+TEST(InetAddr, FourDecimalPartsBeyond255AreNoAddress) {
+    // Not the classic octal reading of 0300 (192) or 0377 (255).
+    for (const char* text : {"0300.0250.1.1", "192.168.1.0377", "1.2.3.256", "256.0.0.1",
+                             "192.168.1.0256", "00000000300.1.1.1"})
+        EXPECT_EQ(platform::inet_addr(text), platform::InaddrNone) << text;
+    // Many leading zeros are still a byte.
+    EXPECT_EQ(platform::inet_addr("0000192.168.001.00010"), Net(0xC0A8010A));
 }
 
 TEST(InetAddr, OtherTextsTakeTheClassicRules) {
     // Hexadecimal and octal parts.
     EXPECT_EQ(platform::inet_addr("0x7f.0.0.1"), Net(0x7F000001));
     EXPECT_EQ(platform::inet_addr("0X7F.0.0.0x1"), Net(0x7F000001));
-    // A part beyond 255 makes the text classic: 0300 is octal 192.
-    EXPECT_EQ(platform::inet_addr("0300.0250.1.1"), Net(0xC0A80101));
+    // Octal and hexadecimal parts in texts of fewer than four parts.
+    EXPECT_EQ(platform::inet_addr("0300.0250.257"), Net(0xC0A80101));
+    EXPECT_EQ(platform::inet_addr("010.0x1.02.3"), Net(0x08010203));
     // Fewer parts: the last one fills the remaining bytes.
     EXPECT_EQ(platform::inet_addr("127.1"), Net(0x7F000001));
     EXPECT_EQ(platform::inet_addr("10.1.515"), Net(0x0A010203));

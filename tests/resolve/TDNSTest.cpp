@@ -1,6 +1,7 @@
 #include "resolve/TDNS.h"
 #include "platform/NameService.h"
 #include "platform/WinSock.h"
+#include "platform/WindowMessage.h"
 #include "resolve/WSExtra.h"
 #include "support/EventWait.h"
 #include "support/FakeMessageBoxes.h"
@@ -13,6 +14,12 @@
 #include <gtest/gtest.h>
 #include <netdb.h>
 #include <type_traits>
+
+#include <algorithm>
+#include <atomic>
+#include <set>
+#include <thread>
+#include <vector>
 
 using namespace netsonde::test;
 
@@ -273,6 +280,115 @@ TEST_F(Resolver, CancelAfterTheReplyWasQueuedStillWins) {
     QCoreApplication::processEvents();
     ASSERT_EQ(r.answers.size(), 1u);
     EXPECT_EQ(r.answers[0].code, -2147483647);
+}
+
+// Records the replies of the library's asynchronous lookups sent to it.
+class ReplyWindow : public QObject {
+public:
+    struct Reply {
+        platform::AsyncHandle handle;
+        int error;
+    };
+    std::vector<Reply> replies;
+    static constexpr unsigned Msg = platform::WM_USER + 77;
+
+protected:
+    bool event(QEvent* e) override {
+        if (e->type() != static_cast<QEvent::Type>(Msg))
+            return QObject::event(e);
+        const auto* m = static_cast<platform::WindowMessage*>(e);
+        replies.push_back({m->wParam, static_cast<int>(m->lParam >> 16 & 0xFFFF)});
+        return true;
+    }
+};
+
+// The socket library started for a test's own calls.
+struct LibraryStarted {
+    LibraryStarted() { EXPECT_EQ(platform::WSAStartup(0x0101, nullptr), 0); }
+    ~LibraryStarted() { platform::WSACleanup(); }
+};
+
+TEST_F(Resolver, ManyAsyncLookupsShareAFewWorkers) {
+    const LibraryStarted library;
+    names.HoldLookups(true);
+    ReplyWindow window;
+    constexpr int kLookups = 64;
+    std::vector<std::vector<char>> buffers(kLookups, std::vector<char>(platform::MAXGETHOSTSTRUCT));
+    std::vector<platform::AsyncHandle> handles;
+    for (int i = 0; i < kLookups; ++i) {
+        handles.push_back(
+            platform::WSAAsyncGetHostByName(&window, ReplyWindow::Msg, i % 2 ? "gateway" : "nohost",
+                                            buffers[i].data(), platform::MAXGETHOSTSTRUCT));
+        ASSERT_NE(handles.back(), 0u);
+    }
+    ASSERT_TRUE(names.WaitForHeld(4));
+    names.ReleaseAll();
+    ASSERT_TRUE(WaitUntil([&] { return window.replies.size() == kLookups; }));
+    // Each request answered once, with its own outcome.
+    std::set<platform::AsyncHandle> answered;
+    for (const ReplyWindow::Reply& r : window.replies) {
+        answered.insert(r.handle);
+        const int i =
+            static_cast<int>(std::find(handles.begin(), handles.end(), r.handle) - handles.begin());
+        ASSERT_LT(i, kLookups);
+        EXPECT_EQ(r.error, i % 2 ? 0 : 11001) << i;
+    }
+    EXPECT_EQ(answered.size(), std::size_t{kLookups});
+    // A few threads did all the lookups.
+    std::set<std::thread::id> threads;
+    for (const FakeLookup& l : names.Lookups())
+        threads.insert(l.thread);
+    EXPECT_EQ(names.Lookups().size(), std::size_t{kLookups});
+    EXPECT_LE(threads.size(), 16u);
+}
+
+// A name service that holds the answer to one name already.
+class HoldingService : public platform::NameService {
+public:
+    int ByName(const std::string&, platform::HostRecord&) override {
+        ++asked;
+        return 11001;
+    }
+    int ByAddr(std::uint32_t, platform::HostRecord&) override {
+        ++asked;
+        return 11001;
+    }
+    bool HeldByName(const std::string& name, int& code, platform::HostRecord& record) override {
+        if (name != "cached")
+            return false;
+        code = 0;
+        record.name = "cached.example";
+        record.addresses = {htonl(0x0A000001)};
+        return true;
+    }
+    std::atomic<int> asked{0};
+};
+
+TEST_F(Resolver, AnAnswerTheServiceHoldsComesAsAMessageWithoutAWorker) {
+    const LibraryStarted library;
+    auto service = std::make_shared<HoldingService>();
+    auto previous = platform::SetNameService(service);
+    ReplyWindow window;
+    std::vector<char> buffer(platform::MAXGETHOSTSTRUCT), other(platform::MAXGETHOSTSTRUCT);
+    const platform::AsyncHandle handle = platform::WSAAsyncGetHostByName(
+        &window, ReplyWindow::Msg, "cached", buffer.data(), platform::MAXGETHOSTSTRUCT);
+    ASSERT_NE(handle, 0u);
+    // Not answered inside the call, and no lookup runs for it.
+    EXPECT_TRUE(window.replies.empty());
+    EXPECT_EQ(platform::AsyncLookupsInFlight(), 0);
+    // A second one is cancelled before its message is handled: none comes.
+    const platform::AsyncHandle cancelled = platform::WSAAsyncGetHostByName(
+        &window, ReplyWindow::Msg, "cached", other.data(), platform::MAXGETHOSTSTRUCT);
+    EXPECT_EQ(platform::WSACancelAsyncRequest(cancelled), 0);
+    ASSERT_TRUE(WaitUntil([&] { return !window.replies.empty(); }));
+    QCoreApplication::processEvents();
+    platform::SetNameService(previous);
+    ASSERT_EQ(window.replies.size(), 1u);
+    EXPECT_EQ(window.replies[0].handle, handle);
+    EXPECT_EQ(window.replies[0].error, 0);
+    const auto* entry = reinterpret_cast<const platform::hostent*>(buffer.data());
+    EXPECT_STREQ(entry->h_name, "cached.example");
+    EXPECT_EQ(service->asked.load(), 0);
 }
 
 TEST_F(Resolver, DestroyedWithALookupInFlight) {

@@ -19,7 +19,8 @@ namespace netsonde::test {
 // Files that a load must refuse at once, each with words its error message
 // must hold: a FIFO without a writer (opening it for reading would wait for
 // ever) and one with a writer that never stops, a character device that
-// never ends, a socket, a folder, and a sparse file over the size limit.
+// never ends (by its own name and through a link), a socket, folders, and
+// a sparse file over the size limit.
 class HostileFiles {
 public:
     struct Case {
@@ -47,9 +48,8 @@ public:
                     std::min(size_t(name.size()), sizeof address.sun_path - 1));
         EXPECT_EQ(::bind(sock, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
 
-        // Named with an extension, as the file dialog hands a name over
-        // unchanged only then; the device through a link, as a user reaches
-        // it from a file dialog.
+        // The device also through a link, as a user reaches it from a file
+        // dialog.
         const QString zero = dir.filePath("zero.dev");
         EXPECT_EQ(::symlink("/dev/zero", QFile::encodeName(zero).constData()), 0);
         const QString folder = dir.filePath("folder.d");
@@ -63,9 +63,15 @@ public:
         // Sparse: no disk space is taken, and nothing of it may be read.
         EXPECT_EQ(::truncate(QFile::encodeName(huge).constData(), files::MaxFileSize + 1), 0);
 
-        cases = {{idle, notRegular},   {fed, notRegular},
-                 {zero, notRegular},   {socketPath, notRegular},
-                 {folder, notRegular}, {huge, QStringLiteral("larger than 1 GiB")}};
+        // Names typed without an extension that exist as they are: the
+        // dialog takes them as typed, not with the default extension added.
+        const QString bareFolder = dir.filePath("folder");
+        EXPECT_EQ(::mkdir(QFile::encodeName(bareFolder).constData(), 0755), 0);
+
+        cases = {{idle, notRegular},       {fed, notRegular},
+                 {zero, notRegular},       {QStringLiteral("/dev/zero"), notRegular},
+                 {socketPath, notRegular}, {folder, notRegular},
+                 {bareFolder, notRegular}, {huge, QStringLiteral("larger than 1 GiB")}};
     }
     ~HostileFiles() {
         ::close(writer);
