@@ -5,9 +5,6 @@ include(GNUInstallDirs)
 
 set(NETSONDE_PROJECT_URL "https://netsonde.example.org" CACHE STRING
     "Where the project is published: the metadata's homepage and screenshot")
-# The AppStream id, the reverse of the project's domain; the metadata file is
-# named after it.
-set(NETSONDE_APP_ID "org.example.netsonde.Netsonde" CACHE STRING "AppStream component id")
 
 set(NETSONDE_PACKAGING ${PROJECT_SOURCE_DIR}/packaging)
 set(NETSONDE_ICONS ${PROJECT_SOURCE_DIR}/resources/app)
