@@ -17,6 +17,11 @@ install(TARGETS icmp-helper RUNTIME DESTINATION lib/netsonde)
 
 install(FILES ${NETSONDE_PACKAGING}/netsonde.desktop
         DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+# The file kinds the launcher opens (Debian's triggers update the MIME
+# database).
+install(FILES ${NETSONDE_PACKAGING}/netsonde-mime.xml
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/mime/packages
+        RENAME netsonde.xml)
 
 configure_file(${NETSONDE_PACKAGING}/netsonde.metainfo.xml.in
                ${PROJECT_BINARY_DIR}/packaging/netsonde.metainfo.xml @ONLY)
