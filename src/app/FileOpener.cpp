@@ -1,6 +1,7 @@
 #include "app/FileOpener.h"
 
 #include "app/Tfm_ns.h"
+#include "controls/TCBitBtn.h"
 #include "echo/TAxPing.h"
 #include "echo/TAxTrace.h"
 #include "files/TextFile.h"
@@ -40,8 +41,10 @@ void FileOpener::Open(const QString& file) {
 }
 
 bool FileOpener::WindowFree() const {
+    // Cancel shows for as long as a command runs, also between the hosts of
+    // a Check All.
     return !FOpening && !FWindow->Ping->Busy() && !FWindow->Trace->Busy() &&
-           !QApplication::activeModalWidget();
+           !FWindow->bn_cancel->isVisibleTo(FWindow) && !QApplication::activeModalWidget();
 }
 
 void FileOpener::OpenPending() {
