@@ -5,9 +5,6 @@ include(GNUInstallDirs)
 
 set(NETSONDE_PROJECT_URL "https://netsonde.example.org" CACHE STRING
     "Where the project is published: the metadata's homepage and screenshot")
-# The AppStream id, the reverse of the project's domain; the metadata file is
-# named after it.
-set(NETSONDE_APP_ID "org.example.netsonde.Netsonde" CACHE STRING "AppStream component id")
 
 set(NETSONDE_PACKAGING ${PROJECT_SOURCE_DIR}/packaging)
 set(NETSONDE_ICONS ${PROJECT_SOURCE_DIR}/resources/app)
@@ -20,6 +17,11 @@ install(TARGETS icmp-helper RUNTIME DESTINATION lib/netsonde)
 
 install(FILES ${NETSONDE_PACKAGING}/netsonde.desktop
         DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+# The file kinds the launcher opens (Debian's triggers update the MIME
+# database).
+install(FILES ${NETSONDE_PACKAGING}/netsonde-mime.xml
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/mime/packages
+        RENAME netsonde.xml)
 
 configure_file(${NETSONDE_PACKAGING}/netsonde.metainfo.xml.in
                ${PROJECT_BINARY_DIR}/packaging/netsonde.metainfo.xml @ONLY)

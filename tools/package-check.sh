@@ -16,7 +16,7 @@ cd "$(dirname "$0")/.."
 
 sudo_cmd=()
 [[ $(id -u) -eq 0 ]] || sudo_cmd=(sudo)
-packages=(dpkg-dev file desktop-file-utils appstream lintian xvfb xauth openbox wmctrl xdotool
+packages=(dpkg-dev file desktop-file-utils shared-mime-info appstream lintian xvfb xauth openbox wmctrl xdotool
     adduser libcap2-bin util-linux iproute2 qt6-base-dev)
 missing=()
 for p in "${packages[@]}"; do
@@ -38,6 +38,18 @@ cmake --build "$build" --parallel "$(nproc)" --target netsonde netsonde_manpage 
 step "desktop-file-validate"
 desktop-file-validate packaging/netsonde.desktop
 
+step "shared-mime-info"
+# The database builder refuses a file that breaks the format.
+mime_scratch=$(mktemp -d)
+mkdir -p "$mime_scratch/mime/packages"
+cp packaging/netsonde-mime.xml "$mime_scratch/mime/packages/netsonde.xml"
+update-mime-database "$mime_scratch/mime" 2>&1 | grep -v -e 'not in the search path' -e '^$' \
+    -e 'XDG_DATA' -e 'environment variables' -e 'able to find it' -e 'directories currently' \
+    -e '^- ' || true
+[[ -s $mime_scratch/mime/application/x-netsonde-session.xml && -s $mime_scratch/mime/text/x-netsonde-address-list.xml ]] \
+    || { echo "the MIME types were not taken in" >&2; exit 1; }
+rm -rf "$mime_scratch"
+
 step "appstreamcli validate"
 appstreamcli validate --no-net "$build/packaging/netsonde.metainfo.xml"
 
@@ -57,6 +69,7 @@ expected=(
     /usr/bin/netsonde
     /usr/lib/netsonde/icmp-helper
     /usr/share/applications/netsonde.desktop
+    /usr/share/mime/packages/netsonde.xml
     "/usr/share/metainfo/$app_id.metainfo.xml"
     /usr/share/icons/hicolor/scalable/apps/netsonde.svg
     /usr/share/man/man1/netsonde.1.gz

@@ -166,6 +166,11 @@ public:
     void bn_saveClick(QObject* Sender);
     void SaveSession();
     void LoadSession();
+    // The session load without its dialog: path replaces the list, or an
+    // error box says why it cannot.
+    void LoadSessionFrom(const QString& path);
+    // An address list file replaces the list, its entries without results.
+    void LoadAddressList(const QString& path);
 
     // ---- automatic mode and tray ----
     void CheckOne1Click(QObject* Sender);

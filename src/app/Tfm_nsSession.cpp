@@ -10,6 +10,7 @@
 #include "dialogs/TSaveDialog.h"
 #include "echo/TAxPing.h"
 #include "echo/TAxTrace.h"
+#include "files/AddressListFile.h"
 #include "files/SessionFile.h"
 #include "files/TextFile.h"
 
@@ -53,9 +54,11 @@ void Tfm_ns::SaveSession() {
 // as they were. Afterwards nothing is selected and the pane keeps its text
 // until the user picks an entry.
 void Tfm_ns::LoadSession() {
-    if (!dl_open->Execute())
-        return;
-    const QString path = dl_open->FileName();
+    if (dl_open->Execute())
+        LoadSessionFrom(dl_open->FileName());
+}
+
+void Tfm_ns::LoadSessionFrom(const QString& path) {
     QStringList texts;
     QVariantList data;
     QString error;
@@ -82,6 +85,37 @@ void Tfm_ns::LoadSession() {
             lb_add->SetItems(texts, data);
             lb_add->SetItemIndex(-1);
             lb_add->setUpdatesEnabled(true);
+            return;
+        } catch (const std::bad_alloc&) {
+            lb_add->setUpdatesEnabled(true);
+            error = files::FileReadError(path, files::OutOfMemoryReason());
+        }
+    }
+    platform::Messages().Error(error);
+}
+
+// An address list file becomes the whole list, as when the address dialog
+// reads it and the user confirms: sorted, without results, nothing
+// selected. As with a session, a file that cannot be read, a Cancel and a
+// lack of memory leave the list as it was.
+void Tfm_ns::LoadAddressList(const QString& path) {
+    QStringList entries;
+    QString error;
+    const QSignalBlocker noTicks(Tick);
+    const files::LoadStatus status =
+        RunFileLoad(this, path, error, [&](files::LoadControl& control) {
+            return AddressListFile::Read(path, entries, error, &control);
+        });
+    if (status == files::LoadStatus::Cancelled)
+        return;
+    if (status == files::LoadStatus::Done) {
+        try {
+            lb_add->setUpdatesEnabled(false);
+            lb_add->Clear();
+            lb_add->AddItems(entries);
+            lb_add->SetItemIndex(-1);
+            lb_add->setUpdatesEnabled(true);
+            lb_addClick(lb_add);
             return;
         } catch (const std::bad_alloc&) {
             lb_add->setUpdatesEnabled(true);

@@ -129,7 +129,7 @@ def click(accessible, button=1):
 class Program:
     """One run of the program with its own accessibility bus."""
 
-    def __init__(self, binary, workdir):
+    def __init__(self, binary, workdir, args=(), activate=True):
         self.workdir = workdir
         self.log = open(os.path.join(workdir, "program.log"), "ab")
         self.cache = {}
@@ -140,9 +140,12 @@ class Program:
         env = dict(os.environ, QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1", QT_ACCESSIBILITY="1",
                    QT_QPA_PLATFORM="xcb", XDG_RUNTIME_DIR=runtime,
                    XDG_DATA_HOME=os.path.join(workdir, "data"))
-        self.process = subprocess.Popen([binary], env=env, stdout=self.log, stderr=self.log)
+        self.env = env
+        self.process = subprocess.Popen([binary, *args], env=env, stdout=self.log, stderr=self.log)
         self.app = wait_for(self._find_app, "the program on the accessibility bus")
         self.window = wait_for(lambda: self.top_level("Netsonde"), "the main window")
+        if not activate:
+            return
         self.xid = wait_for(self._find_xid, "the main window on the X server")
         xdotool("windowactivate", "--sync", self.xid)
         wait_for(lambda: self.window.getState().contains(pyatspi.STATE_ACTIVE), "an active window")
