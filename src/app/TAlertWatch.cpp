@@ -1,7 +1,7 @@
 #include "app/TAlertWatch.h"
 
-#include "history/RunRecord.h"
 #include "desktop/Sounds.h"
+#include "history/RunRecord.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>
