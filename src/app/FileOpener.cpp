@@ -2,10 +2,10 @@
 
 #include "app/Tfm_ns.h"
 #include "controls/TCBitBtn.h"
+#include "desktop/MessageBoxes.h"
 #include "echo/TAxPing.h"
 #include "echo/TAxTrace.h"
 #include "files/TextFile.h"
-#include "platform/MessageBoxes.h"
 
 #include <QApplication>
 #include <QFileInfo>
