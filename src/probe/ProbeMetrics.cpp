@@ -127,7 +127,10 @@ void appendDouble(std::string& out, double value) {
         out += std::isnan(value) ? "NaN" : (value > 0 ? "+Inf" : "-Inf");
         return;
     }
-    auto sci = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::scientific);
+    auto sci =
+        std::to_chars(buffer, buffer + sizeof buffer - 1, value, std::chars_format::scientific);
+    // to_chars writes no terminator; the exponent is read up to this one.
+    *sci.ptr = '\0';
     std::string_view text(buffer, static_cast<std::size_t>(sci.ptr - buffer));
     int exponent = std::atoi(text.data() + text.find('e') + 1);
     if (value != 0 && (exponent < -4 || exponent >= 6)) {

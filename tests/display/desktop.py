@@ -126,6 +126,11 @@ def click(accessible, button=1):
     _last_click[0] = time.monotonic()
 
 
+def entry_text(spoken):
+    """An entry's text from its accessible name ("10.1.0.1, answered")."""
+    return spoken.split(", ", 1)[0]
+
+
 class Program:
     """One run of the program with its own accessibility bus."""
 
@@ -211,21 +216,26 @@ class Program:
         pane = self.find(pyatspi.ROLE_TEXT, description="")
         return text_of(pane).split("\n")
 
-    def list_items(self):
+    def spoken_items(self):
+        """What a screen reader says of each entry: its text and its state."""
         lst = self.find(pyatspi.ROLE_LIST)
         return [item.name for item in children(lst) if item is not None]
+
+    def list_items(self):
+        """The entries' texts (a name holds no ", ": the state follows it)."""
+        return [entry_text(name) for name in self.spoken_items()]
 
     def item(self, text):
         """The address list's entry with this text."""
         for item in children(self.find(pyatspi.ROLE_LIST)):
-            if item is not None and item.name == text:
+            if item is not None and entry_text(item.name) == text:
                 return item
         raise LookupError("no entry " + text)
 
     def selected_item(self):
         for item in children(self.find(pyatspi.ROLE_LIST)):
             if item is not None and item.getState().contains(pyatspi.STATE_SELECTED):
-                return item.name
+                return entry_text(item.name)
         return None
 
     def busy(self):

@@ -56,6 +56,9 @@ class Runs(ProgramTest):
                              r"Destination: 10\.61\.8\.5", r"Return Name: 10\.61\.2\.2"]))
         # 2: answered, 1: timed out, 2: an answer of a router.
         self.assertIdleScreen("runs-after-check-all", reference, [2, 1, 2])
+        # A screen reader hears each entry's state in words, not only its picture.
+        spoken = [FAR + ", answered", QUIET + ", timed out", UNREACHABLE + ", answered"]
+        wait_for(lambda: self.p.spoken_items() == spoken, "the entries' states in words")
 
     def test_5_a_cancelled_check_all_ends_on_the_idle_screen(self):
         click(self.p.item(FAR))
