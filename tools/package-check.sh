@@ -33,7 +33,7 @@ step() { printf '\n== %s\n' "$*"; }
 step "Release build"
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DNETSONDE_TESTS=OFF -DNETSONDE_BENCH=OFF \
     -DCMAKE_INSTALL_PREFIX=/usr
-cmake --build "$build" --parallel "$(nproc)" --target netsonde netsonde_manpage netsonde_changelog
+cmake --build "$build" --parallel "$(nproc)" --target netsonde netsonde-probe netsonde_manpage netsonde_probe_manpage netsonde_changelog
 
 step "desktop-file-validate"
 desktop-file-validate packaging/netsonde.desktop
