@@ -35,8 +35,13 @@ EndingThreads& Registry() {
     return *ending;
 }
 
+// A program that did not end through EndProcess (a tool, a test) waits
+// longer: its exit handlers must not run beside a worker still inside
+// SQLite, and a worker never waits long for a lock once it is closing.
+constexpr int ToolEndWaitMs = 10000;
+
 void WaitAtApplicationEnd() {
-    TSqlThread::WaitForEnded(TSqlThread::EndWaitMs);
+    TSqlThread::WaitForEnded(ToolEndWaitMs);
 }
 
 } // namespace

@@ -14,12 +14,12 @@ namespace history {
 //
 // Destroying it never waits for the worker: the worker runs what was
 // posted before, closes the connection and ends on its own, and the thread
-// object goes once it has ended. Workers still busy when the application
-// object goes are given a short while in all (EndWaitMs) and then left to
-// the end of the process.
+// object goes once it has ended. The program gives workers still busy at
+// its end a short while in all (EndWaitMs, see EndProcess); any other
+// program waits for them when its application object goes.
 class TSqlThread {
 public:
-    // The longest the end of the application waits for ending workers.
+    // The longest the end of the program waits for ending workers.
     static constexpr int EndWaitMs = 200;
 
     explicit TSqlThread(const QString& threadName);
