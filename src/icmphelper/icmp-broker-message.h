@@ -11,6 +11,10 @@
 
 #include "icmp-helper-protocol.h"
 
+#ifdef __cplusplus
+extern "C" {
+#endif
+
 /* A request as received: its header and where its data lies in the bytes. */
 struct icmp_broker_parsed {
     struct icmp_broker_request header;
@@ -64,5 +68,9 @@ int icmp_broker_answers(const struct icmp_broker_match* match, const uint8_t* pa
 
 /* The Internet checksum of bytes. */
 uint16_t icmp_broker_checksum(const uint8_t* bytes, size_t size);
+
+#ifdef __cplusplus
+}
+#endif
 
 #endif
