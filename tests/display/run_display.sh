@@ -19,7 +19,7 @@ python=/usr/bin/python3
 start_xvfb 1280x1024
 openbox --sm-disable >"$work/openbox.log" 2>&1 &
 pids+=($!)
-until_true sh -c "xprop -root _NET_SUPPORTING_WM_CHECK | grep -q 'window id'" || fail "openbox did not start"
+until_true sh -c "xprop -root _NET_SUPPORTING_WM_CHECK | grep -q 'window id'" || fail "openbox did not start: $(tail -n 5 "$work/openbox.log")"
 
 shots=$shots/$tests
 mkdir -p "$shots"

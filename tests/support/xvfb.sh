@@ -32,7 +32,7 @@ fail() {
 }
 
 until_true() {
-    for _ in $(seq 150); do
+    for _ in $(seq 300); do
         "$@" && return 0
         sleep 0.1
     done
