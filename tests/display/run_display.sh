@@ -16,10 +16,20 @@ needs Xvfb openbox xdotool import convert dbus-run-session
 python=/usr/bin/python3
 "$python" -c 'import pyatspi' 2>/dev/null || { echo "skipped: python3-pyatspi is missing"; exit 77; }
 
-start_xvfb 1280x1024
-openbox --sm-disable >"$work/openbox.log" 2>&1 &
-pids+=($!)
-until_true sh -c "xprop -root _NET_SUPPORTING_WM_CHECK | grep -q 'window id'" || fail "openbox did not start: $(tail -n 5 "$work/openbox.log")"
+# Another test's X server starting at the same moment can take the display
+# just chosen; the window manager then finds none, and all starts again.
+for attempt in 1 2 3; do
+    start_xvfb 1280x1024
+    openbox --sm-disable >"$work/openbox.log" 2>&1 &
+    pids+=($!)
+    until_true sh -c "xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' ||
+        ! kill -0 $! 2>/dev/null"
+    xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break
+    ((attempt < 3)) || fail "openbox did not start: $(tail -n 5 "$work/openbox.log")"
+    kill "${pids[@]}" 2>/dev/null
+    wait "${pids[@]}" 2>/dev/null
+    pids=()
+done
 
 shots=$shots/$tests
 mkdir -p "$shots"
