@@ -20,6 +20,7 @@ ALLOWED = {
     "files": set(),
     "history": set(),
     "alerts": set(),
+    "runs": {"platform", "resolve", "echo"},
     "probe": {"platform", "resolve", "echo", "files", "history", "alerts"},
     "desktop": {"platform"},
     "controls": {"platform", "desktop"},
@@ -27,7 +28,7 @@ ALLOWED = {
     "dialogs": {"platform", "desktop", "files", "controls", "alerts"},
     "historyview": {"platform", "desktop", "resolve", "echo", "history", "tray", "controls"},
     "app": {"platform", "desktop", "resolve", "echo", "files", "history", "controls", "tray",
-            "dialogs", "historyview", "alerts"},
+            "dialogs", "historyview", "alerts", "runs"},
 }
 
 # Loops that were there before this check, each within one folder: a

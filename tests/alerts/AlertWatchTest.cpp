@@ -114,7 +114,7 @@ TEST_F(AlertWatchTest, SettingsApplyAtOnceAndAreKept) {
     Round();
     Round();
     EXPECT_EQ(notices.size(), 1);
-    EXPECT_TRUE(w->Alerts1->isEnabled());
+    EXPECT_TRUE(w->findChild<QAction*>("Alerts1")->isEnabled());
 }
 
 } // namespace

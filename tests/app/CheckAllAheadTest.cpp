@@ -1,6 +1,7 @@
 // Check All with the checks of later entries sent ahead of their turn, over
 // the scripted echo and name services.
 #include "MainWindowFixture.h"
+#include "app/CheckAllWait.h"
 
 #include "controls/g_memo.h"
 #include "echo/TLookAhead.h"
@@ -61,7 +62,7 @@ TEST_F(CheckAllAheadTest, EveryEntryShowsAndStoresWhatCheckOneGivesIt) {
         return true;
     });
 
-    w->bn_allClick(w->bn_all);
+    CheckAllAndWait(*w);
     const std::vector<QStringList> together = Stored();
     const QStringList lastPane = w->PaneLines();
     EXPECT_EQ(w->lb_add->ItemIndex(), 5);
@@ -103,7 +104,7 @@ TEST_F(CheckAllAheadTest, LookupsAheadRunOffTheWindowThreadAndAreAskedOnce) {
         service.ReleaseAll();
         return true;
     });
-    w->bn_allClick(w->bn_all);
+    CheckAllAndWait(*w);
     EXPECT_EQ(w->Results(2).last(), "Return Name: gamma");
 
     std::vector<std::string> asked;
@@ -143,7 +144,7 @@ TEST_F(CheckAllAheadTest, IPv6EntriesAreSentAheadAndShowWhatCheckOneGivesThem) {
         service.ReleaseAll();
         return true;
     });
-    w->bn_allClick(w->bn_all);
+    CheckAllAndWait(*w);
     const std::vector<QStringList> together = Stored();
     const QStringList lastPane = w->PaneLines();
 
@@ -198,7 +199,7 @@ TEST_F(CheckAllAheadTest, RunsAlreadyStartedKeepTheOptionsOfTheStart) {
         service.ReleaseAll();
         return true;
     });
-    w->bn_allClick(w->bn_all);
+    CheckAllAndWait(*w);
     const std::vector<FakeRequest> requests = service.Requests();
     ASSERT_EQ(requests.size(), 3u); // none sent again with the new options
     for (const FakeRequest& r : requests) {
@@ -228,7 +229,7 @@ TEST_F(CheckAllAheadTest, CancelStoresNothingAheadAndLeavesNoRunInFlight) {
         cancelled = true;
         return true;
     });
-    w->bn_allClick(w->bn_all);
+    CheckAllAndWait(*w);
     ASSERT_TRUE(cancelled);
     EXPECT_EQ(w->findChild<TLookAhead*>(), nullptr);
     EXPECT_EQ(w->lb_add->ItemIndex(), 0);
@@ -244,7 +245,7 @@ TEST_F(CheckAllAheadTest, CancelStoresNothingAheadAndLeavesNoRunInFlight) {
     EXPECT_TRUE(w->bn_all->isEnabled());
     // The next Check All starts afresh and checks every entry.
     service.SetDefault(FakeAnswer::NoAnswer());
-    w->bn_allClick(w->bn_all);
+    CheckAllAndWait(*w);
     for (int i = 0; i < w->lb_add->Count(); ++i)
         EXPECT_EQ(w->EntryState(i), 1u) << i;
 }
@@ -269,7 +270,7 @@ TEST_F(CheckAllAheadTest, DestroyingTheWindowWithRunsAheadInFlightLeavesNothingB
     auto* feeder = new QTimer(qApp);
     QObject::connect(feeder, &QTimer::timeout, [&] { names.ReleaseOne(); });
     feeder->start(1);
-    w->bn_allClick(w->bn_all);
+    CheckAllAndWait(*w);
     delete feeder;
     ASSERT_TRUE(WaitUntil([&] { return window.isNull(); }));
     w = nullptr;
