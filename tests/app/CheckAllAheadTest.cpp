@@ -5,6 +5,7 @@
 
 #include "controls/g_memo.h"
 #include "echo/TLookAhead.h"
+#include "platform/NameService.h"
 #include "platform/WindowThread.h"
 
 #include <algorithm>
@@ -98,7 +99,12 @@ TEST_F(CheckAllAheadTest, LookupsAheadRunOffTheWindowThreadAndAreAskedOnce) {
     // The first entry waits until the others have been looked up, checked
     // and their answering nodes named.
     service.HoldRequestsTo("10.0.1.1");
+    // The answers found ahead are Ping's alone: the process's name service
+    // stays the one in use.
+    const std::shared_ptr<platform::NameService> inUse = platform::CurrentNameService();
+    bool serviceKept = true;
     Script([&] {
+        serviceKept = serviceKept && platform::CurrentNameService() == inUse;
         if (names.Lookups().size() < 5)
             return false;
         service.ReleaseAll();
@@ -106,6 +112,7 @@ TEST_F(CheckAllAheadTest, LookupsAheadRunOffTheWindowThreadAndAreAskedOnce) {
     });
     CheckAllAndWait(*w);
     EXPECT_EQ(w->Results(2).last(), "Return Name: gamma");
+    EXPECT_TRUE(serviceKept);
 
     std::vector<std::string> asked;
     for (const FakeLookup& l : names.Lookups()) {
