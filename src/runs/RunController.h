@@ -41,8 +41,7 @@ public:
 // Trace components and the automatic mode's timer, and drives Check One,
 // Ping, Trace, Check All (with its look-ahead) and the automatic mode from
 // the components' events; nothing waits in a nested event loop. What a run
-// shows, stores and records leaves as signals, in the order in which the
-// window handles them:
+// shows, stores and records leaves as signals:
 //
 //   Busy                  a run begins (the pane starts empty)
 //   Line, Progress        a reply, a hop, an error, the closing lines
@@ -50,6 +49,11 @@ public:
 //   RunEnded              a run to record in the history (failed for an error)
 //   ResultsReady          the pane's lines belong to the selected entry now
 //   Idle                  the run is over
+//
+// in the order the window has always handled them: a Ping's end gives its
+// closing lines, Idle, RunEnded, ResultsReady; a Trace's end its closing
+// lines, RunEnded, ResultsReady, Idle; an error its line, RunEnded (failed),
+// Idle, and nothing is stored for that run.
 //
 // Check All wraps its entries' runs in CheckAllBegins / CheckAllEnds, and
 // announces each entry with EntryBegins before selecting it; an automatic
