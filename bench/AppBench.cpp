@@ -10,6 +10,7 @@
 //      drops everything (TimeOut 2500), against fping over the same
 //      addresses with the same time-out, no retry and 1 ms between requests;
 //   5. the same over a network where every tenth address answers.
+#include "app/CheckAllWait.h"
 #include "app/Tfm_ns.h"
 #include "controls/g_listbox.h"
 #include "echo/IcmpBinding.h"
@@ -135,7 +136,7 @@ double checkAllThroughWindow(int& answered) {
         w.lb_add->AddItem(host);
     QElapsedTimer t;
     t.start();
-    w.bn_allClick(nullptr);
+    netsonde::test::CheckAllAndWait(w);
     const double s = t.nsecsElapsed() / 1e9;
     answered = 0;
     for (int i = 0; i < w.lb_add->Count(); ++i)
@@ -197,7 +198,7 @@ void benchWaitCpu() {
         const double cpu0 = cpuSeconds();
         QElapsedTimer t;
         t.start();
-        w.bn_allClick(nullptr);
+        netsonde::test::CheckAllAndWait(w);
         wall = t.nsecsElapsed() / 1e9;
         shares.push_back((cpuSeconds() - cpu0) / wall * 100);
     }
@@ -224,7 +225,7 @@ double checkNetworkThroughWindow(const char* net, int& answered) {
     QApplication::processEvents();
     QElapsedTimer t;
     t.start();
-    w.bn_allClick(nullptr);
+    netsonde::test::CheckAllAndWait(w);
     const double s = t.nsecsElapsed() / 1e9;
     answered = 0;
     for (int i = 0; i < w.lb_add->Count(); ++i)

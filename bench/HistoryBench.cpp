@@ -7,6 +7,7 @@
 //   2. the history window opening on 30 days of 1,000,000 stored runs of
 //      one host until it has drawn them, against the same window opening
 //      on a host without runs; and the size of that file.
+#include "app/CheckAllWait.h"
 #include "app/Tfm_ns.h"
 #include "controls/g_listbox.h"
 #include "echo/IcmpBinding.h"
@@ -59,7 +60,7 @@ double checkAll(history::THistory* recording, double* cpu) {
     QElapsedTimer t;
     t.start();
     const double cpu0 = threadCpuMs();
-    w.bn_allClick(nullptr);
+    netsonde::test::CheckAllAndWait(w);
     *cpu = threadCpuMs() - cpu0;
     const double ms = t.nsecsElapsed() / 1e6;
     if (recording)

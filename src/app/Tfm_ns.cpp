@@ -166,19 +166,9 @@ Tfm_ns::Tfm_ns(QWidget* owner) : QWidget(owner) {
     ed_results->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     ed_results->setLineWrapMode(QPlainTextEdit::WidgetWidth);
 
-    // Components.
-    Ping = new TAxPing(this);
-    Ping->setObjectName(QStringLiteral("Ping"));
-    Ping->OnError = [this](QObject* s, int code, const QString& msg) { PingError(s, code, msg); };
-    Ping->OnData = [this](QObject* s, int status) { PingData(s, status); };
-    Ping->OnFinished = [this](QObject* s) { PingFinished(s); };
-    Trace = new TAxTrace(this);
-    Trace->setObjectName(QStringLiteral("Trace"));
-    Trace->SetSendTestPacket(true);
-    Trace->OnError = [this](QObject* s, int code, const QString& msg) { PingError(s, code, msg); };
-    Trace->OnData = [this](QObject* s, int status) { TraceData(s, status); };
-    Trace->OnFinished = [this](QObject* s) { TraceFinished(s); };
-    Trace->OnTest = [this](QObject* s) { TraceTest(s); };
+    // Components: Ping, Trace and the timer of the automatic mode belong to
+    // the runs.
+    ConnectRuns();
 
     const QString sessionFilter = QStringLiteral("Netsonde Files|*.NSD|All Files|*.*");
     dl_open = new TOpenDialog(this);
@@ -230,11 +220,6 @@ Tfm_ns::Tfm_ns(QWidget* owner) : QWidget(owner) {
     CheckOne1->setChecked(true);
     connect(popup, &QMenu::aboutToShow, this, [this] { popupPopup(popup); });
     bn_auto->SetMenu(popup);
-
-    Tick = new QTimer(this);
-    Tick->setObjectName(QStringLiteral("Tick"));
-    Tick->setInterval(0);
-    connect(Tick, &QTimer::timeout, this, [this] { TickTimer(Tick); });
 
     tray = new TTrayIcon(this);
     tray->setObjectName(QStringLiteral("tray"));
@@ -345,25 +330,12 @@ void Tfm_ns::BuildOptions(FormScale& scale) {
     }
 }
 
-Tfm_ns::~Tfm_ns() {
-    // A run still in flight is cut off from the components as they go; no
-    // event of it reaches the window any more.
-    FClosing = true;
-    for (TAxIcmp* task : {static_cast<TAxIcmp*>(Ping), static_cast<TAxIcmp*>(Trace)}) {
-        task->OnData = nullptr;
-        task->OnError = nullptr;
-    }
-    Ping->OnFinished = nullptr;
-    Trace->OnFinished = nullptr;
-    Trace->OnTest = nullptr;
-}
-
 // ---- form events ----
 
 void Tfm_ns::FormShow(QObject*) {
-    if (FCheckKind != rkNone && FAutoKind == rkNone)
+    if (FRuns->CheckKind() != rkNone && FRuns->AutoKind() == rkNone)
         lb_add->setFocus();
-    FCheckKind = rkNone;
+    FRuns->ResetCheckKind();
     UpdateButtons();
     ApplyResolve(false);
     ApplyNumber(10);
@@ -547,7 +519,7 @@ void Tfm_ns::ApplyResolve(bool Value) {
 }
 
 void Tfm_ns::ApplyNumber(std::int16_t Value) {
-    Ping->SetNumber(static_cast<std::uint16_t>(Value));
+    FRuns->SetNumber(static_cast<std::uint16_t>(Value));
     ud_number->SetPosition(Value);
     bar->setMaximum(Value);
 }

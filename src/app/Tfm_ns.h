@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/Events.h"
+#include "runs/RunController.h"
 
 #include <QPointer>
 #include <QStringList>
@@ -8,13 +9,11 @@
 #include <cstdint>
 
 class QAction;
-class QEventLoop;
 class QTimer;
 class TAlertWatch;
 class TAxPing;
 class TAxTrace;
 class TCBitBtn;
-class TLookAhead;
 class TOpenDialog;
 class TSaveDialog;
 class TTrayIcon;
@@ -35,24 +34,17 @@ namespace history {
 class THistory;
 }
 
-// What the window runs: the check marker of a running Check One or Check
-// All, and the command the automatic mode repeats.
-enum TRunKind : std::uint8_t {
-    rkCheckOne = 0,
-    rkCheckAll = 1,
-    rkPing = 2,
-    rkTrace = 3,
-    rkNone = 4
-};
-
 // The program's main window: the address list with the results of the last
 // run of every host, the commands that check, ping and trace hosts, the
 // option fields, the session buttons and the automatic-mode menu.
 //
 // Its members are spread over several files: Tfm_ns.cpp builds the form and
 // holds the list and the option fields, Tfm_nsRuns.cpp the commands and the
-// run events, Tfm_nsSession.cpp the session files, Tfm_nsAuto.cpp the
-// automatic mode and the tray behaviour.
+// window's side of the runs, Tfm_nsSession.cpp the session files,
+// Tfm_nsAuto.cpp the automatic mode and the tray behaviour. The runs
+// themselves (which entry, Check All, the automatic timer) belong to a
+// runs::RunController; the handlers below call into it and the window
+// follows its signals.
 class Tfm_ns : public QWidget {
     Q_OBJECT
 public:
@@ -136,13 +128,9 @@ public:
     void bn_cancelClick(QObject* Sender);
     void bn_closeClick(QObject* Sender);
     void SetIdle(bool Idle);
-    void PingData(QObject* Sender, int Status);
-    void TraceData(QObject* Sender, int Status);
-    void TraceTest(QObject* Sender);
-    void PingError(QObject* Sender, int Error, const QString& Msg);
-    void PingFinished(QObject* Sender);
-    void TraceFinished(QObject* Sender);
-    TRunKind CheckKind() const { return FCheckKind; }
+    TRunKind CheckKind() const;
+    // The runs of this window.
+    runs::RunController* Runs() const { return FRuns; }
     // What Close does after the about box: ends the application unless the
     // handler is replaced.
     TNotifyEvent OnTerminate;
@@ -181,7 +169,7 @@ public:
     void popupPopup(QObject* Sender);
     void SetAutoRun(bool On);
     void TickTimer(QObject* Sender);
-    TRunKind AutoKind() const { return FAutoKind; }
+    TRunKind AutoKind() const;
     void SetTrayMode(bool On);
     void AppMinimize();
     void AppRestore();
@@ -194,7 +182,6 @@ public:
     history::THistory* History() const;
     // Opens (or raises) the history window of the entry at Index.
     void ShowHistory(int Index);
-    QAction* History1;
 
     // ---- watch over hosts ----
     // The watch the automatic mode feeds; it becomes the window's. Without
@@ -203,7 +190,6 @@ public:
     TAlertWatch* Alerts() const;
     // Opens the Alerts dialog over the window.
     void ShowAlerts();
-    QAction* Alerts1;
 
     // ---- form events ----
     void FormCreate(QObject* Sender);
@@ -216,7 +202,13 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    class Entries;
+
     void BuildOptions(class FormScale& scale);
+    // The window's side of the runs: the controller's signals.
+    void ConnectRuns();
+    void BeginBatch();
+    void EndBatch();
     void BuildHistoryMenu();
     // Records the run of Sender that has just ended; Failed for an error.
     void HistoryRunEnded(QObject* Sender, bool Failed, int Error = 0, const QString& Msg = {});
@@ -232,12 +224,6 @@ private:
     void PaneAppend(const QString& text);
     // Shows the lines that a Check All collected since the last frame.
     void SyncPane();
-    // Starts a ping or trace run for the selected entry.
-    void StartRun(class TAxIcmpTask* task);
-    // Runs the window's messages until the ping run has ended; false when
-    // the window is closing and the caller must stop.
-    bool WaitForPing();
-    void QuitWait();
     // Switches updates on after Check All held them off, and paints the
     // window at once.
     void ResumeUpdates();
@@ -247,12 +233,6 @@ private:
 
     double FScale = 1.0;
     bool FShown = false;
-    bool FClosing = false;
-    // Set by an error event of the current run: its finished event, if one
-    // follows, stores nothing.
-    bool FRunFailed = false;
-    TRunKind FCheckKind = rkCheckOne;
-    TRunKind FAutoKind = rkNone;
     QStringList FPaneLines;
     QPointer<QWidget> FBusyFocus;
     // The mode the controls show (SetIdle's table).
@@ -262,9 +242,13 @@ private:
     bool FBatch = false;
     bool FIdlePending = false;
     bool FPaneDirty = false;
-    QEventLoop* FWaitLoop = nullptr;
-    // The checks that a running Check All has sent ahead of their turn.
-    QPointer<TLookAhead> FAhead;
+    // Repaints the window at a steady rate while Check All runs.
+    QTimer* FFrame = nullptr;
+    // The list as the runs see it; goes after them.
+    Entries* FEntries = nullptr;
+    runs::RunController* FRuns = nullptr;
+    QAction* History1 = nullptr;
+    QAction* Alerts1 = nullptr;
     QPointer<history::THistory> FHistory;
     // Entries whose history window is on its way (it opens once the runs
     // queued before it are written).

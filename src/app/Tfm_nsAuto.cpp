@@ -2,13 +2,11 @@
 // window's life in the notification area.
 #include "app/Tfm_ns.h"
 
-#include "controls/g_btnmenu.h"
 #include "desktop/NotifyArea.h"
 #include "tray/TTrayIcon.h"
 
 #include <QAction>
 #include <QEvent>
-#include <QTimer>
 
 namespace {
 
@@ -43,78 +41,40 @@ private:
 } // namespace
 
 void Tfm_ns::FormCreate(QObject*) {
-    FAutoKind = rkNone;
     new MinimiseWatch(this);
 }
 
 void Tfm_ns::SetAutoRun(bool On) {
-    // Enabling a running timer keeps its count going.
-    if (On != Tick->isActive()) {
-        if (On)
-            Tick->start();
-        else
-            Tick->stop();
-    }
-    bn_auto->SetIgnoreLight(On);
-    if (!On)
-        FAutoKind = rkNone;
+    FRuns->SetAutoRun(On);
 }
 
-void Tfm_ns::CheckOne1Click(QObject* Sender) {
-    FAutoKind = rkCheckOne;
-    SetAutoRun(true);
-    bn_oneClick(Sender);
+void Tfm_ns::CheckOne1Click(QObject*) {
+    FRuns->StartAuto(rkCheckOne);
 }
 
-void Tfm_ns::CheckAll1Click(QObject* Sender) {
-    FAutoKind = rkCheckAll;
-    SetAutoRun(true);
-    bn_allClick(Sender);
-    HistoryRoundEnded();
+void Tfm_ns::CheckAll1Click(QObject*) {
+    FRuns->StartAuto(rkCheckAll);
 }
 
-void Tfm_ns::Ping1Click(QObject* Sender) {
-    FAutoKind = rkPing;
-    SetAutoRun(true);
-    bn_pingClick(Sender);
+void Tfm_ns::Ping1Click(QObject*) {
+    FRuns->StartAuto(rkPing);
 }
 
-void Tfm_ns::Trace1Click(QObject* Sender) {
-    FAutoKind = rkTrace;
-    SetAutoRun(true);
-    bn_traceClick(Sender);
+void Tfm_ns::Trace1Click(QObject*) {
+    FRuns->StartAuto(rkTrace);
 }
 
 void Tfm_ns::Stop1Click(QObject*) {
-    SetAutoRun(false);
+    FRuns->SetAutoRun(false);
 }
 
 void Tfm_ns::popupPopup(QObject*) {
     QAction* const marks[] = {CheckOne1, CheckAll1, Ping1, Trace1, Stop1};
-    marks[FAutoKind]->setChecked(true);
+    marks[FRuns->AutoKind()]->setChecked(true);
 }
 
-void Tfm_ns::TickTimer(QObject* Sender) {
-    if (FCheckKind != rkNone)
-        return;
-    switch (FAutoKind) {
-    case rkCheckOne:
-        bn_oneClick(Sender);
-        break;
-    case rkCheckAll:
-        bn_allClick(Sender);
-        HistoryRoundEnded();
-        break;
-    case rkPing:
-        bn_pingClick(Sender);
-        break;
-    case rkTrace:
-        bn_traceClick(Sender);
-        break;
-    case rkNone:
-        SetAutoRun(false);
-        break;
-    }
+void Tfm_ns::TickTimer(QObject*) {
+    FRuns->TickTimer();
 }
 
 void Tfm_ns::SetTrayMode(bool On) {

@@ -114,13 +114,13 @@ void Tfm_ns::HistoryRunEnded(QObject* Sender, bool Failed, int Error, const QStr
         kind = Command::Trace;
         auto_kind = rkTrace;
         task = Trace;
-    } else if (FCheckKind != rkNone) {
-        kind = FBatch ? Command::CheckAll : Command::CheckOne;
-        auto_kind = FBatch ? rkCheckAll : rkCheckOne;
+    } else if (FRuns->CheckKind() != rkNone) {
+        kind = FRuns->InCheckAll() ? Command::CheckAll : Command::CheckOne;
+        auto_kind = FRuns->InCheckAll() ? rkCheckAll : rkCheckOne;
     }
     const int selected = lb_add->ItemIndex();
     const QString entry = selected >= 0 ? lb_add->Item(selected) : task->HostAddress();
-    FHistory->RunEnded(task, entry, kind, FAutoKind == auto_kind, Failed, Error, Msg);
+    FHistory->RunEnded(task, entry, kind, FRuns->AutoKind() == auto_kind, Failed, Error, Msg);
     AlertRunEnded();
 }
 

@@ -1,5 +1,5 @@
 // The commands that start runs for the entries of the address list, busy
-// mode, and the handlers of the echo components' events.
+// mode, and what the window shows of the runs its controller drives.
 #include "app/Tfm_about.h"
 #include "app/Tfm_ns.h"
 
@@ -8,15 +8,9 @@
 #include "controls/g_listbox.h"
 #include "controls/g_panel.h"
 #include "controls/g_progressbar.h"
-#include "controls/g_updown.h"
-#include "echo/TAxPing.h"
-#include "echo/TAxTrace.h"
-#include "echo/TLookAhead.h"
+#include "echo/TAxIcmpTask.h"
 
 #include <QCloseEvent>
-#include <QEventLoop>
-#include <QLineEdit>
-#include <QScopeGuard>
 #include <QTimer>
 #include <algorithm>
 #include <memory>
@@ -32,6 +26,76 @@ void setPosition(g_progressbar* bar, int position) {
 }
 
 } // namespace
+
+// The address list as the runs see it.
+class Tfm_ns::Entries final : public runs::EntryList {
+public:
+    explicit Entries(g_listbox* list) : FList(list) {}
+    int Count() const override { return FList->Count(); }
+    QString Item(int index) const override { return FList->Item(index); }
+    QStringList Items() const override { return FList->Items(); }
+    int Selected() const override { return FList->ItemIndex(); }
+    void Select(int index) override { FList->SetItemIndex(index); }
+
+private:
+    g_listbox* FList;
+};
+
+void Tfm_ns::ConnectRuns() {
+    FEntries = new Entries(lb_add);
+    FRuns = new runs::RunController(*FEntries, this, this);
+    Ping = FRuns->Ping();
+    Trace = FRuns->Trace();
+    Tick = FRuns->Tick();
+    connect(FRuns, &runs::RunController::Busy, this, [this] { SetIdle(false); });
+    connect(FRuns, &runs::RunController::Idle, this, [this] { SetIdle(true); });
+    connect(FRuns, &runs::RunController::Line, this,
+            [this](const QString& text) { PaneAppend(text); });
+    connect(FRuns, &runs::RunController::Progress, this, [this](int position) {
+        setPosition(bar, position);
+        bar->repaint();
+    });
+    connect(FRuns, &runs::RunController::ProgressRange, this, [this](int maximum) {
+        bar->setValue(0);
+        bar->setMaximum(maximum);
+    });
+    connect(FRuns, &runs::RunController::RunEnded, this,
+            [this](TAxIcmpTask* component, bool failed, int error, const QString& message) {
+                HistoryRunEnded(component, failed, error, message);
+            });
+    connect(FRuns, &runs::RunController::ResultsReady, this, [this] { StoreResults(); });
+    connect(FRuns, &runs::RunController::CheckAllBegins, this, [this] { BeginBatch(); });
+    connect(FRuns, &runs::RunController::EntryBegins, this, [this] { setUpdatesEnabled(false); });
+    connect(FRuns, &runs::RunController::CheckAllEnds, this, [this] { EndBatch(); });
+    connect(FRuns, &runs::RunController::RoundEnded, this, [this] { HistoryRoundEnded(); });
+    connect(FRuns, &runs::RunController::AutoRunChanged, this,
+            [this](bool on) { bn_auto->SetIgnoreLight(on); });
+
+    // Hosts that answer at once would have the window painted after every
+    // one of them; during Check All it is painted at a steady rate instead,
+    // and stays busy on screen from the first host to the last.
+    FFrame = new QTimer(this);
+    FFrame->setInterval(FrameMs);
+    connect(FFrame, &QTimer::timeout, this, [this] {
+        SyncPane();
+        ResumeUpdates();
+    });
+}
+
+Tfm_ns::~Tfm_ns() {
+    // The runs go first: a run still in flight is cut off from the
+    // components, and nothing of it reaches the window any more.
+    delete FRuns;
+    delete FEntries;
+}
+
+TRunKind Tfm_ns::CheckKind() const {
+    return FRuns->CheckKind();
+}
+
+TRunKind Tfm_ns::AutoKind() const {
+    return FRuns->AutoKind();
+}
 
 void Tfm_ns::SetIdle(bool Idle) {
     if (!Idle)
@@ -63,65 +127,26 @@ void Tfm_ns::SetIdle(bool Idle) {
     }
 }
 
-void Tfm_ns::StartRun(TAxIcmpTask* task) {
-    FRunFailed = false;
-    task->Start(lb_add->Item(lb_add->ItemIndex()));
-}
-
 void Tfm_ns::bn_oneClick(QObject*) {
-    if (lb_add->ItemIndex() < 0 || Ping->Busy() || Trace->Busy())
-        return;
-    FCheckKind = rkCheckOne;
-    SetIdle(false);
-    // One echo; the Pings field and the bar's maximum keep their values.
-    Ping->SetNumber(1);
-    StartRun(Ping);
+    FRuns->CheckOne();
 }
 
-void Tfm_ns::bn_allClick(QObject* Sender) {
-    if (Ping->Busy() || Trace->Busy())
-        return;
-    const QPointer<Tfm_ns> alive(this);
-    // Hosts that answer at once would have the window painted after every
-    // one of them; it is painted at a steady rate instead, and stays busy on
-    // screen from the first host to the last.
-    const bool outermost = !FBatch;
+void Tfm_ns::bn_allClick(QObject*) {
+    FRuns->CheckAll();
+}
+
+void Tfm_ns::BeginBatch() {
     FBatch = true;
-    QTimer frame;
-    frame.setInterval(FrameMs);
-    connect(&frame, &QTimer::timeout, this, [this] {
-        SyncPane();
-        ResumeUpdates();
-    });
-    frame.start();
-    const auto endBatch = qScopeGuard([alive, outermost] {
-        if (!alive || !outermost)
-            return;
-        alive->FBatch = false;
-        alive->SyncPane();
-        if (alive->FIdlePending)
-            alive->SetIdle(true);
-        alive->ResumeUpdates();
-    });
-    const int count = lb_add->Count();
-    // The checks of the entries after the current one go out ahead of their
-    // turn; each entry is still checked, shown and stored by Ping in turn.
-    QPointer<TLookAhead> ahead;
-    if (!FAhead && Ping->Mode() == wsmAsync && count > 1)
-        FAhead = ahead = new TLookAhead(Ping, lb_add->Items(), 1, this);
-    const auto endAhead = qScopeGuard([ahead] { delete ahead.data(); });
-    for (int i = 0; i < count && i < lb_add->Count(); ++i) {
-        setUpdatesEnabled(false);
-        FCheckKind = rkCheckAll;
-        lb_add->SetItemIndex(i);
-        if (ahead)
-            ahead->Reached(i);
-        bn_oneClick(Sender);
-        if (!WaitForPing() || !alive)
-            return;
-        if (Ping->Cancelled())
-            break;
-    }
+    FFrame->start();
+}
+
+void Tfm_ns::EndBatch() {
+    FFrame->stop();
+    FBatch = false;
+    SyncPane();
+    if (FIdlePending)
+        SetIdle(true);
+    ResumeUpdates();
 }
 
 void Tfm_ns::ResumeUpdates() {
@@ -135,53 +160,16 @@ void Tfm_ns::ResumeUpdates() {
     repaint();
 }
 
-bool Tfm_ns::WaitForPing() {
-    // Sleeps in an event loop that the run's end quits; everything else the
-    // window receives meanwhile (Cancel, timer ticks, repaints) is handled
-    // there.
-    const QPointer<Tfm_ns> alive(this);
-    while (alive && !FClosing && Ping->Busy()) {
-        QEventLoop loop;
-        FWaitLoop = &loop;
-        const int rc = loop.exec();
-        if (!alive)
-            return false;
-        FWaitLoop = nullptr;
-        // An event loop that refuses to run: the application is quitting.
-        if (rc < 0)
-            return false;
-    }
-    return alive && !FClosing;
-}
-
-void Tfm_ns::QuitWait() {
-    if (FWaitLoop)
-        FWaitLoop->quit();
-}
-
 void Tfm_ns::bn_pingClick(QObject*) {
-    if (Ping->Busy() || Trace->Busy() || lb_add->ItemIndex() < 0)
-        return;
-    SetIdle(false);
-    StartRun(Ping);
+    FRuns->PingEntry();
 }
 
 void Tfm_ns::bn_traceClick(QObject*) {
-    if (Ping->Busy() || Trace->Busy() || lb_add->ItemIndex() < 0)
-        return;
-    SetIdle(false);
-    StartRun(Trace);
+    FRuns->TraceEntry();
 }
 
 void Tfm_ns::bn_cancelClick(QObject*) {
-    // Nothing checked ahead of the current entry goes on.
-    if (FAhead)
-        FAhead->Stop();
-    if (Ping->Busy())
-        Ping->Cancel();
-    if (Trace->Busy())
-        Trace->Cancel();
-    SetAutoRun(false);
+    FRuns->Cancel();
 }
 
 void Tfm_ns::bn_closeClick(QObject*) {
@@ -193,70 +181,8 @@ void Tfm_ns::bn_closeClick(QObject*) {
 }
 
 void Tfm_ns::closeEvent(QCloseEvent* event) {
-    // Closing by the title bar ends a run in flight and stops the automatic
-    // mode; a Check All in progress stops waiting.
-    FClosing = true;
+    // Closing by the title bar ends a run in flight, stops a Check All after
+    // its current entry and stops the automatic mode.
     bn_cancelClick(this);
-    QuitWait();
     QWidget::closeEvent(event);
-}
-
-void Tfm_ns::PingData(QObject*, int) {
-    PaneAppend(Ping->ReplyText());
-    setPosition(bar, Ping->Sent());
-    bar->repaint();
-}
-
-void Tfm_ns::TraceData(QObject*, int) {
-    PaneAppend(Trace->HopText());
-    if (Trace->SendTestPacket())
-        setPosition(bar, Trace->Hop());
-    bar->repaint();
-}
-
-void Tfm_ns::TraceTest(QObject*) {
-    bar->setValue(0);
-    bar->setMaximum(Trace->ExpectedHops());
-}
-
-void Tfm_ns::PingError(QObject* Sender, int Error, const QString& Msg) {
-    PaneAppend(QStringLiteral("Error ") + QString::number(Error) + QStringLiteral(": ") + Msg);
-    HistoryRunEnded(Sender, true, Error, Msg);
-    // Nothing of this run is stored, also if a finished event follows.
-    FRunFailed = true;
-    SetIdle(true);
-    if (FCheckKind != rkNone)
-        ApplyNumber(static_cast<std::int16_t>(ud_number->Position()));
-    FCheckKind = rkNone;
-    QuitWait();
-}
-
-void Tfm_ns::PingFinished(QObject*) {
-    PaneAppend(QStringLiteral("\r\n"));
-    PaneAppend(Ping->StatsText());
-    PaneAppend(QStringLiteral("\r\nIP Address: ") + Ping->HostAddress());
-    PaneAppend(QStringLiteral("Destination: ") + Ping->HostName());
-    PaneAppend(QStringLiteral("Return Name: ") + Ping->ReplyName());
-    SetIdle(true);
-    if (!FRunFailed)
-        HistoryRunEnded(Ping, false);
-    if (!FRunFailed)
-        StoreResults();
-    if (FCheckKind != rkNone)
-        ApplyNumber(static_cast<std::int16_t>(ud_number->Position()));
-    FCheckKind = rkNone;
-    QuitWait();
-}
-
-void Tfm_ns::TraceFinished(QObject*) {
-    PaneAppend(QStringLiteral("\r\n"));
-    PaneAppend(Trace->SummaryText());
-    PaneAppend(QStringLiteral("\r\nIP Address: ") + Trace->HostAddress());
-    PaneAppend(QStringLiteral("Destination: ") + Trace->HostName());
-    PaneAppend(QStringLiteral("Return Name: ") + Trace->ReplyName());
-    if (!FRunFailed)
-        HistoryRunEnded(Trace, false);
-    if (!FRunFailed)
-        StoreResults();
-    SetIdle(true);
 }

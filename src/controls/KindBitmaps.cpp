@@ -1,6 +1,6 @@
 #include "controls/KindBitmaps.h"
 
-#include "controls/TForm.h"
+#include "controls/ModalResult.h"
 
 #include <array>
 

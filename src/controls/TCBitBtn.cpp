@@ -3,9 +3,9 @@
 #include "controls/ButtonFaces.h"
 #include "controls/ButtonSounds.h"
 #include "controls/KindBitmaps.h"
+#include "controls/ModalResult.h"
 #include "controls/SystemColors.h"
 #include "controls/TButtonGlyph.h"
-#include "controls/TForm.h"
 
 #include <QApplication>
 #include <QKeyEvent>
@@ -190,7 +190,7 @@ void TCBitBtn::Click() {
             return;
         }
     }
-    if (auto* form = qobject_cast<TForm*>(window()))
+    if (auto* form = dynamic_cast<TModalForm*>(window()))
         form->SetModalResult(FModalResult);
     FireEvent(OnClick, this);
 }

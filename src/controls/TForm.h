@@ -1,5 +1,7 @@
 #pragma once
 
+#include "controls/ModalResult.h"
+
 #include <QDialog>
 
 class QKeyEvent;
@@ -11,25 +13,11 @@ enum class TPosition { poDefault, poScreenCenter };
 // Moves a top-level widget's frame into the centre of its screen.
 void CentreOnScreen(QWidget* window);
 
-// Results of a modal form; a button hands its result to the form, which
-// closes with it.
-enum : int {
-    mrNone = 0,
-    mrOk = 1,
-    mrCancel = 2,
-    mrAbort = 3,
-    mrRetry = 4,
-    mrIgnore = 5,
-    mrYes = 6,
-    mrNo = 7,
-    mrAll = 8,
-};
-
 // A form that can be shown modally and closes when it is given a modal
 // result. Enter clicks the active button (the focused glyph button, else the
 // default one), Esc clicks the cancel button; the close box and Esc without
 // a cancel button close a modal form with mrCancel.
-class TForm : public QDialog {
+class TForm : public QDialog, public TModalForm {
     Q_OBJECT
 public:
     explicit TForm(QWidget* owner = nullptr);
@@ -40,7 +28,7 @@ public:
     // A non-zero result closes a modally shown form once the current event
     // (a click and its handler) has been handled; setting it back to mrNone
     // before then keeps the form open.
-    void SetModalResult(int value);
+    void SetModalResult(int value) override;
 
     TPosition Position() const { return FPosition; }
     void SetPosition(TPosition value) { FPosition = value; }

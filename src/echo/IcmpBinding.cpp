@@ -1,6 +1,5 @@
 #include "echo/IcmpBinding.h"
 
-#include "echo/TPingThread.h"
 #include "platform/IcmpLibrary.h"
 #include "platform/LastError.h"
 #include "platform/Messages.h"
@@ -23,6 +22,9 @@ platform::IcmpCreateFileFn create6FileEntry;
 platform::Icmp6SendEchoFn sendEcho6Entry;
 bool icmpAvailable = false;
 int icmpLoadCount = 0;
+// The echo workers' gate (IcmpSetWorkerGate).
+void (*workersWaitForAll)() = nullptr;
+void (*workersAllowNew)() = nullptr;
 
 constexpr int kAbortExitCode = 3;
 constexpr int kMaxRequestSize = 0xFFFF;
@@ -77,6 +79,11 @@ void IcmpStartupBinding() {
     ++icmpLoadCount;
 }
 
+void IcmpSetWorkerGate(void (*waitForAll)(), void (*allowNew)()) {
+    workersWaitForAll = waitForAll;
+    workersAllowNew = allowNew;
+}
+
 void IcmpReleaseBinding() {
     if (icmpLoadCount <= 0)
         return;
@@ -86,11 +93,13 @@ void IcmpReleaseBinding() {
     // waiting requests and let every worker finish.
     if (icmpLibrary)
         icmpLibrary->InterruptRequests();
-    TPingThread::WaitForAll();
+    if (workersWaitForAll)
+        workersWaitForAll();
     icmpAvailable = false;
     forgetEntries();
     icmpLibrary.reset();
-    TPingThread::AllowNew();
+    if (workersAllowNew)
+        workersAllowNew();
 }
 
 IcmpHandle IcmpCreateFile() {

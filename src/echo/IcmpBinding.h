@@ -18,6 +18,11 @@ void IcmpStartupBinding();
 // Gives the binding back; the last release frees the library, after waking
 // and waiting for every echo request still in flight.
 void IcmpReleaseBinding();
+// The workers that call into the library: waitForAll stops new ones and
+// returns when none is left, allowNew lets them start again. The last
+// release calls them around freeing the library. The echo workers
+// (TPingThread) hand theirs over when the first one is made.
+void IcmpSetWorkerGate(void (*waitForAll)(), void (*allowNew)());
 
 // The bound entry points. With the service disabled they fail: no handle,
 // and no request.

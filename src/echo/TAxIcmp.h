@@ -1,5 +1,6 @@
 #pragma once
 
+#include "echo/EchoCodes.h"
 #include "platform/IcmpTypes.h"
 #include "platform/WinSock.h"
 #include "resolve/TWSMode.h"
@@ -17,14 +18,6 @@ class TPingThread;
 // handler means the event is not assigned.
 using TError = std::function<void(QObject* Sender, int Error, const QString& Msg)>;
 using TDataRt = std::function<void(QObject* Sender, int Status)>;
-
-// The echo engine's own status codes, with the top bit set.
-constexpr int ErrNoHandle = static_cast<int>(0x80000100u);
-constexpr int ErrCancelled = static_cast<int>(0x80000103u);
-constexpr int ErrInProgress = static_cast<int>(0x80000104u);
-
-// "No address": all bits set, as the socket library's conversions give it.
-constexpr std::uint32_t NoAddress = platform::InaddrNone;
 
 // A request to one address that was sent before a component asked for it
 // (a Check All's runs ahead): either still on its way, or already ended.

@@ -122,8 +122,8 @@ void TAxIcmpTask::SetReplyNames() {
     if (!FResolve)
         return;
     std::uint32_t address = FReply.Address;
-    const platform::hostent* entry =
-        platform::gethostbyaddr(reinterpret_cast<const char*>(&address), 4, platform::AfInet);
+    const platform::hostent* entry = platform::gethostbyaddr(
+        FNames, reinterpret_cast<const char*>(&address), 4, platform::AfInet);
     if (entry != nullptr)
         FReplyName = QString::fromUtf8(entry->h_name);
 }
@@ -146,6 +146,14 @@ void TAxIcmpTask::Finish() {
         FBusy = false;
 }
 
+void TAxIcmpTask::SetAhead(std::shared_ptr<platform::NameService> Names,
+                           std::function<std::optional<TSentAhead>(const TEchoTarget&)> Take) {
+    FNames = std::move(Names);
+    if (FResolver)
+        FResolver->SetNameService(FNames);
+    TakeSentAhead = std::move(Take);
+}
+
 void TAxIcmpTask::Cancel() {
     FCancelled = true;
     // Once the target is resolved the resolver has nothing left to cancel,
@@ -166,7 +174,7 @@ void TAxIcmpTask::SetReplyNames6() {
     if (!FResolve)
         return;
     const platform::hostent* entry = platform::gethostbyaddr(
-        reinterpret_cast<const char*>(FReply6.Address.Bytes), 16, platform::AfInet6);
+        FNames, reinterpret_cast<const char*>(FReply6.Address.Bytes), 16, platform::AfInet6);
     if (entry != nullptr)
         FReplyName = QString::fromUtf8(entry->h_name);
 }

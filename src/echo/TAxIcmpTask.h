@@ -30,6 +30,12 @@ public:
     bool Cancelled() const { return FCancelled; }
     bool Busy() const { return FBusy; }
     TDNS* Resolver() const { return FResolver.data(); }
+    // What a look-ahead found before this component's turn: the names it
+    // looked up (this component's resolver and reply names ask Names, null
+    // for the name service in use) and the requests it sent (Take, see
+    // TAxIcmp::TakeSentAhead). SetAhead(nullptr, nullptr) hands them back.
+    void SetAhead(std::shared_ptr<platform::NameService> Names,
+                  std::function<std::optional<TSentAhead>(const TEchoTarget&)> Take);
 
     // Fired once when a run ends normally or by cancellation, and when
     // Start finds the echo service disabled. Busy is still true meanwhile.
@@ -73,4 +79,5 @@ private:
     QString FReplyName;
     QString FReplyAddress;
     QPointer<TDNS> FResolver;
+    std::shared_ptr<platform::NameService> FNames;
 };

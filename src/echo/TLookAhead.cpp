@@ -25,15 +25,14 @@ bool IsLocalFailure(int Status) {
 
 } // namespace
 
-// The name service while a look-ahead lives: every question is put to the
-// real service once, and whoever asks it again, on any thread, waits for
-// and shares that answer. So the component's resolver, at an entry's turn,
-// finds at once what the look-ahead asked for it earlier.
+// The name service of the look-ahead and of its component while it lives:
+// every question is put to the service in use once, and whoever asks it
+// again, on any thread, waits for and shares that answer. So the
+// component's resolver, at an entry's turn, finds at once what the
+// look-ahead asked for it earlier.
 class TLookAhead::Answers final : public platform::NameService {
 public:
     explicit Answers(std::shared_ptr<platform::NameService> Inner) : FInner(std::move(Inner)) {}
-
-    const std::shared_ptr<platform::NameService>& Inner() const { return FInner; }
 
     int ByName(const std::string& Name, platform::HostRecord& Record) override {
         return Ask(FByName, Name, Record,
@@ -170,8 +169,7 @@ TLookAhead::TLookAhead(TAxIcmpTask* Component, const QStringList& Targets, int F
         return;
     }
     FAnswers = std::make_shared<Answers>(platform::CurrentNameService());
-    platform::SetNameService(FAnswers);
-    Component->TakeSentAhead = [this](const TEchoTarget& Target) { return Take(Target); };
+    Component->SetAhead(FAnswers, [this](const TEchoTarget& Target) { return Take(Target); });
     FPace.setTimerType(Qt::PreciseTimer);
     FPace.setInterval(1);
     connect(&FPace, &QTimer::timeout, this, [this] { Tick(); });
@@ -181,11 +179,9 @@ TLookAhead::TLookAhead(TAxIcmpTask* Component, const QStringList& Targets, int F
 
 TLookAhead::~TLookAhead() {
     Stop();
-    if (FComponent)
-        FComponent->TakeSentAhead = nullptr;
     // Lookups still on their way keep the cache they started with.
-    if (FAnswers && platform::CurrentNameService() == FAnswers)
-        platform::SetNameService(FAnswers->Inner());
+    if (FComponent && FAnswers)
+        FComponent->SetAhead(nullptr, nullptr);
 }
 
 void TLookAhead::Stop() {
@@ -267,16 +263,16 @@ void TLookAhead::StartLookup() {
     r.lookupBuffer = std::make_unique<char[]>(platform::MAXGETHOSTSTRUCT);
     if (ipv6) {
         r.lookup = platform::WSAAsyncGetHostByAddr(
-            this, WM_AHEADLOOKUP, reinterpret_cast<const char*>(address6.Bytes), 16,
+            FAnswers, this, WM_AHEADLOOKUP, reinterpret_cast<const char*>(address6.Bytes), 16,
             platform::AfInet6, r.lookupBuffer.get(), platform::MAXGETHOSTSTRUCT);
     } else if (address == platform::InaddrNone) {
         r.lookup =
-            platform::WSAAsyncGetHostByName(this, WM_AHEADLOOKUP, text.constData(),
+            platform::WSAAsyncGetHostByName(FAnswers, this, WM_AHEADLOOKUP, text.constData(),
                                             r.lookupBuffer.get(), platform::MAXGETHOSTSTRUCT);
     } else {
         r.lookup = platform::WSAAsyncGetHostByAddr(
-            this, WM_AHEADLOOKUP, reinterpret_cast<const char*>(&address), 4, platform::AfInet,
-            r.lookupBuffer.get(), platform::MAXGETHOSTSTRUCT);
+            FAnswers, this, WM_AHEADLOOKUP, reinterpret_cast<const char*>(&address), 4,
+            platform::AfInet, r.lookupBuffer.get(), platform::MAXGETHOSTSTRUCT);
     }
     if (r.lookup == 0) {
         r.lookupBuffer.reset();
@@ -340,13 +336,14 @@ void TLookAhead::EchoEnded(int Index) {
         return;
     const std::uint32_t from = r.reply.Address;
     r.replyBuffer = std::make_unique<char[]>(platform::MAXGETHOSTSTRUCT);
-    r.replyLookup =
-        ipv6 ? platform::WSAAsyncGetHostByAddr(
-                   this, WM_AHEADLOOKUP, reinterpret_cast<const char*>(r.reply6.Address.Bytes), 16,
-                   platform::AfInet6, r.replyBuffer.get(), platform::MAXGETHOSTSTRUCT)
-             : platform::WSAAsyncGetHostByAddr(
-                   this, WM_AHEADLOOKUP, reinterpret_cast<const char*>(&from), 4, platform::AfInet,
-                   r.replyBuffer.get(), platform::MAXGETHOSTSTRUCT);
+    r.replyLookup = ipv6 ? platform::WSAAsyncGetHostByAddr(
+                               FAnswers, this, WM_AHEADLOOKUP,
+                               reinterpret_cast<const char*>(r.reply6.Address.Bytes), 16,
+                               platform::AfInet6, r.replyBuffer.get(), platform::MAXGETHOSTSTRUCT)
+                         : platform::WSAAsyncGetHostByAddr(FAnswers, this, WM_AHEADLOOKUP,
+                                                           reinterpret_cast<const char*>(&from), 4,
+                                                           platform::AfInet, r.replyBuffer.get(),
+                                                           platform::MAXGETHOSTSTRUCT);
     if (r.replyLookup == 0) {
         r.replyBuffer.reset();
         return;

@@ -30,9 +30,11 @@ class TAxIcmpTask;
 //
 // The look-ahead shows and stores nothing. When an entry's turn comes, the
 // component checks it by its own rules: its resolver finds the answers that
-// the look-ahead's lookups left behind (an answer cache that stands in for
-// the name service while the look-ahead lives), and its echo takes over the
-// request already sent to the address it resolved (TAxIcmp::TakeSentAhead).
+// the look-ahead's lookups left behind (an answer cache handed to the
+// component while the look-ahead lives, TAxIcmpTask::SetAhead; the rest of
+// the process goes on asking the name service in use), and its echo takes
+// over the request already sent to the address it resolved
+// (TAxIcmp::TakeSentAhead).
 // A request that cannot be matched is not used: the component sends its
 // own, as without a look-ahead.
 class TLookAhead : public QObject {

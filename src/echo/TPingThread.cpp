@@ -1,7 +1,7 @@
 #include "echo/TPingThread.h"
 
+#include "echo/EchoCodes.h"
 #include "echo/IcmpBinding.h"
-#include "echo/TAxIcmp.h"
 #include "platform/WindowThread.h"
 
 #include <atomic>
@@ -92,6 +92,11 @@ std::shared_ptr<TPingThread> TPingThread::Create6(int& Status, const TIpOptions&
 std::shared_ptr<TPingThread> TPingThread::Make(int& Status, const TIpOptions& Options,
                                                int PacketSize, std::uint16_t TimeOut,
                                                TEchoReply& Reply, bool Ipv6) {
+    // The binding waits for every worker before its last release frees the
+    // library; workers exist from here on.
+    static const bool gated =
+        (IcmpSetWorkerGate(&TPingThread::WaitForAll, &TPingThread::AllowNew), true);
+    (void)gated;
     platform::AttachWindowThread();
     std::shared_ptr<TPingThread> t(new TPingThread);
     t->FStatusDest = &Status;

@@ -1,6 +1,6 @@
 #include "files/FileReader.h"
 
-#include "files/TextFile.h"
+#include "files/FileErrors.h"
 
 #include <QFile>
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "files/FileErrors.h"
+
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QString>
@@ -28,13 +30,5 @@ QByteArray EncodeTextLine(const QString& text);
 // leaves the earlier file exactly as it was. A file the user may not write
 // is refused. On failure error names the file and the system's reason.
 bool WriteFileReplacing(const QString& path, const QByteArray& content, QString& error);
-
-// The messages of a failed file operation, each naming the file.
-QString FileOpenError(const QString& path, const QString& reason);
-QString FileReadError(const QString& path, const QString& reason);
-QString FileCreateError(const QString& path, const QString& reason);
-QString FileWriteError(const QString& path, const QString& reason);
-// The reason given when memory ran out.
-QString OutOfMemoryReason();
 
 } // namespace files

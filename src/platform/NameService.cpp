@@ -147,7 +147,7 @@ std::shared_ptr<NameService> CurrentNameService() {
     return current();
 }
 
-std::shared_ptr<NameService> SetNameService(std::shared_ptr<NameService> replacement) {
+std::shared_ptr<NameService> SetNameServiceForTests(std::shared_ptr<NameService> replacement) {
     std::lock_guard lock(serviceMutex);
     std::shared_ptr<NameService> previous = std::move(current());
     current() = replacement ? std::move(replacement) : std::make_shared<SystemNameService>();

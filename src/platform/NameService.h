@@ -67,8 +67,9 @@ public:
 
 // The service in use. Lookups in flight keep the one they started with.
 std::shared_ptr<NameService> CurrentNameService();
-// Installs a replacement and returns the previous one; nullptr restores the
-// system's.
-std::shared_ptr<NameService> SetNameService(std::shared_ptr<NameService> replacement);
+// Installs a replacement for every lookup of the process and returns the
+// previous one; nullptr restores the system's. For tests only: the program
+// hands a service to the lookups that are to ask it (see WinSock.h).
+std::shared_ptr<NameService> SetNameServiceForTests(std::shared_ptr<NameService> replacement);
 
 } // namespace platform

@@ -13,6 +13,8 @@ class QObject;
 // library is not started.
 namespace platform {
 
+class NameService;
+
 constexpr int SOCKET_ERROR = -1;
 
 // Socket library error codes used by this program.
@@ -135,6 +137,18 @@ AsyncHandle WSAAsyncGetHostByName(QObject* window, unsigned wMsg, const char* na
                                   int buflen);
 AsyncHandle WSAAsyncGetHostByAddr(QObject* window, unsigned wMsg, const char* addr, int len,
                                   int type, char* buf, int buflen);
+
+// The lookups above, asking service instead of the name service in use
+// (null: the one in use). A component that is handed answers found ahead
+// of its turn asks them this way, and nobody else sees them.
+hostent* gethostbyname(const std::shared_ptr<NameService>& service, const char* name);
+hostent* gethostbyaddr(const std::shared_ptr<NameService>& service, const char* addr, int len,
+                       int type);
+AsyncHandle WSAAsyncGetHostByName(const std::shared_ptr<NameService>& service, QObject* window,
+                                  unsigned wMsg, const char* name, char* buf, int buflen);
+AsyncHandle WSAAsyncGetHostByAddr(const std::shared_ptr<NameService>& service, QObject* window,
+                                  unsigned wMsg, const char* addr, int len, int type, char* buf,
+                                  int buflen);
 // 0 when the request was cancelled: its reply will never be sent and its
 // buffer is no longer touched. SOCKET_ERROR (code WSAEINVAL) when the handle
 // names no running request, for instance because its reply was already

@@ -215,13 +215,18 @@ int addressQuery(const char* addr, int len, int type, Query& q) {
     return 0;
 }
 
-hostent* blockingLookup(const Query& q) {
+// The service a lookup asks: the one it was handed, else the one in use.
+std::shared_ptr<NameService> serviceOr(const std::shared_ptr<NameService>& service) {
+    return service ? service : CurrentNameService();
+}
+
+hostent* blockingLookup(const Query& q, const std::shared_ptr<NameService>& service) {
     if (!WSAIsStarted()) {
         WSASetLastError(wsa::WSANOTINITIALISED);
         return nullptr;
     }
     HostRecord record;
-    int code = ask(*CurrentNameService(), q, record);
+    int code = ask(*serviceOr(service), q, record);
     if (code != 0) {
         WSASetLastError(code);
         return nullptr;
@@ -361,7 +366,8 @@ void deliver(AsyncHandle handle, int code, const HostRecord& record) {
     QCoreApplication::sendEvent(request.window.data(), &message);
 }
 
-AsyncHandle startAsync(QObject* window, unsigned msg, Query query, char* buf, int buflen) {
+AsyncHandle startAsync(QObject* window, unsigned msg, Query query, char* buf, int buflen,
+                       const std::shared_ptr<NameService>& asked) {
     if (!WSAIsStarted()) {
         WSASetLastError(wsa::WSANOTINITIALISED);
         return 0;
@@ -375,7 +381,7 @@ AsyncHandle startAsync(QObject* window, unsigned msg, Query query, char* buf, in
     AsyncHandle handle = reg.next++;
     if (reg.next == 0)
         reg.next = 1;
-    std::shared_ptr<NameService> service = CurrentNameService();
+    std::shared_ptr<NameService> service = serviceOr(asked);
     // An answer at hand still comes as a message after this call returns,
     // like every other.
     HostRecord known;
@@ -527,6 +533,24 @@ std::string inet_ntoa6(const TIpv6Address& address) {
 }
 
 hostent* gethostbyname(const char* name) {
+    return gethostbyname(nullptr, name);
+}
+
+hostent* gethostbyaddr(const char* addr, int len, int type) {
+    return gethostbyaddr(nullptr, addr, len, type);
+}
+
+AsyncHandle WSAAsyncGetHostByName(QObject* window, unsigned wMsg, const char* name, char* buf,
+                                  int buflen) {
+    return WSAAsyncGetHostByName(nullptr, window, wMsg, name, buf, buflen);
+}
+
+AsyncHandle WSAAsyncGetHostByAddr(QObject* window, unsigned wMsg, const char* addr, int len,
+                                  int type, char* buf, int buflen) {
+    return WSAAsyncGetHostByAddr(nullptr, window, wMsg, addr, len, type, buf, buflen);
+}
+
+hostent* gethostbyname(const std::shared_ptr<NameService>& service, const char* name) {
     if (name == nullptr || *name == '\0') {
         WSASetLastError(wsa::WSAHOST_NOT_FOUND);
         return nullptr;
@@ -534,34 +558,36 @@ hostent* gethostbyname(const char* name) {
     Query q;
     q.byName = true;
     q.name = name;
-    return blockingLookup(q);
+    return blockingLookup(q, service);
 }
 
-hostent* gethostbyaddr(const char* addr, int len, int type) {
+hostent* gethostbyaddr(const std::shared_ptr<NameService>& service, const char* addr, int len,
+                       int type) {
     Query q;
     if (int refused = addressQuery(addr, len, type, q)) {
         WSASetLastError(refused);
         return nullptr;
     }
-    return blockingLookup(q);
+    return blockingLookup(q, service);
 }
 
-AsyncHandle WSAAsyncGetHostByName(QObject* window, unsigned wMsg, const char* name, char* buf,
-                                  int buflen) {
+AsyncHandle WSAAsyncGetHostByName(const std::shared_ptr<NameService>& service, QObject* window,
+                                  unsigned wMsg, const char* name, char* buf, int buflen) {
     Query q;
     q.byName = true;
     q.name = name != nullptr ? name : "";
-    return startAsync(window, wMsg, std::move(q), buf, buflen);
+    return startAsync(window, wMsg, std::move(q), buf, buflen, service);
 }
 
-AsyncHandle WSAAsyncGetHostByAddr(QObject* window, unsigned wMsg, const char* addr, int len,
-                                  int type, char* buf, int buflen) {
+AsyncHandle WSAAsyncGetHostByAddr(const std::shared_ptr<NameService>& service, QObject* window,
+                                  unsigned wMsg, const char* addr, int len, int type, char* buf,
+                                  int buflen) {
     Query q;
     if (int refused = addressQuery(addr, len, type, q)) {
         WSASetLastError(refused);
         return 0;
     }
-    return startAsync(window, wMsg, std::move(q), buf, buflen);
+    return startAsync(window, wMsg, std::move(q), buf, buflen, service);
 }
 
 int WSACancelAsyncRequest(AsyncHandle handle) {

@@ -70,14 +70,14 @@ void TDNS::Lookup(const QString& Host) {
 void TDNS::BlockingLookup(const QByteArray& Host) {
     const platform::hostent* entry = nullptr;
     if (FFamily == platform::AfInet6) {
-        entry = platform::gethostbyaddr(reinterpret_cast<const char*>(FAddr6.Bytes), 16,
+        entry = platform::gethostbyaddr(FNames, reinterpret_cast<const char*>(FAddr6.Bytes), 16,
                                         platform::AfInet6);
     } else if (FAddr == platform::InaddrNone) {
-        entry = platform::gethostbyname(Host.constData());
+        entry = platform::gethostbyname(FNames, Host.constData());
     } else {
         std::uint32_t address = FAddr;
-        entry =
-            platform::gethostbyaddr(reinterpret_cast<const char*>(&address), 4, platform::AfInet);
+        entry = platform::gethostbyaddr(FNames, reinterpret_cast<const char*>(&address), 4,
+                                        platform::AfInet);
     }
     if (entry == nullptr)
         SetError(platform::WSAGetLastError());
@@ -90,16 +90,17 @@ void TDNS::AsyncLookup(const QByteArray& Host) {
     FReplyBuffer = std::make_unique<char[]>(platform::MAXGETHOSTSTRUCT);
     if (FFamily == platform::AfInet6) {
         FTaskHandle = platform::WSAAsyncGetHostByAddr(
-            this, WM_ASYNCLOOKUP, reinterpret_cast<const char*>(FAddr6.Bytes), 16,
+            FNames, this, WM_ASYNCLOOKUP, reinterpret_cast<const char*>(FAddr6.Bytes), 16,
             platform::AfInet6, FReplyBuffer.get(), platform::MAXGETHOSTSTRUCT);
     } else if (FAddr == platform::InaddrNone) {
-        FTaskHandle = platform::WSAAsyncGetHostByName(
-            this, WM_ASYNCLOOKUP, Host.constData(), FReplyBuffer.get(), platform::MAXGETHOSTSTRUCT);
+        FTaskHandle =
+            platform::WSAAsyncGetHostByName(FNames, this, WM_ASYNCLOOKUP, Host.constData(),
+                                            FReplyBuffer.get(), platform::MAXGETHOSTSTRUCT);
     } else {
         std::uint32_t address = FAddr;
         FTaskHandle = platform::WSAAsyncGetHostByAddr(
-            this, WM_ASYNCLOOKUP, reinterpret_cast<const char*>(&address), 4, platform::AfInet,
-            FReplyBuffer.get(), platform::MAXGETHOSTSTRUCT);
+            FNames, this, WM_ASYNCLOOKUP, reinterpret_cast<const char*>(&address), 4,
+            platform::AfInet, FReplyBuffer.get(), platform::MAXGETHOSTSTRUCT);
     }
     if (FTaskHandle == 0) {
         SetError(platform::WSAGetLastError());

@@ -39,6 +39,9 @@ public:
 
     TWSMode Mode() const { return FMode; }
     void SetMode(TWSMode Value) { FMode = Value; }
+    // The name service this resolver asks; null (the default) asks the one
+    // in use.
+    void SetNameService(std::shared_ptr<platform::NameService> Names) { FNames = std::move(Names); }
 
     std::uint32_t Addr() const { return FAddr; }
     // The family of the target: AfInet, or AfInet6 with the address in Addr6
@@ -78,6 +81,7 @@ private:
     int FFamily = platform::AfInet;
     TIpv6Address FAddr6;
     TWSMode FMode = wsmBlocking;
+    std::shared_ptr<platform::NameService> FNames;
     QString FHostName;
     QString FHostAddress;
     QString FErrorText;

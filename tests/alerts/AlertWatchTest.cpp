@@ -50,6 +50,7 @@ TEST_F(AlertWatchTest, OneNoticeAndOneSoundPerChangeOfState) {
     EXPECT_EQ(RowText(0), "192.168.1.1, not checked");
     // The first round learns; .3 is silent from the start.
     w->CheckAll1->trigger();
+    ASSERT_TRUE(WaitUntil([&] { return !w->Ping->Busy() && w->CheckKind() == rkNone; }));
     EXPECT_TRUE(WaitUntil([&] { return RowText(0) == "192.168.1.1, answered"; }));
     EXPECT_TRUE(WaitUntil([&] { return RowText(2) == "192.168.1.3, timed out"; }));
     // A single lost echo is no news.
@@ -98,6 +99,7 @@ TEST_F(AlertWatchTest, SettingsApplyAtOnceAndAreKept) {
     SetList({"192.168.1.1"});
     Answer("192.168.1.1", true);
     w->CheckAll1->trigger();
+    ASSERT_TRUE(WaitUntil([&] { return !w->Ping->Busy() && w->CheckKind() == rkNone; }));
     alerts::AlertSettings s = watch->Settings();
     s.Thresholds.FailuresToDown = 1;
     s.Sounds = false;
@@ -114,7 +116,7 @@ TEST_F(AlertWatchTest, SettingsApplyAtOnceAndAreKept) {
     Round();
     Round();
     EXPECT_EQ(notices.size(), 1);
-    EXPECT_TRUE(w->Alerts1->isEnabled());
+    EXPECT_TRUE(w->findChild<QAction*>("Alerts1")->isEnabled());
 }
 
 } // namespace

@@ -1,9 +1,11 @@
 // Check All with the checks of later entries sent ahead of their turn, over
 // the scripted echo and name services.
 #include "MainWindowFixture.h"
+#include "app/CheckAllWait.h"
 
 #include "controls/g_memo.h"
 #include "echo/TLookAhead.h"
+#include "platform/NameService.h"
 #include "platform/WindowThread.h"
 
 #include <algorithm>
@@ -61,7 +63,7 @@ TEST_F(CheckAllAheadTest, EveryEntryShowsAndStoresWhatCheckOneGivesIt) {
         return true;
     });
 
-    w->bn_allClick(w->bn_all);
+    CheckAllAndWait(*w);
     const std::vector<QStringList> together = Stored();
     const QStringList lastPane = w->PaneLines();
     EXPECT_EQ(w->lb_add->ItemIndex(), 5);
@@ -97,14 +99,20 @@ TEST_F(CheckAllAheadTest, LookupsAheadRunOffTheWindowThreadAndAreAskedOnce) {
     // The first entry waits until the others have been looked up, checked
     // and their answering nodes named.
     service.HoldRequestsTo("10.0.1.1");
+    // The answers found ahead are Ping's alone: the process's name service
+    // stays the one in use.
+    const std::shared_ptr<platform::NameService> inUse = platform::CurrentNameService();
+    bool serviceKept = true;
     Script([&] {
+        serviceKept = serviceKept && platform::CurrentNameService() == inUse;
         if (names.Lookups().size() < 5)
             return false;
         service.ReleaseAll();
         return true;
     });
-    w->bn_allClick(w->bn_all);
+    CheckAllAndWait(*w);
     EXPECT_EQ(w->Results(2).last(), "Return Name: gamma");
+    EXPECT_TRUE(serviceKept);
 
     std::vector<std::string> asked;
     for (const FakeLookup& l : names.Lookups()) {
@@ -143,7 +151,7 @@ TEST_F(CheckAllAheadTest, IPv6EntriesAreSentAheadAndShowWhatCheckOneGivesThem) {
         service.ReleaseAll();
         return true;
     });
-    w->bn_allClick(w->bn_all);
+    CheckAllAndWait(*w);
     const std::vector<QStringList> together = Stored();
     const QStringList lastPane = w->PaneLines();
 
@@ -198,7 +206,7 @@ TEST_F(CheckAllAheadTest, RunsAlreadyStartedKeepTheOptionsOfTheStart) {
         service.ReleaseAll();
         return true;
     });
-    w->bn_allClick(w->bn_all);
+    CheckAllAndWait(*w);
     const std::vector<FakeRequest> requests = service.Requests();
     ASSERT_EQ(requests.size(), 3u); // none sent again with the new options
     for (const FakeRequest& r : requests) {
@@ -228,7 +236,7 @@ TEST_F(CheckAllAheadTest, CancelStoresNothingAheadAndLeavesNoRunInFlight) {
         cancelled = true;
         return true;
     });
-    w->bn_allClick(w->bn_all);
+    CheckAllAndWait(*w);
     ASSERT_TRUE(cancelled);
     EXPECT_EQ(w->findChild<TLookAhead*>(), nullptr);
     EXPECT_EQ(w->lb_add->ItemIndex(), 0);
@@ -244,7 +252,7 @@ TEST_F(CheckAllAheadTest, CancelStoresNothingAheadAndLeavesNoRunInFlight) {
     EXPECT_TRUE(w->bn_all->isEnabled());
     // The next Check All starts afresh and checks every entry.
     service.SetDefault(FakeAnswer::NoAnswer());
-    w->bn_allClick(w->bn_all);
+    CheckAllAndWait(*w);
     for (int i = 0; i < w->lb_add->Count(); ++i)
         EXPECT_EQ(w->EntryState(i), 1u) << i;
 }
@@ -269,7 +277,7 @@ TEST_F(CheckAllAheadTest, DestroyingTheWindowWithRunsAheadInFlightLeavesNothingB
     auto* feeder = new QTimer(qApp);
     QObject::connect(feeder, &QTimer::timeout, [&] { names.ReleaseOne(); });
     feeder->start(1);
-    w->bn_allClick(w->bn_all);
+    CheckAllAndWait(*w);
     delete feeder;
     ASSERT_TRUE(WaitUntil([&] { return window.isNull(); }));
     w = nullptr;

@@ -1,4 +1,5 @@
 // The real window with real sockets on the routed test network.
+#include "app/CheckAllWait.h"
 #include "app/Tfm_ns.h"
 #include "controls/g_listbox.h"
 #include "dialogs/AddressTexts.h"
@@ -38,7 +39,7 @@ TEST(MainWindowOnTheNetwork, CheckAllMarksAnsweringSilentAndUnreachableHosts) {
         w.ApplyTimeOut(400);
         for (const char* host : {net::Far, net::Quiet, net::NetUnreachable})
             w.lb_add->AddItem(QString::fromLatin1(host));
-        w.bn_allClick(nullptr);
+        CheckAllAndWait(w);
         // Sorted as text: far 10.61.4.2, quiet 10.61.5.2, unreachable 10.61.8.5.
         ASSERT_EQ(w.lb_add->Items(), QStringList({net::Far, net::Quiet, net::NetUnreachable}));
         EXPECT_EQ(w.EntryState(0), 2u) << w.Results(0).join('|').toStdString();
@@ -80,7 +81,7 @@ TEST(MainWindowOnTheNetwork, CheckAllStoresWhatCheckOneStoresEntryByEntry) {
           net::FarNoName6, net::Quiet6, net::NetUnreachable6, net::HostUnreachable6,
           net::Blackholed6, "six.nsd.test", "dual.nsd.test", net::R1LinkLocal})
         w.lb_add->AddItem(QString::fromLatin1(host));
-    w.bn_allClick(nullptr);
+    CheckAllAndWait(w);
     const std::vector<std::string> together = StoredLines(w);
     const std::string lastPane = w.PaneLines().join('|').toStdString();
 
@@ -144,7 +145,7 @@ TEST(MainWindowOnTheNetwork, AGeneratedRangeChecksEachOfItsHostsOnce) {
     ASSERT_EQ(range.size(), 20);
     for (const QString& text : range)
         w.lb_add->AddItem(text);
-    w.bn_allClick(nullptr);
+    CheckAllAndWait(w);
     const std::map<std::string, int> reached = EchoRequestsReceived(watch);
     std::map<std::string, int> once;
     for (int n = 1; n <= 20; ++n)
@@ -180,7 +181,7 @@ TEST(MainWindowOnTheNetwork, ASilentNetworkTakesAboutOneTimeOut) {
         w.lb_add->AddItem(QString::fromLatin1(net::SilentNet) + QString::number(host));
     QElapsedTimer elapsed;
     elapsed.start();
-    w.bn_allClick(nullptr);
+    CheckAllAndWait(w);
     // One by one this takes 254 time-outs; a bound of a few is no race.
     EXPECT_LT(elapsed.elapsed(), 5 * timeOut);
     for (int i = 0; i < w.lb_add->Count(); ++i)
@@ -200,7 +201,7 @@ TEST(MainWindowOnTheNetwork, ASilentIPv6NetworkTakesAboutOneTimeOut) {
         w.lb_add->AddItem(QStringLiteral("fd00:61:7::%1").arg(host, 0, 16));
     QElapsedTimer elapsed;
     elapsed.start();
-    w.bn_allClick(nullptr);
+    CheckAllAndWait(w);
     EXPECT_LT(elapsed.elapsed(), 5 * timeOut);
     for (int i = 0; i < w.lb_add->Count(); ++i)
         ASSERT_EQ(w.EntryState(i), 1u) << w.lb_add->Item(i).toStdString();
@@ -218,7 +219,7 @@ TEST(MainWindowOnTheNetwork, CheckAllOverBothFamilies) {
         for (const char* host : {net::Far, "six.nsd.test", "dual.nsd.test", net::Quiet6,
                                  net::HostUnreachable6, net::R1LinkLocal})
             w.lb_add->AddItem(QString::fromLatin1(host));
-        w.bn_allClick(nullptr);
+        CheckAllAndWait(w);
         ASSERT_EQ(w.lb_add->Items(),
                   QStringList({net::Far, "dual.nsd.test", net::Quiet6, net::HostUnreachable6,
                                net::R1LinkLocal, "six.nsd.test"}));

@@ -1,4 +1,5 @@
 #include "MainWindowFixture.h"
+#include "app/CheckAllWait.h"
 
 #include "app/Tfm_about.h"
 #include "controls/g_PopupMenu.h"
@@ -302,10 +303,9 @@ TEST_F(MainWindowTest, TraceShowsHopsAgainstTheExpectedHopCount) {
     SetList({"10.20.30.40"});
     Select(0);
     int maximum = -1;
-    w->Trace->OnTest = [&](QObject* s) {
-        w->TraceTest(s);
-        maximum = w->bar->maximum();
-    };
+    // The bar as the window left it when the trace said how many hops to expect.
+    QObject::connect(w->Runs(), &runs::RunController::ProgressRange, w,
+                     [&] { maximum = w->bar->maximum(); });
     w->bn_trace->click(); // disabled: the entry has no results yet
     EXPECT_FALSE(w->Trace->Busy());
     w->bn_traceClick(w->bn_trace);
@@ -386,7 +386,7 @@ TEST_F(MainWindowTest, CheckAllStopsAfterTheEntryThatIsCancelled) {
         cancelled = true;
         return true;
     });
-    w->bn_allClick(w->bn_all);
+    CheckAllAndWait(*w);
     EXPECT_TRUE(cancelled);
     EXPECT_EQ(w->EntryState(0), 2u);
     EXPECT_TRUE(w->HasResults(1));
@@ -410,7 +410,9 @@ TEST_F(MainWindowTest, ClosingDuringCheckAllStopsTheWaitAndLeavesNothingBehind) 
         return true;
     });
     w->bn_allClick(w->bn_all);
-    EXPECT_TRUE(closed);
+    ASSERT_TRUE(WaitUntil([&] { return closed; }));
+    // The Check All stops after the entry in flight and starts no other.
+    EXPECT_TRUE(w->Ping->Cancelled());
     EXPECT_LE(service.Requests().size(), 2u);
     // The window goes while its request is still held; TearDown then
     // releases it and finds no worker and no handle left.
@@ -423,7 +425,7 @@ TEST_F(MainWindowTest, CheckAllGoesOnAfterAnErrorAndMarksEveryEntry) {
     service.SetAnswer("10.0.0.1", FakeAnswer::Echo("10.0.0.1"));
     service.SetAnswer("10.0.0.3", FakeAnswer::Echo("10.0.0.3"));
     names.SetNameError("nohost", 11001);
-    w->bn_allClick(w->bn_all);
+    CheckAllAndWait(*w);
     EXPECT_EQ(service.Requests().size(), 3u);
     EXPECT_EQ(w->EntryState(0), 2u);
     EXPECT_EQ(w->EntryState(1), 1u); // silent: timed out
@@ -463,7 +465,11 @@ TEST_F(MainWindowTest, TheScreenShowsTheIdleWindowAfterCheckAll) {
     for (const QString& host : hosts)
         service.SetAnswer(host.toLatin1().constData(),
                           FakeAnswer::Echo(host.toLatin1().constData()));
+    QEventLoop ended;
+    QObject::connect(w->Runs(), &runs::RunController::CheckAllEnds, &ended, &QEventLoop::quit);
     QTest::mouseClick(w->bn_all, Qt::LeftButton);
+    if (w->Runs()->InCheckAll())
+        ended.exec();
     EXPECT_EQ(w->EntryState(39), 2u);
     // Once the events are handled, the screen shows the idle window with
     // the last host's lines and every row's new picture.
@@ -645,7 +651,7 @@ TEST_F(DisabledServiceTest, ARunWithAnErrorStoresNothing) {
     EXPECT_FALSE(w->bn_trace->isEnabled());
     EXPECT_EQ(w->Ping->Number(), 10);
     // Check All goes through every entry without storing anything either.
-    w->bn_allClick(nullptr);
+    CheckAllAndWait(*w);
     EXPECT_FALSE(w->HasResults(0));
 }
 

@@ -1,6 +1,7 @@
 // Real runs of the window on the routed test network, recorded into a real
 // history file.
 #include "HistoryFixture.h"
+#include "app/CheckAllWait.h"
 #include "app/Tfm_ns.h"
 #include "controls/g_listbox.h"
 #include "echo/IcmpBinding.h"
@@ -59,7 +60,7 @@ TEST(HistoryOnTheNetwork, EveryEndedRunIsOneRowWithItsOutcome) {
         for (const char* host : {net::Far, net::Quiet, net::NetUnreachable, "nohost.nsd.test"})
             w.lb_add->AddItem(QString::fromLatin1(host));
         // far, quiet, unreachable, and a name nobody knows.
-        w.bn_allClick(nullptr);
+        CheckAllAndWait(w);
         // A ping of three echoes and a trace of far.
         w.lb_add->SetItemIndex(0);
         w.ApplyNumber(3);

@@ -81,6 +81,7 @@ TEST_F(HistoryNoticeTest, ChangesOfARoundBecomeOneNoticeAndTheTrayShowsTrouble) 
     Answer("192.168.1.3", true);
     // The first round only learns who answers; one host does not.
     w->CheckAll1->trigger();
+    ASSERT_TRUE(WaitUntil([&] { return !w->Ping->Busy() && w->CheckKind() == rkNone; }));
     EXPECT_TRUE(w->History()->Trouble());
     EXPECT_TRUE(Marked());
     EXPECT_EQ(w->tray->ToolTip(), "Netsonde");
@@ -138,6 +139,7 @@ TEST_F(HistoryNoticeTest, WithoutANotificationServiceNothingFails) {
     SetList({"192.168.1.1"});
     Answer("192.168.1.1", true);
     w->CheckAll1->trigger();
+    ASSERT_TRUE(WaitUntil([&] { return !w->Ping->Busy() && w->CheckKind() == rkNone; }));
     Answer("192.168.1.1", false);
     Round();
     EXPECT_TRUE(w->History()->Trouble());

@@ -367,7 +367,7 @@ public:
 TEST_F(Resolver, AnAnswerTheServiceHoldsComesAsAMessageWithoutAWorker) {
     const LibraryStarted library;
     auto service = std::make_shared<HoldingService>();
-    auto previous = platform::SetNameService(service);
+    auto previous = platform::SetNameServiceForTests(service);
     ReplyWindow window;
     std::vector<char> buffer(platform::MAXGETHOSTSTRUCT), other(platform::MAXGETHOSTSTRUCT);
     const platform::AsyncHandle handle = platform::WSAAsyncGetHostByName(
@@ -382,7 +382,7 @@ TEST_F(Resolver, AnAnswerTheServiceHoldsComesAsAMessageWithoutAWorker) {
     EXPECT_EQ(platform::WSACancelAsyncRequest(cancelled), 0);
     ASSERT_TRUE(WaitUntil([&] { return !window.replies.empty(); }));
     QCoreApplication::processEvents();
-    platform::SetNameService(previous);
+    platform::SetNameServiceForTests(previous);
     ASSERT_EQ(window.replies.size(), 1u);
     EXPECT_EQ(window.replies[0].handle, handle);
     EXPECT_EQ(window.replies[0].error, 0);

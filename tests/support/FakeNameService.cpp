@@ -83,12 +83,12 @@ bool ipv6(const char* text, FakeNameService::Address6& address) {
 } // namespace
 
 FakeNameService::FakeNameService() : state(std::make_shared<State>()) {
-    previous = platform::SetNameService(state);
+    previous = platform::SetNameServiceForTests(state);
 }
 
 FakeNameService::~FakeNameService() {
     ReleaseAll();
-    platform::SetNameService(std::move(previous));
+    platform::SetNameServiceForTests(std::move(previous));
 }
 
 void FakeNameService::AddHost(const std::string& name, const std::vector<const char*>& addresses,
