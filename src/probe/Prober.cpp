@@ -224,12 +224,32 @@ void Prober::Probe(Host& h, Clock::time_point now) {
         h.stats.state = HostState::Down;
         return;
     }
+    ++h.stats.requests;
+    ++FInFlight;
+    std::uint16_t timeout = static_cast<std::uint16_t>(std::min(FConfig.timeoutMs, 65535));
+    if (FEcho.RouteFor(h.family) != platform::AsyncEcho::Route::None) {
+        platform::AsyncEcho::Target target;
+        target.family = h.family;
+        std::memcpy(target.address.data(), h.address.constData(),
+                    static_cast<std::size_t>(h.address.size()));
+        target.scopeId = h.scopeId;
+        platform::AsyncEcho::Options options;
+        options.ttl = static_cast<std::uint8_t>(FConfig.ttl);
+        options.dataSize = static_cast<std::uint16_t>(FConfig.packetSize);
+        options.timeoutMs = timeout;
+        // The engine calls back on this thread and never after the prober,
+        // which owns it, is gone.
+        FEcho.Send(target, options,
+                   [this, id = h.id, address = h.address](const platform::AsyncEcho::Outcome& o) {
+                       Ended(id, address, static_cast<int>(o.status), o.received - o.sent, o.ttl);
+                   });
+        return;
+    }
     auto r = std::make_shared<Request>();
     r->hostId = h.id;
     r->address = h.address;
     TIpOptions options;
     options.Ttl = static_cast<std::uint8_t>(FConfig.ttl);
-    std::uint16_t timeout = static_cast<std::uint16_t>(std::min(FConfig.timeoutMs, 65535));
     std::shared_ptr<TPingThread> thread;
     if (h.family == 6) {
         TIpv6Address a6;
@@ -242,33 +262,36 @@ void Prober::Probe(Host& h, Clock::time_point now) {
         std::memcpy(&a4, h.address.constData(), 4);
         thread = TPingThread::Create(r->status, options, a4, FConfig.packetSize, timeout, r->reply);
     }
-    ++h.stats.requests;
     thread->OnTerminate = [alive = std::weak_ptr<Prober*>(FAlive), r] {
         if (auto p = alive.lock(); p && *p)
             (*p)->EchoEnded(r);
     };
-    ++FInFlight;
     r->sent = Clock::now();
     thread->Start();
 }
 
 void Prober::EchoEnded(const std::shared_ptr<Request>& r) {
+    int status = r->status == 0 ? static_cast<int>(r->reply.Status) : r->status;
+    int ttl = r->reply.Options.Ttl;
+    Ended(r->hostId, r->address, status, Clock::now() - r->sent, ttl);
+}
+
+void Prober::Ended(std::uint64_t hostId, const QByteArray& address, int status,
+                   Clock::duration roundTrip, int ttl) {
     Clock::time_point ended = Clock::now();
     --FInFlight;
-    auto found = FHosts.find(r->hostId);
+    auto found = FHosts.find(hostId);
     if (found == FHosts.end())
         return;
     Host& h = *found->second;
     // An answer for an address the host no longer has belongs to a series
     // that was started over.
-    if (r->address != h.address)
+    if (address != h.address)
         return;
-    int status = r->status == 0 ? static_cast<int>(r->reply.Status) : r->status;
     std::string code;
     Outcome outcome = ClassifyStatus(status, code);
     if (outcome == Outcome::Answer) {
-        double rtt = std::chrono::duration<double>(ended - r->sent).count();
-        h.stats.AddAnswer(rtt, r->reply.Options.Ttl);
+        h.stats.AddAnswer(std::chrono::duration<double>(roundTrip).count(), ttl);
         return;
     }
     h.stats.AddFailure(outcome, code);
