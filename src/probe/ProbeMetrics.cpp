@@ -261,17 +261,18 @@ QByteArray RenderMetrics(const std::vector<HostSeries>& hosts,
                    static_cast<std::uint64_t>(hosts[i].stats->lastTtl));
 
     header(out, "netsonde_host_state", "gauge",
-           "1 for the state the host is in: up when its last request was answered, down when "
-           "it was not.",
+           "1 for the state the host is in, 0 for the others: up, degraded (slow or losing "
+           "requests), down (not answering), unknown (too few requests yet).",
            om);
-    for (std::size_t i = 0; i < hosts.size(); ++i) {
-        HostState st = hosts[i].stats->state;
-        if (st == HostState::Unknown)
-            continue;
-        sample(out, "netsonde_host_state", sets[i], "state=\"up\"", st == HostState::Up ? 1 : 0);
-        sample(out, "netsonde_host_state", sets[i], "state=\"down\"",
-               st == HostState::Down ? 1 : 0);
-    }
+    static const std::pair<HostState, const char*> states[] = {
+        {HostState::Up, "state=\"up\""},
+        {HostState::Degraded, "state=\"degraded\""},
+        {HostState::Down, "state=\"down\""},
+        {HostState::Unknown, "state=\"unknown\""}};
+    for (std::size_t i = 0; i < hosts.size(); ++i)
+        for (const auto& [state, label] : states)
+            sample(out, "netsonde_host_state", sets[i], label,
+                   hosts[i].stats->state == state ? 1 : 0);
 
     std::string own = common.empty() ? std::string() : common.substr(1);
     auto single = [&](const char* name, const char* type, const char* help, std::uint64_t v) {

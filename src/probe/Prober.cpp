@@ -3,6 +3,7 @@
 #include "echo/TPingThread.h"
 #include "platform/NameService.h"
 
+#include <QDateTime>
 #include <QHostAddress>
 #include <QPointer>
 #include <QtEndian>
@@ -17,6 +18,31 @@
 namespace probe {
 
 namespace {
+
+alerts::Limits limitsOf(const ProbeConfig& c) {
+    alerts::Limits l;
+    l.FailuresToDown = c.downAfter;
+    l.AnswersToUp = c.upAfter;
+    l.RttLimitMs = c.rttLimitMs;
+    l.BaselineFactor = c.baselineFactor;
+    l.LossWindow = c.lossWindow;
+    l.LossPercent = c.lossPercent;
+    return l;
+}
+
+HostState stateOf(alerts::HostState s) {
+    switch (s) {
+    case alerts::HostState::Up:
+        return HostState::Up;
+    case alerts::HostState::Degraded:
+        return HostState::Degraded;
+    case alerts::HostState::Down:
+        return HostState::Down;
+    case alerts::HostState::Unknown:
+        break;
+    }
+    return HostState::Unknown;
+}
 
 // After a failed request a name is looked up again, but not more often
 // than this (nor more often than the regular lookups).
@@ -97,7 +123,8 @@ struct Prober::Request {
 };
 
 Prober::Prober(const ProbeConfig& config, QObject* parent)
-    : QObject(parent), FConfig(config), FAlive(std::make_shared<Prober*>(this)) {
+    : QObject(parent), FConfig(config), FStates(limitsOf(config)),
+      FAlive(std::make_shared<Prober*>(this)) {
     FTimer.setSingleShot(true);
     FTimer.setTimerType(Qt::PreciseTimer);
     connect(&FTimer, &QTimer::timeout, this, &Prober::Tick);
@@ -112,6 +139,16 @@ Prober::~Prober() {
 
 void Prober::SetConfig(const ProbeConfig& config) {
     FConfig = config;
+    FStates.SetLimits(limitsOf(config));
+}
+
+void Prober::Judge(Host& h, std::optional<int> echoMs) {
+    alerts::Run run;
+    run.TimeMs = QDateTime::currentMSecsSinceEpoch();
+    if (echoMs)
+        run.Echoes.append(*echoMs);
+    FStates.Feed(h.name, run);
+    h.stats.state = stateOf(FStates.State(h.name));
 }
 
 void Prober::SetHosts(const QStringList& names) {
@@ -159,6 +196,7 @@ void Prober::SetHosts(const QStringList& names) {
     }
     FHosts = std::move(hosts);
     FOrder = std::move(order);
+    FStates.Retain(names);
     FFigures.hosts = FOrder.size();
     // New hosts start spread over the next interval; the queue forgets the
     // hosts that left when their turn comes.
@@ -221,7 +259,7 @@ void Prober::Probe(Host& h, Clock::time_point now) {
     if ((FConfig.family == 4 && h.family != 4) || (FConfig.family == 6 && h.family != 6)) {
         // An address of the other family than the one asked for.
         ++h.stats.nameErrors;
-        h.stats.state = HostState::Down;
+        Judge(h, std::nullopt);
         return;
     }
     ++h.stats.requests;
@@ -292,9 +330,12 @@ void Prober::Ended(std::uint64_t hostId, const QByteArray& address, int status,
     Outcome outcome = ClassifyStatus(status, code);
     if (outcome == Outcome::Answer) {
         h.stats.AddAnswer(std::chrono::duration<double>(roundTrip).count(), ttl);
+        Judge(h,
+              static_cast<int>(std::chrono::round<std::chrono::milliseconds>(roundTrip).count()));
         return;
     }
     h.stats.AddFailure(outcome, code);
+    Judge(h, -1);
     if (!h.literal && !h.lookupRunning &&
         ended - h.lastLookup >=
             std::min<Clock::duration>(LookupAfterFailure,
@@ -332,7 +373,7 @@ void Prober::LookupEnded(std::uint64_t id, int error, int family, QByteArray add
         // finds another one.
         ++h.stats.nameErrors;
         if (h.address.isEmpty())
-            h.stats.state = HostState::Down;
+            Judge(h, std::nullopt);
         return;
     }
     if (address == h.address)
@@ -344,6 +385,7 @@ void Prober::LookupEnded(std::uint64_t id, int error, int family, QByteArray add
     std::uint64_t nameErrors = h.stats.nameErrors;
     h.stats = HostStats();
     h.stats.nameErrors = nameErrors;
+    h.stats.state = stateOf(FStates.State(h.name));
 }
 
 QByteArray Prober::Metrics(bool openMetrics) const {

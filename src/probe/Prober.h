@@ -1,5 +1,6 @@
 #pragma once
 
+#include "alerts/HostStates.h"
 #include "platform/AsyncEcho.h"
 #include "platform/IcmpTypes.h"
 #include "probe/ProbeConfig.h"
@@ -11,6 +12,7 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <queue>
 #include <unordered_map>
 #include <vector>
@@ -70,6 +72,10 @@ private:
     void StartLookup(Host& h, Clock::time_point now);
     void LookupEnded(std::uint64_t id, int error, int family, QByteArray address);
     void EchoEnded(const std::shared_ptr<Request>& r);
+    // Hands a request's outcome to the state machine: the round-trip time
+    // in milliseconds, -1 for no answer, nothing for a request that could
+    // not be made (no address).
+    void Judge(Host& h, std::optional<int> echoMs);
     void Ended(std::uint64_t hostId, const QByteArray& address, int status,
                Clock::duration roundTrip, int ttl);
 
@@ -82,6 +88,7 @@ private:
     QTimer FTimer;
     QThreadPool FLookups;
     platform::AsyncEcho FEcho;
+    alerts::THostStates FStates;
     ProbeFigures FFigures;
     Clock::duration FWorstDelay{};
     int FInFlight = 0;
