@@ -8,11 +8,13 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <mutex>
 
 #include <fcntl.h>
 #include <linux/icmp.h>
 #include <netinet/icmp6.h>
 #include <netinet/in.h>
+#include <sys/eventfd.h>
 #include <sys/random.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -98,9 +100,28 @@ struct AsyncEcho::Channel {
     std::uint16_t ident = 0; // raw sockets; the kernel's port for datagram ones
     std::uint16_t sequence = 0;
     int ttl = -1; // set on the socket; -1 before the first request
+    std::shared_ptr<platform::rawicmp::IcmpBroker> broker; // its route
 
     ~Channel() {
         notifier.reset();
+        if (fd >= 0)
+            ::close(fd);
+    }
+};
+
+// The broker's answers on their way from its receive thread to ours. The
+// broker's completions hold it, and drop what comes once we are gone.
+struct AsyncEcho::Inbox {
+    struct Arrived {
+        std::uint32_t key = 0;
+        std::uint64_t serial = 0;
+        platform::rawicmp::IcmpBroker::Answer answer;
+    };
+    std::mutex mutex;
+    bool open = true;
+    std::vector<Arrived> answers;
+    int fd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    ~Inbox() {
         if (fd >= 0)
             ::close(fd);
     }
@@ -112,7 +133,12 @@ AsyncEcho::AsyncEcho(QObject* parent) : QObject(parent), FBuffer(ReceiveBuffer) 
     connect(&FTimer, &QTimer::timeout, this, &AsyncEcho::Expire);
 }
 
-AsyncEcho::~AsyncEcho() = default;
+AsyncEcho::~AsyncEcho() {
+    if (FInbox) {
+        std::lock_guard lock(FInbox->mutex);
+        FInbox->open = false;
+    }
+}
 
 void AsyncEcho::RandomBytes(std::uint8_t* out, std::size_t n) {
     // Whoever guesses these can forge an answer: they come from the
@@ -167,7 +193,9 @@ void AsyncEcho::Open(Channel& c) {
     const int protocol = six ? int{IPPROTO_ICMPV6} : int{IPPROTO_ICMP};
     const int level = six ? int{IPPROTO_IPV6} : int{IPPROTO_IP};
     int on = 1;
-    int fd = FRawOnly ? -1 : ::socket(domain, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, protocol);
+    int fd = FFirst != Route::Datagram
+                 ? -1
+                 : ::socket(domain, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, protocol);
     if (fd >= 0) {
         // Errors on the error queue, without which every router's report
         // would look like a time-out, and the TTL and class of each reply.
@@ -190,9 +218,24 @@ void AsyncEcho::Open(Channel& c) {
                             : reinterpret_cast<const sockaddr_in&>(local).sin_port);
         c.route = Route::Datagram;
     } else {
-        fd = platform::rawicmp::OpenRawSocket(domain);
-        if (fd < 0)
+        fd = FFirst == Route::Broker ? -1 : platform::rawicmp::OpenRawSocket(domain);
+        if (fd < 0) {
+            // The broker, where it runs and has a socket of the family.
+            auto broker = platform::rawicmp::Broker();
+            if (!broker || broker->familyError(domain) != 0)
+                return;
+            c.broker = std::move(broker);
+            c.route = Route::Broker;
+            RandomBytes(reinterpret_cast<std::uint8_t*>(&c.sequence), sizeof c.sequence);
+            if (!FInbox) {
+                FInbox = std::make_shared<Inbox>();
+                FInboxNotifier =
+                    std::make_unique<QSocketNotifier>(FInbox->fd, QSocketNotifier::Read);
+                connect(FInboxNotifier.get(), &QSocketNotifier::activated, this,
+                        &AsyncEcho::BrokerAnswers);
+            }
             return;
+        }
         // Only what can answer an echo request passes, so that the host's
         // other ICMP traffic does not crowd out the answers.
         bool ok;
@@ -231,7 +274,8 @@ void AsyncEcho::Open(Channel& c) {
 
 std::optional<AsyncEcho::Numbers> AsyncEcho::NextNumbers(int family) {
     Channel& c = ChannelOf(family);
-    if (c.route == Route::None)
+    // The broker numbers its requests itself.
+    if (c.route == Route::None || c.route == Route::Broker)
         return std::nullopt;
     std::uint16_t sequence = c.sequence;
     while (FPending.count(keyOf(c.family, sequence)) != 0)
@@ -269,7 +313,7 @@ void AsyncEcho::Send(const Target& target, const Options& options, Done done) {
     }
     c.sequence = static_cast<std::uint16_t>(sequence + 1);
 
-    if (options.ttl != c.ttl) {
+    if (c.route != Route::Broker && options.ttl != c.ttl) {
         int ttl = options.ttl;
         c.ttl = -1;
         if (::setsockopt(c.fd, six ? int{IPPROTO_IPV6} : int{IPPROTO_IP},
@@ -288,8 +332,114 @@ void AsyncEcho::Send(const Target& target, const Options& options, Done done) {
     for (std::size_t i = 0; i < p.data.size(); ++i)
         p.data[i] = static_cast<std::uint8_t>('a' + i % 23);
     RandomBytes(p.data.data(), std::min(p.data.size(), RandomDataBytes));
-    std::vector<std::uint8_t> packet = six ? BuildEcho6Request(c.ident, sequence, p.data)
-                                           : BuildEchoRequest(c.ident, sequence, p.data);
+    p.serial = ++FSerial;
+    p.sent = Clock::now();
+    if (c.route == Route::Broker) {
+        if (!SendViaBroker(c, target, options, p)) {
+            FailLater(std::move(done), c.broker && c.broker->alive() ? IcmpStatus::NoResources
+                                                                     : IcmpStatus::GeneralFailure);
+            return;
+        }
+    } else if (!SendOwn(c, target, p)) {
+        FailLater(std::move(done), sendErrorStatus(errno));
+        return;
+    }
+    p.done = std::move(done);
+    const std::uint32_t key = keyOf(c.family, sequence);
+    const Clock::time_point deadline = p.sent + std::chrono::milliseconds(options.timeoutMs);
+    const bool first = FDeadlines.empty() || deadline < std::get<0>(FDeadlines.top());
+    FDeadlines.emplace(deadline, p.serial, key);
+    FPending.emplace(key, std::move(p));
+    if (first)
+        Arm();
+}
+
+bool AsyncEcho::SendViaBroker(Channel& c, const Target& target, const Options& options,
+                              Pending& p) {
+    using platform::rawicmp::IcmpBroker;
+    // A broker that ended is started again, as for the engine's other paths.
+    if (!c.broker || !c.broker->alive())
+        c.broker = platform::rawicmp::Broker();
+    if (!c.broker)
+        return false;
+    IcmpBroker::Echo echo;
+    echo.family = c.family == 6 ? AF_INET6 : AF_INET;
+    echo.address = target.address;
+    echo.scopeId = target.scopeId;
+    echo.ttl = options.ttl;
+    echo.data = p.data;
+    echo.timeoutMs = options.timeoutMs;
+    p.tag = c.broker->send(echo, [inbox = FInbox, key = keyOf(c.family, p.sequence),
+                                  serial = p.serial](IcmpBroker::Answer&& answer) {
+        bool first = false;
+        {
+            std::lock_guard lock(inbox->mutex);
+            if (!inbox->open)
+                return;
+            inbox->answers.push_back({key, serial, std::move(answer)});
+            first = inbox->answers.size() == 1;
+        }
+        if (first) {
+            std::uint64_t one = 1;
+            [[maybe_unused]] ssize_t n = ::write(inbox->fd, &one, sizeof one);
+        }
+    });
+    return p.tag != 0;
+}
+
+void AsyncEcho::BrokerAnswers() {
+    using platform::rawicmp::IcmpBroker;
+    std::uint64_t count;
+    [[maybe_unused]] ssize_t n = ::read(FInbox->fd, &count, sizeof count);
+    std::vector<Inbox::Arrived> arrived;
+    {
+        std::lock_guard lock(FInbox->mutex);
+        arrived.swap(FInbox->answers);
+    }
+    for (Inbox::Arrived& a : arrived) {
+        auto it = FPending.find(a.key);
+        // Timed out here first, or its key went to a later request.
+        if (it == FPending.end() || it->second.serial != a.serial)
+            continue;
+        const bool six = it->second.family == 6;
+        Outcome outcome;
+        outcome.sent = it->second.sent;
+        outcome.received =
+            a.answer.received.time_since_epoch().count() != 0 ? a.answer.received : Clock::now();
+        outcome.from = a.answer.address;
+        outcome.ttl = a.answer.ttl;
+        switch (a.answer.outcome) {
+        case IcmpBroker::Outcome::EchoReply:
+            outcome.status = IcmpStatus::Success;
+            break;
+        case IcmpBroker::Outcome::IcmpError:
+            outcome.status = six ? Error6Status(a.answer.type, a.answer.code)
+                                 : ErrorStatus(a.answer.type, a.answer.code);
+            // The broker passes on only errors that answer echoes.
+            if (outcome.status == 0)
+                outcome.status = IcmpStatus::GeneralFailure;
+            break;
+        case IcmpBroker::Outcome::TimedOut:
+            outcome.status = IcmpStatus::ReqTimedOut;
+            break;
+        case IcmpBroker::Outcome::NotSent:
+            outcome.status = sendErrorStatus(a.answer.error);
+            break;
+        default:
+            outcome.status = IcmpStatus::GeneralFailure;
+            break;
+        }
+        if (outcome.status != IcmpStatus::Success &&
+            a.answer.outcome != IcmpBroker::Outcome::IcmpError)
+            outcome.from = {};
+        Finish(a.key, outcome);
+    }
+}
+
+bool AsyncEcho::SendOwn(Channel& c, const Target& target, const Pending& p) {
+    const bool six = c.family == 6;
+    std::vector<std::uint8_t> packet = six ? BuildEcho6Request(c.ident, p.sequence, p.data)
+                                           : BuildEchoRequest(c.ident, p.sequence, p.data);
     sockaddr_storage to{};
     socklen_t toLength;
     if (six) {
@@ -304,7 +454,6 @@ void AsyncEcho::Send(const Target& target, const Options& options, Done done) {
         std::memcpy(&a.sin_addr, target.address.data(), 4);
         toLength = sizeof a;
     }
-    p.sent = Clock::now();
     // An ICMP error about an earlier request leaves its errno pending on
     // the socket, and the next send returns it instead of sending (once):
     // only a send that fails again failed itself.
@@ -312,19 +461,7 @@ void AsyncEcho::Send(const Target& target, const Options& options, Done done) {
         return ::sendto(c.fd, packet.data(), packet.size(), 0, reinterpret_cast<sockaddr*>(&to),
                         toLength) >= 0;
     };
-    if (!sendOnce() && !sendOnce()) {
-        FailLater(std::move(done), sendErrorStatus(errno));
-        return;
-    }
-    p.serial = ++FSerial;
-    p.done = std::move(done);
-    const std::uint32_t key = keyOf(c.family, sequence);
-    const Clock::time_point deadline = p.sent + std::chrono::milliseconds(options.timeoutMs);
-    const bool first = FDeadlines.empty() || deadline < std::get<0>(FDeadlines.top());
-    FDeadlines.emplace(deadline, p.serial, key);
-    FPending.emplace(key, std::move(p));
-    if (first)
-        Arm();
+    return sendOnce() || sendOnce();
 }
 
 void AsyncEcho::Arm() {
@@ -346,6 +483,11 @@ void AsyncEcho::Expire() {
         // Answered already, or its sequence number went to a later request.
         if (it == FPending.end() || it->second.serial != serial)
             continue;
+        if (it->second.tag != 0) {
+            Channel& c = *FChannels[static_cast<std::size_t>(slotOf(it->second.family))];
+            if (c.broker)
+                c.broker->cancel(it->second.tag);
+        }
         Outcome outcome;
         outcome.status = IcmpStatus::ReqTimedOut;
         outcome.sent = it->second.sent;

@@ -24,11 +24,12 @@ class QSocketNotifier;
 // The route of a family is its own datagram ICMP socket where
 // ping_group_range admits the process's group (the kernel then owns the
 // identifier), else a raw ICMP socket of the process's own where it may open
-// one (root), with a random identifier. Every request carries the next
-// sequence number of its family, starting at a random one, and data whose
-// first bytes are random: an answer counts only when it comes from the
-// destination (an error: quotes exactly our request) and carries our
-// identifier, sequence and data. Anything else is read and dropped.
+// one (root), with a random identifier, else the echo broker, which numbers
+// and checks its requests itself and hands each answer back by its tag (at
+// most ICMP_BROKER_MAX_PENDING in flight; more fail with NoResources). Every request carries the
+// next sequence number of its family, starting at a random one, and data whose first bytes are
+// random: an answer counts only when it comes from the destination (an error: quotes exactly our
+// request) and carries our identifier, sequence and data. Anything else is read and dropped.
 //
 // Everything runs on the thread that owns the object; the completion of a
 // request is called there too, exactly once per Send, and never from within
@@ -41,7 +42,7 @@ class AsyncEcho : public QObject {
 public:
     using Clock = std::chrono::steady_clock;
 
-    enum class Route { None, Datagram, Raw };
+    enum class Route { None, Datagram, Raw, Broker };
 
     struct Target {
         int family = 4;                         // 4 or 6
@@ -74,9 +75,10 @@ public:
     // Sends one echo request; done is called once with its outcome.
     void Send(const Target& target, const Options& options, Done done);
     std::size_t InFlight() const { return FPending.size(); }
-    // Skips datagram sockets for the families not opened yet, as root may
-    // (tests and the benchmark exercise both routes so).
-    void SetRawOnly(bool rawOnly) { FRawOnly = rawOnly; }
+    // The first route tried for the families not opened yet: Raw skips
+    // datagram sockets, Broker both kinds of socket (tests exercise every
+    // route so).
+    void PreferRoute(Route first) { FFirst = first; }
 
     // The identifier (0 where the kernel sets it) and sequence number that
     // the family's next request carries; tests forge answers with them.
@@ -88,6 +90,7 @@ public:
 
 private:
     struct Channel;
+    struct Inbox;
     struct Pending {
         int family = 4;
         std::array<std::uint8_t, 16> address{};
@@ -95,12 +98,16 @@ private:
         std::vector<std::uint8_t> data;
         Clock::time_point sent;
         std::uint64_t serial = 0;
+        std::uint32_t tag = 0; // the broker's, on its route
         Done done;
     };
 
     Channel& ChannelOf(int family);
     void Open(Channel& c);
     void Readable(Channel& c);
+    bool SendOwn(Channel& c, const Target& target, const Pending& p);
+    bool SendViaBroker(Channel& c, const Target& target, const Options& options, Pending& p);
+    void BrokerAnswers();
     void Received(Channel& c, std::span<const std::uint8_t> bytes,
                   std::span<const std::uint8_t> control, const void* from, bool errorQueue);
     void Expire();
@@ -115,7 +122,10 @@ private:
     std::priority_queue<Deadline, std::vector<Deadline>, std::greater<>> FDeadlines;
     QTimer FTimer;
     std::uint64_t FSerial = 0;
-    bool FRawOnly = false;
+    Route FFirst = Route::Datagram;
+    // Answers of the broker's receive thread, waiting for this thread.
+    std::shared_ptr<Inbox> FInbox;
+    std::unique_ptr<QSocketNotifier> FInboxNotifier;
     std::vector<std::uint8_t> FRandom; // a pool of the kernel's random bytes
     std::size_t FRandomUsed = 0;
     std::vector<std::uint8_t> FBuffer; // one received message

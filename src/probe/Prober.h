@@ -23,11 +23,11 @@ namespace probe {
 // keeps the counters of each. The hosts' start times are spread evenly over
 // one interval; a host's requests then follow each other at exactly one
 // interval, however late one of them went out. Requests go out on the
-// engine's event-loop path (platform::AsyncEcho: one socket per family, no
-// thread per request); where it has no route (neither a datagram socket nor
-// one of its own raw sockets may be had) they run on the engine's workers,
-// which reach the echo broker. Names are looked up on a small pool of their
-// own, again every few minutes and soon after a request failed.
+// engine's event-loop path (platform::AsyncEcho: one socket per family or
+// the echo broker, no thread per request); where it has no route at all
+// they run on the engine's workers, which then report why. Names are looked
+// up on a small pool of their own, again every few minutes and soon after a
+// request failed.
 class Prober : public QObject {
     Q_OBJECT
 public:
