@@ -72,6 +72,9 @@ install(FILES ${NETSONDE_PACKAGING}/netsonde-probe.service
         DESTINATION lib/systemd/system COMPONENT probe)
 install(FILES ${NETSONDE_PACKAGING}/probe.conf
         DESTINATION ${CMAKE_INSTALL_FULL_SYSCONFDIR}/netsonde COMPONENT probe)
+# The unit sends on datagram ICMP sockets; this admits every group to them.
+install(FILES ${NETSONDE_PACKAGING}/probe/60-netsonde-probe.conf
+        DESTINATION lib/sysctl.d COMPONENT probe)
 add_custom_command(
     OUTPUT ${PROJECT_BINARY_DIR}/packaging/netsonde-probe.1.gz
     COMMAND ${GZIP_PROGRAM} -9 -n -c ${NETSONDE_PACKAGING}/netsonde-probe.1
@@ -95,8 +98,10 @@ set(CPACK_DEBIAN_UNSPECIFIED_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PROBE_PACKAGE_NAME netsonde-probe)
 set(CPACK_DEBIAN_PROBE_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PROBE_PACKAGE_SECTION net)
-# The prober's settings are the administrator's.
-set(CPACK_DEBIAN_PROBE_PACKAGE_CONTROL_EXTRA ${NETSONDE_PACKAGING}/probe/conffiles)
+# The prober's settings are the administrator's; the postinst applies the
+# sysctl setting at once.
+set(CPACK_DEBIAN_PROBE_PACKAGE_CONTROL_EXTRA ${NETSONDE_PACKAGING}/probe/conffiles
+    ${NETSONDE_PACKAGING}/probe/postinst)
 set(CPACK_DEBIAN_PROBE_PACKAGE_SUGGESTS "prometheus, netsonde")
 set(CPACK_DEBIAN_PROBE_DESCRIPTION
     "headless ICMP echo prober for Prometheus\n\

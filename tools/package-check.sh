@@ -10,7 +10,13 @@
 # program still answers on raw sockets, a user outside the group gets the
 # usual start-up box, an administrator's dpkg-statoverride is kept,
 # purging leaves no file (and keeps the group), and a group netsonde that is
-# not a system group is refused.
+# not a system group is refused. The netsonde-probe package gets its own
+# checks: what it holds, no Qt Gui or Widgets among its dependencies, its
+# systemd unit verified, installed but not enabled, and the unit's way to
+# ICMP: its hardening implies NoNewPrivileges, under which no file
+# capability takes effect, so the prober must work on datagram ICMP
+# sockets as an unprivileged user with no_new_privs, and end with status 3
+# and its one line where they are refused.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -54,7 +60,7 @@ step "appstreamcli validate"
 appstreamcli validate --no-net "$build/packaging/netsonde.metainfo.xml"
 
 step "cpack -G DEB"
-rm -f "$build"/netsonde_*.deb
+rm -f "$build"/netsonde_*.deb "$build"/netsonde-probe_*.deb
 (cd "$build" && cpack -G DEB)
 debs=("$build"/netsonde_*.deb)
 deb=${debs[0]}
@@ -110,6 +116,64 @@ if grep '^W: ' <<<"$lintian_out" | grep -qv ' initial-upload-closes-no-bugs '; t
     echo "lintian reports a new warning" >&2
     exit 1
 fi
+
+step "netsonde-probe: contents, dependencies, unit"
+probe_debs=("$build"/netsonde-probe_*.deb)
+probe_deb=${probe_debs[0]}
+[[ -f $probe_deb ]] || { echo "no netsonde-probe package was built" >&2; exit 1; }
+dpkg-deb --info "$probe_deb"
+probe_contents=$(dpkg-deb --contents "$probe_deb" | awk '{print $6}' | sed 's|^\./|/|')
+echo "$probe_contents"
+probe_unit=/usr/lib/systemd/system/netsonde-probe.service
+for path in /usr/bin/netsonde-probe "$probe_unit" /etc/netsonde/probe.conf \
+    /usr/lib/sysctl.d/60-netsonde-probe.conf /usr/share/man/man1/netsonde-probe.1.gz \
+    /usr/share/doc/netsonde-probe/copyright; do
+    grep -qxF "$path" <<<"$probe_contents" || { echo "missing from netsonde-probe: $path" >&2; exit 1; }
+done
+probe_depends=$(dpkg-deb --field "$probe_deb" Depends)
+if grep -qE '\blibqt6(gui|widgets)6' <<<"$probe_depends"; then
+    echo "netsonde-probe depends on Qt Gui or Widgets: $probe_depends" >&2
+    exit 1
+fi
+probe_needed=$(readelf -d "$build/src/probe/netsonde-probe" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p')
+if grep -qE 'libQt6(Gui|Widgets)' <<<"$probe_needed"; then
+    echo "netsonde-probe links Qt Gui or Widgets: $probe_needed" >&2
+    exit 1
+fi
+dpkg-deb --ctrl-tarfile "$probe_deb" | tar -t | grep -qx './conffiles' \
+    || { echo "netsonde-probe marks no conffiles" >&2; exit 1; }
+probe_lintian=$(lintian --allow-root "$probe_deb" 2>&1 || true)
+echo "${probe_lintian:-(lintian: nothing to report)}"
+if grep -q '^E: ' <<<"$probe_lintian"; then
+    echo "lintian reports errors for netsonde-probe" >&2
+    exit 1
+fi
+probe_scratch=$(mktemp -d)
+dpkg -x "$probe_deb" "$probe_scratch"
+if command -v systemd-analyze >/dev/null; then
+    # The unit as shipped, pointed at the unpacked program.
+    sed "s|^ExecStart=/usr/bin/netsonde-probe|ExecStart=$probe_scratch/usr/bin/netsonde-probe|" \
+        "$probe_scratch$probe_unit" >"$probe_scratch/netsonde-probe.service"
+    systemd-analyze verify --man=no "$probe_scratch/netsonde-probe.service"
+    echo "systemd-analyze verify: the unit is sound"
+else
+    echo "systemd-analyze is not installed: the unit is not verified" >&2
+fi
+# Settings that imply NoNewPrivileges (systemd.exec(5)).
+nnp_settings='^(NoNewPrivileges=(yes|true|on|1)|DynamicUser=(yes|true|on|1)|SystemCallFilter=|SystemCallArchitectures=|RestrictAddressFamilies=|RestrictNamespaces=|PrivateDevices=(yes|true|on|1)|ProtectKernelTunables=(yes|true|on|1)|ProtectKernelModules=(yes|true|on|1)|ProtectKernelLogs=(yes|true|on|1)|ProtectClock=(yes|true|on|1)|MemoryDenyWriteExecute=(yes|true|on|1)|RestrictRealtime=(yes|true|on|1)|RestrictSUIDSGID=(yes|true|on|1)|LockPersonality=(yes|true|on|1))'
+if grep -qE "$nnp_settings" "$probe_scratch$probe_unit"; then
+
+    grep -qE '^net\.ipv4\.ping_group_range *= *0 2147483647$' \
+        "$probe_scratch/usr/lib/sysctl.d/60-netsonde-probe.conf" \
+        || { echo "the unit implies NoNewPrivileges but the package does not admit every group to ping sockets" >&2; exit 1; }
+    echo "the unit implies NoNewPrivileges: the prober uses datagram ICMP sockets, which the package admits"
+else
+
+    grep -qE '^SupplementaryGroups=.*\bnetsonde\b' "$probe_scratch$probe_unit" \
+        || { echo "the unit allows file capabilities but does not put the prober in the group netsonde" >&2; exit 1; }
+    echo "the unit allows file capabilities: the prober may use the helper of the group netsonde"
+fi
+rm -rf "$probe_scratch"
 
 step "Unpacked program under Xvfb"
 scratch=$(mktemp -d)
@@ -277,6 +341,63 @@ else
     installed_here=
     echo "purged: no file, the group kept; with an override the helper stays root:root 700 without a capability;"
     echo "a user's group netsonde is refused"
+fi
+
+if [[ $(id -u) -ne 0 ]]; then
+    echo "the installed netsonde-probe is checked only as root: skipped" >&2
+elif dpkg-query -W -f='${Status}' netsonde-probe 2>/dev/null | grep -q "install ok installed"; then
+    echo "netsonde-probe is installed on this machine; the installation checks would replace it: skipped" >&2
+else
+    step "netsonde-probe installed: the unit present, not enabled; ICMP under the unit's settings"
+    probe_installed_here=1
+    cleanup_probe() {
+        [[ -n ${probe_installed_here:-} ]] && dpkg --purge netsonde-probe >/dev/null 2>&1 || true
+    }
+    trap 'cleanup_probe; cleanup' EXIT
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "$(realpath "$probe_deb")" >/dev/null
+    [[ -f $probe_unit ]] || { echo "the unit was not installed" >&2; exit 1; }
+    if compgen -G "/etc/systemd/system/*.wants/netsonde-probe.service" >/dev/null; then
+        echo "installing enabled the unit" >&2
+        exit 1
+    fi
+    enabled=$(systemctl --root=/ is-enabled netsonde-probe.service 2>/dev/null || true)
+    [[ $enabled == disabled ]] || { echo "the unit is $enabled, not disabled" >&2; exit 1; }
+    [[ $(dpkg-query -W -f='${Conffiles}' netsonde-probe) == *"/etc/netsonde/probe.conf"* ]] \
+        || { echo "/etc/netsonde/probe.conf is not a conffile" >&2; exit 1; }
+    [[ -z $(getcap /usr/bin/netsonde-probe) ]] || { echo "netsonde-probe carries a capability" >&2; exit 1; }
+    echo "unit installed and $enabled; /etc/netsonde/probe.conf is a conffile"
+    # As the unit runs it: a user of its own, no groups, no capabilities,
+    # no_new_privs; in a network namespace with the package's sysctl value,
+    # then with ping sockets refused.
+    run_under_unit() { # ping_group_range seconds
+        unshare --net bash -c '
+            ip link set lo up
+            echo "$1" >/proc/sys/net/ipv4/ping_group_range
+            setpriv --reuid=61999 --regid=61999 --clear-groups --no-new-privs --inh-caps=-all \
+                --bounding-set=-all -- timeout "$2" /usr/bin/netsonde-probe --listen 127.0.0.1:19699 \
+                --interval 0.2 127.0.0.1 2>&1 &
+            sleep $(($2 - 2))
+            curl -s http://127.0.0.1:19699/metrics
+            wait' run "$@"
+    }
+    under_unit=$(run_under_unit "0 2147483647" 5 || true)
+    grep -qE '^netsonde_answers_total\{host="127\.0\.0\.1".*\} [1-9]' <<<"$under_unit" \
+        || { echo "the prober got no answer under the unit's settings:" >&2; echo "$under_unit" >&2; exit 1; }
+    echo "under the unit's settings the prober answers on datagram sockets"
+    refused_status=0
+    refused=$(unshare --net bash -c '
+        echo "1 0" >/proc/sys/net/ipv4/ping_group_range
+        exec setpriv --reuid=61999 --regid=61999 --clear-groups --no-new-privs --inh-caps=-all \
+            --bounding-set=-all -- /usr/bin/netsonde-probe 127.0.0.1' 2>&1) || refused_status=$?
+    echo "$refused"
+    ((refused_status == 3)) || { echo "without ping sockets the prober ended with $refused_status, not 3" >&2; exit 1; }
+    [[ $(wc -l <<<"$refused") -eq 1 && $refused == *ping_group_range* ]] \
+        || { echo "without ping sockets the prober did not say so in one line naming the fix" >&2; exit 1; }
+    dpkg --purge netsonde-probe >/dev/null
+    probe_installed_here=
+    [[ ! -e $probe_unit && ! -e /etc/netsonde/probe.conf ]] \
+        || { echo "purging netsonde-probe left its files" >&2; exit 1; }
+    echo "purged: no unit, no settings left"
 fi
 
 step "package check passed"

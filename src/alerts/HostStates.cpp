@@ -1,6 +1,7 @@
 #include "alerts/HostStates.h"
 
 #include <QDateTime>
+#include <QSet>
 #include <algorithm>
 #include <climits>
 
@@ -195,8 +196,10 @@ HostState THostStates::Worst() const {
 }
 
 void THostStates::Retain(const QStringList& hosts) {
+    // A set: a list of many thousand hosts must not cost a scan per host.
+    const QSet<QString> kept(hosts.cbegin(), hosts.cend());
     for (auto it = FHosts.begin(); it != FHosts.end();) {
-        if (hosts.contains(it.key()))
+        if (kept.contains(it.key()))
             ++it;
         else
             it = FHosts.erase(it);

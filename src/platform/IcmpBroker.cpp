@@ -92,6 +92,9 @@ IcmpBroker::~IcmpBroker() {
     // Closing our end tells the broker to end, and ends the receive thread.
     ::shutdown(channel_, SHUT_RDWR);
     receiver_->join();
+    for (auto& [tag, w] : waiting_)
+        if (w->completion)
+            delete w;
     ::close(channel_);
     reap(pid_, kExitWaitMs);
 }
@@ -125,6 +128,11 @@ void IcmpBroker::finish() {
             ::kill(pid_, SIGKILL);
     }
     for (auto& [tag, w] : waiting_) {
+        if (w->completion) {
+            w->completion(failed(Outcome::BrokerFailed));
+            delete w;
+            continue;
+        }
         w->done = true;
         w->answer = failed(Outcome::BrokerFailed);
         w->wake.notify_one();
@@ -254,11 +262,92 @@ void IcmpBroker::receive() {
         std::memcpy(out.address.data(), a.address, 16);
         out.received = Clock::time_point(std::chrono::nanoseconds(a.received_ns));
         out.data.assign(buffer.begin() + sizeof a, buffer.begin() + n);
-        w.done = true;
-        w.wake.notify_one();
         waiting_.erase(it);
         room_.notify_one();
+        if (w.completion) {
+            w.completion(std::move(out));
+            delete &w;
+            continue;
+        }
+        w.done = true;
+        w.wake.notify_one();
     }
+}
+
+namespace {
+
+icmp_broker_request requestHeader(const IcmpBroker::Echo& request) {
+    icmp_broker_request header{};
+    header.magic = ICMP_BROKER_MAGIC;
+    header.family = request.family == AF_INET6 ? ICMP_BROKER_INET6 : ICMP_BROKER_INET;
+    header.ttl = request.ttl;
+    header.tos = request.tos;
+    header.scope_id = request.family == AF_INET6 ? request.scopeId : 0;
+    std::memcpy(header.address, request.address.data(), request.family == AF_INET6 ? 16 : 4);
+    header.timeout_ms = std::min<std::uint32_t>(std::max<std::uint32_t>(request.timeoutMs, 1),
+                                                ICMP_BROKER_MAX_TIMEOUT_MS);
+    header.data_length = static_cast<std::uint32_t>(request.data.size());
+    return header;
+}
+
+} // namespace
+
+bool IcmpBroker::write(const Echo& request, std::uint32_t tag, Clock::time_point deadline) {
+    icmp_broker_request header = requestHeader(request);
+    header.tag = tag;
+    iovec parts[2] = {{&header, sizeof header},
+                      {const_cast<std::uint8_t*>(request.data.data()), request.data.size()}};
+    msghdr msg{};
+    msg.msg_iov = parts;
+    msg.msg_iovlen = request.data.empty() ? 1 : 2;
+    while (Clock::now() < deadline) {
+        ssize_t n = ::sendmsg(channel_, &msg, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n == static_cast<ssize_t>(sizeof header + request.data.size()))
+            return true;
+        if (n >= 0 || (errno != EAGAIN && errno != EINTR))
+            return false;
+        pollfd p{channel_, POLLOUT, 0};
+        ::poll(&p, 1, kSendSliceMs);
+    }
+    return false;
+}
+
+std::uint32_t IcmpBroker::send(const Echo& request, Completion done) {
+    if (request.data.size() > ICMP_BROKER_MAX_DATA || request.ttl == 0)
+        return 0;
+    std::unique_lock sending(sendMutex_);
+    std::uint32_t tag = 0;
+    {
+        std::lock_guard lock(mutex_);
+        if (finished_ || waiting_.size() >= ICMP_BROKER_MAX_PENDING)
+            return 0;
+        tag = nextTag_++;
+        auto* w = new Waiting;
+        w->completion = std::move(done);
+        waiting_[tag] = w;
+    }
+    if (!write(request, tag, Clock::now() + std::chrono::milliseconds(request.timeoutMs))) {
+        // The broker now waits for a tag that never comes: it is of no
+        // more use to anybody.
+        std::lock_guard lock(mutex_);
+        if (auto it = waiting_.find(tag); it != waiting_.end()) {
+            delete it->second;
+            waiting_.erase(it);
+        }
+        finish();
+        return 0;
+    }
+    return tag;
+}
+
+void IcmpBroker::cancel(std::uint32_t tag) {
+    std::lock_guard lock(mutex_);
+    auto it = waiting_.find(tag);
+    if (it == waiting_.end() || !it->second->completion)
+        return;
+    delete it->second;
+    waiting_.erase(it);
+    room_.notify_one();
 }
 
 std::shared_ptr<IcmpBroker> StartBroker(const std::string& path,

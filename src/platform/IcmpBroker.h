@@ -5,6 +5,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -64,6 +65,17 @@ public:
     // a grace time past the request's own time-out is taken as hung: it is
     // ended and every request on it fails (BrokerFailed).
     Answer echo(const Echo& request, const std::atomic<bool>& stop);
+    // Sends one echo request without waiting for it: done is called once
+    // with its answer, on the receive thread (BrokerFailed when the broker
+    // ends first), with the broker's lock held: it must only hand the
+    // answer on, never call the broker. Returns the request's tag, or 0 when
+    // it cannot go out (no room: ICMP_BROKER_MAX_PENDING in flight, a
+    // broker that finished, a request it would refuse); done is then never
+    // called. The broker answers every request by its time-out.
+    using Completion = std::function<void(Answer&&)>;
+    std::uint32_t send(const Echo& request, Completion done);
+    // Forgets a request sent with send: its done is not called after this.
+    void cancel(std::uint32_t tag);
     // Wakes every waiting request so that it sees its stop flag.
     void interrupt();
     // False once the broker ended, hung or broke the rules.
@@ -83,7 +95,12 @@ private:
         bool done = false;
         Answer answer;
         std::condition_variable wake;
+        // A request of send: owned by waiting_, completed through this.
+        Completion completion;
     };
+    // Writes one request message; false when the channel would not take it.
+    bool write(const Echo& request, std::uint32_t tag,
+               std::chrono::steady_clock::time_point deadline);
     void receive();
     // Ends the broker and fails every request on it; the caller holds mutex_.
     void finish();

@@ -6,6 +6,8 @@
 #include <QTcpSocket>
 #include <QTimer>
 
+#include <cerrno>
+
 #include <sys/socket.h>
 
 namespace probe {
@@ -71,8 +73,10 @@ struct MetricsServer::Connection {
     QByteArray accept;
     qsizetype bodyLength = 0;
     qsizetype headLength = 0;
-    // The response, written out piece by piece.
+    // The response, its head then its body, written out piece by piece. The
+    // two stay apart: a body of tens of megabytes is not copied again.
     QByteArray output;
+    QByteArray body;
     qsizetype written = 0;
     bool responding = false;
     bool draining = false;
@@ -217,8 +221,8 @@ void MetricsServer::Respond(Connection* c, int status, const QByteArray& content
     if (status == 405)
         head += c->path.startsWith("/-/reload") ? "Allow: POST, PUT\r\n" : "Allow: GET, HEAD\r\n";
     head += "\r\n";
-    c->output = headOnly ? head : head + body;
-    body.clear();
+    c->output = head;
+    c->body = headOnly ? QByteArray() : std::move(body);
     c->written = 0;
     Pump(c);
 }
@@ -226,22 +230,39 @@ void MetricsServer::Respond(Connection* c, int status, const QByteArray& content
 void MetricsServer::Pump(Connection* c) {
     if (!c->responding)
         return;
-    while (c->written < c->output.size() && c->socket->bytesToWrite() < WriteChunk) {
-        qint64 n = c->socket->write(c->output.constData() + c->written,
-                                    std::min<qint64>(WriteChunk, c->output.size() - c->written));
+    const qsizetype total = c->output.size() + c->body.size();
+    while (c->written < total && c->socket->bytesToWrite() < WriteChunk) {
+        const bool inHead = c->written < c->output.size();
+        const QByteArray& part = inHead ? c->output : c->body;
+        const qsizetype at = inHead ? c->written : c->written - c->output.size();
+        const char* data = part.constData() + at;
+        const qint64 length = std::min<qint64>(WriteChunk, part.size() - at);
+        qint64 n = -1;
+        if (c->socket->bytesToWrite() == 0) {
+            // Straight into the kernel's buffer while it takes it, without a
+            // copy into the socket's own; when it is full, one piece waits in
+            // the socket, whose bytesWritten brings us back.
+            n = ::send(static_cast<int>(c->socket->socketDescriptor()), data,
+                       static_cast<std::size_t>(length), MSG_DONTWAIT | MSG_NOSIGNAL);
+            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
+                n = c->socket->write(data, length);
+        } else {
+            n = c->socket->write(data, length);
+        }
         if (n <= 0) {
             Finish(c);
             return;
         }
         c->written += n;
     }
-    if (c->written >= c->output.size() && c->socket->bytesToWrite() == 0 && !c->draining) {
+    if (c->written >= total && c->socket->bytesToWrite() == 0 && !c->draining) {
         // Closing at once would reset a connection whose client is still
         // sending, and take the answer with it: the sending side is shut,
         // what still comes is read and dropped, and the client's close (or
         // a short deadline) ends the connection.
         c->draining = true;
         c->output = QByteArray();
+        c->body = QByteArray();
         c->socket->flush();
         ::shutdown(static_cast<int>(c->socket->socketDescriptor()), SHUT_WR);
         c->deadline.start(std::min(

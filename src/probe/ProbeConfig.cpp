@@ -70,6 +70,26 @@ bool applySetting(const QString& name, const QString& value, ProbeConfig& config
         if (ms < 0)
             return bad(QStringLiteral("expected seconds from 1 to 86400"));
         config.resolveEveryMs = ms;
+    } else if (name == QLatin1String("down-after")) {
+        if (!parseInt(value, 1, 1000, config.downAfter))
+            return bad(QStringLiteral("expected requests from 1 to 1000"));
+    } else if (name == QLatin1String("up-after")) {
+        if (!parseInt(value, 1, 1000, config.upAfter))
+            return bad(QStringLiteral("expected requests from 1 to 1000"));
+    } else if (name == QLatin1String("rtt-limit")) {
+        int ms = parseDuration(value, 0, 60'000);
+        if (ms < 0)
+            return bad(QStringLiteral("expected seconds from 0 (off) to 60"));
+        config.rttLimitMs = ms;
+    } else if (name == QLatin1String("baseline-factor")) {
+        if (!parseInt(value, 0, 1000, config.baselineFactor) || config.baselineFactor == 1)
+            return bad(QStringLiteral("expected 0 (off) or 2 to 1000"));
+    } else if (name == QLatin1String("loss-window")) {
+        if (!parseInt(value, 1, 10'000, config.lossWindow))
+            return bad(QStringLiteral("expected requests from 1 to 10000"));
+    } else if (name == QLatin1String("loss-percent")) {
+        if (!parseInt(value, 0, 100, config.lossPercent))
+            return bad(QStringLiteral("expected 0 (off) to 100"));
     } else if (name == QLatin1String("size")) {
         if (!parseInt(value, 0, 65000, config.packetSize))
             return bad(QStringLiteral("expected bytes from 0 to 65000"));
@@ -115,10 +135,13 @@ bool applySetting(const QString& name, const QString& value, ProbeConfig& config
     return true;
 }
 
-const QStringList kValueOptions = {QStringLiteral("interval"), QStringLiteral("timeout"),
-                                   QStringLiteral("size"),     QStringLiteral("ttl"),
-                                   QStringLiteral("listen"),   QStringLiteral("hosts"),
-                                   QStringLiteral("session"),  QStringLiteral("resolve-every")};
+const QStringList kValueOptions = {QStringLiteral("interval"),    QStringLiteral("timeout"),
+                                   QStringLiteral("size"),        QStringLiteral("ttl"),
+                                   QStringLiteral("listen"),      QStringLiteral("hosts"),
+                                   QStringLiteral("session"),     QStringLiteral("resolve-every"),
+                                   QStringLiteral("down-after"),  QStringLiteral("up-after"),
+                                   QStringLiteral("rtt-limit"),   QStringLiteral("baseline-factor"),
+                                   QStringLiteral("loss-window"), QStringLiteral("loss-percent")};
 
 } // namespace
 
@@ -219,6 +242,23 @@ ParseResult ParseCommandLine(const QStringList& arguments, ProbeConfig& config, 
         {QStringLiteral("resolve-every"),
          QStringLiteral("Looks names up again this often (default 300)."),
          QStringLiteral("SECONDS")},
+        {QStringLiteral("down-after"),
+         QStringLiteral("Unanswered requests in a row that make a host down (default 3)."),
+         QStringLiteral("N")},
+        {QStringLiteral("up-after"),
+         QStringLiteral("Answered requests in a row that bring it back (default 2)."),
+         QStringLiteral("N")},
+        {QStringLiteral("rtt-limit"),
+         QStringLiteral("Degraded while answers take longer (default 0: off)."),
+         QStringLiteral("SECONDS")},
+        {QStringLiteral("baseline-factor"),
+         QStringLiteral("Degraded while answers take N times the host's usual (default 0: off)."),
+         QStringLiteral("N")},
+        {QStringLiteral("loss-window"),
+         QStringLiteral("Requests over which loss is judged (default 20)."), QStringLiteral("N")},
+        {QStringLiteral("loss-percent"),
+         QStringLiteral("Degraded while more of them are lost (default 20; 0: off)."),
+         QStringLiteral("PERCENT")},
         {QStringLiteral("4"), QStringLiteral("Uses IPv4 addresses only.")},
         {QStringLiteral("6"), QStringLiteral("Uses IPv6 addresses only.")},
     });

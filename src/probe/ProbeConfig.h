@@ -26,6 +26,18 @@ struct ProbeConfig {
     int resolveEveryMs = 300'000;
     QString listenAddress = QStringLiteral("127.0.0.1");
     quint16 listenPort = DefaultPort;
+    // When a host's state (netsonde_host_state) changes: consecutive
+    // requests without an answer that make it down, answered ones that bring
+    // it back up; degraded while an answer is slower than rttLimitMs (0:
+    // off) or than baselineFactor times the median of its recent answers
+    // (0: off), or while more than lossPercent of its last lossWindow
+    // requests went unanswered.
+    int downAfter = 3;
+    int upAfter = 2;
+    int rttLimitMs = 0;
+    int baselineFactor = 0;
+    int lossWindow = 20;
+    int lossPercent = 20;
     // Added to every series, in this order; names checked.
     std::vector<std::pair<QString, QString>> labels;
 };

@@ -112,7 +112,26 @@ std::string EscapeLabelValue(const QString& value) {
 
 namespace {
 
-void appendUnsigned(std::string& out, std::uint64_t value) {
+// The exposition is written straight into the QByteArray that is served:
+// a copy of tens of megabytes per scrape costs more than the writing.
+struct Text {
+    QByteArray bytes;
+    void reserve(std::size_t n) { bytes.reserve(static_cast<qsizetype>(n)); }
+    void append(std::string_view v) { bytes.append(v.data(), static_cast<qsizetype>(v.size())); }
+    void append(const char* first, const char* last) { bytes.append(first, last - first); }
+    Text& operator+=(std::string_view v) {
+        append(v);
+        return *this;
+    }
+    Text& operator+=(const std::string& v) { return *this += std::string_view(v); }
+    Text& operator+=(const char* v) { return *this += std::string_view(v); }
+    Text& operator+=(char c) {
+        bytes.append(c);
+        return *this;
+    }
+};
+
+template <class Out> void appendUnsigned(Out& out, std::uint64_t value) {
     char buffer[24];
     auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
     out.append(buffer, result.ptr);
@@ -121,7 +140,7 @@ void appendUnsigned(std::string& out, std::uint64_t value) {
 // The shortest text that reads back as value, in the style of the common
 // Prometheus clients ("5e-05", "0.0001", "26.2144", "1e+06"): bucket bounds
 // are label values, and dashboards and queries match them as text.
-void appendDouble(std::string& out, double value) {
+template <class Out> void appendDouble(Out& out, double value) {
     char buffer[64];
     if (!std::isfinite(value)) {
         out += std::isnan(value) ? "NaN" : (value > 0 ? "+Inf" : "-Inf");
@@ -143,7 +162,7 @@ void appendDouble(std::string& out, double value) {
 
 // Writes the family header: HELP and TYPE. OpenMetrics names a counter
 // family without its "_total".
-void header(std::string& out, const char* name, const char* type, const char* help, bool om) {
+void header(Text& out, const char* name, const char* type, const char* help, bool om) {
     std::string family = name;
     if (om && family.size() > 6 && family.compare(family.size() - 6, 6, "_total") == 0)
         family.resize(family.size() - 6);
@@ -164,7 +183,7 @@ void header(std::string& out, const char* name, const char* type, const char* he
 }
 
 // name{labels[,extra]} value
-void sample(std::string& out, const char* name, const std::string& labels, std::string_view extra,
+void sample(Text& out, const char* name, const std::string& labels, std::string_view extra,
             std::uint64_t value) {
     out += name;
     out += '{';
@@ -203,8 +222,14 @@ QByteArray RenderMetrics(const std::vector<HostSeries>& hosts,
         s += common;
         sets.push_back(std::move(s));
     }
-    std::string out;
-    out.reserve(hosts.size() * 2600 + 2048);
+    // Room for every line at once: growing a buffer of tens of megabytes
+    // copies it, and each copy touches fresh pages. A host has some 35 lines
+    // of its label set, a name, an extra label and a value each.
+    std::size_t room = 16384;
+    for (std::size_t i = 0; i < hosts.size(); ++i)
+        room += (36 + 2 * hosts[i].stats->unreachable.size()) * (sets[i].size() + 72);
+    Text out;
+    out.reserve(room);
     const bool om = openMetrics;
 
     header(out, "netsonde_requests_total", "counter", "Echo requests sent.", om);
@@ -261,17 +286,18 @@ QByteArray RenderMetrics(const std::vector<HostSeries>& hosts,
                    static_cast<std::uint64_t>(hosts[i].stats->lastTtl));
 
     header(out, "netsonde_host_state", "gauge",
-           "1 for the state the host is in: up when its last request was answered, down when "
-           "it was not.",
+           "1 for the state the host is in, 0 for the others: up, degraded (slow or losing "
+           "requests), down (not answering), unknown (too few requests yet).",
            om);
-    for (std::size_t i = 0; i < hosts.size(); ++i) {
-        HostState st = hosts[i].stats->state;
-        if (st == HostState::Unknown)
-            continue;
-        sample(out, "netsonde_host_state", sets[i], "state=\"up\"", st == HostState::Up ? 1 : 0);
-        sample(out, "netsonde_host_state", sets[i], "state=\"down\"",
-               st == HostState::Down ? 1 : 0);
-    }
+    static const std::pair<HostState, const char*> states[] = {
+        {HostState::Up, "state=\"up\""},
+        {HostState::Degraded, "state=\"degraded\""},
+        {HostState::Down, "state=\"down\""},
+        {HostState::Unknown, "state=\"unknown\""}};
+    for (std::size_t i = 0; i < hosts.size(); ++i)
+        for (const auto& [state, label] : states)
+            sample(out, "netsonde_host_state", sets[i], label,
+                   hosts[i].stats->state == state ? 1 : 0);
 
     std::string own = common.empty() ? std::string() : common.substr(1);
     auto single = [&](const char* name, const char* type, const char* help, std::uint64_t v) {
@@ -291,7 +317,7 @@ QByteArray RenderMetrics(const std::vector<HostSeries>& hosts,
            "Host list reloads that failed and kept the list.", figures.reloadFailures);
     if (om)
         out += "# EOF\n";
-    return QByteArray(out.data(), static_cast<qsizetype>(out.size()));
+    return std::move(out.bytes);
 }
 
 } // namespace probe

@@ -24,9 +24,9 @@ enum class Outcome { Answer, TimedOut, Unreachable, SendError };
 // Unreachable, code names the ICMP error ("host_unreachable", ...).
 Outcome ClassifyStatus(int status, std::string& code);
 
-// Whether the host answered its last request; the gauge leaves room for
-// more states.
-enum class HostState { Unknown, Up, Down };
+// Where the host stands: set from whether it answered its last request,
+// and by the prober from its state machine over the recent requests.
+enum class HostState { Unknown, Up, Degraded, Down };
 
 struct HostStats {
     std::uint64_t requests = 0;

@@ -3,6 +3,7 @@
 #include "echo/TPingThread.h"
 #include "platform/NameService.h"
 
+#include <QDateTime>
 #include <QHostAddress>
 #include <QPointer>
 #include <QtEndian>
@@ -17,6 +18,31 @@
 namespace probe {
 
 namespace {
+
+alerts::Limits limitsOf(const ProbeConfig& c) {
+    alerts::Limits l;
+    l.FailuresToDown = c.downAfter;
+    l.AnswersToUp = c.upAfter;
+    l.RttLimitMs = c.rttLimitMs;
+    l.BaselineFactor = c.baselineFactor;
+    l.LossWindow = c.lossWindow;
+    l.LossPercent = c.lossPercent;
+    return l;
+}
+
+HostState stateOf(alerts::HostState s) {
+    switch (s) {
+    case alerts::HostState::Up:
+        return HostState::Up;
+    case alerts::HostState::Degraded:
+        return HostState::Degraded;
+    case alerts::HostState::Down:
+        return HostState::Down;
+    case alerts::HostState::Unknown:
+        break;
+    }
+    return HostState::Unknown;
+}
 
 // After a failed request a name is looked up again, but not more often
 // than this (nor more often than the regular lookups).
@@ -97,7 +123,8 @@ struct Prober::Request {
 };
 
 Prober::Prober(const ProbeConfig& config, QObject* parent)
-    : QObject(parent), FConfig(config), FAlive(std::make_shared<Prober*>(this)) {
+    : QObject(parent), FConfig(config), FStates(limitsOf(config)),
+      FAlive(std::make_shared<Prober*>(this)) {
     FTimer.setSingleShot(true);
     FTimer.setTimerType(Qt::PreciseTimer);
     connect(&FTimer, &QTimer::timeout, this, &Prober::Tick);
@@ -112,6 +139,16 @@ Prober::~Prober() {
 
 void Prober::SetConfig(const ProbeConfig& config) {
     FConfig = config;
+    FStates.SetLimits(limitsOf(config));
+}
+
+void Prober::Judge(Host& h, std::optional<int> echoMs) {
+    alerts::Run run;
+    run.TimeMs = QDateTime::currentMSecsSinceEpoch();
+    if (echoMs)
+        run.Echoes.append(*echoMs);
+    FStates.Feed(h.name, run);
+    h.stats.state = stateOf(FStates.State(h.name));
 }
 
 void Prober::SetHosts(const QStringList& names) {
@@ -159,6 +196,7 @@ void Prober::SetHosts(const QStringList& names) {
     }
     FHosts = std::move(hosts);
     FOrder = std::move(order);
+    FStates.Retain(names);
     FFigures.hosts = FOrder.size();
     // New hosts start spread over the next interval; the queue forgets the
     // hosts that left when their turn comes.
@@ -221,7 +259,28 @@ void Prober::Probe(Host& h, Clock::time_point now) {
     if ((FConfig.family == 4 && h.family != 4) || (FConfig.family == 6 && h.family != 6)) {
         // An address of the other family than the one asked for.
         ++h.stats.nameErrors;
-        h.stats.state = HostState::Down;
+        Judge(h, std::nullopt);
+        return;
+    }
+    ++h.stats.requests;
+    ++FInFlight;
+    std::uint16_t timeout = static_cast<std::uint16_t>(std::min(FConfig.timeoutMs, 65535));
+    if (FEcho.RouteFor(h.family) != platform::AsyncEcho::Route::None) {
+        platform::AsyncEcho::Target target;
+        target.family = h.family;
+        std::memcpy(target.address.data(), h.address.constData(),
+                    static_cast<std::size_t>(h.address.size()));
+        target.scopeId = h.scopeId;
+        platform::AsyncEcho::Options options;
+        options.ttl = static_cast<std::uint8_t>(FConfig.ttl);
+        options.dataSize = static_cast<std::uint16_t>(FConfig.packetSize);
+        options.timeoutMs = timeout;
+        // The engine calls back on this thread and never after the prober,
+        // which owns it, is gone.
+        FEcho.Send(target, options,
+                   [this, id = h.id, address = h.address](const platform::AsyncEcho::Outcome& o) {
+                       Ended(id, address, static_cast<int>(o.status), o.received - o.sent, o.ttl);
+                   });
         return;
     }
     auto r = std::make_shared<Request>();
@@ -229,7 +288,6 @@ void Prober::Probe(Host& h, Clock::time_point now) {
     r->address = h.address;
     TIpOptions options;
     options.Ttl = static_cast<std::uint8_t>(FConfig.ttl);
-    std::uint16_t timeout = static_cast<std::uint16_t>(std::min(FConfig.timeoutMs, 65535));
     std::shared_ptr<TPingThread> thread;
     if (h.family == 6) {
         TIpv6Address a6;
@@ -242,36 +300,42 @@ void Prober::Probe(Host& h, Clock::time_point now) {
         std::memcpy(&a4, h.address.constData(), 4);
         thread = TPingThread::Create(r->status, options, a4, FConfig.packetSize, timeout, r->reply);
     }
-    ++h.stats.requests;
     thread->OnTerminate = [alive = std::weak_ptr<Prober*>(FAlive), r] {
         if (auto p = alive.lock(); p && *p)
             (*p)->EchoEnded(r);
     };
-    ++FInFlight;
     r->sent = Clock::now();
     thread->Start();
 }
 
 void Prober::EchoEnded(const std::shared_ptr<Request>& r) {
+    int status = r->status == 0 ? static_cast<int>(r->reply.Status) : r->status;
+    int ttl = r->reply.Options.Ttl;
+    Ended(r->hostId, r->address, status, Clock::now() - r->sent, ttl);
+}
+
+void Prober::Ended(std::uint64_t hostId, const QByteArray& address, int status,
+                   Clock::duration roundTrip, int ttl) {
     Clock::time_point ended = Clock::now();
     --FInFlight;
-    auto found = FHosts.find(r->hostId);
+    auto found = FHosts.find(hostId);
     if (found == FHosts.end())
         return;
     Host& h = *found->second;
     // An answer for an address the host no longer has belongs to a series
     // that was started over.
-    if (r->address != h.address)
+    if (address != h.address)
         return;
-    int status = r->status == 0 ? static_cast<int>(r->reply.Status) : r->status;
     std::string code;
     Outcome outcome = ClassifyStatus(status, code);
     if (outcome == Outcome::Answer) {
-        double rtt = std::chrono::duration<double>(ended - r->sent).count();
-        h.stats.AddAnswer(rtt, r->reply.Options.Ttl);
+        h.stats.AddAnswer(std::chrono::duration<double>(roundTrip).count(), ttl);
+        Judge(h,
+              static_cast<int>(std::chrono::round<std::chrono::milliseconds>(roundTrip).count()));
         return;
     }
     h.stats.AddFailure(outcome, code);
+    Judge(h, -1);
     if (!h.literal && !h.lookupRunning &&
         ended - h.lastLookup >=
             std::min<Clock::duration>(LookupAfterFailure,
@@ -309,7 +373,7 @@ void Prober::LookupEnded(std::uint64_t id, int error, int family, QByteArray add
         // finds another one.
         ++h.stats.nameErrors;
         if (h.address.isEmpty())
-            h.stats.state = HostState::Down;
+            Judge(h, std::nullopt);
         return;
     }
     if (address == h.address)
@@ -321,6 +385,7 @@ void Prober::LookupEnded(std::uint64_t id, int error, int family, QByteArray add
     std::uint64_t nameErrors = h.stats.nameErrors;
     h.stats = HostStats();
     h.stats.nameErrors = nameErrors;
+    h.stats.state = stateOf(FStates.State(h.name));
 }
 
 QByteArray Prober::Metrics(bool openMetrics) const {

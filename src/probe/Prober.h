@@ -1,5 +1,7 @@
 #pragma once
 
+#include "alerts/HostStates.h"
+#include "platform/AsyncEcho.h"
 #include "platform/IcmpTypes.h"
 #include "probe/ProbeConfig.h"
 #include "probe/ProbeMetrics.h"
@@ -10,6 +12,7 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <queue>
 #include <unordered_map>
 #include <vector>
@@ -19,9 +22,12 @@ namespace probe {
 // Sends echo requests to every host on a steady schedule of its own and
 // keeps the counters of each. The hosts' start times are spread evenly over
 // one interval; a host's requests then follow each other at exactly one
-// interval, however late one of them went out. Requests run on the echo
-// engine's workers; names are looked up on a small pool of their own, again
-// every few minutes and soon after a request failed.
+// interval, however late one of them went out. Requests go out on the
+// engine's event-loop path (platform::AsyncEcho: one socket per family or
+// the echo broker, no thread per request); where it has no route at all
+// they run on the engine's workers, which then report why. Names are looked
+// up on a small pool of their own, again every few minutes and soon after a
+// request failed.
 class Prober : public QObject {
     Q_OBJECT
 public:
@@ -66,6 +72,12 @@ private:
     void StartLookup(Host& h, Clock::time_point now);
     void LookupEnded(std::uint64_t id, int error, int family, QByteArray address);
     void EchoEnded(const std::shared_ptr<Request>& r);
+    // Hands a request's outcome to the state machine: the round-trip time
+    // in milliseconds, -1 for no answer, nothing for a request that could
+    // not be made (no address).
+    void Judge(Host& h, std::optional<int> echoMs);
+    void Ended(std::uint64_t hostId, const QByteArray& address, int status,
+               Clock::duration roundTrip, int ttl);
 
     ProbeConfig FConfig;
     std::unordered_map<std::uint64_t, std::unique_ptr<Host>> FHosts;
@@ -75,6 +87,8 @@ private:
     std::priority_queue<Due, std::vector<Due>, std::greater<>> FQueue;
     QTimer FTimer;
     QThreadPool FLookups;
+    platform::AsyncEcho FEcho;
+    alerts::THostStates FStates;
     ProbeFigures FFigures;
     Clock::duration FWorstDelay{};
     int FInFlight = 0;

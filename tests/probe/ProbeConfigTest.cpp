@@ -49,6 +49,19 @@ TEST(ProbeConfig, DefaultsAndOptions) {
     ASSERT_EQ(c.labels.size(), 2u);
     EXPECT_EQ(c.labels[0], std::make_pair(QStringLiteral("site"), QStringLiteral("berlin")));
     EXPECT_EQ(c.hosts, (QStringList{"h1", "h2"}));
+
+    // The state thresholds, which a config file can set too.
+    ASSERT_EQ(parse({"--down-after", "5", "--up-after", "1", "--rtt-limit", "250ms",
+                     "--baseline-factor", "4", "--loss-window", "50", "--loss-percent", "0"},
+                    c, error),
+              ParseResult::Run)
+        << error.toStdString();
+    EXPECT_EQ(c.downAfter, 5);
+    EXPECT_EQ(c.upAfter, 1);
+    EXPECT_EQ(c.rttLimitMs, 250);
+    EXPECT_EQ(c.baselineFactor, 4);
+    EXPECT_EQ(c.lossWindow, 50);
+    EXPECT_EQ(c.lossPercent, 0);
 }
 
 TEST(ProbeConfig, BadValuesAreRefusedWithTheirName) {
@@ -58,7 +71,9 @@ TEST(ProbeConfig, BadValuesAreRefusedWithTheirName) {
          {QStringList{"-i", "0"}, QStringList{"-i", "nan"}, QStringList{"--ttl", "256"},
           QStringList{"--label", "host=x"}, QStringList{"--label", "__x=1"},
           QStringList{"--label", "a-b=1"}, QStringList{"--listen", "::1:80"},
-          QStringList{"--listen", "x:80"}, QStringList{"-4", "-6"}, QStringList{"--bogus"}}) {
+          QStringList{"--down-after", "0"}, QStringList{"--baseline-factor", "1"},
+          QStringList{"--loss-percent", "101"}, QStringList{"--listen", "x:80"},
+          QStringList{"-4", "-6"}, QStringList{"--bogus"}}) {
         error.clear();
         EXPECT_EQ(parse(args, c, error), ParseResult::Error) << args.join(' ').toStdString();
         EXPECT_FALSE(error.isEmpty());

@@ -84,7 +84,12 @@ TEST(ProbeMetrics, TextFormatCountsExactlyWithEscapedLabels) {
     EXPECT_TRUE(has(text, oddLine("kind=\"unreachable\",code=\"host_unreachable\"", "2")));
     EXPECT_TRUE(has(text, oddLine("kind=\"send_error\"", "1")));
     EXPECT_TRUE(has(text, oddLine("kind=\"name_error\"", "2")));
+    // Every host has all four states, the one it is in at 1.
+    for (const char* state : {"up", "degraded", "unknown"})
+        EXPECT_TRUE(
+            has(text, QByteArray("netsonde_host_state{") + odd + ",state=\"" + state + "\"} 0"));
     EXPECT_TRUE(has(text, QByteArray("netsonde_host_state{") + odd + ",state=\"down\"} 1"));
+    EXPECT_TRUE(has(text, line("netsonde_host_state", "state=\"down\"", "0")));
     // A host that never answered has no last TTL.
     EXPECT_FALSE(text.contains(QByteArray("netsonde_answer_ttl{") + odd));
 }

@@ -210,6 +210,47 @@ TEST_F(ProberOnTheNetwork, ReloadKeepsTheCountersOfHostsThatStay) {
     EXPECT_FALSE(p.Metrics(false).contains("10.61.5.2"));
 }
 
+// The state gauge follows the state machine with the configured
+// thresholds: a silent host is unknown until down-after requests in a row
+// went unanswered, then down; a host that loses every other request is
+// degraded, and up again after up-after answers in a row once it stops.
+TEST_F(ProberOnTheNetwork, HostStatesFollowTheirThresholds) {
+    ProbeConfig c = fast();
+    c.downAfter = 4;
+    c.upAfter = 3;
+    c.lossWindow = 4;
+    c.lossPercent = 20;
+    const std::string far = NodeNamespace("far");
+    auto lossy = [&](bool on) {
+        std::string rule =
+            on ? "add table ip lossy { chain input { type filter hook input "
+                 "priority 0; icmp type echo-request numgen inc mod 2 == 0 drop; }; }"
+               : "delete table ip lossy";
+        return std::system(("ip netns exec " + far + " nft '" + rule + "'").c_str());
+    };
+    ASSERT_EQ(lossy(true), 0);
+    Prober p(c);
+    p.SetHosts({net::Quiet, net::Far});
+    bool consistent = true;
+    ASSERT_TRUE(WaitUntil([&] {
+        HostStats q = host(p, net::Quiet).stats;
+        consistent &= q.state == (q.timeouts >= 4 ? HostState::Down : HostState::Unknown);
+        return q.timeouts >= 6 && host(p, net::Far).stats.state == HostState::Degraded;
+    }));
+    EXPECT_TRUE(consistent) << "the silent host was down before its fourth time-out, or not after";
+    HostStats lossyFar = host(p, net::Far).stats;
+    EXPECT_GT(lossyFar.timeouts, 0u);
+    EXPECT_GT(lossyFar.answers, 0u);
+    EXPECT_TRUE(p.Metrics(false).contains(
+        "netsonde_host_state{host=\"10.61.4.2\",ip=\"10.61.4.2\",ip_version=\"4\","
+        "state=\"degraded\"} 1"));
+
+    ASSERT_EQ(lossy(false), 0);
+    const std::uint64_t before = host(p, net::Far).stats.answers;
+    ASSERT_TRUE(WaitUntil([&] { return host(p, net::Far).stats.state == HostState::Up; }));
+    EXPECT_GE(host(p, net::Far).stats.answers, before + 3);
+}
+
 namespace {
 
 // The prober program and a Prometheus server that scrapes it every second.
