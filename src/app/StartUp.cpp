@@ -4,10 +4,12 @@
 #include <QFile>
 #include <QRegularExpression>
 
+#include <cerrno>
 #include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -24,12 +26,29 @@ bool SocketAnswers(const QByteArray& address) {
     if (address.isEmpty() || static_cast<size_t>(address.size()) >= sizeof(where.sun_path))
         return false;
     std::memcpy(where.sun_path, address.constData(), address.size());
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    // Without blocking: a server too busy to take the connection at once
+    // (its queue full) is there all the same.
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd < 0)
         return false;
     const auto length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + address.size() +
                                                (address[0] == '\0' ? 0 : 1));
-    const bool answered = ::connect(fd, reinterpret_cast<const sockaddr*>(&where), length) == 0;
+    const bool answered =
+        ::connect(fd, reinterpret_cast<const sockaddr*>(&where), length) == 0 || errno == EAGAIN;
+    ::close(fd);
+    return answered;
+}
+
+bool LocalPortAnswers(int port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return false;
+    sockaddr_in where{};
+    where.sin_family = AF_INET;
+    where.sin_port = htons(static_cast<uint16_t>(port));
+    where.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const bool answered =
+        ::connect(fd, reinterpret_cast<const sockaddr*>(&where), sizeof where) == 0;
     ::close(fd);
     return answered;
 }
@@ -62,7 +81,11 @@ bool X11Reachable(const Environment& env) {
     if (!match.hasMatch())
         return true;
     const QByteArray path = "/tmp/.X11-unix/X" + match.captured(2).toLatin1();
-    return SocketAnswers(QByteArray(1, '\0') + path) || SocketAnswers(path);
+    if (SocketAnswers(QByteArray(1, '\0') + path) || SocketAnswers(path))
+        return true;
+    // The X library tries the server's port on this machine last.
+    const int number = match.captured(2).toInt();
+    return match.captured(1).isEmpty() && number < 1000 && LocalPortAnswers(6000 + number);
 }
 
 Arguments ParseArguments(const QStringList& args) {
