@@ -133,6 +133,10 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # capability (setcap, libcap2-bin); the history file is read through Qt's
 # SQLite plugin, which no library links.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "adduser, libcap2-bin, libqt6sql6-sqlite")
+# Qt's Wayland platform: without it the program runs through XWayland on a
+# Wayland desktop (the notification area and minimising then work as on
+# X11), so it is a recommendation, installed by default, not a dependency.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-wayland")
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
     "Netsonde is a desktop tool for diagnosing a network. It keeps a list of\n\
 hosts, checks whether each answers ICMP echo requests, pings one host or\n\

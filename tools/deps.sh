@@ -9,6 +9,7 @@ packages=(
     libqt6multimedia6 qt6-qpa-plugins fonts-dejavu-core fonts-liberation2
     qt6-charts-dev libqt6opengl6-dev libqt6sql6-sqlite dbus
     libgtest-dev libgmock-dev
+    qt6-wayland weston
     xvfb xdotool x11-utils trayer twm libxcb-cursor0
     openbox imagemagick dbus-daemon at-spi2-core python3-pyatspi gir1.2-atspi-2.0
     iproute2 iputils-ping traceroute dnsmasq-base libcap2-bin fping

@@ -149,25 +149,27 @@ QByteArray IconSvg() {
     return svg.toUtf8();
 }
 
-QImage States() {
-    QImage image(3 * StateSize, StateSize, QImage::Format_ARGB32);
+QImage States(int scale) {
+    QImage image(3 * StateSize * scale, StateSize * scale, QImage::Format_ARGB32);
     image.fill(Qt::transparent);
     QPainter p(&image);
     p.setRenderHint(QPainter::Antialiasing);
+    p.scale(scale, scale);
     exclamation(p, 0, QColor(220, 20, 20));
     exclamation(p, StateSize, QColor(250, 210, 0));
     tick(p, 2 * StateSize);
     return image;
 }
 
-QImage About() {
-    QImage image(305, 137, QImage::Format_RGB888);
+QImage About(int scale) {
+    QImage image(305 * scale, 137 * scale, QImage::Format_RGB888);
     QPainter p(&image);
     p.setRenderHint(QPainter::Antialiasing);
+    p.scale(scale, scale);
     QLinearGradient sky(0, 0, 0, 137);
     sky.setColorAt(0, QColor(12, 38, 78));
     sky.setColorAt(1, QColor(40, 96, 160));
-    p.fillRect(image.rect(), sky);
+    p.fillRect(QRect(0, 0, 305, 137), sky);
     // Faint echo rings behind everything.
     p.setPen(QPen(QColor(255, 255, 255, 40), 2));
     p.setBrush(Qt::NoBrush);
@@ -201,10 +203,11 @@ QImage About() {
     return image;
 }
 
-QImage AutoGlyph() {
-    QImage image(36, 18, QImage::Format_RGB32);
+QImage AutoGlyph(int scale) {
+    QImage image(36 * scale, 18 * scale, QImage::Format_RGB32);
     image.fill(qRgb(128, 128, 0));
     QPainter p(&image);
+    p.scale(scale, scale);
     clock(p, 0, true);
     clock(p, 18, false);
     return image;
@@ -218,6 +221,12 @@ QList<File> Files() {
     files.append({QStringLiteral("states.png"), png(States())});
     files.append({QStringLiteral("about.png"), png(About())});
     files.append({QStringLiteral("auto.png"), png(AutoGlyph())});
+    for (int scale : Scales) {
+        const QString suffix = QStringLiteral("@%1x.png").arg(scale);
+        files.append({QStringLiteral("states") + suffix, png(States(scale))});
+        files.append({QStringLiteral("about") + suffix, png(About(scale))});
+        files.append({QStringLiteral("auto") + suffix, png(AutoGlyph(scale))});
+    }
     return files;
 }
 

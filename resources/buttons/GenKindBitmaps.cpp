@@ -1,7 +1,8 @@
 // Draws the glyph strips of the predefined button kinds and writes them as
 // 16-colour PNG files: two images side by side, the normal one and the
 // disabled one. Only simple shapes are used (no fonts), so the output is the
-// same on every machine.
+// same on every machine. Each strip is also drawn at two and three times the
+// size ("CBBOK@2x.png", "CBBOK@3x.png") for screens scaled by that much.
 //
 //   gen_kind_bitmaps <output folder>
 
@@ -113,15 +114,15 @@ void All(QPainter& p) {
 }
 
 // The disabled image: the shape's silhouette in mid-grey with a white copy
-// one pixel right and down, on the background colour.
-QImage Disabled(const QImage& normal) {
+// one (scaled) pixel right and down, on the background colour.
+QImage Disabled(const QImage& normal, int shift) {
     QImage out(normal.size(), QImage::Format_RGB32);
     out.fill(QColor::fromRgb(Olive));
     auto ink = [&](int x, int y) { return (normal.pixel(x, y) & 0xFFFFFF) != Olive; };
     for (int y = 0; y < normal.height(); ++y)
         for (int x = 0; x < normal.width(); ++x)
-            if (ink(x, y) && x + 1 < out.width() && y + 1 < out.height())
-                out.setPixel(x + 1, y + 1, 0xFF000000 | White);
+            if (ink(x, y) && x + shift < out.width() && y + shift < out.height())
+                out.setPixel(x + shift, y + shift, 0xFF000000 | White);
     for (int y = 0; y < normal.height(); ++y)
         for (int x = 0; x < normal.width(); ++x)
             if (ink(x, y))
@@ -129,30 +130,42 @@ QImage Disabled(const QImage& normal) {
     return out;
 }
 
-bool Write(const QString& folder, const char* name, int height,
-           const std::function<void(QPainter&)>& draw) {
-    QImage normal(18, height, QImage::Format_RGB32);
+bool WriteAt(const QString& folder, const char* name, int height,
+             const std::function<void(QPainter&)>& draw, int scale) {
+    const int w = 18 * scale;
+    const int h = height * scale;
+    QImage normal(w, h, QImage::Format_RGB32);
     normal.fill(QColor::fromRgb(Olive));
     {
         QPainter p(&normal);
         p.setRenderHint(QPainter::Antialiasing, false);
+        p.scale(scale, scale);
         draw(p);
     }
-    QImage strip(36, height, QImage::Format_RGB32);
+    QImage strip(2 * w, h, QImage::Format_RGB32);
     strip.fill(QColor::fromRgb(Olive));
     {
         QPainter p(&strip);
         p.drawImage(0, 0, normal);
-        p.drawImage(18, 0, Disabled(normal));
+        p.drawImage(w, 0, Disabled(normal, scale));
     }
     const QImage indexed = strip.convertToFormat(QImage::Format_Indexed8, Palette16(),
                                                  Qt::ThresholdDither | Qt::AvoidDither);
-    const QString path = QDir(folder).filePath(QString::fromLatin1(name) + ".png");
+    const QString suffix = scale == 1 ? QString() : QStringLiteral("@%1x").arg(scale);
+    const QString path = QDir(folder).filePath(QString::fromLatin1(name) + suffix + ".png");
     if (!indexed.save(path, "PNG")) {
         std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
         return false;
     }
     return true;
+}
+
+bool Write(const QString& folder, const char* name, int height,
+           const std::function<void(QPainter&)>& draw) {
+    bool ok = true;
+    for (int scale : {1, 2, 3})
+        ok &= WriteAt(folder, name, height, draw, scale);
+    return ok;
 }
 
 } // namespace

@@ -11,8 +11,8 @@ const QRgb Background = qRgb(128, 128, 0);
 const QRgb White = qRgb(255, 255, 255);
 const QRgb Grey = qRgb(128, 128, 128);
 
-QImage blank() {
-    QImage image(Size, Size, QImage::Format_RGB32);
+QImage blank(int scale) {
+    QImage image(Size * scale, Size * scale, QImage::Format_RGB32);
     image.fill(Background);
     return image;
 }
@@ -124,19 +124,20 @@ void draw(const QString& name, QPainter& p) {
 }
 
 // The disabled look: the shape's outline embossed in white and grey.
-QImage disabled(const QImage& normal) {
-    QImage image = blank();
+QImage disabled(const QImage& normal, int scale) {
+    QImage image = blank(scale);
+    const int size = Size * scale;
     for (int pass = 0; pass < 2; ++pass) {
-        const int shift = pass == 0 ? 1 : 0;
+        const int shift = pass == 0 ? scale : 0;
         const QRgb ink = pass == 0 ? White : Grey;
-        for (int y = 0; y < Size; ++y) {
-            for (int x = 0; x < Size; ++x) {
+        for (int y = 0; y < size; ++y) {
+            for (int x = 0; x < size; ++x) {
                 // Light areas (paper, folder) stay open; only the drawing's lines count.
                 const QRgb c = normal.pixel(x, y);
                 if (c == Background || qGray(c) >= 200)
                     continue;
                 const int tx = x + shift, ty = y + shift;
-                if (tx < Size && ty < Size)
+                if (tx < size && ty < size)
                     image.setPixel(tx, ty, ink);
             }
         }
@@ -150,21 +151,23 @@ QStringList Names() {
     return {"ok", "cancel", "addone", "addrange", "remove", "removeall", "load", "save"};
 }
 
-QImage Make(const QString& name) {
-    QImage normal = blank();
+QImage Make(const QString& name, int scale) {
+    const int size = Size * scale;
+    QImage normal = blank(scale);
     {
         QPainter p(&normal);
         p.setRenderHint(QPainter::Antialiasing, false);
+        p.scale(scale, scale);
         draw(name, p);
     }
     // Keep the bottom-left pixel free: it names the transparent colour.
-    normal.setPixel(0, Size - 1, Background);
+    normal.setPixel(0, size - 1, Background);
     if (name == QLatin1String("save"))
         return normal;
-    QImage strip(2 * Size, Size, QImage::Format_RGB32);
+    QImage strip(2 * size, size, QImage::Format_RGB32);
     QPainter p(&strip);
     p.drawImage(0, 0, normal);
-    p.drawImage(Size, 0, disabled(normal));
+    p.drawImage(size, 0, disabled(normal, scale));
     p.end();
     return strip;
 }

@@ -15,7 +15,12 @@ constexpr int Size = 18;
 // Names of the glyphs; each is stored as "<name>.png".
 QStringList Names();
 
-// The strip for name: two images side by side, or one for a one-image glyph.
-QImage Make(const QString& name);
+// Scales drawn beside the design's size, for screens scaled by that much;
+// written as "<name>@<scale>x.png".
+constexpr int Scales[] = {2, 3};
+
+// The strip for name: two images side by side, or one for a one-image glyph,
+// drawn scale times as large (scale 1 is the design's picture).
+QImage Make(const QString& name, int scale = 1);
 
 } // namespace DialogGlyphs

@@ -10,12 +10,18 @@
 int main(int argc, char** argv) {
     return WriteArtwork(argc, argv, [] {
         ArtworkFiles files;
-        for (const QString& name : DialogGlyphs::Names()) {
+        auto add = [&files](const QString& file, const QImage& image) {
             QByteArray png;
             QBuffer buffer(&png);
             buffer.open(QIODevice::WriteOnly);
-            DialogGlyphs::Make(name).save(&buffer, "PNG");
-            files.emplace_back(name + QStringLiteral(".png"), png);
+            image.save(&buffer, "PNG");
+            files.emplace_back(file, png);
+        };
+        for (const QString& name : DialogGlyphs::Names()) {
+            add(name + QStringLiteral(".png"), DialogGlyphs::Make(name));
+            for (int scale : DialogGlyphs::Scales)
+                add(QStringLiteral("%1@%2x.png").arg(name).arg(scale),
+                    DialogGlyphs::Make(name, scale));
         }
         return files;
     });

@@ -1,9 +1,92 @@
 #include "app/StartUp.h"
 
+#include <QByteArray>
+#include <QFile>
+#include <QRegularExpression>
+
+#include <cerrno>
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 namespace startup {
+
+namespace {
+
+// Whether something accepts a connection on a local stream socket; an
+// abstract address starts with a zero byte.
+bool SocketAnswers(const QByteArray& address) {
+    sockaddr_un where{};
+    where.sun_family = AF_UNIX;
+    if (address.isEmpty() || static_cast<size_t>(address.size()) >= sizeof(where.sun_path))
+        return false;
+    std::memcpy(where.sun_path, address.constData(), address.size());
+    // Without blocking: a server too busy to take the connection at once
+    // (its queue full) is there all the same.
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (fd < 0)
+        return false;
+    const auto length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + address.size() +
+                                               (address[0] == '\0' ? 0 : 1));
+    const bool answered =
+        ::connect(fd, reinterpret_cast<const sockaddr*>(&where), length) == 0 || errno == EAGAIN;
+    ::close(fd);
+    return answered;
+}
+
+bool LocalPortAnswers(int port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return false;
+    sockaddr_in where{};
+    where.sin_family = AF_INET;
+    where.sin_port = htons(static_cast<uint16_t>(port));
+    where.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const bool answered =
+        ::connect(fd, reinterpret_cast<const sockaddr*>(&where), sizeof where) == 0;
+    ::close(fd);
+    return answered;
+}
+
+} // namespace
+
+bool WaylandReachable(const Environment& env) {
+    if (!env("WAYLAND_SOCKET").isEmpty())
+        return true;
+    const QString name = env("WAYLAND_DISPLAY");
+    if (name.isEmpty())
+        return false;
+    if (name.startsWith(QLatin1Char('/')))
+        return SocketAnswers(QFile::encodeName(name));
+    const QString runtime = env("XDG_RUNTIME_DIR");
+    if (runtime.isEmpty())
+        return false;
+    return SocketAnswers(QFile::encodeName(runtime + QLatin1Char('/') + name));
+}
+
+bool X11Reachable(const Environment& env) {
+    const QString display = env("DISPLAY");
+    if (display.isEmpty())
+        return false;
+    // [host]:number[.screen], or the path of a socket (as launchd hands out).
+    if (display.startsWith(QLatin1Char('/')))
+        return SocketAnswers(QFile::encodeName(display.section(QLatin1Char(':'), 0, 0)));
+    static const QRegularExpression local(QStringLiteral("^(unix)?:(\\d+)(\\.\\d+)?$"));
+    const QRegularExpressionMatch match = local.match(display);
+    if (!match.hasMatch())
+        return true;
+    const QByteArray path = "/tmp/.X11-unix/X" + match.captured(2).toLatin1();
+    if (SocketAnswers(QByteArray(1, '\0') + path) || SocketAnswers(path))
+        return true;
+    // The X library tries the server's port on this machine last.
+    const int number = match.captured(2).toInt();
+    return match.captured(1).isEmpty() && number < 1000 && LocalPortAnswers(6000 + number);
+}
 
 Arguments ParseArguments(const QStringList& args) {
     Arguments result;
@@ -28,12 +111,45 @@ Arguments ParseArguments(const QStringList& args) {
     return result;
 }
 
-QString NoDisplayReason(const std::function<QString(const char*)>& env) {
-    if (!env("QT_QPA_PLATFORM").isEmpty() || !env("DISPLAY").isEmpty() ||
-        !env("WAYLAND_DISPLAY").isEmpty())
+QString NoDisplayReason(const Environment& env) {
+    const QString platform = env("QT_QPA_PLATFORM");
+    const QString wayland = env("WAYLAND_DISPLAY");
+    const QString x11 = env("DISPLAY");
+    if (platform.startsWith(QLatin1String("wayland")) && !platform.contains(QLatin1Char(';'))) {
+        if (WaylandReachable(env))
+            return {};
+        if (wayland.isEmpty())
+            return QStringLiteral("no display to open: WAYLAND_DISPLAY is not set");
+        return QStringLiteral("no display to open: no Wayland compositor answers at '%1'")
+            .arg(wayland);
+    }
+    if (platform == QLatin1String("xcb")) {
+        if (X11Reachable(env))
+            return {};
+        if (x11.isEmpty())
+            return QStringLiteral("no display to open: DISPLAY is not set");
+        return QStringLiteral("no display to open: no X server answers at '%1'").arg(x11);
+    }
+    if (!platform.isEmpty())
         return {};
-    return QStringLiteral("no display to open: neither DISPLAY nor WAYLAND_DISPLAY is set "
-                          "(a graphical session is needed)");
+    if (x11.isEmpty() && wayland.isEmpty())
+        return QStringLiteral("no display to open: neither DISPLAY nor WAYLAND_DISPLAY is set "
+                              "(a graphical session is needed)");
+    if (WaylandReachable(env) || X11Reachable(env))
+        return {};
+    QStringList tried;
+    if (!wayland.isEmpty())
+        tried << QStringLiteral("no Wayland compositor answers at '%1'").arg(wayland);
+    if (!x11.isEmpty())
+        tried << QStringLiteral("no X server answers at '%1'").arg(x11);
+    return QStringLiteral("no display to open: ") + tried.join(QStringLiteral(" and "));
+}
+
+QString FallbackPlatform(const Environment& env) {
+    if (!env("QT_QPA_PLATFORM").isEmpty() || env("WAYLAND_DISPLAY").isEmpty() ||
+        WaylandReachable(env) || !X11Reachable(env))
+        return {};
+    return QStringLiteral("xcb");
 }
 
 int Check(int argc, char** argv, QString& file) {
@@ -43,15 +159,20 @@ int Check(int argc, char** argv, QString& file) {
     const Arguments parsed = ParseArguments(args);
     QString error = parsed.error;
     int status = 2;
+    const Environment env = [](const char* name) {
+        return QString::fromLocal8Bit(std::getenv(name));
+    };
     if (error.isEmpty()) {
         status = 1;
-        error = NoDisplayReason(
-            [](const char* name) { return QString::fromLocal8Bit(std::getenv(name)); });
+        error = NoDisplayReason(env);
     }
     if (!error.isEmpty()) {
         std::fprintf(stderr, "netsonde: %s\n", qPrintable(error));
         return status;
     }
+    const QString fallback = FallbackPlatform(env);
+    if (!fallback.isEmpty())
+        qputenv("QT_QPA_PLATFORM", fallback.toLatin1());
     file = parsed.file;
     return 0;
 }

@@ -22,14 +22,35 @@ struct Arguments {
 // args are the arguments after the program's name.
 Arguments ParseArguments(const QStringList& args);
 
+// Reads one environment variable.
+using Environment = std::function<QString(const char*)>;
+
+// Whether a Wayland compositor answers on the socket that WAYLAND_DISPLAY
+// names (an absolute path, or a name under XDG_RUNTIME_DIR). A socket handed
+// down in WAYLAND_SOCKET counts as reachable.
+bool WaylandReachable(const Environment& env);
+
+// Whether the X server that DISPLAY names answers on its local socket. A
+// display on another host (over TCP or a forwarded connection) is taken as
+// reachable: only Qt can tell.
+bool X11Reachable(const Environment& env);
+
 // Why no display can be opened, or an empty text when one may be: Qt ends
 // the process with an abort when it finds none. A platform named in
-// QT_QPA_PLATFORM is left to Qt. env reads one environment variable.
-QString NoDisplayReason(const std::function<QString(const char*)>& env);
+// QT_QPA_PLATFORM is checked only when it is "wayland" or "xcb"; any other
+// is left to Qt.
+QString NoDisplayReason(const Environment& env);
+
+// The platform Qt must use when its own choice would fail: "xcb" when
+// WAYLAND_DISPLAY is set but no compositor answers while an X server does
+// (Qt picks Wayland whenever WAYLAND_DISPLAY is set and aborts when it
+// cannot connect); empty otherwise.
+QString FallbackPlatform(const Environment& env);
 
 // Both checks on the real command line and environment: prints the line
 // and returns the exit status when the program must stop, else 0 and the
-// file to open.
+// file to open. Sets QT_QPA_PLATFORM to the fallback platform when there is
+// one.
 int Check(int argc, char** argv, QString& file);
 
 } // namespace startup

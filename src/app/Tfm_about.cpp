@@ -1,6 +1,7 @@
 #include "app/Tfm_about.h"
 
 #include "controls/FormScale.h"
+#include "controls/ScaledImage.h"
 #include "controls/TCBitBtn.h"
 #include "controls/g_image.h"
 #include "controls/g_label3d.h"
@@ -31,7 +32,7 @@ Tfm_about::Tfm_about(QWidget* owner) : TForm(owner) {
     image = new g_image(g_panel1);
     image->setObjectName(QStringLiteral("image"));
     image->SetStretch(true);
-    image->SetPicture(QImage(QStringLiteral(":/app/about.png")));
+    image->SetPicture(LoadScaledImage(QStringLiteral(":/app/about.png")));
     g_label3d1 = new g_label3d(g_panel1);
     g_label3d1->setObjectName(QStringLiteral("g_label3d1"));
     g_label3d1->SetAutoSize(false);

@@ -2,6 +2,7 @@
 #include "tray/TTrayIcon.h"
 
 #include "controls/FormScale.h"
+#include "controls/ScaledImage.h"
 #include "controls/TBusyCursor.h"
 #include "controls/TCBitBtn.h"
 #include "controls/TForm.h"
@@ -46,7 +47,7 @@ constexpr int ItemHeight = 34;
 constexpr int VisibleRows = 12;
 
 QImage picture(const char* name) {
-    return QImage(QString::fromLatin1(name));
+    return LoadScaledImage(QString::fromLatin1(name));
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 #include "controls/KindBitmaps.h"
 
 #include "controls/ModalResult.h"
+#include "controls/ScaledImage.h"
 
 #include <array>
 
@@ -38,7 +39,8 @@ const QImage& GetKindBitmap(TBitBtnKind kind) {
     if (!info.Resource || k < 0 || k >= KindCount)
         return cache[0];
     if (cache[k].isNull()) {
-        cache[k].load(QStringLiteral(":/buttons/%1.png").arg(QLatin1String(info.Resource)));
+        cache[k] =
+            LoadScaledImage(QStringLiteral(":/buttons/%1.png").arg(QLatin1String(info.Resource)));
     }
     return cache[k];
 }

@@ -1,12 +1,15 @@
 #include "controls/TButtonGlyph.h"
 #include "platform/Events.h"
 
+#include "controls/ScaledImage.h"
 #include "controls/SystemColors.h"
 #include "controls/TGlyphCache.h"
 #include "controls/TGlyphList.h"
 
 #include <QFontMetrics>
 #include <QPainter>
+
+#include <algorithm>
 
 namespace {
 
@@ -153,7 +156,11 @@ int TButtonGlyph::RenderStateImage(TButtonState state) {
         FGlyphList = TGlyphCache::Instance().GetList(w, h);
 
     const int number = state < FNumGlyphs ? state : 0;
+    // In the strip's own pixels: a strip for a scaled screen keeps its
+    // device pixel ratio through to the image list.
+    const qreal ratio = FOriginal.devicePixelRatio();
     QImage image = FOriginal.copy(number * w, 0, w, h).convertToFormat(QImage::Format_RGB32);
+    image.setDevicePixelRatio(ratio);
     const QRgb key = FTransparentColor & 0xFFFFFF;
 
     if (state == bsDisabled) {
@@ -175,8 +182,11 @@ int TButtonGlyph::RenderStateImage(TButtonState state) {
             }
         } else {
             // Embossed from the dark pixels of the single image: highlight
-            // one pixel right and down, shadow in place, on the button face.
+            // one (scaled) pixel right and down, shadow in place, on the
+            // button face.
+            const int shift = std::max(1, qRound(ratio));
             QImage ink(w, h, QImage::Format_RGB32);
+            ink.setDevicePixelRatio(ratio);
             ink.fill(clBtnFace.Resolve());
             auto isInk = [&](int x, int y) {
                 const QRgb p = image.pixel(x, y) & 0xFFFFFF;
@@ -184,8 +194,8 @@ int TButtonGlyph::RenderStateImage(TButtonState state) {
             };
             for (int y = 0; y < h; ++y)
                 for (int x = 0; x < w; ++x)
-                    if (isInk(x, y) && x + 1 < w && y + 1 < h)
-                        ink.setPixel(x + 1, y + 1, highlight);
+                    if (isInk(x, y) && x + shift < w && y + shift < h)
+                        ink.setPixel(x + shift, y + shift, highlight);
             for (int y = 0; y < h; ++y)
                 for (int x = 0; x < w; ++x)
                     if (isInk(x, y))
@@ -220,7 +230,8 @@ QRect TButtonGlyph::Draw(QPainter& canvas, const QRect& client, const QString& c
                          T3D style, bool lit) {
     QSize glyphSize(0, 0);
     if (!FOriginal.isNull() && FNumGlyphs > 0)
-        glyphSize = QSize(FOriginal.width() / FNumGlyphs, FOriginal.height());
+        glyphSize =
+            LogicalSize(FOriginal.copy(0, 0, FOriginal.width() / FNumGlyphs, FOriginal.height()));
     const QSize textSize = MeasureCaption(QFontMetrics(canvas.font()), caption, client.width());
     const TGlyphPlacement place =
         LayoutGlyphAndText(client, glyphSize, textSize, layout, margin, spacing);

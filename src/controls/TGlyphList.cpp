@@ -6,6 +6,7 @@ TGlyphList::TGlyphList(int width, int height) : FWidth(width), FHeight(height) {
 
 int TGlyphList::AddMasked(const QImage& image, QRgb mask) {
     QImage masked(FWidth, FHeight, QImage::Format_ARGB32);
+    masked.setDevicePixelRatio(image.devicePixelRatio());
     masked.fill(Qt::transparent);
     const QImage src = image.convertToFormat(QImage::Format_RGB32);
     const int w = std::min(FWidth, src.width());

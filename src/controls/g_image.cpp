@@ -1,6 +1,7 @@
 #include "controls/g_image.h"
 
 #include "controls/GraphicControl.h"
+#include "controls/ScaledImage.h"
 
 #include <QEvent>
 #include <QPainter>
@@ -33,7 +34,7 @@ void g_image::SetAutoSize(bool value) {
 
 void g_image::FitToPicture() {
     if (FAutoSize && !FPicture.isNull())
-        resize(FPicture.size());
+        resize(LogicalSize(FPicture));
 }
 
 void g_image::paintEvent(QPaintEvent*) {
@@ -44,7 +45,8 @@ void g_image::paintEvent(QPaintEvent*) {
         p.setRenderHint(QPainter::SmoothPixmapTransform);
         p.drawImage(rect(), FPicture);
     } else if (FCenter) {
-        p.drawImage((width() - FPicture.width()) / 2, (height() - FPicture.height()) / 2, FPicture);
+        const QSize size = LogicalSize(FPicture);
+        p.drawImage((width() - size.width()) / 2, (height() - size.height()) / 2, FPicture);
     } else {
         p.drawImage(0, 0, FPicture);
     }

@@ -11,16 +11,22 @@ void g_imagelist::SetSize(int width, int height) {
 }
 
 int g_imagelist::Add(const QImage& strip) {
-    if (FWidth <= 0 || FHeight <= 0 || strip.width() < FWidth)
+    // A strip for a scaled screen holds its images at that many pixels each.
+    const qreal ratio = strip.devicePixelRatio();
+    const int width = qRound(FWidth * ratio);
+    const int height = qRound(FHeight * ratio);
+    if (FWidth <= 0 || FHeight <= 0 || strip.width() < width)
         return -1;
     const int first = Count();
-    const QImage argb = strip.convertToFormat(QImage::Format_ARGB32_Premultiplied);
-    for (int x = 0; x + FWidth <= argb.width(); x += FWidth) {
-        QImage image(FWidth, FHeight, QImage::Format_ARGB32_Premultiplied);
+    QImage argb = strip.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    argb.setDevicePixelRatio(1);
+    for (int x = 0; x + width <= argb.width(); x += width) {
+        QImage image(width, height, QImage::Format_ARGB32_Premultiplied);
         image.fill(Qt::transparent);
         QPainter p(&image);
-        p.drawImage(0, 0, argb, x, 0, FWidth, FHeight);
+        p.drawImage(0, 0, argb, x, 0, width, height);
         p.end();
+        image.setDevicePixelRatio(ratio);
         FImages.append(image);
     }
     return first;

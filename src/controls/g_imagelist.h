@@ -20,7 +20,8 @@ public:
     int Count() const { return static_cast<int>(FImages.size()); }
     // Adds the images of a strip, Width() pixels each, left to right, and
     // returns the index of the first; a strip narrower than one image adds
-    // nothing and gives -1.
+    // nothing and gives -1. A strip with a device pixel ratio holds that
+    // many pixels per pixel of Width(), and so do its images.
     int Add(const QImage& strip);
     QImage Image(int index) const;
     void Clear() { FImages.clear(); }

@@ -1,6 +1,7 @@
 #include "dialogs/Tfm_add.h"
 
 #include "controls/FormScale.h"
+#include "controls/ScaledImage.h"
 #include "controls/TBusyCursor.h"
 #include "controls/TCBitBtn.h"
 #include "controls/g_edit.h"
@@ -44,7 +45,7 @@ constexpr LabelSpec Labels[] = {
 };
 
 QImage glyph(const char* name) {
-    return QImage(QStringLiteral(":/dialogs/%1.png").arg(QLatin1String(name)));
+    return LoadScaledImage(QStringLiteral(":/dialogs/%1.png").arg(QLatin1String(name)));
 }
 
 } // namespace

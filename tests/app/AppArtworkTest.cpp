@@ -44,6 +44,12 @@ TEST(AppArtwork, PicturesHaveTheirSizesAndBackgrounds) {
     EXPECT_EQ(about.size(), QSize(305, 137));
     EXPECT_EQ(about.depth(), 24);
     EXPECT_EQ(AppArtwork::AutoGlyph().pixel(0, 17), qRgb(128, 128, 0));
+    for (int scale : AppArtwork::Scales) {
+        EXPECT_EQ(AppArtwork::States(scale).size(), states.size() * scale);
+        EXPECT_EQ(AppArtwork::About(scale).size(), about.size() * scale);
+        EXPECT_EQ(AppArtwork::AutoGlyph(scale).size(), QSize(36, 18) * scale);
+        EXPECT_EQ(AppArtwork::AutoGlyph(scale).pixel(0, 18 * scale - 1), qRgb(128, 128, 0));
+    }
 }
 
 } // namespace

@@ -142,14 +142,17 @@ class Program:
                                     stdout=self.log, stderr=self.log)
         runtime = os.path.join(workdir, "runtime")
         os.makedirs(runtime, mode=0o700, exist_ok=True)
+        # run_wayland.sh names the Wayland platform; X11 otherwise.
+        self.platform = os.environ.get("NETSONDE_QPA_PLATFORM", "xcb")
         env = dict(os.environ, QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1", QT_ACCESSIBILITY="1",
-                   QT_QPA_PLATFORM="xcb", XDG_RUNTIME_DIR=runtime,
+                   QT_QPA_PLATFORM=self.platform, XDG_RUNTIME_DIR=runtime,
                    XDG_DATA_HOME=os.path.join(workdir, "data"))
         self.env = env
         self.process = subprocess.Popen([binary, *args], env=env, stdout=self.log, stderr=self.log)
         self.app = wait_for(self._find_app, "the program on the accessibility bus")
         self.window = wait_for(lambda: self.top_level("Netsonde"), "the main window")
-        if not activate:
+        # Nothing outside the compositor can activate a Wayland window.
+        if not activate or self.platform != "xcb":
             return
         self.xid = wait_for(self._find_xid, "the main window on the X server")
         xdotool("windowactivate", "--sync", self.xid)

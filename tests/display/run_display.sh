@@ -3,6 +3,7 @@
 # the Python tests of this folder over xdotool and AT-SPI inside a private
 # session bus.
 #   run_display.sh <netsonde> <test module or test name> <screenshot folder>
+# NETSONDE_SCREEN sets the screen's size (1280x1024 by default).
 # Exits 77 (skipped) when a tool is missing.
 set -uo pipefail
 program=$1
@@ -19,7 +20,7 @@ python=/usr/bin/python3
 # Another test's X server starting at the same moment can take the display
 # just chosen; the window manager then finds none, and all starts again.
 for attempt in 1 2 3; do
-    start_xvfb 1280x1024
+    start_xvfb "${NETSONDE_SCREEN:-1280x1024}"
     openbox --sm-disable >"$work/openbox.log" 2>&1 &
     pids+=($!)
     until_true sh -c "xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' ||
