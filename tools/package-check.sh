@@ -350,8 +350,12 @@ elif dpkg-query -W -f='${Status}' netsonde-probe 2>/dev/null | grep -q "install 
 else
     step "netsonde-probe installed: the unit present, not enabled; ICMP under the unit's settings"
     probe_installed_here=1
+    # The package's postinst applies its ping_group_range to this machine;
+    # the check leaves the machine's own value as it found it.
+    probe_old_range=$(</proc/sys/net/ipv4/ping_group_range)
     cleanup_probe() {
         [[ -n ${probe_installed_here:-} ]] && dpkg --purge netsonde-probe >/dev/null 2>&1 || true
+        echo "$probe_old_range" >/proc/sys/net/ipv4/ping_group_range 2>/dev/null || true
     }
     trap 'cleanup_probe; cleanup' EXIT
     DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "$(realpath "$probe_deb")" >/dev/null
@@ -393,8 +397,14 @@ else
     ((refused_status == 3)) || { echo "without ping sockets the prober ended with $refused_status, not 3" >&2; exit 1; }
     [[ $(wc -l <<<"$refused") -eq 1 && $refused == *ping_group_range* ]] \
         || { echo "without ping sockets the prober did not say so in one line naming the fix" >&2; exit 1; }
+    if [[ $(</proc/sys/net/ipv4/ping_group_range) == $'0\t2147483647' ]]; then
+        echo "installing applied the package's ping_group_range (it was: $probe_old_range)"
+    else
+        echo "installing did not apply the package's ping_group_range (read-only here?)" >&2
+    fi
     dpkg --purge netsonde-probe >/dev/null
     probe_installed_here=
+    echo "$probe_old_range" >/proc/sys/net/ipv4/ping_group_range || true
     [[ ! -e $probe_unit && ! -e /etc/netsonde/probe.conf ]] \
         || { echo "purging netsonde-probe left its files" >&2; exit 1; }
     echo "purged: no unit, no settings left"
