@@ -2,6 +2,7 @@
 
 #include "desktop/Sounds.h"
 #include "history/RunRecord.h"
+#include "history/THistoryStore.h"
 
 #include "historyview/TNotices.h"
 #include "tray/TTrayIcon.h"
@@ -40,8 +41,12 @@ void TAlertWatch::RunEnded(const history::RunRecord& record) {
         if (run.Echoes.isEmpty() && history::Answering(record.Result))
             run.Echoes = {std::max(0, record.AvgRtt)};
     }
-    if (auto change = FStates.Feed(record.Entry, run))
+    if (auto change = FStates.Feed(record.Entry, run)) {
         FRoundChanges.append(*change);
+        if (FStore)
+            FStore->RecordState(
+                {change->TimeMs, record.Entry, static_cast<history::Health>(change->To)});
+    }
     FRoundOpen = true;
     if (record.Kind != history::Command::CheckAll)
         CloseRound();
@@ -71,6 +76,18 @@ void TAlertWatch::CloseRound() {
 
 void TAlertWatch::SendNotice(const alerts::Notice& notice, bool suppressSound) {
     history::TNotices::Send(notice.Summary, notice.Body, suppressSound);
+}
+
+// The history keeps the states by number.
+static_assert(static_cast<int>(alerts::HostState::Unknown) ==
+                  static_cast<int>(history::Health::Unknown) &&
+              static_cast<int>(alerts::HostState::Up) == static_cast<int>(history::Health::Up) &&
+              static_cast<int>(alerts::HostState::Degraded) ==
+                  static_cast<int>(history::Health::Degraded) &&
+              static_cast<int>(alerts::HostState::Down) == static_cast<int>(history::Health::Down));
+
+void TAlertWatch::AttachHistory(history::THistoryStore* store) {
+    FStore = store;
 }
 
 void TAlertWatch::AttachTray(TTrayIcon* tray) {

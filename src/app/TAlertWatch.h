@@ -13,7 +13,8 @@ class TTrayIcon;
 
 namespace history {
 struct RunRecord;
-}
+class THistoryStore;
+} // namespace history
 
 // The watch over the hosts of the automatic mode: every automatic run goes
 // into the host states, and at the end of each round the hosts whose state
@@ -54,6 +55,9 @@ public:
     // The icon to mark; its current picture is the unmarked one, which it
     // gets back when another icon (or none) is attached.
     void AttachTray(TTrayIcon* tray);
+    // Where the changes of state are kept, for the history window's marks
+    // and degraded periods; none when nullptr.
+    void AttachHistory(history::THistoryStore* store);
 
 private:
     void CloseRound();
@@ -65,6 +69,7 @@ private:
     bool FRoundOpen = false;
     QVector<alerts::Change> FRoundChanges;
     QPointer<TTrayIcon> FTray;
+    QPointer<history::THistoryStore> FStore;
     QIcon FTrayIcon;
     // The mark the icon wears: Up for none.
     alerts::HostState FMarked = alerts::HostState::Unknown;

@@ -61,6 +61,7 @@ void Tfm_ns::SetAlerts(TAlertWatch* Watch) {
     if (Watch) {
         Watch->setParent(this);
         Watch->AttachTray(tray);
+        Watch->AttachHistory(FHistory ? FHistory->Store() : nullptr);
     }
 }
 

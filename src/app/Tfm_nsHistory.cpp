@@ -59,6 +59,7 @@ void Tfm_ns::SetHistory(history::THistory* History) {
     if (FAlerts) {
         History->SendNotices = false;
         History->SetMarkTray(false);
+        FAlerts->AttachHistory(History->Store());
     }
     // Open history windows follow the runs as they are written.
     connect(History->Store(), &history::THistoryStore::Written, this, [this] {

@@ -3,6 +3,7 @@
 // and every row of the list tells assistive technology its state.
 #include "app/MainWindowFixture.h"
 #include "app/TAlertWatch.h"
+#include "history/HistoryFixture.h"
 #include "historyview/THistory.h"
 #include "support/FakeNotifyArea.h"
 #include "support/FakeSounds.h"
@@ -154,6 +155,18 @@ TEST_F(AlertWatchTest, TrayMarkShowsTheWorstStateAndItsMenuOpensTheDialog) {
     EXPECT_EQ(Mark(), plain);
     // The history's own mark of a silent round stays off while the watch marks.
     EXPECT_FALSE(w->History()->MarkTray());
+    // The history keeps the changes for its window.
+    w->History()->Store()->Sync();
+    QStringList kept;
+    ForEachRow(dir.filePath("history.sqlite"),
+               "SELECT n.text, s.state FROM states s JOIN names n ON n.id = s.entry ORDER BY s.id",
+               [&](const QSqlQuery& q) {
+                   kept << q.value(0).toString() + " " +
+                               history::HealthName(
+                                   static_cast<history::Health>(q.value(1).toInt()));
+               });
+    EXPECT_EQ(kept, (QStringList{"192.168.1.1 up", "192.168.1.2 up", "192.168.1.2 degraded",
+                                 "192.168.1.1 down", "192.168.1.1 up", "192.168.1.2 up"}));
 
     auto* menu = w->findChild<QMenu*>("pm_tray");
     ASSERT_NE(menu, nullptr);
