@@ -78,7 +78,7 @@ QScatterSeries* Marks(const QString& name, QScatterSeries::MarkerShape shape) {
     auto* s = new QScatterSeries;
     s->setName(name);
     s->setMarkerShape(shape);
-    s->setMarkerSize(9);
+    s->setMarkerSize(12);
     return s;
 }
 
@@ -241,6 +241,9 @@ Tfm_history::Tfm_history(const QString& path, const QString& entry, QWidget* own
     connect(bn_export, &QPushButton::clicked, this, [this] { bn_exportClick(); });
     connect(bn_exportall, &QPushButton::clicked, this, [this] { bn_exportallClick(); });
     connect(FTime, &QDateTimeAxis::rangeChanged, this, [this] { AxisChanged(); });
+    // The loss graph's time runs right under the round-trip graph's.
+    connect(FChart, &QChart::plotAreaChanged, this, [this] { AlignLoss(); });
+    connect(FLossChart, &QChart::plotAreaChanged, this, [this] { AlignLoss(); });
     ApplyPalette();
     SetSpan(initial);
 }
@@ -387,8 +390,10 @@ void Tfm_history::ApplyStates(const SpanData& data) {
     QList<QPointF> down;
     QList<QPointF> degraded;
     QList<QPointF> up;
+    // Just over the time axis, where the band of round-trip times rarely is.
+    const double y = FMs->max() * 0.04;
     for (const StateMark& m : data.States) {
-        const QPointF at(static_cast<double>(m.TimeMs), 0);
+        const QPointF at(static_cast<double>(m.TimeMs), y);
         if (m.State == Health::Down)
             down << at;
         else if (m.State == Health::Degraded)
@@ -425,6 +430,25 @@ void Tfm_history::ApplyLoss(const SpanData& data, double step) {
     FLossLine->replace(points);
     FLossTime->setRange(QDateTime::fromMSecsSinceEpoch(data.From),
                         QDateTime::fromMSecsSinceEpoch(data.To));
+}
+
+void Tfm_history::AlignLoss() {
+    // The margins of the loss graph make up for the widths of the two
+    // graphs' axis labels; each change of either plot comes back here until
+    // they line up.
+    const QRectF above = FChart->plotArea();
+    const QRectF below = FLossChart->plotArea();
+    if (above.width() <= 0 || below.width() <= 0)
+        return;
+    const int left = qRound(above.left() - below.left());
+    const int right = qRound(below.right() - above.right());
+    if (left == 0 && right == 0)
+        return;
+    QMargins m = FLossChart->margins();
+    m.setLeft(std::max(0, m.left() + left));
+    m.setRight(std::max(0, m.right() + right));
+    if (m != FLossChart->margins())
+        FLossChart->setMargins(m);
 }
 
 void Tfm_history::FillOutages(const SpanData& data) {

@@ -95,6 +95,7 @@ private:
     void ApplyLoss(const SpanData& data, double step);
     void ApplyStates(const SpanData& data);
     void FillOutages(const SpanData& data);
+    void AlignLoss();
     // Writes what make reads from the file to fileName on the reader's
     // thread; Exported follows.
     void WriteInBackground(const QString& fileName,

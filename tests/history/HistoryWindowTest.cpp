@@ -22,6 +22,7 @@
 
 #include <algorithm>
 #include <ctime>
+#include <vector>
 
 using namespace netsonde::test;
 using history::Command;
@@ -307,6 +308,15 @@ TEST_F(HistoryWindowTest, ReadableOnLightAndDarkPalettes) {
             r.MaxRtt = r.MinRtt + static_cast<int>((noise >> 8) % 7);
             store.Record(r);
         }
+        // The watch saw the slow evening and the silent quarter of an hour.
+        const qint64 evening = (Now - DayMs) / DayMs * DayMs + 18 * HourMs;
+        for (const history::StateRecord& change : std::vector<history::StateRecord>{
+                 {Now - DayMs + 5 * MinuteMs, "far", history::Health::Up},
+                 {evening + 10 * MinuteMs, "far", history::Health::Degraded},
+                 {evening + 3 * HourMs + 10 * MinuteMs, "far", history::Health::Up},
+                 {Now - (8 * 60 + 42) * MinuteMs, "far", history::Health::Down},
+                 {Now - (8 * 60 + 28) * MinuteMs, "far", history::Health::Up}})
+            store.RecordState(change);
         store.Sync();
     }
     const QString folder = QStringLiteral(NETSONDE_SCREENSHOT_DIR);
@@ -324,7 +334,7 @@ TEST_F(HistoryWindowTest, ReadableOnLightAndDarkPalettes) {
             p.setColor(QPalette::ButtonText, QColor(0xE8, 0xE8, 0xE8));
         }
         w->setPalette(p);
-        w->resize(760, 540);
+        w->resize(760, 640);
         w->show();
         Show(w.get(), Tfm_history::Day);
         const QImage shot = w->grab().toImage();
