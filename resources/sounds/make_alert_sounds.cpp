@@ -3,15 +3,16 @@
 // one pitch) and ALERTUP.wav (a rising pair). Like the click sounds they are
 // computed, 22050 Hz, 16-bit mono PCM, and the same on every run, so the
 // committed files can be checked against this program's output.
+#include "WaveFile.h"
+
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
-#include <string>
 #include <vector>
 
 namespace {
 
-constexpr int kRate = 22050;
+constexpr int kRate = sounds::SampleRate;
 
 // One tone of a clip: its pitch, when it starts and how long it lasts.
 struct Note {
@@ -53,41 +54,6 @@ std::vector<std::int16_t> render(const Clip& clip) {
     return samples;
 }
 
-void put16(std::vector<unsigned char>& out, unsigned v) {
-    out.push_back(v & 0xFF);
-    out.push_back((v >> 8) & 0xFF);
-}
-
-void put32(std::vector<unsigned char>& out, std::uint32_t v) {
-    put16(out, v & 0xFFFF);
-    put16(out, v >> 16);
-}
-
-void putTag(std::vector<unsigned char>& out, const char* tag) {
-    out.insert(out.end(), tag, tag + 4);
-}
-
-std::vector<unsigned char> wave(const std::vector<std::int16_t>& samples) {
-    const std::uint32_t dataBytes = static_cast<std::uint32_t>(samples.size() * 2);
-    std::vector<unsigned char> out;
-    putTag(out, "RIFF");
-    put32(out, 36 + dataBytes);
-    putTag(out, "WAVE");
-    putTag(out, "fmt ");
-    put32(out, 16);
-    put16(out, 1); // PCM
-    put16(out, 1); // mono
-    put32(out, kRate);
-    put32(out, kRate * 2); // bytes per second
-    put16(out, 2);         // block align
-    put16(out, 16);        // bits per sample
-    putTag(out, "data");
-    put32(out, dataBytes);
-    for (std::int16_t s : samples)
-        put16(out, static_cast<std::uint16_t>(s));
-    return out;
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
@@ -104,19 +70,8 @@ int main(int argc, char** argv) {
         {"ALERTUP.wav", {{523.25, 0.0, 0.12}, {784.0, 0.12, 0.2}}, 0.32},
     };
     for (const Clip& clip : clips) {
-        const std::string path = std::string(argv[1]) + "/" + clip.file;
-        const std::vector<unsigned char> bytes = wave(render(clip));
-        std::FILE* f = std::fopen(path.c_str(), "wb");
-        if (!f || std::fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size()) {
-            std::fprintf(stderr, "cannot write %s\n", path.c_str());
-            if (f)
-                std::fclose(f);
+        if (!sounds::WriteWave(argv[1], clip.file, render(clip)))
             return 1;
-        }
-        if (std::fclose(f) != 0) {
-            std::fprintf(stderr, "cannot write %s\n", path.c_str());
-            return 1;
-        }
     }
     return 0;
 }

@@ -4,6 +4,7 @@
 #include <QSet>
 #include <algorithm>
 #include <climits>
+#include <limits>
 
 namespace alerts {
 
@@ -20,7 +21,21 @@ template <typename Container> int Median(Container values) {
 }
 
 QString ClockTime(qint64 ms, const QString& format) {
-    return QDateTime::fromMSecsSinceEpoch(ms).toLocalTime().toString(format);
+    // The changes of a round mostly fall into the same second, and turning
+    // a time into local time is costly: the last text is kept, per thread.
+    struct Last {
+        qint64 second = std::numeric_limits<qint64>::min();
+        QString format;
+        QString text;
+    };
+    thread_local Last last;
+    const qint64 second = ms >= 0 ? ms / 1000 : (ms - 999) / 1000;
+    if (second != last.second || format != last.format) {
+        last.text = QDateTime::fromMSecsSinceEpoch(second * 1000).toLocalTime().toString(format);
+        last.second = second;
+        last.format = format;
+    }
+    return last.text;
 }
 
 int Rank(HostState s) {

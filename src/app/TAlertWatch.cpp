@@ -2,20 +2,27 @@
 
 #include "desktop/Sounds.h"
 #include "history/RunRecord.h"
+#include "history/THistoryStore.h"
 
-#include <QDBusConnection>
-#include <QDBusMessage>
-#include <QDBusPendingCall>
-#include <QStringList>
-#include <QVariantMap>
+#include "historyview/TNotices.h"
+#include "tray/TTrayIcon.h"
+#include "tray/TrayMark.h"
+
+#include <algorithm>
 
 TAlertWatch::TAlertWatch(const QString& settingsPath, QObject* owner)
     : QObject(owner), FPath(settingsPath), FSettings(alerts::AlertSettings::Load(settingsPath)),
       FStates(FSettings.Thresholds) {}
 
+TAlertWatch::~TAlertWatch() {
+    if (FTray)
+        FTray->SetIcon(FTrayIcon);
+}
+
 bool TAlertWatch::Apply(const alerts::AlertSettings& settings) {
     FSettings = settings;
     FStates.SetLimits(settings.Thresholds);
+    MarkTray();
     return settings.Save(FPath);
 }
 
@@ -34,8 +41,12 @@ void TAlertWatch::RunEnded(const history::RunRecord& record) {
         if (run.Echoes.isEmpty() && history::Answering(record.Result))
             run.Echoes = {std::max(0, record.AvgRtt)};
     }
-    if (auto change = FStates.Feed(record.Entry, run))
+    if (auto change = FStates.Feed(record.Entry, run)) {
         FRoundChanges.append(*change);
+        if (FStore)
+            FStore->RecordState(
+                {change->TimeMs, record.Entry, static_cast<history::Health>(change->To)});
+    }
     FRoundOpen = true;
     if (record.Kind != history::Command::CheckAll)
         CloseRound();
@@ -50,6 +61,7 @@ void TAlertWatch::CloseRound() {
     const alerts::Notice notice = alerts::RoundNotice(FRoundChanges);
     FRoundChanges.clear();
     FRoundOpen = false;
+    MarkTray();
     if (notice.IsEmpty())
         return;
     if (FSettings.Sounds)
@@ -63,18 +75,44 @@ void TAlertWatch::CloseRound() {
 }
 
 void TAlertWatch::SendNotice(const alerts::Notice& notice, bool suppressSound) {
-    QDBusConnection bus = QDBusConnection::sessionBus();
-    if (!bus.isConnected())
+    history::TNotices::Send(notice.Summary, notice.Body, suppressSound);
+}
+
+// The history keeps the states by number.
+static_assert(static_cast<int>(alerts::HostState::Unknown) ==
+                  static_cast<int>(history::Health::Unknown) &&
+              static_cast<int>(alerts::HostState::Up) == static_cast<int>(history::Health::Up) &&
+              static_cast<int>(alerts::HostState::Degraded) ==
+                  static_cast<int>(history::Health::Degraded) &&
+              static_cast<int>(alerts::HostState::Down) == static_cast<int>(history::Health::Down));
+
+void TAlertWatch::AttachHistory(history::THistoryStore* store) {
+    FStore = store;
+}
+
+void TAlertWatch::AttachTray(TTrayIcon* tray) {
+    if (FTray)
+        FTray->SetIcon(FTrayIcon);
+    FTray = tray;
+    FMarked = alerts::HostState::Unknown;
+    if (tray)
+        FTrayIcon = tray->Icon();
+    MarkTray();
+}
+
+void TAlertWatch::MarkTray() {
+    const alerts::HostState worst = FStates.Worst();
+    const alerts::HostState mark =
+        worst == alerts::HostState::Down || worst == alerts::HostState::Degraded
+            ? worst
+            : alerts::HostState::Up;
+    if (!FTray || mark == FMarked)
         return;
-    QDBusMessage call = QDBusMessage::createMethodCall(
-        QStringLiteral("org.freedesktop.Notifications"),
-        QStringLiteral("/org/freedesktop/Notifications"),
-        QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("Notify"));
-    QVariantMap hints;
-    if (suppressSound)
-        hints.insert(QStringLiteral("suppress-sound"), true);
-    call << QStringLiteral("Netsonde") << 0u << QStringLiteral("netsonde") << notice.Summary
-         << notice.Body << QStringList() << hints << -1;
-    // The answer (or the bus's error when no service runs) is not waited for.
-    bus.asyncCall(call);
+    FMarked = mark;
+    if (mark == alerts::HostState::Down)
+        FTray->SetIcon(tray::MarkedIcon(FTrayIcon, tray::MarkRed));
+    else if (mark == alerts::HostState::Degraded)
+        FTray->SetIcon(tray::MarkedIcon(FTrayIcon, tray::MarkAmber));
+    else
+        FTray->SetIcon(FTrayIcon);
 }

@@ -3,22 +3,31 @@
 #include "alerts/AlertSettings.h"
 #include "alerts/HostStates.h"
 
+#include <QIcon>
 #include <QObject>
+#include <QPointer>
 #include <QVector>
 #include <functional>
 
+class TTrayIcon;
+
 namespace history {
 struct RunRecord;
-}
+class THistoryStore;
+} // namespace history
 
 // The watch over the hosts of the automatic mode: every automatic run goes
 // into the host states, and at the end of each round the hosts whose state
-// changed make one desktop notice and one sound. The settings come from a
+// changed make one desktop notice and one sound; the tray icon wears the
+// worst state of all hosts after each round: a red mark while one is down,
+// an amber one while one is degraded. The settings come from a
 // file and go back to it whenever they are changed.
 class TAlertWatch : public QObject {
     Q_OBJECT
 public:
     explicit TAlertWatch(const QString& settingsPath, QObject* owner = nullptr);
+    // Gives the tray icon its unmarked picture back.
+    ~TAlertWatch() override;
 
     const alerts::AlertSettings& Settings() const { return FSettings; }
     // Takes new settings into use at once and saves them; false when they
@@ -43,12 +52,25 @@ public:
     // play a sound of its own.
     static void SendNotice(const alerts::Notice& notice, bool suppressSound);
 
+    // The icon to mark; its current picture is the unmarked one, which it
+    // gets back when another icon (or none) is attached.
+    void AttachTray(TTrayIcon* tray);
+    // Where the changes of state are kept, for the history window's marks
+    // and degraded periods; none when nullptr.
+    void AttachHistory(history::THistoryStore* store);
+
 private:
     void CloseRound();
+    void MarkTray();
 
     QString FPath;
     alerts::AlertSettings FSettings;
     alerts::THostStates FStates;
     bool FRoundOpen = false;
     QVector<alerts::Change> FRoundChanges;
+    QPointer<TTrayIcon> FTray;
+    QPointer<history::THistoryStore> FStore;
+    QIcon FTrayIcon;
+    // The mark the icon wears: Up for none.
+    alerts::HostState FMarked = alerts::HostState::Unknown;
 };

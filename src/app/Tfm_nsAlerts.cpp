@@ -1,5 +1,6 @@
 // The window's side of the watch over hosts: the Alerts dialog (from the
-// list's context menu or Ctrl+Shift+A), the runs and rounds of the
+// list's context menu, the tray icon's menu or Ctrl+Shift+A), the mark of
+// the tray icon, the runs and rounds of the
 // automatic mode handed to the watch, and the words assistive technology
 // reads for each row of the list.
 #include "app/Tfm_ns.h"
@@ -10,9 +11,11 @@
 #include "dialogs/Tfm_alerts.h"
 #include "history/RunRecord.h"
 #include "historyview/THistory.h"
+#include "tray/TTrayIcon.h"
 
 #include <QAction>
 #include <QListWidgetItem>
+#include <QMenu>
 #include <QMetaObject>
 
 void Tfm_ns::BuildAlerts() {
@@ -23,6 +26,10 @@ void Tfm_ns::BuildAlerts() {
     Alerts1->setEnabled(false);
     addAction(Alerts1);
     connect(Alerts1, &QAction::triggered, this, [this] { ShowAlerts(); });
+    auto* trayMenu = new QMenu(this);
+    trayMenu->setObjectName(QStringLiteral("pm_tray"));
+    trayMenu->addAction(Alerts1);
+    tray->SetPopupMenu(trayMenu);
 
     // The row texts follow the entries, their results and their states.
     QAbstractItemModel* model = lb_add->model();
@@ -46,10 +53,16 @@ void Tfm_ns::SetAlerts(TAlertWatch* Watch) {
     Alerts1->setEnabled(Watch != nullptr);
     // The watch's notices follow host states; the history's own notice of
     // every host that began or stopped answering would say it twice.
-    if (FHistory)
+    // Likewise the tray's mark: the worst state, not the last round.
+    if (FHistory) {
         FHistory->SendNotices = Watch == nullptr;
-    if (Watch)
+        FHistory->SetMarkTray(Watch == nullptr);
+    }
+    if (Watch) {
         Watch->setParent(this);
+        Watch->AttachTray(tray);
+        Watch->AttachHistory(FHistory ? FHistory->Store() : nullptr);
+    }
 }
 
 TAlertWatch* Tfm_ns::Alerts() const {

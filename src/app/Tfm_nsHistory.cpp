@@ -3,6 +3,7 @@
 // menu or with Ctrl+H.
 #include "app/Tfm_ns.h"
 
+#include "app/TAlertWatch.h"
 #include "controls/g_listbox.h"
 #include "echo/TAxPing.h"
 #include "echo/TAxTrace.h"
@@ -55,6 +56,11 @@ void Tfm_ns::SetHistory(history::THistory* History) {
     History->setParent(this);
     History->Attach(Ping, Trace);
     History->AttachTray(tray);
+    if (FAlerts) {
+        History->SendNotices = false;
+        History->SetMarkTray(false);
+        FAlerts->AttachHistory(History->Store());
+    }
     // Open history windows follow the runs as they are written.
     connect(History->Store(), &history::THistoryStore::Written, this, [this] {
         for (auto* open :

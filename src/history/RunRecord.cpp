@@ -4,6 +4,20 @@
 
 namespace history {
 
+QString HealthName(Health h) {
+    switch (h) {
+    case Health::Up:
+        return QStringLiteral("up");
+    case Health::Degraded:
+        return QStringLiteral("degraded");
+    case Health::Down:
+        return QStringLiteral("down");
+    case Health::Unknown:
+        break;
+    }
+    return QStringLiteral("unknown");
+}
+
 QString OutcomeName(Outcome o) {
     switch (o) {
     case Outcome::Answered:

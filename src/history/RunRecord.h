@@ -46,6 +46,20 @@ struct RunRecord {
     QVector<Echo> Echoes;
 };
 
+// What the watch over a host concluded, as the history keeps its changes.
+// The numbers are stored: keep them.
+enum class Health : std::uint8_t { Unknown = 0, Up = 1, Degraded = 2, Down = 3 };
+
+// A host's state changed with the run at TimeMs.
+struct StateRecord {
+    qint64 TimeMs = 0;
+    QString Entry;
+    Health State = Health::Unknown;
+};
+
+// "unknown", "up", "degraded", "down".
+QString HealthName(Health h);
+
 inline bool Answering(Outcome o) {
     return o == Outcome::Answered;
 }

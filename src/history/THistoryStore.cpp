@@ -16,6 +16,8 @@
 #include <QTimer>
 #include <QVariant>
 #include <QVector>
+#include <algorithm>
+#include <cstdlib>
 #include <map>
 #include <memory>
 #include <utility>
@@ -107,7 +109,37 @@ const char* const schemaV1[] = {
     " code INTEGER NOT NULL)",
     "CREATE INDEX outages_entry ON outages (entry, start)", nullptr};
 
-const Migration migrations[] = {{1, schemaV1}};
+const char* const schemaV2[] = {
+    // Jitter: the sum of the differences between the round-trip times of
+    // consecutive answering runs, counted with the later run's minute.
+    "ALTER TABLE minutes ADD COLUMN jitter_sum INTEGER NOT NULL DEFAULT 0",
+    "ALTER TABLE minutes ADD COLUMN jitter_n INTEGER NOT NULL DEFAULT 0",
+    "WITH p AS (SELECT entry, t, rtt_avg AS r,"
+    " lag(rtt_avg) OVER (PARTITION BY entry ORDER BY t, id) AS prev"
+    " FROM runs WHERE rtt_avg IS NOT NULL),"
+    " s AS (SELECT entry, t / 60000 AS m, sum(abs(r - prev)) AS js, count(prev) AS jn"
+    " FROM p WHERE prev IS NOT NULL GROUP BY entry, m)"
+    " UPDATE minutes SET jitter_sum = s.js, jitter_n = s.jn FROM s"
+    " WHERE minutes.entry = s.entry AND minutes.minute = s.m",
+    // How many answering runs of each hour had each round-trip time: the
+    // median and percentiles of long spans come from here.
+    "CREATE TABLE rtt_hours ("
+    " entry INTEGER NOT NULL,"
+    " hour INTEGER NOT NULL,"
+    " rtt INTEGER NOT NULL,"
+    " n INTEGER NOT NULL,"
+    " PRIMARY KEY (entry, hour, rtt)) WITHOUT ROWID",
+    "INSERT INTO rtt_hours (entry, hour, rtt, n) SELECT entry, t / 3600000, rtt_avg, count(*)"
+    " FROM runs WHERE rtt_avg IS NOT NULL GROUP BY entry, t / 3600000, rtt_avg",
+    // The changes of a host's state (up, degraded, down) as the watch saw them.
+    "CREATE TABLE states ("
+    " id INTEGER PRIMARY KEY,"
+    " entry INTEGER NOT NULL,"
+    " t INTEGER NOT NULL,"
+    " state INTEGER NOT NULL)",
+    "CREATE INDEX states_entry_t ON states (entry, t)", nullptr};
+
+const Migration migrations[] = {{1, schemaV1}, {2, schemaV2}};
 
 } // namespace
 
@@ -119,6 +151,10 @@ struct THistoryStore::Worker {
     std::shared_ptr<std::atomic<qint64>> committed;
     QPointer<THistoryStore> owner;
     QVector<RunRecord> pending;
+    QVector<StateRecord> pendingStates;
+    // The round-trip time of each entry's last answering run, for jitter;
+    // read from the file at an entry's first run.
+    QHash<qint64, int> lastRtt;
     QTimer* timer = nullptr;
     QHash<QString, qint64> nameIds;
     std::map<const char*, std::unique_ptr<QSqlQuery>> statements;
@@ -133,6 +169,7 @@ struct THistoryStore::Worker {
             return;
         open = false;
         pending.clear();
+        pendingStates.clear();
         statements.clear();
         {
             QSqlDatabase db = Db();
@@ -275,7 +312,7 @@ struct THistoryStore::Worker {
         }
         open = true;
         Prune();
-        if (!pending.isEmpty())
+        if (!pending.isEmpty() || !pendingStates.isEmpty())
             Timer()->start(CommitDelayMs);
     }
 
@@ -365,6 +402,9 @@ struct THistoryStore::Worker {
                  QStringLiteral("DELETE FROM outages WHERE stop IS NOT NULL AND stop < %1")
                      .arg(cutoff),
                  &error) &&
+            Exec(q, QStringLiteral("DELETE FROM rtt_hours WHERE hour < %1").arg(cutoff / 3600000),
+                 &error) &&
+            Exec(q, QStringLiteral("DELETE FROM states WHERE t < %1").arg(cutoff), &error) &&
             Exec(q, QStringLiteral("COMMIT"), &error);
         if (!ok) {
             Rollback();
@@ -398,6 +438,39 @@ struct THistoryStore::Worker {
         pending.append(run);
         if (!Timer()->isActive())
             timer->start(CommitDelayMs);
+    }
+
+    void AddState(const StateRecord& change) {
+        if (!*enabled)
+            return;
+        pendingStates.append(change);
+        if (!Timer()->isActive())
+            timer->start(CommitDelayMs);
+    }
+
+    bool InsertState(const StateRecord& change, QSqlError* error) {
+        qint64 entry = 0;
+        if (!NameId(change.Entry, &entry, error))
+            return false;
+        return Run(Statement("INSERT INTO states (entry, t, state) VALUES (?, ?, ?)"),
+                   {entry, change.TimeMs, static_cast<int>(change.State)}, error);
+    }
+
+    // The difference to the entry's answering run before this one; false
+    // when it has none.
+    bool JitterStep(qint64 entry, int rtt, int* step, QSqlError* error) {
+        auto known = lastRtt.find(entry);
+        if (known == lastRtt.end()) {
+            QSqlQuery& q = Statement("SELECT rtt_avg FROM runs WHERE entry = ? AND rtt_avg IS NOT "
+                                     "NULL ORDER BY t DESC, id DESC LIMIT 1");
+            if (!Run(q, {entry}, error))
+                return false;
+            known = lastRtt.insert(entry, q.next() ? q.value(0).toInt() : -1);
+            q.finish();
+        }
+        *step = *known < 0 ? -1 : std::abs(rtt - *known);
+        *known = rtt;
+        return true;
     }
 
     void SetBusyTimeout(int ms) {
@@ -457,6 +530,9 @@ struct THistoryStore::Worker {
             return false;
         const auto rtt = [](int ms) { return ms < 0 ? QVariant() : QVariant(ms); };
         const QVariant none;
+        int jitter = -1;
+        if (run.AvgRtt >= 0 && !JitterStep(entry, run.AvgRtt, &jitter, error))
+            return false;
         if (!Run(Statement("INSERT INTO runs (t, entry, address, command, automatic, sent, "
                            "received, rtt_min, rtt_avg, rtt_max, outcome, code, message, echoes) "
                            "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"),
@@ -473,17 +549,26 @@ struct THistoryStore::Worker {
         const bool answered = Answering(run.Result);
         if (!Run(Statement(
                      "INSERT INTO minutes (entry, minute, runs, judged, answered, sent, received, "
-                     "rtt_min, rtt_max) VALUES (?, ?, 1, ?, ?, ?, ?, ?, ?) "
+                     "rtt_min, rtt_max, jitter_sum, jitter_n) VALUES (?, ?, 1, ?, ?, ?, ?, ?, ?, "
+                     "?, ?) "
                      "ON CONFLICT (entry, minute) DO UPDATE SET runs = runs + 1,"
                      " judged = judged + excluded.judged, answered = answered + excluded.answered,"
                      " sent = sent + excluded.sent, received = received + excluded.received,"
                      " rtt_min = min(coalesce(rtt_min, excluded.rtt_min),"
                      " coalesce(excluded.rtt_min, rtt_min)),"
                      " rtt_max = max(coalesce(rtt_max, excluded.rtt_max),"
-                     " coalesce(excluded.rtt_max, rtt_max))"),
+                     " coalesce(excluded.rtt_max, rtt_max)),"
+                     " jitter_sum = jitter_sum + excluded.jitter_sum,"
+                     " jitter_n = jitter_n + excluded.jitter_n"),
                  {entry, run.TimeMs / 60000, judged ? 1 : 0, answered ? 1 : 0, run.Sent,
-                  run.Received, rtt(run.MinRtt), rtt(run.MaxRtt)},
+                  run.Received, rtt(run.MinRtt), rtt(run.MaxRtt), std::max(jitter, 0),
+                  jitter >= 0 ? 1 : 0},
                  error))
+            return false;
+        if (run.AvgRtt >= 0 &&
+            !Run(Statement("INSERT INTO rtt_hours (entry, hour, rtt, n) VALUES (?, ?, ?, 1) "
+                           "ON CONFLICT (entry, hour, rtt) DO UPDATE SET n = n + 1"),
+                 {entry, run.TimeMs / 3600000, run.AvgRtt}, error))
             return false;
         if (!judged)
             return true;
@@ -513,7 +598,7 @@ struct THistoryStore::Worker {
             return;
         if (timer)
             timer->stop();
-        if (pending.isEmpty())
+        if (pending.isEmpty() && pendingStates.isEmpty())
             return;
         QSqlError error;
         bool ok = Begin(&error);
@@ -523,16 +608,22 @@ struct THistoryStore::Worker {
                     ok = false;
                     break;
                 }
+            for (const StateRecord& change : pendingStates)
+                if (ok && !InsertState(change, &error))
+                    ok = false;
             QSqlQuery q(Db());
             if (ok && Exec(q, QStringLiteral("COMMIT"), &error)) {
                 *committed += pending.size();
                 pending.clear();
+                pendingStates.clear();
                 Tell([](THistoryStore* store) { emit store->Written(); });
                 return;
             }
             Rollback();
-            // Names made in the failed transaction are gone again.
+            // Names made in the failed transaction are gone again, and so
+            // are the runs the jitter was counted from.
             nameIds.clear();
+            lastRtt.clear();
         }
         if (!IsBusy(error)) {
             FailWith(error);
@@ -557,6 +648,7 @@ struct THistoryStore::Worker {
                                           .arg(QDir::toNativeSeparators(path))
                                           .arg(pending.size())));
         pending.clear();
+        pendingStates.clear();
         statements.clear();
         delete timer;
         timer = nullptr;
@@ -588,6 +680,13 @@ void THistoryStore::Record(const RunRecord& run) {
         return;
     std::shared_ptr<Worker> worker = FWorker;
     FThread->Post([worker, run] { worker->Add(run); });
+}
+
+void THistoryStore::RecordState(const StateRecord& change) {
+    if (!*FEnabled)
+        return;
+    std::shared_ptr<Worker> worker = FWorker;
+    FThread->Post([worker, change] { worker->AddState(change); });
 }
 
 void THistoryStore::Sync() {

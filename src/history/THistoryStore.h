@@ -36,7 +36,7 @@ class THistoryStore : public QObject {
     Q_OBJECT
 public:
     // The schema this code writes; older files are migrated.
-    static constexpr int SchemaVersion = 1;
+    static constexpr int SchemaVersion = 2;
     // Runs older than this are removed when the file is opened.
     static constexpr int RetentionDays = 400;
 
@@ -48,6 +48,9 @@ public:
     bool Enabled() const { return *FEnabled; }
     // Queues one run; returns at once.
     void Record(const RunRecord& run);
+    // Queues a change of a host's state, written with the runs; returns at
+    // once.
+    void RecordState(const StateRecord& change);
     // Makes one attempt at committing what is queued and waits for it.
     // For tools and tests: the window thread never waits for the file.
     void Sync();

@@ -6,10 +6,10 @@
 #include "history/THistoryStore.h"
 #include "platform/IcmpTypes.h"
 #include "tray/TTrayIcon.h"
+#include "tray/TrayMark.h"
 
 #include <QDateTime>
-#include <QPainter>
-#include <QPixmap>
+#include <algorithm>
 
 namespace history {
 
@@ -190,7 +190,15 @@ void THistory::SetTrouble(bool On) {
     if (On == FTrouble)
         return;
     FTrouble = On;
-    if (FTray)
+    if (FTray && FMarkTray)
+        FTray->SetIcon(On ? TroubleIcon(FTrayIcon) : FTrayIcon);
+}
+
+void THistory::SetMarkTray(bool On) {
+    if (On == FMarkTray)
+        return;
+    FMarkTray = On;
+    if (FTray && FTrouble)
         FTray->SetIcon(On ? TroubleIcon(FTrayIcon) : FTrayIcon);
 }
 
@@ -199,27 +207,7 @@ void THistory::StoreFailed(const QString& message) {
 }
 
 QIcon TroubleIcon(const QIcon& icon) {
-    QIcon marked;
-    QList<QSize> sizes = icon.availableSizes();
-    if (sizes.isEmpty())
-        sizes = {QSize(16, 16), QSize(32, 32), QSize(48, 48), QSize(64, 64)};
-    for (const QSize& size : sizes) {
-        QPixmap picture = icon.pixmap(size);
-        if (picture.isNull()) {
-            picture = QPixmap(size);
-            picture.fill(Qt::transparent);
-        }
-        QPainter p(&picture);
-        p.setRenderHint(QPainter::Antialiasing);
-        const qreal d = std::max<qreal>(6.0, size.width() * 0.45);
-        const QRectF dot(size.width() - d, size.height() - d, d, d);
-        p.setPen(QPen(Qt::white, std::max<qreal>(1.0, d / 8)));
-        p.setBrush(QColor(0xD0, 0x10, 0x10));
-        p.drawEllipse(dot.adjusted(0.5, 0.5, -0.5, -0.5));
-        p.end();
-        marked.addPixmap(picture);
-    }
-    return marked;
+    return tray::MarkedIcon(icon, tray::MarkRed);
 }
 
 } // namespace history

@@ -54,6 +54,11 @@ public:
     // Whether a round ends with a notice of the hosts that began or stopped
     // answering; off where another part sends notices of host states.
     bool SendNotices = true;
+    // Whether the tray icon is marked while a host of the last round did
+    // not answer; off where another part marks it. Turning it off takes the
+    // mark away.
+    bool MarkTray() const { return FMarkTray; }
+    void SetMarkTray(bool On);
     // The clock of the records (UTC milliseconds); replaceable for tests.
     std::function<qint64()> Clock;
 
@@ -77,6 +82,7 @@ private:
     bool FRoundTrouble = false;
     QVector<Change> FRoundChanges;
     bool FTrouble = false;
+    bool FMarkTray = true;
     RunRecord FLast;
 };
 

@@ -39,8 +39,11 @@ QString TNotices::Body(const QVector<Change>& changes) {
 }
 
 void TNotices::Notify(const QVector<Change>& changes) {
-    if (changes.isEmpty())
-        return;
+    if (!changes.isEmpty())
+        Send(Summary(changes), Body(changes), false);
+}
+
+void TNotices::Send(const QString& summary, const QString& body, bool suppressSound) {
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected())
         return;
@@ -48,8 +51,11 @@ void TNotices::Notify(const QVector<Change>& changes) {
         QStringLiteral("org.freedesktop.Notifications"),
         QStringLiteral("/org/freedesktop/Notifications"),
         QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("Notify"));
-    call << QStringLiteral("Netsonde") << 0u << QStringLiteral("netsonde") << Summary(changes)
-         << Body(changes) << QStringList() << QVariantMap() << -1;
+    QVariantMap hints;
+    if (suppressSound)
+        hints.insert(QStringLiteral("suppress-sound"), true);
+    call << QStringLiteral("Netsonde") << 0u << QStringLiteral("netsonde") << summary << body
+         << QStringList() << hints << -1;
     // The answer (or the bus's error when no service runs) is not waited for.
     bus.asyncCall(call);
 }

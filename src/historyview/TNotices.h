@@ -24,6 +24,10 @@ public:
     // One notification for all changes of a round; none for no change.
     void Notify(const QVector<Change>& changes);
 
+    // Sends one notification; with suppressSound the desktop is asked not
+    // to play a sound of its own (the program plays one).
+    static void Send(const QString& summary, const QString& body, bool suppressSound);
+
     // The texts a notification for these changes carries.
     static QString Summary(const QVector<Change>& changes);
     static QString Body(const QVector<Change>& changes);

@@ -5,6 +5,7 @@
 #include "history/TSqlThread.h"
 
 #include <QApplication>
+#include <QAreaSeries>
 #include <QButtonGroup>
 #include <QChart>
 #include <QChartView>
@@ -65,6 +66,22 @@ QString Percent(double value) {
     return QLocale().toString(value, 'f', 1) + QStringLiteral(" %");
 }
 
+// The end of a period as the list shows it: the time alone on the day it
+// began, else the whole stamp.
+QString StopStamp(qint64 start, qint64 stop) {
+    const QDateTime a = QDateTime::fromMSecsSinceEpoch(start).toLocalTime();
+    const QDateTime b = QDateTime::fromMSecsSinceEpoch(stop).toLocalTime();
+    return a.date() == b.date() ? b.toString(QStringLiteral("HH:mm:ss")) : LocalStamp(stop);
+}
+
+QScatterSeries* Marks(const QString& name, QScatterSeries::MarkerShape shape) {
+    auto* s = new QScatterSeries;
+    s->setName(name);
+    s->setMarkerShape(shape);
+    s->setMarkerSize(12);
+    return s;
+}
+
 } // namespace
 
 QString Tfm_history::DurationText(qint64 ms) {
@@ -76,6 +93,21 @@ QString Tfm_history::DurationText(qint64 ms) {
     if (s < 86400)
         return QStringLiteral("%1 h %2 min").arg(s / 3600).arg((s % 3600) / 60);
     return QStringLiteral("%1 d %2 h").arg(s / 86400).arg((s % 86400) / 3600);
+}
+
+QString Tfm_history::PeriodText(bool degraded, qint64 start, qint64 stop, qint64 now,
+                                const QString& outcome) {
+    QString text =
+        QStringLiteral("%1 from %2")
+            .arg(degraded ? QStringLiteral("Degraded") : QStringLiteral("Down"), LocalStamp(start));
+    if (stop < 0)
+        text += QStringLiteral(", still, for %1").arg(DurationText(now - start));
+    else
+        text +=
+            QStringLiteral(" to %1, %2").arg(StopStamp(start, stop), DurationText(stop - start));
+    if (!outcome.isEmpty())
+        text += QStringLiteral(", ") + outcome;
+    return text;
 }
 
 Tfm_history::Tfm_history(const QString& path, const QString& entry, QWidget* owner, Span initial)
@@ -108,6 +140,11 @@ Tfm_history::Tfm_history(const QString& path, const QString& entry, QWidget* own
     bn_export->setObjectName(QStringLiteral("bn_export"));
     bn_export->setToolTip(QStringLiteral("Save the shown span as CSV"));
     spans->addWidget(bn_export);
+    bn_exportall = new QPushButton(QStringLiteral("Export a&ll..."), this);
+    bn_exportall->setObjectName(QStringLiteral("bn_exportall"));
+    bn_exportall->setToolTip(
+        QStringLiteral("Save a summary of every host over the shown span as CSV"));
+    spans->addWidget(bn_exportall);
 
     FChart = new QChart;
     FChart->legend()->hide();
@@ -121,6 +158,12 @@ Tfm_history::Tfm_history(const QString& path, const QString& entry, QWidget* own
     FLost->setMarkerSize(7);
     FChart->addSeries(FRtt);
     FChart->addSeries(FLost);
+    // The changes of state sit on the time axis.
+    FDownMarks = Marks(QStringLiteral("Went down"), QScatterSeries::MarkerShapeRectangle);
+    FDegradedMarks = Marks(QStringLiteral("Became degraded"), QScatterSeries::MarkerShapeTriangle);
+    FUpMarks = Marks(QStringLiteral("Up again"), QScatterSeries::MarkerShapeCircle);
+    for (QScatterSeries* marks : {FDownMarks, FDegradedMarks, FUpMarks})
+        FChart->addSeries(marks);
     FTime = new QDateTimeAxis;
     FMs = new QValueAxis;
     FMs->setTitleText(QStringLiteral("ms"));
@@ -128,7 +171,9 @@ Tfm_history::Tfm_history(const QString& path, const QString& entry, QWidget* own
     FChart->addAxis(FTime, Qt::AlignBottom);
     FChart->addAxis(FMs, Qt::AlignLeft);
     for (QAbstractSeries* s :
-         {static_cast<QAbstractSeries*>(FRtt), static_cast<QAbstractSeries*>(FLost)}) {
+         {static_cast<QAbstractSeries*>(FRtt), static_cast<QAbstractSeries*>(FLost),
+          static_cast<QAbstractSeries*>(FDownMarks), static_cast<QAbstractSeries*>(FDegradedMarks),
+          static_cast<QAbstractSeries*>(FUpMarks)}) {
         s->attachAxis(FTime);
         s->attachAxis(FMs);
     }
@@ -139,30 +184,66 @@ Tfm_history::Tfm_history(const QString& path, const QString& entry, QWidget* own
     ch_rtt->setRubberBand(QChartView::HorizontalRubberBand);
     ch_rtt->setMinimumSize(480, 220);
 
+    // The loss per stretch of time, under the round-trip times and on the
+    // same time scale.
+    FLossChart = new QChart;
+    FLossChart->legend()->hide();
+    FLossChart->setMargins(QMargins(4, 0, 4, 4));
+    FLoss = new QAreaSeries;
+    // The area does not own its line.
+    FLossLine = new QLineSeries(FLoss);
+    FLoss->setUpperSeries(FLossLine);
+    FLoss->setName(QStringLiteral("Loss"));
+    FLossChart->addSeries(FLoss);
+    FLossTime = new QDateTimeAxis;
+    FLossTime->setLabelsVisible(false);
+    FLossPercent = new QValueAxis;
+    FLossPercent->setRange(0, 100);
+    FLossPercent->setTickCount(3);
+    FLossPercent->setLabelFormat(QStringLiteral("%d"));
+    FLossPercent->setTitleText(QStringLiteral("loss %"));
+    FLossChart->addAxis(FLossTime, Qt::AlignBottom);
+    FLossChart->addAxis(FLossPercent, Qt::AlignLeft);
+    FLoss->attachAxis(FLossTime);
+    FLoss->attachAxis(FLossPercent);
+    ch_loss = new QChartView(FLossChart, this);
+    ch_loss->setObjectName(QStringLiteral("ch_loss"));
+    ch_loss->setAccessibleName(QStringLiteral("Lost echoes in percent over time"));
+    ch_loss->setRenderHint(QPainter::Antialiasing);
+    ch_loss->setMinimumHeight(90);
+
     lb_summary = new QLabel(this);
     lb_summary->setObjectName(QStringLiteral("lb_summary"));
+    lb_rtt = new QLabel(this);
+    lb_rtt->setObjectName(QStringLiteral("lb_rtt"));
 
     tv_outages = new QTreeWidget(this);
     tv_outages->setObjectName(QStringLiteral("tv_outages"));
-    tv_outages->setAccessibleName(QStringLiteral("Times the host did not answer"));
+    tv_outages->setAccessibleName(
+        QStringLiteral("Times the host did not answer or answered badly"));
     tv_outages->setRootIsDecorated(false);
-    tv_outages->setHeaderLabels({QStringLiteral("Stopped answering"),
-                                 QStringLiteral("Answered again"), QStringLiteral("Lasted"),
-                                 QStringLiteral("Outcome")});
+    tv_outages->setHeaderLabels({QStringLiteral("Began"), QStringLiteral("Ended"),
+                                 QStringLiteral("Lasted"), QStringLiteral("Outcome")});
     tv_outages->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
     tv_outages->setMinimumHeight(110);
 
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(spans);
     layout->addWidget(ch_rtt, 3);
+    layout->addWidget(ch_loss, 1);
     layout->addWidget(lb_summary);
+    layout->addWidget(lb_rtt);
     layout->addWidget(tv_outages, 1);
-    resize(720, 520);
+    resize(720, 620);
 
     connect(FSpanButtons, &QButtonGroup::idClicked, this,
             [this](int span) { SetSpan(static_cast<Span>(span)); });
     connect(bn_export, &QPushButton::clicked, this, [this] { bn_exportClick(); });
+    connect(bn_exportall, &QPushButton::clicked, this, [this] { bn_exportallClick(); });
     connect(FTime, &QDateTimeAxis::rangeChanged, this, [this] { AxisChanged(); });
+    // The loss graph's time runs right under the round-trip graph's.
+    connect(FChart, &QChart::plotAreaChanged, this, [this] { AlignLoss(); });
+    connect(FLossChart, &QChart::plotAreaChanged, this, [this] { AlignLoss(); });
     ApplyPalette();
     SetSpan(initial);
 }
@@ -278,6 +359,8 @@ void Tfm_history::Apply(const SpanData& data, int generation) {
                                          : QStringLiteral("MMM d"));
     FTime->setRange(QDateTime::fromMSecsSinceEpoch(data.From),
                     QDateTime::fromMSecsSinceEpoch(data.To));
+    ApplyStates(data);
+    ApplyLoss(data, step);
     FApplying = false;
 
     if (data.Empty()) {
@@ -288,17 +371,115 @@ void Tfm_history::Apply(const SpanData& data, int generation) {
                                      Percent(data.AvailabilityPercent()),
                                      QLocale().toString(data.Runs)));
     }
+    if (data.Rtt.Samples == 0) {
+        lb_rtt->clear();
+    } else {
+        QString rtt = QStringLiteral("Round-trip time: median %1 ms    95th percentile %2 ms")
+                          .arg(data.Rtt.Median)
+                          .arg(data.Rtt.P95);
+        if (data.Rtt.Jitter >= 0)
+            rtt +=
+                QStringLiteral("    jitter %1 ms").arg(QLocale().toString(data.Rtt.Jitter, 'f', 1));
+        lb_rtt->setText(rtt);
+    }
+    FillOutages(data);
+    emit Loaded();
+}
+
+void Tfm_history::ApplyStates(const SpanData& data) {
+    QList<QPointF> down;
+    QList<QPointF> degraded;
+    QList<QPointF> up;
+    // Just over the time axis, where the band of round-trip times rarely is.
+    const double y = FMs->max() * 0.04;
+    for (const StateMark& m : data.States) {
+        const QPointF at(static_cast<double>(m.TimeMs), y);
+        if (m.State == Health::Down)
+            down << at;
+        else if (m.State == Health::Degraded)
+            degraded << at;
+        else if (m.State == Health::Up)
+            up << at;
+    }
+    FDownMarks->replace(down);
+    FDegradedMarks->replace(degraded);
+    FUpMarks->replace(up);
+}
+
+void Tfm_history::ApplyLoss(const SpanData& data, double step) {
+    // A step for each column with echoes, down to 0 where columns without
+    // runs lie between.
+    QList<QPointF> points;
+    int previous = -2;
+    const auto at = [&](int index) { return static_cast<double>(data.From) + index * step; };
+    for (const Column& c : data.Columns) {
+        if (c.Sent <= 0)
+            continue;
+        const double loss =
+            100.0 * static_cast<double>(c.Sent - c.Received) / static_cast<double>(c.Sent);
+        if (c.Index != previous + 1) {
+            if (previous >= 0)
+                points << QPointF(at(previous + 1), 0);
+            points << QPointF(at(c.Index), 0);
+        }
+        points << QPointF(at(c.Index), loss) << QPointF(at(c.Index + 1), loss);
+        previous = c.Index;
+    }
+    if (previous >= 0)
+        points << QPointF(at(previous + 1), 0);
+    FLossLine->replace(points);
+    FLossTime->setRange(QDateTime::fromMSecsSinceEpoch(data.From),
+                        QDateTime::fromMSecsSinceEpoch(data.To));
+}
+
+void Tfm_history::AlignLoss() {
+    // The margins of the loss graph make up for the widths of the two
+    // graphs' axis labels; each change of either plot comes back here until
+    // they line up.
+    const QRectF above = FChart->plotArea();
+    const QRectF below = FLossChart->plotArea();
+    if (above.width() <= 0 || below.width() <= 0)
+        return;
+    const int left = qRound(above.left() - below.left());
+    const int right = qRound(below.right() - above.right());
+    if (left == 0 && right == 0)
+        return;
+    QMargins m = FLossChart->margins();
+    m.setLeft(std::max(0, m.left() + left));
+    m.setRight(std::max(0, m.right() + right));
+    if (m != FLossChart->margins())
+        FLossChart->setMargins(m);
+}
+
+void Tfm_history::FillOutages(const SpanData& data) {
+    struct Row {
+        qint64 Start;
+        qint64 Stop;
+        bool Degraded;
+        QString Outcome;
+    };
+    QVector<Row> rows;
+    for (const Outage& o : data.Outages)
+        rows.append({o.Start, o.Stop, false,
+                     OutcomeName(o.Result) +
+                         (o.Code != 0 ? QStringLiteral(" (%1)").arg(o.Code) : QString())});
+    for (const Period& p : data.Degraded)
+        rows.append({p.Start, p.Stop, true, QStringLiteral("degraded")});
+    std::stable_sort(rows.begin(), rows.end(),
+                     [](const Row& a, const Row& b) { return a.Start < b.Start; });
     tv_outages->clear();
     const qint64 now = Clock();
-    for (const Outage& o : data.Outages) {
+    for (const Row& r : rows) {
         auto* row = new QTreeWidgetItem(tv_outages);
-        row->setText(0, LocalStamp(o.Start));
-        row->setText(1, o.Stop < 0 ? QStringLiteral("not yet") : LocalStamp(o.Stop));
-        row->setText(2, DurationText((o.Stop < 0 ? now : o.Stop) - o.Start));
-        row->setText(3, OutcomeName(o.Result) +
-                            (o.Code != 0 ? QStringLiteral(" (%1)").arg(o.Code) : QString()));
+        row->setText(0, LocalStamp(r.Start));
+        row->setText(1, r.Stop < 0 ? QStringLiteral("not yet") : LocalStamp(r.Stop));
+        row->setText(2, DurationText((r.Stop < 0 ? now : r.Stop) - r.Start));
+        row->setText(3, r.Outcome);
+        // The row in words for assistive technology, which reads its first cell.
+        row->setData(
+            0, Qt::AccessibleTextRole,
+            PeriodText(r.Degraded, r.Start, r.Stop, now, r.Degraded ? QString() : r.Outcome));
     }
-    emit Loaded();
 }
 
 void Tfm_history::AxisChanged() {
@@ -349,18 +530,55 @@ void Tfm_history::ApplyPalette() {
     FRtt->setPen(QPen(dark ? QColor(0x6C, 0xB6, 0xFF) : QColor(0x1F, 0x5F, 0xB0), 1.5));
     FLost->setColor(dark ? QColor(0xFF, 0x5A, 0x5A) : QColor(0xC8, 0x10, 0x10));
     FLost->setBorderColor(FLost->color());
+    FDownMarks->setColor(FLost->color());
+    FDegradedMarks->setColor(dark ? QColor(0xFF, 0xB0, 0x30) : QColor(0xC0, 0x70, 0x00));
+    FUpMarks->setColor(dark ? QColor(0x5A, 0xD0, 0x6A) : QColor(0x18, 0x80, 0x30));
+    for (QScatterSeries* marks : {FDownMarks, FDegradedMarks, FUpMarks})
+        marks->setBorderColor(p.color(QPalette::Base));
+
+    FLossChart->setTheme(FChart->theme());
+    FLossChart->legend()->hide();
+    FLossChart->setBackgroundBrush(p.color(QPalette::Base));
+    FLossChart->setPlotAreaBackgroundVisible(false);
+    for (QAbstractAxis* axis :
+         {static_cast<QAbstractAxis*>(FLossTime), static_cast<QAbstractAxis*>(FLossPercent)}) {
+        axis->setLabelsColor(text);
+        axis->setTitleBrush(text);
+        QColor grid = text;
+        grid.setAlpha(50);
+        axis->setGridLineColor(grid);
+    }
+    FLossTime->setLabelsVisible(false);
+    QColor loss = FLost->color();
+    FLoss->setPen(QPen(loss, 1));
+    loss.setAlpha(110);
+    FLoss->setBrush(loss);
 }
 
 void Tfm_history::ExportTo(const QString& fileName) {
-    // The shown span, read and written on the reader's thread.
-    const QString connection = FReader->Connection();
-    const QString path = FPath;
     const QString entry = FEntry;
     const qint64 from = FData.From;
     const qint64 to = FData.To;
+    WriteInBackground(fileName, [entry, from, to](const QSqlDatabase& db) {
+        return ExportCsv(db, entry, from, to);
+    });
+}
+
+void Tfm_history::ExportAllTo(const QString& fileName) {
+    const qint64 from = FData.From;
+    const qint64 to = FData.To;
+    WriteInBackground(fileName,
+                      [from, to](const QSqlDatabase& db) { return ExportAllCsv(db, from, to); });
+}
+
+void Tfm_history::WriteInBackground(const QString& fileName,
+                                    std::function<QByteArray(const QSqlDatabase&)> make) {
+    // Read and written on the reader's thread.
+    const QString connection = FReader->Connection();
+    const QString path = FPath;
     QPointer<Tfm_history> self(this);
     FReader->Post([=] {
-        const QByteArray csv = ExportCsv(ReaderDb(connection, path), entry, from, to);
+        const QByteArray csv = make(ReaderDb(connection, path));
         QSaveFile file(fileName);
         bool ok = file.open(QIODevice::WriteOnly) && file.write(csv) == csv.size() && file.commit();
         const QString reason = ok ? QString() : file.errorString();
@@ -395,6 +613,23 @@ void Tfm_history::bn_exportClick() {
     if (QFileInfo(file).suffix().isEmpty())
         file += QStringLiteral(".csv");
     ExportTo(file);
+}
+
+void Tfm_history::bn_exportallClick() {
+    platform::FileDialogRequest request;
+    request.DialogMode = platform::FileDialogRequest::Mode::Save;
+    request.Parent = this;
+    request.Title = QStringLiteral("Export All Hosts");
+    request.Filter = QStringLiteral("CSV Files|*.csv|All Files|*.*");
+    request.DefaultExt = QStringLiteral("csv");
+    request.FileName = QStringLiteral("netsonde-summary.csv");
+    const std::optional<QString> picked = platform::Dialogs().PickFile(request);
+    if (!picked)
+        return;
+    QString file = *picked;
+    if (QFileInfo(file).suffix().isEmpty())
+        file += QStringLiteral(".csv");
+    ExportAllTo(file);
 }
 
 } // namespace history

@@ -4,6 +4,7 @@
 
 #include <QCoreApplication>
 #include <QCursor>
+#include <QMenu>
 
 // The hidden window: hands the program's own messages to the component.
 class TTrayWindow final : public QObject {
@@ -101,6 +102,14 @@ void TTrayIcon::SetToolTip(const QString& Value) {
     ModifyIcon();
 }
 
+QMenu* TTrayIcon::PopupMenu() const {
+    return FPopupMenu;
+}
+
+void TTrayIcon::SetPopupMenu(QMenu* Value) {
+    FPopupMenu = Value;
+}
+
 void TTrayIcon::FillIconData() {
     FIconData.hWnd = FWindow;
     FIconData.uID = 0;
@@ -143,12 +152,16 @@ bool TTrayIcon::WndProc(platform::WindowMessage& Message) {
         case platform::WM_LBUTTONDBLCLK:
             FireEvent(OnDblClick, this);
             break;
-        case platform::WM_RBUTTONUP:
-            if (OnRightClick) {
-                const QPoint at = QCursor::pos();
+        case platform::WM_RBUTTONUP: {
+            // The handler may destroy this component; the menu is held apart.
+            const QPointer<QMenu> menu = FPopupMenu;
+            const QPoint at = QCursor::pos();
+            if (OnRightClick)
                 FireEvent(OnRightClick, this, mbRight, TShiftState(0), at.x(), at.y());
-            }
+            if (menu)
+                menu->popup(at);
             break;
+        }
         default:
             break;
         }

@@ -6,8 +6,11 @@
 
 #include <QIcon>
 #include <QObject>
+#include <QPointer>
 #include <QString>
 #include <functional>
+
+class QMenu;
 
 // The mouse button of a mouse event.
 enum TMouseButton { mbLeft, mbRight, mbMiddle };
@@ -34,7 +37,8 @@ constexpr unsigned WM_TRAYRETIP = platform::WM_USER + 2;
 // Shows one icon with a tool tip in the desktop's notification area while
 // Active is true, and reports clicks on it: OnClick when the left button is
 // released on it, OnDblClick on a left double click, OnRightClick (with the
-// cursor's screen position) when the right button is released on it. Icon
+// cursor's screen position) when the right button is released on it, after
+// which its PopupMenu, if it has one, opens at the cursor. Icon
 // and ToolTip may change at any time; while inactive a change is only kept
 // and goes out with the next activation. Destroying an active component
 // removes its icon.
@@ -55,6 +59,9 @@ public:
     // Cut to its first 62 characters.
     const QString& ToolTip() const { return FToolTip; }
     void SetToolTip(const QString& Value);
+    // The menu of the icon; not owned, and forgotten when it is destroyed.
+    QMenu* PopupMenu() const;
+    void SetPopupMenu(QMenu* Value);
 
     TNotifyEvent OnClick;
     TNotifyEvent OnDblClick;
@@ -79,6 +86,7 @@ private:
     platform::NOTIFYICONDATA FIconData;
     QIcon FIcon;
     QString FToolTip;
+    QPointer<QMenu> FPopupMenu;
     QObject* FWindow;
     bool FActive = false;
     bool FShowDesigning = false;

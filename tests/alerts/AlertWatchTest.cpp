@@ -3,12 +3,16 @@
 // and every row of the list tells assistive technology its state.
 #include "app/MainWindowFixture.h"
 #include "app/TAlertWatch.h"
+#include "history/HistoryFixture.h"
 #include "historyview/THistory.h"
 #include "support/FakeNotifyArea.h"
 #include "support/FakeSounds.h"
+#include "tray/TTrayIcon.h"
+#include "tray/TrayMark.h"
 
 #include <QAction>
 #include <QListWidgetItem>
+#include <QMenu>
 #include <QTemporaryDir>
 
 namespace netsonde::test {
@@ -31,6 +35,8 @@ protected:
         w->TickTimer(w->Tick);
         ASSERT_TRUE(WaitUntil([&] { return !w->Ping->Busy() && w->CheckKind() == rkNone; }));
     }
+    // The colour in the lower right corner of the tray icon's 32 px picture.
+    QColor Mark() { return w->tray->Icon().pixmap(32, 32).toImage().pixelColor(26, 26); }
     QString RowText(int row) {
         return w->lb_add->item(row)->data(Qt::AccessibleTextRole).toString();
     }
@@ -117,6 +123,63 @@ TEST_F(AlertWatchTest, SettingsApplyAtOnceAndAreKept) {
     Round();
     EXPECT_EQ(notices.size(), 1);
     EXPECT_TRUE(w->findChild<QAction*>("Alerts1")->isEnabled());
+}
+
+TEST_F(AlertWatchTest, TrayMarkShowsTheWorstStateAndItsMenuOpensTheDialog) {
+    SetList({"192.168.1.1", "192.168.1.2"});
+    alerts::AlertSettings s = watch->Settings();
+    s.Thresholds.RttLimitMs = 50;
+    watch->Apply(s);
+    Answer("192.168.1.1", true);
+    Answer("192.168.1.2", true);
+    const QColor plain = Mark();
+    w->CheckAll1->trigger();
+    EXPECT_EQ(Mark(), plain);
+
+    // .2 answers slowly: amber once it is degraded.
+    service.SetAnswer("192.168.1.2", FakeAnswer::Echo("192.168.1.2", 120));
+    Round();
+    Round();
+    ASSERT_EQ(watch->States().State("192.168.1.2"), alerts::HostState::Degraded);
+    EXPECT_EQ(Mark(), tray::MarkAmber);
+    // .1 goes down: red wins over amber.
+    Answer("192.168.1.1", false);
+    Round();
+    Round();
+    EXPECT_EQ(Mark(), tray::MarkAmber);
+    Round();
+    EXPECT_EQ(Mark(), tray::MarkRed);
+    // Both well again: no mark.
+    Answer("192.168.1.1", true);
+    Answer("192.168.1.2", true);
+    Round();
+    Round();
+    EXPECT_EQ(Mark(), plain);
+    // The history's own mark of a silent round stays off while the watch marks.
+    EXPECT_FALSE(w->History()->MarkTray());
+    // The history keeps the changes for its window.
+    w->History()->Store()->Sync();
+    QStringList kept;
+    ForEachRow(dir.filePath("history.sqlite"),
+               "SELECT n.text, s.state FROM states s JOIN names n ON n.id = s.entry ORDER BY s.id",
+               [&](const QSqlQuery& q) {
+                   kept << q.value(0).toString() + " " +
+                               history::HealthName(
+                                   static_cast<history::Health>(q.value(1).toInt()));
+               });
+    EXPECT_EQ(kept, (QStringList{"192.168.1.1 up", "192.168.1.2 up", "192.168.1.2 degraded",
+                                 "192.168.1.1 down", "192.168.1.1 up", "192.168.1.2 up"}));
+
+    auto* menu = w->findChild<QMenu*>("pm_tray");
+    ASSERT_NE(menu, nullptr);
+    EXPECT_EQ(w->tray->PopupMenu(), menu);
+    EXPECT_TRUE(menu->actions().contains(w->Alerts1));
+
+    // Without the watch, the icon is the plain one again.
+    w->SetAlerts(nullptr);
+    watch = nullptr;
+    EXPECT_EQ(Mark(), plain);
+    EXPECT_TRUE(w->History()->MarkTray());
 }
 
 } // namespace

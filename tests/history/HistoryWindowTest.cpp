@@ -6,19 +6,23 @@
 #include "support/EventWait.h"
 #include "support/FakeMessageBoxes.h"
 
+#include <QAreaSeries>
 #include <QButtonGroup>
 #include <QChartView>
 #include <QDateTimeAxis>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
+#include <QLineSeries>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTreeWidget>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <ctime>
+#include <vector>
 
 using namespace netsonde::test;
 using history::Command;
@@ -165,7 +169,13 @@ TEST_F(HistoryWindowTest, ExportWritesTheShownSpanAsCsv) {
               "2026-12-08T11:30:00.000Z,far,far,check one,no,1,1,5,5,5,answered,0,,5\n"
               "2026-12-08T11:40:00.000Z,far,far,check one,no,1,0,,,,timed out,11010,,*\n"
               "2026-12-08T11:50:00.000Z,far,far,check one,no,1,0,,,,timed out,11010,,*\n"
-              "2026-12-08T11:55:00.000Z,far,far,check one,no,1,1,7,7,7,answered,0,,7\n");
+              "2026-12-08T11:55:00.000Z,far,far,check one,no,1,1,7,7,7,answered,0,,7\n"
+              "\n"
+              "from_utc,to_utc,entry,runs,sent,received,loss_percent,availability_percent,"
+              "min_ms,median_ms,p95_ms,max_ms,jitter_ms,outages,down_s,degraded_periods,"
+              "degraded_s\n"
+              "2026-12-08T11:00:00.000Z,2026-12-08T12:00:00.000Z,far,5,4,2,50.00,40.00,5,5,7,7,"
+              "8.50,2,1500,0,0\n");
     // The ping's echoes, a month back.
     Show(w.get(), Tfm_history::Month);
     w->ExportTo(file);
@@ -174,6 +184,72 @@ TEST_F(HistoryWindowTest, ExportWritesTheShownSpanAsCsv) {
     ASSERT_TRUE(csv.open(QIODevice::ReadOnly));
     EXPECT_TRUE(csv.readAll().contains(
         "2026-11-18T12:00:00.000Z,far,far,ping,no,4,3,38,40,44,answered,0,,38 * 44 38\n"));
+}
+
+TEST_F(HistoryWindowTest, DegradedPeriodsRoundTripFiguresAndLossPerStretchOfTime) {
+    {
+        history::THistoryStore store(path);
+        store.RecordState({Now - 50 * MinuteMs, "far", history::Health::Up});
+        store.RecordState({Now - 45 * MinuteMs, "far", history::Health::Degraded});
+        store.RecordState({Now - 41 * MinuteMs, "far", history::Health::Up});
+        store.RecordState({Now - 15 * MinuteMs, "far", history::Health::Down});
+        store.Sync();
+    }
+    std::unique_ptr<Tfm_history> w(Open());
+    Show(w.get(), Tfm_history::Hour);
+    // The degraded period joins the outages in the order they began.
+    EXPECT_EQ(OutageRows(w.get()),
+              QStringList(
+                  {"2026-12-08 11:15:00 | 2026-12-08 11:19:00 | 4 min 0 s | degraded",
+                   "2026-12-08 11:20:00 | 2026-12-08 11:30:00 | 10 min 0 s | error (11001)",
+                   "2026-12-08 11:40:00 | 2026-12-08 11:55:00 | 15 min 0 s | timed out (11010)"}));
+    const auto words = [&](int row) {
+        return w->tv_outages->topLevelItem(row)->data(0, Qt::AccessibleTextRole).toString();
+    };
+    EXPECT_EQ(words(0), "Degraded from 2026-12-08 11:15:00 to 11:19:00, 4 min 0 s");
+    EXPECT_EQ(words(2), "Down from 2026-12-08 11:40:00 to 11:55:00, 15 min 0 s, timed out (11010)");
+    EXPECT_EQ(w->Shown().States.size(), 3);
+    // Answers of 5 and 7 ms; the jitter counts the step from the answer
+    // of 20 ms before the span too.
+    EXPECT_EQ(w->lb_rtt->text(),
+              "Round-trip time: median 5 ms    95th percentile 7 ms    jitter 8.5 ms");
+    // Loss in steps: each column with echoes is a step at its loss.
+    QList<qreal> heights;
+    auto* area = qobject_cast<QAreaSeries*>(w->ch_loss->chart()->series().value(0));
+    ASSERT_NE(area, nullptr);
+    for (const QPointF& p : area->upperSeries()->points())
+        if (!heights.contains(p.y()))
+            heights << p.y();
+    std::sort(heights.begin(), heights.end());
+    EXPECT_EQ(heights, (QList<qreal>{0, 100}));
+
+    // An outage still going on says so in words.
+    std::unique_ptr<Tfm_history> near(Open("near"));
+    EXPECT_EQ(near->tv_outages->topLevelItem(0)->data(0, Qt::AccessibleTextRole).toString(),
+              "Down from 2026-12-08 11:55:00, still, for 5 min 0 s, timed out (11010)");
+    EXPECT_TRUE(near->lb_rtt->text().isEmpty());
+}
+
+TEST_F(HistoryWindowTest, ExportAllWritesOneSummaryRowPerHost) {
+    std::unique_ptr<Tfm_history> w(Open());
+    Show(w.get(), Tfm_history::Hour);
+    const QString file = dir.filePath("all.csv");
+    QSignalSpy exported(w.get(), &Tfm_history::Exported);
+    w->ExportAllTo(file);
+    ASSERT_TRUE(exported.wait(5000));
+    EXPECT_TRUE(exported.at(0).at(0).toBool());
+    QFile csv(file);
+    ASSERT_TRUE(csv.open(QIODevice::ReadOnly));
+    const QList<QByteArray> lines = csv.readAll().split('\n');
+    ASSERT_EQ(lines.size(), 4) << lines.join('\n').toStdString();
+    EXPECT_TRUE(lines[0].startsWith("from_utc,to_utc,entry,runs,"));
+    EXPECT_EQ(lines[1], "2026-12-08T11:00:00.000Z,2026-12-08T12:00:00.000Z,far,5,4,2,50.00,40.00,"
+                        "5,5,7,7,8.50,2,1500,0,0");
+    // The ongoing outage counts up to the span's end.
+    EXPECT_EQ(lines[2], "2026-12-08T11:00:00.000Z,2026-12-08T12:00:00.000Z,near,1,1,0,100.00,0.00,"
+                        ",,,,,1,300,0,0");
+    EXPECT_TRUE(lines[3].isEmpty());
+    EXPECT_EQ(w->bn_exportall->objectName(), "bn_exportall");
 }
 
 TEST_F(HistoryWindowTest, ExportIntoAFolderThatCannotBeWrittenSaysSo) {
@@ -232,6 +308,15 @@ TEST_F(HistoryWindowTest, ReadableOnLightAndDarkPalettes) {
             r.MaxRtt = r.MinRtt + static_cast<int>((noise >> 8) % 7);
             store.Record(r);
         }
+        // The watch saw the slow evening and the silent quarter of an hour.
+        const qint64 evening = (Now - DayMs) / DayMs * DayMs + 18 * HourMs;
+        for (const history::StateRecord& change : std::vector<history::StateRecord>{
+                 {Now - DayMs + 5 * MinuteMs, "far", history::Health::Up},
+                 {evening + 10 * MinuteMs, "far", history::Health::Degraded},
+                 {evening + 3 * HourMs + 10 * MinuteMs, "far", history::Health::Up},
+                 {Now - (8 * 60 + 42) * MinuteMs, "far", history::Health::Down},
+                 {Now - (8 * 60 + 28) * MinuteMs, "far", history::Health::Up}})
+            store.RecordState(change);
         store.Sync();
     }
     const QString folder = QStringLiteral(NETSONDE_SCREENSHOT_DIR);
@@ -249,7 +334,7 @@ TEST_F(HistoryWindowTest, ReadableOnLightAndDarkPalettes) {
             p.setColor(QPalette::ButtonText, QColor(0xE8, 0xE8, 0xE8));
         }
         w->setPalette(p);
-        w->resize(760, 540);
+        w->resize(760, 640);
         w->show();
         Show(w.get(), Tfm_history::Day);
         const QImage shot = w->grab().toImage();

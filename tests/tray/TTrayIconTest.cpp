@@ -2,9 +2,11 @@
 
 #include "platform/Component.h"
 #include "support/FakeNotifyArea.h"
+#include "tray/TrayMark.h"
 
 #include <QCoreApplication>
 #include <QCursor>
+#include <QMenu>
 #include <QPixmap>
 #include <QSystemTrayIcon>
 #include <gtest/gtest.h>
@@ -150,6 +152,52 @@ TEST_F(TrayIconTest, ClicksArriveAsEventsInTheOrderReceived) {
     area.Mouse(WM_LBUTTONUP);
     area.Mouse(WM_RBUTTONUP);
     EXPECT_TRUE(log.isEmpty());
+}
+
+TEST_F(TrayIconTest, RightClickOpensThePopupMenuAlsoWhenTheHandlerDestroysTheIcon) {
+    QMenu menu;
+    menu.addAction("Alerts\u2026");
+    tray->SetPopupMenu(&menu);
+    tray->SetActive(true);
+    area.Mouse(WM_LBUTTONUP);
+    EXPECT_FALSE(menu.isVisible());
+    area.Mouse(WM_RBUTTONUP);
+    EXPECT_TRUE(menu.isVisible());
+    menu.hide();
+
+    tray->OnRightClick = [&](QObject*, TMouseButton, TShiftState, int, int) { delete tray; };
+    area.Mouse(WM_RBUTTONUP);
+    EXPECT_TRUE(menu.isVisible());
+    menu.hide();
+
+    // A menu that has gone is forgotten.
+    auto* other = new TTrayIcon(&owner);
+    auto* gone = new QMenu;
+    other->SetPopupMenu(gone);
+    delete gone;
+    EXPECT_EQ(other->PopupMenu(), nullptr);
+}
+
+TEST(TrayMarkTest, TheDotTakesItsColourInTheCornerOfEverySize) {
+    QIcon icon;
+    for (int size : {16, 32}) {
+        QPixmap p(size, size);
+        p.fill(Qt::blue);
+        icon.addPixmap(p);
+    }
+    for (const QColor& colour : {tray::MarkRed, tray::MarkAmber}) {
+        const QIcon marked = tray::MarkedIcon(icon, colour);
+        ASSERT_EQ(marked.availableSizes().size(), 2);
+        for (int size : {16, 32}) {
+            const QImage image = marked.pixmap(size, size).toImage();
+            ASSERT_EQ(image.width(), size);
+            EXPECT_EQ(image.pixelColor(0, 0), QColor(Qt::blue));
+            const int inner = size - 1 - static_cast<int>(std::max(6.0, size * 0.45) / 2);
+            EXPECT_EQ(image.pixelColor(inner, inner), colour) << size;
+        }
+    }
+    // An icon without pictures gets the dot alone.
+    EXPECT_FALSE(tray::MarkedIcon(QIcon(), tray::MarkAmber).isNull());
 }
 
 TEST_F(TrayIconTest, DestroyingRemovesTheShownIconOnly) {
