@@ -89,6 +89,7 @@ TEST_F(AlertNetTest, AHostThatStopsAnsweringIsDownOnceAndUpAgainOnce) {
     w->lb_add->AddItem(host);
     w->CheckAll1->trigger();
     w->Tick->stop();
+    ASSERT_TRUE(WaitUntil([&] { return !w->Ping->Busy() && w->CheckKind() == rkNone; }, 30000));
     ASSERT_EQ(watch->States().State(host), alerts::HostState::Up);
 
     // One dropped echo is no news.

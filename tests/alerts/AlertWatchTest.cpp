@@ -134,6 +134,7 @@ TEST_F(AlertWatchTest, TrayMarkShowsTheWorstStateAndItsMenuOpensTheDialog) {
     Answer("192.168.1.2", true);
     const QColor plain = Mark();
     w->CheckAll1->trigger();
+    ASSERT_TRUE(WaitUntil([&] { return !w->Ping->Busy() && w->CheckKind() == rkNone; }));
     EXPECT_EQ(Mark(), plain);
 
     // .2 answers slowly: amber once it is degraded.
@@ -173,7 +174,7 @@ TEST_F(AlertWatchTest, TrayMarkShowsTheWorstStateAndItsMenuOpensTheDialog) {
     auto* menu = w->findChild<QMenu*>("pm_tray");
     ASSERT_NE(menu, nullptr);
     EXPECT_EQ(w->tray->PopupMenu(), menu);
-    EXPECT_TRUE(menu->actions().contains(w->Alerts1));
+    EXPECT_TRUE(menu->actions().contains(w->findChild<QAction*>("Alerts1")));
 
     // Without the watch, the icon is the plain one again.
     w->SetAlerts(nullptr);
