@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
+#include <QMutex>
 #include <QPointer>
 #include <QSqlDatabase>
 #include <QSqlError>
@@ -149,7 +150,13 @@ struct THistoryStore::Worker {
     QString connection;
     std::shared_ptr<std::atomic<bool>> enabled;
     std::shared_ptr<std::atomic<qint64>> committed;
-    QPointer<THistoryStore> owner;
+    // The store, as the worker reaches it: the store clears it under the
+    // lock as it goes, so nothing is posted to a store being destroyed.
+    struct OwnerLink {
+        QMutex lock;
+        QPointer<THistoryStore> store;
+    };
+    std::shared_ptr<OwnerLink> owner = std::make_shared<OwnerLink>();
     QVector<RunRecord> pending;
     QVector<StateRecord> pendingStates;
     // The round-trip time of each entry's last answering run, for jitter;
@@ -181,7 +188,8 @@ struct THistoryStore::Worker {
 
     // Runs fn with the store on the store's own thread, if it still exists.
     void Tell(std::function<void(THistoryStore*)> fn) {
-        QPointer<THistoryStore> target = owner;
+        QMutexLocker locker(&owner->lock);
+        const QPointer<THistoryStore> target = owner->store;
         if (target)
             QMetaObject::invokeMethod(
                 target.data(),
@@ -663,12 +671,16 @@ THistoryStore::THistoryStore(const QString& path, QObject* owner)
     FWorker->connection = FThread->Connection();
     FWorker->enabled = FEnabled;
     FWorker->committed = FCommitted;
-    FWorker->owner = this;
+    FWorker->owner->store = this;
     std::shared_ptr<Worker> worker = FWorker;
     FThread->Post([worker] { worker->Open(); });
 }
 
 THistoryStore::~THistoryStore() {
+    {
+        QMutexLocker locker(&FWorker->owner->lock);
+        FWorker->owner->store = nullptr;
+    }
     std::shared_ptr<Worker> worker = FWorker;
     FThread->Post([worker] { worker->Close(); });
     // The worker makes its last attempt and ends on its own.
