@@ -65,6 +65,7 @@ void Tfm_ns::ShowAlerts() {
         if (FAlerts)
             FAlerts->Apply(settings);
     };
+    OfferStartAtLogin(dialog);
     dialog.ShowModal();
 }
 
