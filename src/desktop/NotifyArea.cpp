@@ -5,7 +5,9 @@
 
 #include <QCoreApplication>
 #include <QDBusConnection>
+#include <QDBusMessage>
 #include <QDBusServiceWatcher>
+#include <QDBusVariant>
 #include <QHash>
 #include <QPair>
 #include <QPointer>
@@ -86,10 +88,41 @@ private:
     // What Qt's tray decided when it first looked.
     enum class QtChoice { Unknown, Host, NoHost };
 
-    // Qt's tray looks for a host the first time it is asked anything.
+    // Qt's tray looks for a host the first time it is asked anything, and
+    // only once: it reads the watcher's IsStatusNotifierHostRegistered
+    // through an introspected interface. The same reading here, at the same
+    // moment, tells what Qt decided.
     void NoteQtChoice() const {
-        if (FQtChoice == QtChoice::Unknown)
-            FQtChoice = StatusNotifierItem::WatcherPresent() ? QtChoice::Host : QtChoice::NoHost;
+        if (FQtChoice != QtChoice::Unknown)
+            return;
+        FQtChoice = QtChoice::NoHost;
+        if (!StatusNotifierItem::WatcherPresent())
+            return;
+        if (HostDeclaredAndRegistered())
+            FQtChoice = QtChoice::Host;
+    }
+
+    // IsStatusNotifierHostRegistered, read only when the watcher's
+    // introspection declares it, as a QDBusInterface reads it.
+    static bool HostDeclaredAndRegistered() {
+        const QString service = StatusNotifierItem::WatcherService();
+        const QString path = QStringLiteral("/StatusNotifierWatcher");
+        QDBusConnection bus = QDBusConnection::sessionBus();
+        const QDBusMessage introspection = bus.call(QDBusMessage::createMethodCall(
+            service, path, QStringLiteral("org.freedesktop.DBus.Introspectable"),
+            QStringLiteral("Introspect")));
+        if (introspection.type() != QDBusMessage::ReplyMessage ||
+            introspection.arguments().isEmpty() ||
+            !introspection.arguments().constFirst().toString().contains(
+                QStringLiteral("\"IsStatusNotifierHostRegistered\"")))
+            return false;
+        QDBusMessage get = QDBusMessage::createMethodCall(
+            service, path, QStringLiteral("org.freedesktop.DBus.Properties"),
+            QStringLiteral("Get"));
+        get << service << QStringLiteral("IsStatusNotifierHostRegistered");
+        const QDBusMessage reply = bus.call(get);
+        return reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty() &&
+               qvariant_cast<QDBusVariant>(reply.arguments().constFirst()).variant().toBool();
     }
 
     bool OwnItemNeeded() const {
