@@ -128,6 +128,8 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # capability (setcap, libcap2-bin); the history file is read through Qt's
 # SQLite plugin, which no library links.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "adduser, libcap2-bin, libqt6sql6-sqlite")
+# GNOME shows notification-area icons only with this extension.
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "gnome-shell-extension-appindicator")
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
     "Netsonde is a desktop tool for diagnosing a network. It keeps a list of\n\
 hosts, checks whether each answers ICMP echo requests, pings one host or\n\
