@@ -140,9 +140,9 @@ private:
             held.own = item;
             Apply(held);
             QObject::connect(item, &StatusNotifierItem::Clicked, item,
-                             [receiver, id, callback, notify](unsigned mouse) {
+                             [receiver, id, callback, notify](int reason) {
                                  if (notify)
-                                     post(receiver, id, callback, mouse);
+                                     post(receiver, id, callback, MouseMessageOf(reason));
                              });
             item->Register();
             return;

@@ -1,7 +1,5 @@
 #include "desktop/StatusNotifierItem.h"
 
-#include "desktop/NotifyArea.h"
-
 #include <QCoreApplication>
 #include <QDBusAbstractAdaptor>
 #include <QDBusArgument>
@@ -13,6 +11,7 @@
 #include <QDBusServiceWatcher>
 #include <QImage>
 #include <QList>
+#include <QSystemTrayIcon>
 #include <QtEndian>
 
 #include <atomic>
@@ -165,9 +164,9 @@ public:
     QDBusObjectPath Menu() const { return QDBusObjectPath(QStringLiteral("/NO_DBUSMENU")); }
 
 public slots:
-    void Activate(int, int) { emit FItem->Clicked(WM_LBUTTONUP); }
-    void SecondaryActivate(int, int) { emit FItem->Clicked(WM_MBUTTONUP); }
-    void ContextMenu(int, int) { emit FItem->Clicked(WM_RBUTTONUP); }
+    void Activate(int, int) { emit FItem->Clicked(QSystemTrayIcon::Trigger); }
+    void SecondaryActivate(int, int) { emit FItem->Clicked(QSystemTrayIcon::MiddleClick); }
+    void ContextMenu(int, int) { emit FItem->Clicked(QSystemTrayIcon::Context); }
     void Scroll(int, const QString&) {}
 
 signals:

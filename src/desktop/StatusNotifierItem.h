@@ -17,7 +17,8 @@ namespace platform {
 // another object of the program on the same path, and registers with the
 // watcher whenever one is (or comes) on the session bus. Activate is a left
 // click, SecondaryActivate a middle click and ContextMenu a right click, each
-// reported as the mouse message (platform::WM_LBUTTONUP...) through Clicked.
+// reported through Clicked as the QSystemTrayIcon::ActivationReason (an int)
+// that Qt's own tray icon would give.
 class StatusNotifierItem : public QObject {
     Q_OBJECT
 public:
@@ -38,7 +39,7 @@ public:
     QString Service() const;
 
 signals:
-    void Clicked(unsigned mouseMessage);
+    void Clicked(int activationReason);
 
 private:
     class Adaptor;
