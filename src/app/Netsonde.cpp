@@ -22,6 +22,7 @@
 #include <QSocketNotifier>
 #include <QStandardPaths>
 #include <QTimer>
+#include <functional>
 #include <memory>
 
 #include <csignal>
@@ -40,14 +41,15 @@ void onSignal(int) {
 
 // The end of a session (logout, shutdown) or a plain kill ends the program
 // as its Close does, so that what must be kept is written first.
-void QuitOnTermination(QObject* parent) {
+void QuitOnTermination(QObject* parent, std::function<void()> first) {
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, signalPipe) != 0)
         return;
     auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, parent);
-    QObject::connect(notifier, &QSocketNotifier::activated, notifier, [] {
+    QObject::connect(notifier, &QSocketNotifier::activated, notifier, [first] {
         char bytes[16];
         while (::read(signalPipe[0], bytes, sizeof bytes) > 0) {
         }
+        first();
         QCoreApplication::quit();
     });
     struct sigaction action {};
@@ -105,12 +107,18 @@ int main(int argc, char** argv) {
             window->show();
         }
         // The list and its automatic mode as the program is left, for the
-        // next start at login.
-        QObject::connect(&app, &QCoreApplication::aboutToQuit, window.get(),
-                         [w = window.get()] { w->SaveLastSession(); });
+        // next start at login. Kept before a quit that comes from outside:
+        // quitting ends a run in progress, and the automatic mode with it.
+        auto kept = std::make_shared<bool>(false);
+        auto keep = [w = window.get(), kept] {
+            if (!*kept)
+                w->SaveLastSession();
+            *kept = true;
+        };
+        QObject::connect(&app, &QCoreApplication::aboutToQuit, window.get(), keep);
         QObject::connect(&app, &QGuiApplication::commitDataRequest, window.get(),
                          [w = window.get()] { w->SaveLastSession(); });
-        QuitOnTermination(window.get());
+        QuitOnTermination(window.get(), keep);
         QPointer<FileOpener> opener = new FileOpener(window.get());
         instance.Serve([opener](const QString& path) {
             if (opener)

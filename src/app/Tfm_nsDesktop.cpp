@@ -57,12 +57,17 @@ void Tfm_ns::HideToTray() {
 }
 
 void Tfm_ns::StartInTray() {
-    // Minimised from the start, so that nothing flashes on the screen; the
-    // show event still applies the option values.
+    // Straight into the area, never shown: a window shown and hidden at
+    // once may be left on the screen by the window manager. The first show
+    // applies the option values when the user brings the window out.
+    if (platform::NotificationArea().Available()) {
+        SetTrayMode(true);
+        return;
+    }
+    // Minimised, where there is no area (yet): the panel may simply not be
+    // up at login, so no word on what to install.
     FQuietNoTray = true;
     showMinimized();
-    if (platform::NotificationArea().Available())
-        SetTrayMode(true);
     FQuietNoTray = false;
 }
 
