@@ -137,6 +137,8 @@ set(CPACK_DEBIAN_PACKAGE_DEPENDS "adduser, libcap2-bin, libqt6sql6-sqlite")
 # Wayland desktop (the notification area and minimising then work as on
 # X11), so it is a recommendation, installed by default, not a dependency.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-wayland")
+# GNOME shows notification-area icons only with this extension.
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "gnome-shell-extension-appindicator")
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
     "Netsonde is a desktop tool for diagnosing a network. It keeps a list of\n\
 hosts, checks whether each answers ICMP echo requests, pings one host or\n\

@@ -233,6 +233,7 @@ Tfm_ns::Tfm_ns(QWidget* owner) : QWidget(owner) {
 
     BuildHistoryMenu();
     BuildAlerts();
+    BuildDesktop();
 
     il_states = new g_imagelist(this);
     il_states->setObjectName(QStringLiteral("il_states"));

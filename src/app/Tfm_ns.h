@@ -18,6 +18,7 @@ class TOpenDialog;
 class TSaveDialog;
 class TTrayIcon;
 class Tfm_add;
+class Tfm_alerts;
 class g_bevel;
 class g_btnmenu;
 class g_checkbox;
@@ -41,10 +42,11 @@ class THistory;
 // Its members are spread over several files: Tfm_ns.cpp builds the form and
 // holds the list and the option fields, Tfm_nsRuns.cpp the commands and the
 // window's side of the runs, Tfm_nsSession.cpp the session files,
-// Tfm_nsAuto.cpp the automatic mode and the tray behaviour. The runs
-// themselves (which entry, Check All, the automatic timer) belong to a
-// runs::RunController; the handlers below call into it and the window
-// follows its signals.
+// Tfm_nsAuto.cpp the automatic mode and the tray behaviour,
+// Tfm_nsDesktop.cpp the ways into the notification area that the desktop
+// needs beside minimising. The runs themselves (which entry, Check All, the
+// automatic timer) belong to a runs::RunController; the handlers below call
+// into it and the window follows its signals.
 class Tfm_ns : public QWidget {
     Q_OBJECT
 public:
@@ -191,6 +193,31 @@ public:
     // Opens the Alerts dialog over the window.
     void ShowAlerts();
 
+    // ---- life on the desktop ----
+    // "Hide to Notification Area" (Ctrl+Shift+H), in the list's context
+    // menu: into the notification area without minimising, for desktops
+    // that do not tell the program it was minimised.
+    QAction* Hide1;
+    void HideToTray();
+    // The start from the login's autostart entry: the window goes straight
+    // into the notification area, or stays minimised where there is none.
+    void StartInTray();
+    // A notification area came or went: a minimised window goes into one
+    // that came, a hidden window comes out of one that went.
+    void NotifyAreaChange();
+    // Where the program remembers that the user was told, once, that the
+    // desktop has no notification area; empty: remembered for this run only.
+    QString DesktopSettings;
+    static QString NoTrayNoticeText();
+    // Where the start at login keeps the last session (see LastSession);
+    // empty: the Alerts dialog does not offer the start at login.
+    QString LastSessionFolder;
+    // Writes or removes the autostart entry, keeping the last session with
+    // it; false after telling the user why it failed.
+    bool SetStartAtLogin(bool On);
+    // Keeps the last session for the next start at login, if there is one.
+    void SaveLastSession();
+
     // ---- form events ----
     void FormCreate(QObject* Sender);
     void FormShow(QObject* Sender);
@@ -215,6 +242,11 @@ private:
     // An automatic Check All has been through the list.
     void HistoryRoundEnded();
     void BuildAlerts();
+    void BuildDesktop();
+    // Tells the user once what a desktop without notification area needs.
+    void NoTrayNotice();
+    // Adds the start at login to the Alerts dialog.
+    void OfferStartAtLogin(Tfm_alerts& dialog);
     void AlertRunEnded();
     void AlertRoundEnded();
     // Sets the words assistive technology reads for the row at Index.
@@ -254,6 +286,8 @@ private:
     // queued before it are written).
     QStringList FHistoryComing;
     QPointer<TAlertWatch> FAlerts;
+    bool FQuietNoTray = false;
+    bool FNoTrayNoticeShown = false;
 };
 
 // The main window while it exists.

@@ -78,6 +78,7 @@ void Tfm_ns::ShowAlerts() {
         if (FAlerts)
             FAlerts->Apply(settings);
     };
+    OfferStartAtLogin(dialog);
     dialog.ShowModal();
 }
 

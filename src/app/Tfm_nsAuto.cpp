@@ -81,8 +81,10 @@ void Tfm_ns::SetTrayMode(bool On) {
     if (On) {
         // Without a notification area there would be no way back: the
         // window then stays minimised in the task bar.
-        if (!platform::NotificationArea().Available())
+        if (!platform::NotificationArea().Available()) {
+            NoTrayNotice();
             return;
+        }
         tray->SetActive(true);
         hide();
     } else {
@@ -106,4 +108,7 @@ void Tfm_ns::trayClick(QObject*) {
     // Restoring fires the restore event, which brings the window back.
     if (isMinimized())
         setWindowState(windowState() & ~Qt::WindowMinimized);
+    // A window hidden without minimising (Hide1) has no restore event.
+    if (isHidden() || tray->Active())
+        SetTrayMode(false);
 }

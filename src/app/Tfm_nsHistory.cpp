@@ -33,13 +33,15 @@ void Tfm_ns::BuildHistoryMenu() {
         // The entry under the mouse, else the selected one.
         const QModelIndex under = lb_add->indexAt(at);
         const int row = under.isValid() ? under.row() : lb_add->ItemIndex();
-        if (row < 0 || !FHistory)
-            return;
         QMenu menu(this);
         menu.setObjectName(QStringLiteral("historyMenu"));
-        History1->setData(row);
-        menu.addAction(History1);
-        menu.addAction(Alerts1);
+        if (row >= 0 && FHistory) {
+            History1->setData(row);
+            menu.addAction(History1);
+            menu.addAction(Alerts1);
+            menu.addSeparator();
+        }
+        menu.addAction(Hide1);
         if (!menu.exec(lb_add->viewport()->mapToGlobal(at)))
             History1->setData({});
     });

@@ -2,6 +2,7 @@
 
 #include <QIcon>
 #include <QString>
+#include <functional>
 #include <memory>
 
 class QObject;
@@ -57,7 +58,18 @@ public:
     virtual bool Available() const = 0;
 };
 
+// Tells handler, on the window thread, whenever a notification area came to
+// the desktop or went from it, so that Available() may answer otherwise
+// now; a handler goes with its context. Every layer reports through
+// NotifyAreaChanged.
+void OnNotifyAreaChange(QObject* context, std::function<void()> handler);
+void NotifyAreaChanged();
+
 // The layer in use: Qt's system tray icon unless a replacement is installed.
+// Its icons go to the XEmbed tray or a StatusNotifierItem host, as Qt finds;
+// a host that appears after Qt looked (Qt looks once per process) gets the
+// program's own item (StatusNotifierItem.h), and the icons shown then move
+// to it.
 NotifyArea& NotificationArea();
 // Installs a replacement and returns the previous one; nullptr restores Qt's.
 std::unique_ptr<NotifyArea> SetNotifyArea(std::unique_ptr<NotifyArea> replacement);

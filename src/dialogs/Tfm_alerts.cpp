@@ -20,7 +20,7 @@ namespace {
 
 // Client size at 96 dots per inch.
 constexpr int ClientWidth = 328;
-constexpr int ClientHeight = 282;
+constexpr int ClientHeight = 308;
 
 // Column of the edits, and of the words after their spin buttons.
 constexpr int EditLeft = 140;
@@ -81,6 +81,8 @@ Tfm_alerts::Tfm_alerts(QWidget* owner) : TForm(owner) {
     ck_sounds->setText(QStringLiteral("Play &sounds"));
     ck_notices = new g_checkbox(this);
     ck_notices->setText(QStringLiteral("Send desktop &notices"));
+    ck_login = new g_checkbox(this);
+    ck_login->setText(QStringLiteral("Start at lo&gin in the notification area"));
     bn_close = new TCBitBtn(this);
     bn_close->SetKind(bkClose);
     bn_close->SetCaption(QStringLiteral("&Close"));
@@ -137,7 +139,8 @@ Tfm_alerts::Tfm_alerts(QWidget* owner) : TForm(owner) {
     SetBounds(tbevel_ex1, 8, 88, ClientWidth - 16, 124);
     SetBounds(ck_sounds, 12, 220, 140, 20);
     SetBounds(ck_notices, 160, 220, 160, 20);
-    SetBounds(bn_close, ClientWidth - 89, 250, 81, 25);
+    SetBounds(ck_login, 12, 246, ClientWidth - 24, 20);
+    SetBounds(bn_close, ClientWidth - 89, 276, 81, 25);
 
     FFields = {{ed_fails, ud_fails, &Limits::FailuresToDown},
                {ed_answers, ud_answers, &Limits::AnswersToUp},
@@ -171,8 +174,16 @@ Tfm_alerts::Tfm_alerts(QWidget* owner) : TForm(owner) {
         }
     };
 
-    QWidget* const tabOrder[] = {ed_fails,  ed_answers, ed_rtt,     ed_base, ed_loss,
-                                 ed_window, ck_sounds,  ck_notices, bn_close};
+    ck_login->OnClick = [this](QObject*) {
+        if (FFilling || !OnStartAtLogin)
+            return;
+        const bool wanted = ck_login->Checked();
+        if (!OnStartAtLogin(wanted))
+            SetStartAtLogin(!wanted);
+    };
+
+    QWidget* const tabOrder[] = {ed_fails,  ed_answers, ed_rtt,     ed_base,  ed_loss,
+                                 ed_window, ck_sounds,  ck_notices, ck_login, bn_close};
     for (std::size_t i = 1; i < std::size(tabOrder); ++i)
         setTabOrder(tabOrder[i - 1], tabOrder[i]);
 
@@ -193,7 +204,7 @@ Tfm_alerts::Tfm_alerts(QWidget* owner) : TForm(owner) {
         {lb_window, "lb_window"},     {ed_window, "ed_window"},
         {ud_window, "ud_window"},     {lb_windowUnit, "lb_windowUnit"},
         {ck_sounds, "ck_sounds"},     {ck_notices, "ck_notices"},
-        {bn_close, "bn_close"}};
+        {ck_login, "ck_login"},       {bn_close, "bn_close"}};
     for (const auto& [object, name] : named)
         object->setObjectName(QString::fromLatin1(name));
     // The edits are named by their captions for assistive technology.
@@ -218,6 +229,17 @@ void Tfm_alerts::SetSettings(const AlertSettings& settings) {
     ck_sounds->SetChecked(settings.Sounds);
     ck_notices->SetChecked(settings.Notices);
     FFilling = filling;
+}
+
+void Tfm_alerts::SetStartAtLogin(bool on) {
+    const bool filling = std::exchange(FFilling, true);
+    ck_login->SetChecked(on);
+    FFilling = filling;
+}
+
+void Tfm_alerts::showEvent(QShowEvent* event) {
+    ck_login->setVisible(bool(OnStartAtLogin));
+    TForm::showEvent(event);
 }
 
 void Tfm_alerts::Take(const Field& field) {

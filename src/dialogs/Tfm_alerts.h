@@ -30,6 +30,13 @@ public:
     // Fired with the whole settings after each change the user made.
     std::function<void(const alerts::AlertSettings&)> OnApply;
 
+    // Whether the program starts at login; shown, not reported.
+    void SetStartAtLogin(bool on);
+    // Fired when the user switches the start at login; answers whether the
+    // change took effect, and the box goes back when it did not. Without a
+    // handler the box is hidden.
+    std::function<bool(bool on)> OnStartAtLogin;
+
     double Scale() const { return FScale; }
 
     g_label3d* lb_fails;
@@ -60,9 +67,11 @@ public:
     g_label3d* lb_windowUnit;
     g_checkbox* ck_sounds;
     g_checkbox* ck_notices;
+    g_checkbox* ck_login;
     TCBitBtn* bn_close;
 
 protected:
+    void showEvent(QShowEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
 
 private:

@@ -134,7 +134,7 @@ def entry_text(spoken):
 class Program:
     """One run of the program with its own accessibility bus."""
 
-    def __init__(self, binary, workdir, args=(), activate=True):
+    def __init__(self, binary, workdir, args=(), activate=True, env=None):
         self.workdir = workdir
         self.log = open(os.path.join(workdir, "program.log"), "ab")
         self.cache = {}
@@ -144,9 +144,10 @@ class Program:
         os.makedirs(runtime, mode=0o700, exist_ok=True)
         # run_wayland.sh names the Wayland platform; X11 otherwise.
         self.platform = os.environ.get("NETSONDE_QPA_PLATFORM", "xcb")
+        extra_env = env
         env = dict(os.environ, QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1", QT_ACCESSIBILITY="1",
                    QT_QPA_PLATFORM=self.platform, XDG_RUNTIME_DIR=runtime,
-                   XDG_DATA_HOME=os.path.join(workdir, "data"))
+                   XDG_DATA_HOME=os.path.join(workdir, "data"), **(extra_env or {}))
         self.env = env
         self.process = subprocess.Popen([binary, *args], env=env, stdout=self.log, stderr=self.log)
         self.app = wait_for(self._find_app, "the program on the accessibility bus")

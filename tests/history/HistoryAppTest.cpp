@@ -176,10 +176,13 @@ TEST_F(HistoryAppTest, ContextMenuOffersTheHistoryOfTheEntryUnderTheMouse) {
         ASSERT_NE(menu, nullptr);
         // No early return below: the menu must close whatever the checks say.
         const QList<QAction*> items = menu->actions();
-        EXPECT_EQ(items.size(), 2);
-        if (items.size() == 2) {
+        // The entry's own items, then the window's way into the area.
+        EXPECT_EQ(items.size(), 4);
+        if (items.size() == 4) {
             EXPECT_EQ(items[0]->text(), QString::fromUtf8("History\u2026"));
             EXPECT_EQ(items[1]->text(), QString::fromUtf8("Alerts\u2026"));
+            EXPECT_TRUE(items[2]->isSeparator());
+            EXPECT_EQ(items[3], w->Hide1);
             items[0]->trigger();
         }
         menu->close();

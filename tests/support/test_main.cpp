@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "desktop/MessageBoxes.h"
+#include "history/TSqlThread.h"
 #include "support/PrivateNetwork.h"
 #include "support/TestNetwork.h"
 
@@ -21,6 +22,9 @@ int main(int argc, char** argv) {
         QApplication app(argc, argv);
         platform::UseToolkitMessageBoxes();
         result = RUN_ALL_TESTS();
+        // History workers of stores destroyed by the tests end while the
+        // application is whole, as the program's own end waits for them.
+        history::TSqlThread::WaitForEnded(10000);
     }
     netsonde::test::LeaveTestNetwork();
     return result;

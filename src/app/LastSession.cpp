@@ -1,0 +1,116 @@
+#include "app/LastSession.h"
+
+#include "app/Tfm_ns.h"
+#include "controls/g_checkbox.h"
+#include "controls/g_edit.h"
+#include "controls/g_listbox.h"
+#include "files/SessionFile.h"
+
+#include <QAction>
+#include <QDir>
+#include <QFileInfo>
+#include <QSettings>
+#include <QStandardPaths>
+
+#include <utility>
+
+namespace {
+
+const QString CommandKey = QStringLiteral("Automatic/Command");
+const QString SelectedKey = QStringLiteral("Automatic/Selected");
+const QString ResolveKey = QStringLiteral("Options/Resolve");
+
+// The command names in the state file, by TRunKind.
+const char* const CommandNames[] = {"CheckOne", "CheckAll", "Ping", "Trace", "Stop"};
+
+// The option fields with their keys.
+std::pair<g_edit*, QString> optionFields(const Tfm_ns& w, int i) {
+    const std::pair<g_edit*, const char*> fields[] = {{w.ed_number, "Options/Pings"},
+                                                      {w.ed_size, "Options/Size"},
+                                                      {w.ed_tmout, "Options/TimeOut"},
+                                                      {w.ed_ttl, "Options/TTL"},
+                                                      {w.ed_secs, "Options/Seconds"}};
+    return {fields[i].first, QString::fromLatin1(fields[i].second)};
+}
+constexpr int OptionCount = 5;
+
+} // namespace
+
+LastSession::LastSession(QString folder) : FFolder(std::move(folder)) {}
+
+QString LastSession::DefaultFolder() {
+    return QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+}
+
+QString LastSession::SessionPath() const {
+    return FFolder + QStringLiteral("/last-session.nsd");
+}
+
+QString LastSession::StatePath() const {
+    return FFolder + QStringLiteral("/last-session.conf");
+}
+
+bool LastSession::Save(const Tfm_ns& window, QString& error) const {
+    if (!QDir().mkpath(FFolder)) {
+        error = QStringLiteral("The folder %1 cannot be created.")
+                    .arg(QDir::toNativeSeparators(FFolder));
+        return false;
+    }
+    QList<files::SessionFile::Entry> entries;
+    entries.reserve(window.lb_add->Count());
+    for (int i = 0; i < window.lb_add->Count(); ++i) {
+        files::SessionFile::Entry entry{window.lb_add->Item(i), std::nullopt};
+        if (window.HasResults(i))
+            entry.lines = window.Results(i);
+        entries.append(std::move(entry));
+    }
+    if (!files::SessionFile::Write(SessionPath(), entries, error))
+        return false;
+
+    QSettings state(StatePath(), QSettings::IniFormat);
+    state.setValue(CommandKey, QString::fromLatin1(CommandNames[window.AutoKind()]));
+    const int selected = window.lb_add->ItemIndex();
+    if (selected >= 0)
+        state.setValue(SelectedKey, window.lb_add->Item(selected));
+    else
+        state.remove(SelectedKey);
+    state.setValue(ResolveKey, window.ck_Resolve->Checked());
+    for (int i = 0; i < OptionCount; ++i) {
+        const auto [edit, key] = optionFields(window, i);
+        state.setValue(key, edit->text());
+    }
+    state.sync();
+    if (state.status() != QSettings::NoError) {
+        error = QStringLiteral("%1 cannot be written.").arg(QDir::toNativeSeparators(StatePath()));
+        return false;
+    }
+    return true;
+}
+
+void LastSession::Restore(Tfm_ns& window) const {
+    if (QFileInfo(SessionPath()).isFile())
+        window.LoadSessionFrom(SessionPath());
+    if (!QFileInfo(StatePath()).isFile())
+        return;
+    const QSettings state(StatePath(), QSettings::IniFormat);
+    if (state.contains(ResolveKey))
+        window.ck_Resolve->SetChecked(state.value(ResolveKey).toBool());
+    for (int i = 0; i < OptionCount; ++i) {
+        const auto [edit, key] = optionFields(window, i);
+        if (state.contains(key))
+            edit->setText(state.value(key).toString());
+    }
+    const int selected = window.lb_add->IndexOf(state.value(SelectedKey).toString());
+    if (state.contains(SelectedKey) && selected >= 0) {
+        window.lb_add->SetItemIndex(selected);
+        window.lb_addClick(window.lb_add);
+    }
+    // The mode starts as from its menu: one run at once, then every tick.
+    QAction* const items[] = {window.CheckOne1, window.CheckAll1, window.Ping1, window.Trace1};
+    const QString command = state.value(CommandKey).toString();
+    for (int kind = rkCheckOne; kind <= rkTrace; ++kind)
+        if (command == QLatin1String(CommandNames[kind])) {
+            items[kind]->trigger();
+            break;
+        }
+}

@@ -1,0 +1,134 @@
+// The window's life on the desktop beside the design's minimise route: the
+// way into the notification area without minimising (which some desktops
+// never report), a notification area that comes or goes while the program
+// runs, the one-time word on what to install where there is none, and the
+// start at login with the last session.
+#include "app/Tfm_ns.h"
+
+#include "app/AutostartEntry.h"
+#include "app/LastSession.h"
+#include "desktop/MessageBoxes.h"
+#include "desktop/NotifyArea.h"
+#include "dialogs/Tfm_alerts.h"
+#include "tray/TTrayIcon.h"
+
+#include <QAction>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QSettings>
+#include <QTimer>
+
+namespace {
+
+const QString NoticeKey = QStringLiteral("Tray/NoAreaNoticeShown");
+
+} // namespace
+
+QString Tfm_ns::NoTrayNoticeText() {
+    return QStringLiteral(
+        "This desktop has no notification area, so Netsonde stays a minimised window in the "
+        "task bar instead of hiding there; the automatic mode runs on either way.\n\n"
+        "On GNOME, install the AppIndicator extension (package "
+        "gnome-shell-extension-appindicator) and switch it on in Extensions; KDE Plasma, Xfce "
+        "and most other desktops have a notification area of their own.");
+}
+
+void Tfm_ns::BuildDesktop() {
+    Hide1 = new QAction(QStringLiteral("Hide to Notification Area"), this);
+    Hide1->setObjectName(QStringLiteral("Hide1"));
+    Hide1->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_H));
+    Hide1->setShortcutContext(Qt::WindowShortcut);
+    addAction(Hide1);
+    connect(Hide1, &QAction::triggered, this, [this] { HideToTray(); });
+    platform::OnNotifyAreaChange(this, [this] { NotifyAreaChange(); });
+}
+
+void Tfm_ns::HideToTray() {
+    if (tray->Active())
+        return;
+    // Without an area the window goes the minimise way, which keeps it in
+    // the task bar and says once why.
+    if (!platform::NotificationArea().Available()) {
+        showMinimized();
+        return;
+    }
+    SetTrayMode(true);
+}
+
+void Tfm_ns::StartInTray() {
+    // Straight into the area, never shown: a window shown and hidden at
+    // once may be left on the screen by the window manager. The first show
+    // applies the option values when the user brings the window out.
+    if (platform::NotificationArea().Available()) {
+        SetTrayMode(true);
+        return;
+    }
+    // Minimised, where there is no area (yet): the panel may simply not be
+    // up at login, so no word on what to install.
+    FQuietNoTray = true;
+    showMinimized();
+    FQuietNoTray = false;
+}
+
+void Tfm_ns::NotifyAreaChange() {
+    const bool available = platform::NotificationArea().Available();
+    if (tray->Active() && !available) {
+        // The icon is gone with its area: the window must stay in reach.
+        tray->SetActive(false);
+        showMinimized();
+    } else if (!tray->Active() && available && isMinimized()) {
+        // An area that came after the window was minimised (a panel that
+        // starts after the program at login) takes the window in now.
+        SetTrayMode(true);
+    }
+}
+
+void Tfm_ns::NoTrayNotice() {
+    if (FQuietNoTray || FNoTrayNoticeShown)
+        return;
+    FNoTrayNoticeShown = true;
+    if (!DesktopSettings.isEmpty()) {
+        QSettings settings(DesktopSettings, QSettings::IniFormat);
+        if (settings.value(NoticeKey, false).toBool())
+            return;
+        QDir().mkpath(QFileInfo(DesktopSettings).absolutePath());
+        settings.setValue(NoticeKey, true);
+    }
+    // Not inside the minimise event that asked: the box runs its own loop.
+    QTimer::singleShot(0, this, [] { platform::Messages().Information(NoTrayNoticeText()); });
+}
+
+void Tfm_ns::OfferStartAtLogin(Tfm_alerts& dialog) {
+    if (LastSessionFolder.isEmpty())
+        return;
+    dialog.SetStartAtLogin(AutostartEntry::Exists());
+    dialog.OnStartAtLogin = [this](bool on) { return SetStartAtLogin(on); };
+}
+
+bool Tfm_ns::SetStartAtLogin(bool On) {
+    QString error;
+    bool ok = true;
+    if (On) {
+        // The entry is only worth having with a session to come back to.
+        ok = AutostartEntry::Write(QCoreApplication::applicationFilePath(), error) &&
+             LastSession(LastSessionFolder).Save(*this, error);
+        QString ignored;
+        if (!ok)
+            AutostartEntry::Remove(ignored);
+    } else {
+        ok = AutostartEntry::Remove(error);
+    }
+    if (!ok)
+        platform::Messages().Error(error);
+    return ok;
+}
+
+void Tfm_ns::SaveLastSession() {
+    if (LastSessionFolder.isEmpty() || !AutostartEntry::Exists())
+        return;
+    QString error;
+    // The program is on its way out: a message would hold up the logout.
+    if (!LastSession(LastSessionFolder).Save(*this, error))
+        qWarning("netsonde: %s", qPrintable(error));
+}

@@ -1,0 +1,59 @@
+"""The notification area as a StatusNotifierItem host (KDE Plasma's panel,
+GNOME's AppIndicator extension) offers it on the session bus, with a
+stand-in watcher; the display has no XEmbed tray."""
+
+from desktop import *
+from sni import StandInWatcher, activate, iconic_window, properties, shown_window
+
+
+class SniTest(unittest.TestCase):
+    WATCHER_FIRST = True
+
+    @classmethod
+    def setUpClass(cls):
+        cls.work = os.path.join(os.environ["NETSONDE_WORK"], cls.__name__)
+        os.makedirs(cls.work, exist_ok=True)
+        cls.shots = os.environ["NETSONDE_SHOTS"]
+        cls.watcher = StandInWatcher(os.path.join(cls.work, "watcher.log")) if cls.WATCHER_FIRST else None
+        cls.p = Program(os.environ["NETSONDE_PROGRAM"], cls.work,
+                        env={"XDG_CONFIG_HOME": os.path.join(cls.work, "config")})
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.p.stop()
+        if cls.watcher:
+            cls.watcher.stop()
+
+    def assertItem(self, service):
+        props = properties(service)
+        self.assertEqual(props["ToolTip"][2], "Netsonde")
+        self.assertEqual(props["Status"], "Active")
+        self.assertTrue(props["IconName"] or len(props["IconPixmap"]) > 0, "the item has no picture")
+
+    def assertBackByActivate(self, service):
+        activate(service)
+        wait_for(lambda: shown_window(self.p.process.pid), "the window back")
+        wait_for(lambda: is_showing(self.p.window), "the window showing over AT-SPI")
+
+
+class Test1HostFromTheStart(SniTest):
+    def test_1_hide_entry_registers_an_item_whose_activate_brings_the_window_back(self):
+        key("ctrl+shift+h")
+        service = self.watcher.wait_for_item()
+        wait_for(lambda: not shown_window(self.p.process.pid) and not iconic_window(self.p.process.pid),
+                 "the window hidden")
+        self.assertItem(service)
+        self.assertBackByActivate(service)
+
+    def test_2_minimising_goes_the_same_way(self):
+        before = len(self.watcher.registered())
+        xdotool("windowminimize", shown_window(self.p.process.pid))
+        service = self.watcher.wait_for_item(before)
+        wait_for(lambda: not shown_window(self.p.process.pid) and not iconic_window(self.p.process.pid),
+                 "the window hidden")
+        self.assertItem(service)
+        self.assertBackByActivate(service)
+
+
+if __name__ == "__main__":
+    unittest.main()
