@@ -94,15 +94,15 @@ int main(int argc, char** argv) {
         window->SetHistory(new history::THistory(history::THistoryStore::DefaultPath()));
         // Host states, their notices and sounds, with the user's settings.
         window->SetAlerts(new TAlertWatch(alerts::AlertSettings::DefaultPath()));
-        window->DesktopSettings =
+        window->SetDesktopSettings(
             QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation) +
-            QStringLiteral("/desktop.conf");
-        window->LastSessionFolder = LastSession::DefaultFolder();
+            QStringLiteral("/desktop.conf"));
+        window->SetLastSessionFolder(LastSession::DefaultFolder());
         if (atLogin) {
             window->StartInTray();
             // Inside the event loop: a first Check All waits for its hosts.
             QPointer<Tfm_ns> w = window.get();
-            QTimer::singleShot(0, w, [w] { LastSession(w->LastSessionFolder).Restore(*w); });
+            QTimer::singleShot(0, w, [w] { LastSession(w->LastSessionPlace()).Restore(*w); });
         } else {
             window->show();
         }

@@ -197,7 +197,6 @@ public:
     // "Hide to Notification Area" (Ctrl+Shift+H), in the list's context
     // menu: into the notification area without minimising, for desktops
     // that do not tell the program it was minimised.
-    QAction* Hide1;
     void HideToTray();
     // The start from the login's autostart entry: the window goes straight
     // into the notification area, or stays minimised where there is none.
@@ -207,11 +206,12 @@ public:
     void NotifyAreaChange();
     // Where the program remembers that the user was told, once, that the
     // desktop has no notification area; empty: remembered for this run only.
-    QString DesktopSettings;
+    void SetDesktopSettings(const QString& Path) { DesktopSettings = Path; }
     static QString NoTrayNoticeText();
     // Where the start at login keeps the last session (see LastSession);
     // empty: the Alerts dialog does not offer the start at login.
-    QString LastSessionFolder;
+    void SetLastSessionFolder(const QString& Folder) { LastSessionFolder = Folder; }
+    const QString& LastSessionPlace() const { return LastSessionFolder; }
     // Writes or removes the autostart entry, keeping the last session with
     // it; false after telling the user why it failed.
     bool SetStartAtLogin(bool On);
@@ -229,6 +229,10 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // Life on the desktop (Tfm_nsDesktop.cpp).
+    QAction* Hide1 = nullptr;
+    QString DesktopSettings;
+    QString LastSessionFolder;
     class Entries;
 
     void BuildOptions(class FormScale& scale);

@@ -29,8 +29,8 @@ protected:
         savedConfig = qgetenv("XDG_CONFIG_HOME");
         qputenv("XDG_CONFIG_HOME", folder.filePath("config").toLocal8Bit());
         MainWindowTest::SetUp();
-        w->DesktopSettings = folder.filePath("config/Netsonde/desktop.conf");
-        w->LastSessionFolder = folder.filePath("data");
+        w->SetDesktopSettings(folder.filePath("config/Netsonde/desktop.conf"));
+        w->SetLastSessionFolder(folder.filePath("data"));
     }
     void TearDown() override {
         MainWindowTest::TearDown();
@@ -50,16 +50,17 @@ protected:
 };
 
 TEST_F(DesktopTest, HideEntryGoesIntoTheAreaWithoutMinimisingAndAClickBringsTheWindowBack) {
-    EXPECT_EQ(w->Hide1->shortcut(), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_H));
+    EXPECT_EQ(w->findChild<QAction*>("Hide1")->shortcut(),
+              QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_H));
     w->CheckAll1->trigger();
     ASSERT_TRUE(WaitUntil([&] { return Idle(); }));
-    w->Hide1->trigger();
+    w->findChild<QAction*>("Hide1")->trigger();
     EXPECT_TRUE(w->isHidden());
     EXPECT_FALSE(w->isMinimized());
     ASSERT_EQ(area.icons.size(), 1);
     EXPECT_EQ(area.icons[0].szTip, "Netsonde");
     // Hiding twice adds no second icon.
-    w->Hide1->trigger();
+    w->findChild<QAction*>("Hide1")->trigger();
     EXPECT_EQ(area.Messages().count(platform::NIM_ADD), 1);
     EXPECT_TRUE(w->Tick->isActive());
 
@@ -75,7 +76,7 @@ TEST_F(DesktopTest, HideEntryGoesIntoTheAreaWithoutMinimisingAndAClickBringsTheW
 // the word on what to install comes once, also across starts.
 TEST_F(DesktopTest, WithoutAnAreaHideMinimisesAndTheNoticeComesOnceForGood) {
     area.available = false;
-    w->Hide1->trigger();
+    w->findChild<QAction*>("Hide1")->trigger();
     Settle();
     EXPECT_TRUE(w->isVisible());
     EXPECT_TRUE(w->isMinimized());
@@ -90,7 +91,7 @@ TEST_F(DesktopTest, WithoutAnAreaHideMinimisesAndTheNoticeComesOnceForGood) {
 
     delete w;
     Open();
-    w->DesktopSettings = folder.filePath("config/Netsonde/desktop.conf");
+    w->SetDesktopSettings(folder.filePath("config/Netsonde/desktop.conf"));
     Minimise();
     Settle();
     EXPECT_TRUE(w->isVisible());

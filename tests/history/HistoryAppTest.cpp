@@ -182,7 +182,7 @@ TEST_F(HistoryAppTest, ContextMenuOffersTheHistoryOfTheEntryUnderTheMouse) {
             EXPECT_EQ(items[0]->text(), QString::fromUtf8("History\u2026"));
             EXPECT_EQ(items[1]->text(), QString::fromUtf8("Alerts\u2026"));
             EXPECT_TRUE(items[2]->isSeparator());
-            EXPECT_EQ(items[3], w->Hide1);
+            EXPECT_EQ(items[3], w->findChild<QAction*>("Hide1"));
             items[0]->trigger();
         }
         menu->close();
