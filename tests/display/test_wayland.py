@@ -9,6 +9,10 @@ from test_runs import FAR, QUIET, UNREACHABLE, STATS, closing
 UNREACHABLE_LINES = [r"10\.61\.2\.2: Destination net unreachable"] + closing(
     STATS % (0, 1), ["", "", None, "", r"IP Address: 10\.61\.8\.5", r"Destination: 10\.61\.8\.5",
                      r"Return Name: 10\.61\.2\.2"])
+# What a check of the silent host shows, in the form of the X11 lines above.
+QUIET_LINES = [r"quiet\.nsd\.test: Request timed out"] + closing(
+    STATS % (0, 1), ["", "", None, "", r"IP Address: 10\.61\.5\.2",
+                     r"Destination: quiet\.nsd\.test", r"Return Name: quiet\.nsd\.test"])
 TMOUT = "Time to wait for packet return, in Milliseconds"
 
 
@@ -31,11 +35,6 @@ class Wayland(ProgramTest):
         self.p.wait_idle(seconds)
         return self.p.pane()
 
-    def select(self, text):
-        # An entry's one action toggles its selection, as a click selects it.
-        press(self.p.item(text))
-        wait_for(lambda: self.p.selected_item() == text, "the entry " + text + " selected")
-
     def test_1_the_window_and_the_modal_address_dialog_work_over_atspi(self):
         self.assertEqual(self.p.platform, "wayland")
         self.assertTrue(is_showing(self.p.window))
@@ -53,19 +52,27 @@ class Wayland(ProgramTest):
         wait_for(lambda: self.p.top_level("Select Addresses") is None, "the dialog to close")
         wait_for(lambda: self.p.list_items() == hosts, "the three entries")
 
-    def test_2_check_all_gives_the_lines_and_states_it_gives_on_x11(self):
-        self.assertTrue(self.p.field(TMOUT).queryEditableText().setTextContents("500"))
-        self.select(FAR)
+    def test_2_a_cancelled_check_all_leaves_its_entry_selected(self):
+        # Long enough to press Cancel while the silent host is checked, and
+        # to see the window busy while it is checked again.
+        self.assertTrue(self.p.field(TMOUT).queryEditableText().setTextContents("1500"))
+        press(self.p.button("Check All", root=self.p.window))
+        wait_for(lambda: self.p.busy() and self.p.selected_item() == QUIET, "the silent host's turn",
+                 5, 0.01)
+        press(self.p.button("Cancel", root=self.p.window))
+        self.p.wait_idle()
+        self.assertEqual(self.p.selected_item(), QUIET)
+
+    def test_3_check_one_gives_the_lines_it_gives_on_x11(self):
+        # A selection made over AT-SPI does not count as the user's (the
+        # list reports only mouse and keys): the entry is the one the
+        # cancelled Check All left selected.
+        lines = self.pane_after("Check One")
+        self.assertLines(lines, QUIET_LINES)
+
+    def test_4_check_all_gives_the_lines_and_states_it_gives_on_x11(self):
         lines = self.pane_after("Check All")
         self.assertEqual(self.p.selected_item(), UNREACHABLE)
         self.assertLines(lines, UNREACHABLE_LINES)
         spoken = [FAR + ", answered", QUIET + ", timed out", UNREACHABLE + ", answered"]
         wait_for(lambda: self.p.spoken_items() == spoken, "the entries' states in words")
-
-    def test_3_check_one_gives_the_lines_it_gives_on_x11(self):
-        # Check All left the last entry selected, as a user's choice: a
-        # selection made over AT-SPI does not count as one (the list
-        # reports only mouse and keys), so Check One stays off until then.
-        self.assertEqual(self.p.selected_item(), UNREACHABLE)
-        lines = self.pane_after("Check One")
-        self.assertLines(lines, UNREACHABLE_LINES)
