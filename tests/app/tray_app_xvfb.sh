@@ -42,14 +42,22 @@ embedded_icon() {
     return 1
 }
 start_program() {
-    "$program" >"$work/program.log" 2>&1 &
-    program_pid=$!
-    pids+=($program_pid)
-    until_true main_window >/dev/null || fail "the window did not appear"
-    win=$(main_window)
-    until_true viewable "$win" || fail "the window was not mapped"
-    managed() { [[ $(wm_state "$win") == Normal ]]; }
-    until_true managed || fail "the window manager did not take the window"
+    # A window mapped while twm is still starting is never taken by it:
+    # the program then starts again, up to three times.
+    local attempt
+    for attempt in 1 2 3; do
+        "$program" >"$work/program.log" 2>&1 &
+        program_pid=$!
+        pids+=($program_pid)
+        until_true main_window >/dev/null || fail "the window did not appear"
+        win=$(main_window)
+        until_true viewable "$win" || fail "the window was not mapped"
+        managed() { [[ $(wm_state "$win") == Normal ]]; }
+        until_true managed && return 0
+        stop_program
+        until_true eval '! main_window >/dev/null' || fail "the program did not end"
+    done
+    fail "the window manager did not take the window"
 }
 stop_program() {
     kill "$program_pid" 2>/dev/null

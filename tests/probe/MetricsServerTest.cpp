@@ -104,7 +104,8 @@ TEST_F(Endpoint, AHugeRequestLineIsRefusedWithoutHoldingTheLoop) {
     }));
     EXPECT_TRUE(answer.startsWith("HTTP/1.1 431"));
     EXPECT_TRUE(WaitUntil([&] { return server->OpenConnections() == 0; }));
-    EXPECT_GT(ticks, 0);
+    // The refusal may come before the first tick; the loop still ticks.
+    EXPECT_TRUE(WaitUntil([&] { return ticks > 0; }));
 }
 
 // Clients that connect and send nothing (or too little) take one slot each
