@@ -141,12 +141,9 @@ void IcmpBroker::finish() {
     room_.notify_all();
 }
 
-IcmpBroker::Answer IcmpBroker::echo(const Echo& request, const std::atomic<bool>& stop) {
-    const Clock::time_point deadline =
-        Clock::now() + std::chrono::milliseconds(request.timeoutMs) + kGrace;
-    Waiting me;
-    std::uint32_t tag = 0;
+namespace {
 
+icmp_broker_request requestHeader(const IcmpBroker::Echo& request) {
     icmp_broker_request header{};
     header.magic = ICMP_BROKER_MAGIC;
     header.family = request.family == AF_INET6 ? ICMP_BROKER_INET6 : ICMP_BROKER_INET;
@@ -157,6 +154,18 @@ IcmpBroker::Answer IcmpBroker::echo(const Echo& request, const std::atomic<bool>
     header.timeout_ms = std::min<std::uint32_t>(std::max<std::uint32_t>(request.timeoutMs, 1),
                                                 ICMP_BROKER_MAX_TIMEOUT_MS);
     header.data_length = static_cast<std::uint32_t>(request.data.size());
+    return header;
+}
+
+} // namespace
+
+IcmpBroker::Answer IcmpBroker::echo(const Echo& request, const std::atomic<bool>& stop) {
+    const Clock::time_point deadline =
+        Clock::now() + std::chrono::milliseconds(request.timeoutMs) + kGrace;
+    Waiting me;
+    std::uint32_t tag = 0;
+
+    icmp_broker_request header = requestHeader(request);
     if (request.data.size() > ICMP_BROKER_MAX_DATA || request.ttl == 0)
         return failed(Outcome::NotSent);
     {
@@ -273,24 +282,6 @@ void IcmpBroker::receive() {
         w.wake.notify_one();
     }
 }
-
-namespace {
-
-icmp_broker_request requestHeader(const IcmpBroker::Echo& request) {
-    icmp_broker_request header{};
-    header.magic = ICMP_BROKER_MAGIC;
-    header.family = request.family == AF_INET6 ? ICMP_BROKER_INET6 : ICMP_BROKER_INET;
-    header.ttl = request.ttl;
-    header.tos = request.tos;
-    header.scope_id = request.family == AF_INET6 ? request.scopeId : 0;
-    std::memcpy(header.address, request.address.data(), request.family == AF_INET6 ? 16 : 4);
-    header.timeout_ms = std::min<std::uint32_t>(std::max<std::uint32_t>(request.timeoutMs, 1),
-                                                ICMP_BROKER_MAX_TIMEOUT_MS);
-    header.data_length = static_cast<std::uint32_t>(request.data.size());
-    return header;
-}
-
-} // namespace
 
 bool IcmpBroker::write(const Echo& request, std::uint32_t tag, Clock::time_point deadline) {
     icmp_broker_request header = requestHeader(request);
