@@ -7,6 +7,7 @@
 #include <QTimer>
 
 #include <cerrno>
+#include <cstring>
 
 #include <sys/socket.h>
 
@@ -73,11 +74,18 @@ struct MetricsServer::Connection {
     QByteArray accept;
     qsizetype bodyLength = 0;
     qsizetype headLength = 0;
-    // The response, its head then its body, written out piece by piece. The
-    // two stay apart: a body of tens of megabytes is not copied again.
-    QByteArray output;
+    bool http10 = false;
+    // The response goes out from one buffer after another: its head, then
+    // the whole body or the pieces a stream writes into one reused buffer
+    // (a body of tens of megabytes is not copied again).
+    QByteArray head;
     QByteArray body;
-    qsizetype written = 0;
+    QByteArray piece;
+    Body stream;
+    bool chunked = false;
+    const QByteArray* current = nullptr;
+    qsizetype at = 0;
+    bool finished = false; // nothing follows the current buffer
     bool responding = false;
     bool draining = false;
 };
@@ -90,6 +98,16 @@ MetricsServer::MetricsServer(Render render, Reload reload, QObject* parent)
 }
 
 MetricsServer::~MetricsServer() = default;
+
+MetricsServer::Body MetricsServer::WholeBody(QByteArray bytes) {
+    return [bytes = std::move(bytes), done = false](QByteArray& out, qsizetype) mutable {
+        if (done)
+            return false;
+        out += bytes;
+        done = true;
+        return true;
+    };
+}
 
 bool MetricsServer::Listen(const QHostAddress& address, quint16 port, QString& error) {
     if (!FServer->listen(address, port)) {
@@ -153,6 +171,7 @@ void MetricsServer::Read(Connection* c) {
             return;
         }
         c->method = requestLine[0];
+        c->http10 = requestLine[2] == "HTTP/1.0";
         c->path = requestLine[1];
         for (qsizetype i = 1; i < lines.size(); ++i) {
             QByteArray line = lines[i].trimmed();
@@ -193,7 +212,7 @@ void MetricsServer::Read(Connection* c) {
         if (m != "GET" && m != "HEAD")
             return Respond(c, 405, "text/plain; charset=utf-8", "use GET\n");
         bool om = WantsOpenMetrics(c->accept);
-        Respond(c, 200, om ? OpenMetricsContentType : TextContentType, FRender(om), m == "HEAD");
+        Stream(c, om ? OpenMetricsContentType : TextContentType, FRender(om), m == "HEAD");
     } else if (path == "/-/healthy") {
         if (m != "GET" && m != "HEAD")
             return Respond(c, 405, "text/plain; charset=utf-8", "use GET\n");
@@ -211,9 +230,6 @@ void MetricsServer::Read(Connection* c) {
 
 void MetricsServer::Respond(Connection* c, int status, const QByteArray& contentType,
                             QByteArray body, bool headOnly) {
-    c->responding = true;
-    c->input.clear();
-    c->input.squeeze();
     QByteArray head = "HTTP/1.1 " + QByteArray::number(status) + ' ' + reasonPhrase(status) +
                       "\r\nContent-Type: " + contentType +
                       "\r\nContent-Length: " + QByteArray::number(body.size()) +
@@ -221,22 +237,92 @@ void MetricsServer::Respond(Connection* c, int status, const QByteArray& content
     if (status == 405)
         head += c->path.startsWith("/-/reload") ? "Allow: POST, PUT\r\n" : "Allow: GET, HEAD\r\n";
     head += "\r\n";
-    c->output = head;
     c->body = headOnly ? QByteArray() : std::move(body);
-    c->written = 0;
+    Begin(c, std::move(head));
+}
+
+void MetricsServer::Stream(Connection* c, const QByteArray& contentType, Body body, bool headOnly) {
+    // The length is not known before the end: an HTTP/1.1 client gets
+    // chunks, whose last one tells a whole answer from a cut one; an
+    // HTTP/1.0 client reads to the close.
+    c->chunked = !c->http10;
+    QByteArray head = "HTTP/1.1 200 OK\r\nContent-Type: " + contentType +
+                      (c->chunked ? "\r\nTransfer-Encoding: chunked" : "") +
+                      "\r\nConnection: close\r\n\r\n";
+    if (!headOnly)
+        c->stream = std::move(body);
+    Begin(c, std::move(head));
+}
+
+void MetricsServer::Begin(Connection* c, QByteArray head) {
+    c->responding = true;
+    c->input.clear();
+    c->input.squeeze();
+    c->head = std::move(head);
+    c->current = &c->head;
+    c->at = 0;
+    c->finished = false;
     Pump(c);
 }
 
+bool MetricsServer::NextPiece(Connection* c) {
+    if (c->finished)
+        return false;
+    if (c->current == &c->head && !c->body.isEmpty()) {
+        c->current = &c->body;
+        c->at = 0;
+        c->finished = true;
+        return true;
+    }
+    if (!c->stream) {
+        c->finished = true;
+        return false;
+    }
+    // Room before the piece for its chunk size line, written once the
+    // size is known; the buffer keeps its capacity from piece to piece.
+    constexpr qsizetype SizeRoom = 16;
+    QByteArray& piece = c->piece;
+    piece.resize(SizeRoom);
+    const bool more = c->stream(piece, WriteChunk);
+    if (!more) {
+        c->stream = nullptr;
+        c->finished = true;
+        if (!c->chunked)
+            return false;
+        piece.resize(SizeRoom);
+        piece += "0\r\n\r\n";
+        c->current = &piece;
+        c->at = SizeRoom;
+        return true;
+    }
+    c->at = SizeRoom;
+    if (c->chunked) {
+        const qsizetype length = piece.size() - SizeRoom;
+        if (length == 0)
+            return NextPiece(c);
+        const QByteArray size = QByteArray::number(length, 16) + "\r\n";
+        c->at = SizeRoom - size.size();
+        std::memcpy(piece.data() + c->at, size.constData(), static_cast<std::size_t>(size.size()));
+        piece += "\r\n";
+    }
+    c->current = &piece;
+    return true;
+}
+
 void MetricsServer::Pump(Connection* c) {
-    if (!c->responding)
+    if (!c->responding || c->draining)
         return;
-    const qsizetype total = c->output.size() + c->body.size();
-    while (c->written < total && c->socket->bytesToWrite() < WriteChunk) {
-        const bool inHead = c->written < c->output.size();
-        const QByteArray& part = inHead ? c->output : c->body;
-        const qsizetype at = inHead ? c->written : c->written - c->output.size();
-        const char* data = part.constData() + at;
-        const qint64 length = std::min<qint64>(WriteChunk, part.size() - at);
+    while (c->socket->bytesToWrite() < WriteChunk) {
+        if (c->at >= c->current->size()) {
+            // The piece written next is made only when the client has
+            // taken the last one: a client that does not read holds one
+            // piece, not the whole answer.
+            if (!NextPiece(c))
+                break;
+            continue;
+        }
+        const char* data = c->current->constData() + c->at;
+        const qint64 length = std::min<qint64>(WriteChunk, c->current->size() - c->at);
         qint64 n = -1;
         if (c->socket->bytesToWrite() == 0) {
             // Straight into the kernel's buffer while it takes it, without a
@@ -253,16 +339,18 @@ void MetricsServer::Pump(Connection* c) {
             Finish(c);
             return;
         }
-        c->written += n;
+        c->at += n;
     }
-    if (c->written >= total && c->socket->bytesToWrite() == 0 && !c->draining) {
+    if (c->finished && c->at >= c->current->size() && c->socket->bytesToWrite() == 0) {
         // Closing at once would reset a connection whose client is still
         // sending, and take the answer with it: the sending side is shut,
         // what still comes is read and dropped, and the client's close (or
         // a short deadline) ends the connection.
         c->draining = true;
-        c->output = QByteArray();
+        c->current = nullptr;
+        c->head = QByteArray();
         c->body = QByteArray();
+        c->piece = QByteArray();
         c->socket->flush();
         ::shutdown(static_cast<int>(c->socket->socketDescriptor()), SHUT_WR);
         c->deadline.start(std::min(

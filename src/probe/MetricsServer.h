@@ -14,7 +14,9 @@ namespace probe {
 // The prober's HTTP endpoint: GET /metrics, GET /-/healthy and
 // POST /-/reload, nothing else. It runs on the event loop of the thread
 // that made it, one connection after another's reads and writes
-// interleaved, never a thread per request. A request head is at most
+// interleaved, never a thread per request. The metrics go out in chunks
+// written as the client takes them, so a scrape holds the loop for one
+// piece at a time and keeps one piece in memory. A request head is at most
 // MaxHeadBytes, a request body MaxBodyBytes, at most MaxConnections are
 // open (more wait in the kernel's backlog), and a connection that has not
 // finished within the deadline is closed: a slow or hostile client costs a
@@ -27,8 +29,13 @@ public:
     static constexpr int MaxConnections = 16;
     static constexpr int DeadlineMs = 30'000;
 
-    // Renders the metrics; true asks for OpenMetrics.
-    using Render = std::function<QByteArray(bool openMetrics)>;
+    // Writes a response body piece by piece: appends about budget bytes to
+    // out and returns true, or returns false once everything was written.
+    using Body = std::function<bool(QByteArray& out, qsizetype budget)>;
+    // Starts the metrics of one scrape; true asks for OpenMetrics.
+    using Render = std::function<Body(bool openMetrics)>;
+    // A body that is all there at once.
+    static Body WholeBody(QByteArray bytes);
     // Reloads the host list; false with a message when it failed.
     using Reload = std::function<bool(QString& message)>;
 
@@ -47,6 +54,9 @@ private:
     void Read(Connection* c);
     void Respond(Connection* c, int status, const QByteArray& contentType, QByteArray body,
                  bool headOnly = false);
+    void Stream(Connection* c, const QByteArray& contentType, Body body, bool headOnly);
+    void Begin(Connection* c, QByteArray head);
+    bool NextPiece(Connection* c);
     void Pump(Connection* c);
     void Finish(Connection* c);
 

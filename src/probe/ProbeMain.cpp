@@ -9,6 +9,7 @@
 #include <QCoreApplication>
 #include <QSocketNotifier>
 #include <cstdio>
+#include <memory>
 
 #include <csignal>
 #include <malloc.h>
@@ -105,7 +106,13 @@ int RunProbe(const QStringList& arguments) {
         say(message);
         return true;
     };
-    MetricsServer server([&](bool om) { return prober.Metrics(om); }, reload);
+    MetricsServer server(
+        [&](bool om) -> MetricsServer::Body {
+            auto writer = std::make_shared<MetricsWriter>(prober.Writer(om));
+            return
+                [writer](QByteArray& out, qsizetype budget) { return writer->Next(out, budget); };
+        },
+        reload);
     if (!server.Listen(QHostAddress(config.listenAddress), config.listenPort, error)) {
         say(QStringLiteral("cannot listen on %1:%2: %3")
                 .arg(config.listenAddress)

@@ -2,9 +2,11 @@
 
 #include "platform/IcmpTypes.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <string_view>
 
 namespace probe {
@@ -112,26 +114,53 @@ std::string EscapeLabelValue(const QString& value) {
 
 namespace {
 
-// The exposition is written straight into the QByteArray that is served:
-// a copy of tens of megabytes per scrape costs more than the writing.
-struct Text {
-    QByteArray bytes;
-    void reserve(std::size_t n) { bytes.reserve(static_cast<qsizetype>(n)); }
-    void append(std::string_view v) { bytes.append(v.data(), static_cast<qsizetype>(v.size())); }
-    void append(const char* first, const char* last) { bytes.append(first, last - first); }
-    Text& operator+=(std::string_view v) {
+// Lines are written straight into the piece being served, through a
+// pointer: most writes are a few bytes, and a general append per write
+// costs more than the copying itself.
+class Out {
+public:
+    explicit Out(QByteArray& bytes) : FBytes(bytes), FUsed(bytes.size()) {}
+    ~Out() { FBytes.resize(FUsed); }
+    Out(const Out&) = delete;
+    Out& operator=(const Out&) = delete;
+
+    qsizetype Size() const { return FUsed; }
+    void append(const char* first, const char* last) {
+        const auto n = static_cast<qsizetype>(last - first);
+        Room(n);
+        std::memcpy(FData + FUsed, first, static_cast<std::size_t>(n));
+        FUsed += n;
+    }
+    void append(std::string_view v) { append(v.data(), v.data() + v.size()); }
+    Out& operator+=(std::string_view v) {
         append(v);
         return *this;
     }
-    Text& operator+=(const std::string& v) { return *this += std::string_view(v); }
-    Text& operator+=(const char* v) { return *this += std::string_view(v); }
-    Text& operator+=(char c) {
-        bytes.append(c);
+    Out& operator+=(const char* v) { return *this += std::string_view(v); }
+    Out& operator+=(const std::string& v) { return *this += std::string_view(v); }
+    Out& operator+=(char c) {
+        Room(1);
+        FData[FUsed++] = c;
         return *this;
     }
+
+private:
+    void Room(qsizetype n) {
+        if (FData && FUsed + n <= FBytes.size())
+            return;
+        // Grown with room to spare and cut to the written size at the end;
+        // QByteArray leaves the new bytes as they are, so nothing is
+        // written twice.
+        FBytes.resize(std::max(FUsed + n, std::max<qsizetype>(FBytes.size() * 2, 4096)));
+        FData = FBytes.data();
+    }
+
+    QByteArray& FBytes;
+    qsizetype FUsed;
+    char* FData = nullptr;
 };
 
-template <class Out> void appendUnsigned(Out& out, std::uint64_t value) {
+template <class Sink> void appendUnsigned(Sink& out, std::uint64_t value) {
     char buffer[24];
     auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
     out.append(buffer, result.ptr);
@@ -140,7 +169,7 @@ template <class Out> void appendUnsigned(Out& out, std::uint64_t value) {
 // The shortest text that reads back as value, in the style of the common
 // Prometheus clients ("5e-05", "0.0001", "26.2144", "1e+06"): bucket bounds
 // are label values, and dashboards and queries match them as text.
-template <class Out> void appendDouble(Out& out, double value) {
+template <class Sink> void appendDouble(Sink& out, double value) {
     char buffer[64];
     if (!std::isfinite(value)) {
         out += std::isnan(value) ? "NaN" : (value > 0 ? "+Inf" : "-Inf");
@@ -162,10 +191,10 @@ template <class Out> void appendDouble(Out& out, double value) {
 
 // Writes the family header: HELP and TYPE. OpenMetrics names a counter
 // family without its "_total".
-void header(Text& out, const char* name, const char* type, const char* help, bool om) {
-    std::string family = name;
-    if (om && family.size() > 6 && family.compare(family.size() - 6, 6, "_total") == 0)
-        family.resize(family.size() - 6);
+void header(Out& out, const char* name, const char* type, const char* help, bool om) {
+    std::string_view family = name;
+    if (om && family.ends_with("_total"))
+        family.remove_suffix(6);
     out += "# HELP ";
     out += family;
     out += ' ';
@@ -175,7 +204,7 @@ void header(Text& out, const char* name, const char* type, const char* help, boo
     out += ' ';
     out += type;
     out += '\n';
-    if (om && std::string_view(name).ends_with("_seconds")) {
+    if (om && family.ends_with("_seconds")) {
         out += "# UNIT ";
         out += family;
         out += " seconds\n";
@@ -183,7 +212,7 @@ void header(Text& out, const char* name, const char* type, const char* help, boo
 }
 
 // name{labels[,extra]} value
-void sample(Text& out, const char* name, const std::string& labels, std::string_view extra,
+void sample(Out& out, std::string_view name, const std::string& labels, std::string_view extra,
             std::uint64_t value) {
     out += name;
     out += '{';
@@ -197,11 +226,40 @@ void sample(Text& out, const char* name, const std::string& labels, std::string_
     out += '\n';
 }
 
+// The families in the order they are written; each but the last has a
+// run of lines per host.
+enum Family {
+    Requests,
+    Answers,
+    Failures,
+    Rtt,
+    Ttl,
+    State,
+    Own,
+    Done,
+};
+
+// The histogram's bucket labels, le="5e-05" and on.
+const std::vector<std::string>& bucketLabels() {
+    static const std::vector<std::string> les = [] {
+        std::vector<std::string> v;
+        for (double b : RttBucketBounds()) {
+            std::string le = "le=\"";
+            appendDouble(le, b);
+            le += '"';
+            v.push_back(std::move(le));
+        }
+        return v;
+    }();
+    return les;
+}
+
 } // namespace
 
-QByteArray RenderMetrics(const std::vector<HostSeries>& hosts,
-                         const std::vector<std::pair<QString, QString>>& labels,
-                         const ProbeFigures& figures, bool openMetrics) {
+MetricsWriter::MetricsWriter(std::vector<HostSnapshot> hosts,
+                             const std::vector<std::pair<QString, QString>>& labels,
+                             const ProbeFigures& figures, bool openMetrics)
+    : FHosts(std::move(hosts)), FFigures(figures), FOpenMetrics(openMetrics) {
     std::string common;
     for (const auto& [name, value] : labels) {
         common += ',';
@@ -210,114 +268,167 @@ QByteArray RenderMetrics(const std::vector<HostSeries>& hosts,
         common += EscapeLabelValue(value);
         common += '"';
     }
+    FOwn = common.empty() ? std::string() : common.substr(1);
     // Every host's label set once: host, ip, ip_version, then the user's.
-    std::vector<std::string> sets;
-    sets.reserve(hosts.size());
-    for (const HostSeries& h : hosts) {
+    FSets.reserve(FHosts.size());
+    for (const HostSnapshot& h : FHosts) {
         std::string s = "host=\"" + EscapeLabelValue(h.host) + "\",ip=\"" + EscapeLabelValue(h.ip) +
                         "\",ip_version=\"";
         if (h.ipVersion != 0)
             appendUnsigned(s, static_cast<std::uint64_t>(h.ipVersion));
         s += '"';
         s += common;
-        sets.push_back(std::move(s));
+        FSets.push_back(std::move(s));
     }
-    // Room for every line at once: growing a buffer of tens of megabytes
-    // copies it, and each copy touches fresh pages. A host has some 35 lines
-    // of its label set, a name, an extra label and a value each.
-    std::size_t room = 16384;
-    for (std::size_t i = 0; i < hosts.size(); ++i)
-        room += (36 + 2 * hosts[i].stats->unreachable.size()) * (sets[i].size() + 72);
-    Text out;
-    out.reserve(room);
-    const bool om = openMetrics;
+}
 
-    header(out, "netsonde_requests_total", "counter", "Echo requests sent.", om);
-    for (std::size_t i = 0; i < hosts.size(); ++i)
-        sample(out, "netsonde_requests_total", sets[i], {}, hosts[i].stats->requests);
+bool MetricsWriter::Next(QByteArray& out, qsizetype budget) {
+    if (FFamily == Done)
+        return false;
+    Write(out, budget);
+    return true;
+}
 
-    header(out, "netsonde_answers_total", "counter", "Echo replies received.", om);
-    for (std::size_t i = 0; i < hosts.size(); ++i)
-        sample(out, "netsonde_answers_total", sets[i], {}, hosts[i].stats->answers);
-
-    header(out, "netsonde_failures_total", "counter",
-           "Echo requests without a reply, and failed name lookups, by kind.", om);
-    for (std::size_t i = 0; i < hosts.size(); ++i) {
-        const HostStats& s = *hosts[i].stats;
-        sample(out, "netsonde_failures_total", sets[i], "kind=\"timeout\"", s.timeouts);
-        for (const auto& [code, count] : s.unreachable)
-            sample(out, "netsonde_failures_total", sets[i],
-                   "kind=\"unreachable\",code=\"" + code + '"', count);
-        sample(out, "netsonde_failures_total", sets[i], "kind=\"send_error\"", s.sendErrors);
-        sample(out, "netsonde_failures_total", sets[i], "kind=\"name_error\"", s.nameErrors);
-    }
-
-    header(out, "netsonde_rtt_seconds", "histogram", "Round-trip time of answered requests.", om);
-    const auto& bounds = RttBucketBounds();
-    std::vector<std::string> les;
-    for (double b : bounds) {
-        std::string le = "le=\"";
-        appendDouble(le, b);
-        le += '"';
-        les.push_back(std::move(le));
-    }
-    for (std::size_t i = 0; i < hosts.size(); ++i) {
-        const HostStats& s = *hosts[i].stats;
-        std::uint64_t cumulative = 0;
-        for (std::size_t b = 0; b < bounds.size(); ++b) {
-            cumulative += s.rttBuckets[b];
-            sample(out, "netsonde_rtt_seconds_bucket", sets[i], les[b], cumulative);
+void MetricsWriter::Write(QByteArray& bytes, qsizetype budget) {
+    Out out(bytes);
+    const qsizetype limit = out.Size() + std::max<qsizetype>(budget, 1);
+    const bool om = FOpenMetrics;
+    while (FFamily != Done && out.Size() < limit) {
+        const auto family = static_cast<Family>(FFamily);
+        if (!FHeaderDone) {
+            FHeaderDone = true;
+            switch (family) {
+            case Requests:
+                header(out, "netsonde_requests_total", "counter", "Echo requests sent.", om);
+                break;
+            case Answers:
+                header(out, "netsonde_answers_total", "counter", "Echo replies received.", om);
+                break;
+            case Failures:
+                header(out, "netsonde_failures_total", "counter",
+                       "Echo requests without a reply, and failed name lookups, by kind.", om);
+                break;
+            case Rtt:
+                header(out, "netsonde_rtt_seconds", "histogram",
+                       "Round-trip time of answered requests.", om);
+                break;
+            case Ttl:
+                header(out, "netsonde_answer_ttl", "gauge",
+                       "Time-to-live (IPv4) or hop limit (IPv6) of the last reply.", om);
+                break;
+            case State:
+                header(out, "netsonde_host_state", "gauge",
+                       "1 for the state the host is in, 0 for the others: up, degraded (slow or "
+                       "losing requests), down (not answering), unknown (too few requests yet).",
+                       om);
+                break;
+            case Own:
+            case Done:
+                break;
+            }
         }
-        cumulative += s.rttBuckets[bounds.size()];
-        sample(out, "netsonde_rtt_seconds_bucket", sets[i], "le=\"+Inf\"", cumulative);
-        out += "netsonde_rtt_seconds_sum{";
-        out += sets[i];
-        out += "} ";
-        appendDouble(out, s.rttSum);
-        out += '\n';
-        sample(out, "netsonde_rtt_seconds_count", sets[i], {}, cumulative);
+        if (family == Own) {
+            auto single = [&](const char* name, const char* type, const char* help,
+                              std::uint64_t v) {
+                header(out, name, type, help, om);
+                out += name;
+                if (!FOwn.empty()) {
+                    out += '{';
+                    out += FOwn;
+                    out += '}';
+                }
+                out += ' ';
+                appendUnsigned(out, v);
+                out += '\n';
+            };
+            single("netsonde_probe_hosts", "gauge", "Hosts probed.", FFigures.hosts);
+            single("netsonde_probe_late_requests_total", "counter",
+                   "Requests sent more than one interval after their time.", FFigures.lateRequests);
+            single("netsonde_probe_reloads_total", "counter", "Host list reloads.",
+                   FFigures.reloads);
+            single("netsonde_probe_reload_failures_total", "counter",
+                   "Host list reloads that failed and kept the list.", FFigures.reloadFailures);
+            if (om)
+                out += "# EOF\n";
+            FFamily = Done;
+            break;
+        }
+        // One family's lines, host after host, until the piece is full.
+        for (; FHost < FHosts.size() && out.Size() < limit; ++FHost) {
+            const HostStats& s = FHosts[FHost].stats;
+            const std::string& set = FSets[FHost];
+            switch (family) {
+            case Requests:
+                sample(out, "netsonde_requests_total", set, {}, s.requests);
+                break;
+            case Answers:
+                sample(out, "netsonde_answers_total", set, {}, s.answers);
+                break;
+            case Failures:
+                sample(out, "netsonde_failures_total", set, "kind=\"timeout\"", s.timeouts);
+                for (const auto& [code, count] : s.unreachable)
+                    sample(out, "netsonde_failures_total", set,
+                           "kind=\"unreachable\",code=\"" + code + '"', count);
+                sample(out, "netsonde_failures_total", set, "kind=\"send_error\"", s.sendErrors);
+                sample(out, "netsonde_failures_total", set, "kind=\"name_error\"", s.nameErrors);
+                break;
+            case Rtt: {
+                const auto& les = bucketLabels();
+                std::uint64_t cumulative = 0;
+                for (std::size_t b = 0; b < les.size(); ++b) {
+                    cumulative += s.rttBuckets[b];
+                    sample(out, "netsonde_rtt_seconds_bucket", set, les[b], cumulative);
+                }
+                cumulative += s.rttBuckets[les.size()];
+                sample(out, "netsonde_rtt_seconds_bucket", set, "le=\"+Inf\"", cumulative);
+                out += "netsonde_rtt_seconds_sum{";
+                out += set;
+                out += "} ";
+                appendDouble(out, s.rttSum);
+                out += '\n';
+                sample(out, "netsonde_rtt_seconds_count", set, {}, cumulative);
+                break;
+            }
+            case Ttl:
+                if (s.lastTtl >= 0)
+                    sample(out, "netsonde_answer_ttl", set, {},
+                           static_cast<std::uint64_t>(s.lastTtl));
+                break;
+            case State: {
+                static const std::pair<HostState, const char*> states[] = {
+                    {HostState::Up, "state=\"up\""},
+                    {HostState::Degraded, "state=\"degraded\""},
+                    {HostState::Down, "state=\"down\""},
+                    {HostState::Unknown, "state=\"unknown\""}};
+                for (const auto& [state, label] : states)
+                    sample(out, "netsonde_host_state", set, label, s.state == state ? 1 : 0);
+                break;
+            }
+            case Own:
+            case Done:
+                break;
+            }
+        }
+        if (FHost >= FHosts.size()) {
+            FHost = 0;
+            FHeaderDone = false;
+            ++FFamily;
+        }
     }
+}
 
-    header(out, "netsonde_answer_ttl", "gauge",
-           "Time-to-live (IPv4) or hop limit (IPv6) of the last reply.", om);
-    for (std::size_t i = 0; i < hosts.size(); ++i)
-        if (hosts[i].stats->lastTtl >= 0)
-            sample(out, "netsonde_answer_ttl", sets[i], {},
-                   static_cast<std::uint64_t>(hosts[i].stats->lastTtl));
-
-    header(out, "netsonde_host_state", "gauge",
-           "1 for the state the host is in, 0 for the others: up, degraded (slow or losing "
-           "requests), down (not answering), unknown (too few requests yet).",
-           om);
-    static const std::pair<HostState, const char*> states[] = {
-        {HostState::Up, "state=\"up\""},
-        {HostState::Degraded, "state=\"degraded\""},
-        {HostState::Down, "state=\"down\""},
-        {HostState::Unknown, "state=\"unknown\""}};
-    for (std::size_t i = 0; i < hosts.size(); ++i)
-        for (const auto& [state, label] : states)
-            sample(out, "netsonde_host_state", sets[i], label,
-                   hosts[i].stats->state == state ? 1 : 0);
-
-    std::string own = common.empty() ? std::string() : common.substr(1);
-    auto single = [&](const char* name, const char* type, const char* help, std::uint64_t v) {
-        header(out, name, type, help, om);
-        out += name;
-        if (!own.empty())
-            out += '{' + own + '}';
-        out += ' ';
-        appendUnsigned(out, v);
-        out += '\n';
-    };
-    single("netsonde_probe_hosts", "gauge", "Hosts probed.", figures.hosts);
-    single("netsonde_probe_late_requests_total", "counter",
-           "Requests sent more than one interval after their time.", figures.lateRequests);
-    single("netsonde_probe_reloads_total", "counter", "Host list reloads.", figures.reloads);
-    single("netsonde_probe_reload_failures_total", "counter",
-           "Host list reloads that failed and kept the list.", figures.reloadFailures);
-    if (om)
-        out += "# EOF\n";
-    return std::move(out.bytes);
+QByteArray RenderMetrics(const std::vector<HostSeries>& hosts,
+                         const std::vector<std::pair<QString, QString>>& labels,
+                         const ProbeFigures& figures, bool openMetrics) {
+    std::vector<HostSnapshot> frozen;
+    frozen.reserve(hosts.size());
+    for (const HostSeries& h : hosts)
+        frozen.push_back({h.host, h.ip, h.ipVersion, *h.stats});
+    MetricsWriter writer(std::move(frozen), labels, figures, openMetrics);
+    QByteArray text;
+    while (writer.Next(text, 1 << 20)) {
+    }
+    return text;
 }
 
 } // namespace probe

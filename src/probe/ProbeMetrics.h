@@ -61,8 +61,47 @@ struct ProbeFigures {
     std::size_t hosts = 0;
 };
 
-// Renders every family in the Prometheus text format 0.0.4, or in
-// OpenMetrics 1.0.0 (which ends in "# EOF").
+// One host as a scrape shows it, frozen when the scrape began.
+struct HostSnapshot {
+    QString host;
+    QString ip;
+    int ipVersion;
+    HostStats stats;
+};
+
+// Writes the exposition of a frozen set of hosts piece by piece, every
+// family in the Prometheus text format 0.0.4 or in OpenMetrics 1.0.0 (which
+// ends in "# EOF"). A scrape of ten thousand hosts is tens of megabytes: it
+// is written while the client reads it, a piece at a time between the
+// event loop's other work, and never held whole. The copy keeps each host's
+// figures consistent (no more answers than requests) however long the
+// client takes.
+class MetricsWriter {
+public:
+    MetricsWriter(std::vector<HostSnapshot> hosts,
+                  const std::vector<std::pair<QString, QString>>& labels,
+                  const ProbeFigures& figures, bool openMetrics);
+
+    // Appends whole lines to out until about budget bytes were added (at
+    // least one host's lines of a family, so a piece is never empty while
+    // something is left); false once everything was written.
+    bool Next(QByteArray& out, qsizetype budget);
+
+private:
+    void Write(QByteArray& out, qsizetype budget);
+
+    std::vector<HostSnapshot> FHosts;
+    std::vector<std::string> FSets; // every host's label set
+    std::string FOwn;               // the user's labels alone
+    ProbeFigures FFigures;
+    bool FOpenMetrics;
+    int FFamily = 0;
+    std::size_t FHost = 0;
+    bool FHeaderDone = false;
+};
+
+// The whole exposition at once, for hosts whose figures do not change
+// while it is written.
 QByteArray RenderMetrics(const std::vector<HostSeries>& hosts,
                          const std::vector<std::pair<QString, QString>>& labels,
                          const ProbeFigures& figures, bool openMetrics);

@@ -389,13 +389,21 @@ void Prober::LookupEnded(std::uint64_t id, int error, int family, QByteArray add
 }
 
 QByteArray Prober::Metrics(bool openMetrics) const {
-    std::vector<HostSeries> series;
-    series.reserve(FOrder.size());
+    MetricsWriter writer = Writer(openMetrics);
+    QByteArray text;
+    while (writer.Next(text, 1 << 20)) {
+    }
+    return text;
+}
+
+MetricsWriter Prober::Writer(bool openMetrics) const {
+    std::vector<HostSnapshot> frozen;
+    frozen.reserve(FOrder.size());
     for (std::uint64_t id : FOrder) {
         const Host& h = *FHosts.at(id);
-        series.push_back({h.name, h.ip, h.family, &h.stats});
+        frozen.push_back({h.name, h.ip, h.family, h.stats});
     }
-    return RenderMetrics(series, FConfig.labels, FFigures, openMetrics);
+    return MetricsWriter(std::move(frozen), FConfig.labels, FFigures, openMetrics);
 }
 
 std::vector<Prober::HostView> Prober::Hosts() const {

@@ -49,6 +49,9 @@ public:
     int InFlight() const { return FInFlight; }
 
     QByteArray Metrics(bool openMetrics) const;
+    // A writer of the metrics as they are now, for a scrape that is
+    // written out while probing goes on.
+    MetricsWriter Writer(bool openMetrics) const;
     ProbeFigures& Figures() { return FFigures; }
 
     // For tests and the benchmark.

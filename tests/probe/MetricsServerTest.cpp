@@ -14,12 +14,16 @@ using netsonde::test::WaitUntil;
 namespace {
 
 class Endpoint : public ::testing::Test {
+public:
+    static QByteArray bodyOf(const QByteArray& answer);
+
 protected:
     void SetUp() override {
         server = std::make_unique<MetricsServer>(
             [this](bool om) {
                 lastOpenMetrics = om;
-                return QByteArray("netsonde_probe_hosts 1\n") + (om ? "# EOF\n" : "");
+                return MetricsServer::WholeBody(QByteArray("netsonde_probe_hosts 1\n") +
+                                                (om ? "# EOF\n" : ""));
             },
             [this](QString& message) {
                 ++reloads;
@@ -54,19 +58,42 @@ protected:
     int reloads = 0;
 };
 
+// The body of an answer: put together from its chunks, or as it came.
+QByteArray Endpoint::bodyOf(const QByteArray& answer) {
+    qsizetype at = answer.indexOf("\r\n\r\n");
+    if (at < 0)
+        return {};
+    QByteArray rest = answer.mid(at + 4);
+    if (!answer.left(at).contains("Transfer-Encoding: chunked"))
+        return rest;
+    QByteArray body;
+    for (qsizetype pos = 0;;) {
+        qsizetype eol = rest.indexOf("\r\n", pos);
+        bool ok = false;
+        qsizetype size = eol < 0 ? -1 : rest.mid(pos, eol - pos).toLongLong(&ok, 16);
+        if (!ok || size < 0 || rest.size() < eol + 2 + size + 2)
+            return "(cut chunk)";
+        if (size == 0)
+            return rest.mid(eol + 2) == "\r\n" ? body : "(bad end)";
+        body += rest.mid(eol + 2, size);
+        pos = eol + 2 + size + 2;
+    }
+}
+
 } // namespace
 
 TEST_F(Endpoint, ServesItsThreePathsAndNothingElse) {
     QByteArray text = exchange("GET /metrics HTTP/1.1\r\nHost: x\r\nAccept: text/plain\r\n\r\n");
     EXPECT_TRUE(text.startsWith("HTTP/1.1 200 OK\r\n"));
     EXPECT_TRUE(text.contains("Content-Type: text/plain; version=0.0.4"));
-    EXPECT_TRUE(text.endsWith("\r\n\r\nnetsonde_probe_hosts 1\n"));
+    EXPECT_TRUE(text.contains("\r\nTransfer-Encoding: chunked\r\n"));
+    EXPECT_EQ(bodyOf(text), "netsonde_probe_hosts 1\n");
     EXPECT_FALSE(lastOpenMetrics);
 
     QByteArray om = exchange("GET /metrics HTTP/1.1\r\nAccept: application/openmetrics-text;"
                              "version=1.0.0,text/plain;version=0.0.4;q=0.5,*/*;q=0.1\r\n\r\n");
     EXPECT_TRUE(om.contains("Content-Type: application/openmetrics-text"));
-    EXPECT_TRUE(om.endsWith("# EOF\n"));
+    EXPECT_TRUE(bodyOf(om).endsWith("# EOF\n"));
     exchange("GET /metrics HTTP/1.1\r\nAccept: application/openmetrics-text;q=0\r\n\r\n");
     EXPECT_FALSE(lastOpenMetrics);
 
@@ -136,4 +163,62 @@ TEST_F(Endpoint, SlowClientsAreBoundedInNumberAndTime) {
         return true;
     }));
     EXPECT_TRUE(exchange("GET /metrics HTTP/1.1\r\n\r\n").startsWith("HTTP/1.1 200"));
+}
+
+// A scrape far larger than any buffer is written piece by piece as the
+// client reads: a client that reads nothing has only a few pieces made for
+// it while the loop goes on ticking, and one that reads gets every byte,
+// in order, in well-formed chunks (or up to the close for HTTP/1.0).
+TEST(EndpointStream, WritesPiecesOnlyAsTheClientReads) {
+    constexpr int Pieces = 400; // 400 pieces of 64 KiB: 25 MiB
+    int made = 0;
+    auto render = [&made](bool) -> MetricsServer::Body {
+        auto next = std::make_shared<int>(0);
+        return [&made, next](QByteArray& out, qsizetype) {
+            if (*next == Pieces)
+                return false;
+            out += QByteArray(64 * 1024, static_cast<char>('a' + *next % 26));
+            ++*next;
+            ++made;
+            return true;
+        };
+    };
+    MetricsServer server(render, [](QString&) { return true; });
+    QString error;
+    ASSERT_TRUE(server.Listen(QHostAddress::LocalHost, 0, error));
+    int ticks = 0;
+    QTimer ticker;
+    QObject::connect(&ticker, &QTimer::timeout, [&] { ++ticks; });
+    ticker.start(1);
+
+    QTcpSocket stalled;
+    stalled.setReadBufferSize(4096);
+    stalled.connectToHost(QHostAddress::LocalHost, server.Port());
+    stalled.write("GET /metrics HTTP/1.1\r\n\r\n");
+    ASSERT_TRUE(WaitUntil([&] { return made > 0; }));
+    const int before = ticks;
+    WaitUntil([&] { return ticks > before + 50; });
+    // The kernel's buffers on both sides take some pieces; the rest wait.
+    EXPECT_LT(made, 128) << "pieces made for a client that reads nothing";
+    stalled.abort();
+
+    for (const char* version : {"HTTP/1.1", "HTTP/1.0"}) {
+        made = 0;
+        QTcpSocket reader;
+        reader.connectToHost(QHostAddress::LocalHost, server.Port());
+        reader.write(QByteArray("GET /metrics ") + version + "\r\n\r\n");
+        QByteArray answer;
+        ASSERT_TRUE(WaitUntil([&] {
+            answer += reader.readAll();
+            return reader.state() == QAbstractSocket::UnconnectedState;
+        }));
+        answer += reader.readAll();
+        QByteArray body = Endpoint::bodyOf(answer);
+        ASSERT_EQ(body.size(), qsizetype{Pieces} * 64 * 1024) << version;
+        for (int i = 0; i < Pieces; ++i)
+            ASSERT_EQ(body[qsizetype{i} * 64 * 1024], 'a' + i % 26) << version << " piece " << i;
+        EXPECT_EQ(answer.contains("Transfer-Encoding: chunked"),
+                  std::string(version) == "HTTP/1.1");
+    }
+    EXPECT_TRUE(WaitUntil([&] { return server.OpenConnections() == 0; }));
 }

@@ -121,3 +121,34 @@ TEST(ProbeMetrics, PromtoolFindsNothingToReport) {
         EXPECT_TRUE(said.trimmed().isEmpty()) << said.toStdString();
     }
 }
+
+// A scrape is written in pieces of any size with the same bytes as at
+// once, and shows the figures as they were when it began, however long the
+// client takes to read it.
+TEST(ProbeMetrics, PiecesOfAnySizeMakeTheSameFrozenText) {
+    for (bool om : {false, true}) {
+        for (qsizetype budget : {1, 40, 700, 1 << 20}) {
+            Sample s = twoHosts();
+            const QByteArray whole = RenderMetrics(s.series, site, {}, om);
+            std::vector<HostSnapshot> frozen;
+            for (const HostSeries& h : s.series)
+                frozen.push_back({h.host, h.ip, h.ipVersion, *h.stats});
+            MetricsWriter writer(std::move(frozen), site, {}, om);
+            QByteArray text;
+            int pieces = 0;
+            for (qsizetype before = 0; writer.Next(text, budget); before = text.size()) {
+                ++pieces;
+                ASSERT_GT(text.size(), before) << "an empty piece";
+                ASSERT_TRUE(text.endsWith('\n')) << "a piece ends inside a line";
+                // Probing goes on between pieces.
+                s.stats[0].requests += 5;
+                s.stats[0].AddAnswer(0.001, 60);
+            }
+            EXPECT_EQ(text, whole) << "budget " << budget << (om ? " OpenMetrics" : " text");
+            EXPECT_FALSE(writer.Next(text, budget));
+            if (budget == 1) {
+                EXPECT_GT(pieces, 10);
+            }
+        }
+    }
+}
