@@ -362,7 +362,7 @@ void Prober::StartLookup(Host& h, Clock::time_point now) {
     });
 }
 
-void Prober::LookupEnded(std::uint64_t id, int error, int family, QByteArray address) {
+void Prober::LookupEnded(std::uint64_t id, int error, int family, const QByteArray& address) {
     auto found = FHosts.find(id);
     if (found == FHosts.end())
         return;

@@ -73,7 +73,7 @@ private:
     void Tick();
     void Probe(Host& h, Clock::time_point now);
     void StartLookup(Host& h, Clock::time_point now);
-    void LookupEnded(std::uint64_t id, int error, int family, QByteArray address);
+    void LookupEnded(std::uint64_t id, int error, int family, const QByteArray& address);
     void EchoEnded(const std::shared_ptr<Request>& r);
     // Hands a request's outcome to the state machine: the round-trip time
     // in milliseconds, -1 for no answer, nothing for a request that could
