@@ -229,7 +229,10 @@ int main(int argc, char** argv) {
             Run ref = runFor(args, 19375, part2, "smokeping_requests_total", true);
             refRate10k.push_back(ref.requests / part2);
             refMb10k.push_back(ref.peakMb);
-            refScrape10k.push_back(ref.scrapeSeconds);
+            // A refused or failed scrape (the reference still starting its
+            // probers) says nothing about how long a scrape takes.
+            if (ref.requests > 0)
+                refScrape10k.push_back(ref.scrapeSeconds);
             if (ref.requests > 0)
                 refCpu10k.push_back(ref.cpuSeconds / ref.requests * 1e6);
             std::printf("round %d: 10,000 hosts, smokeping-prober: %.0f requests, %.2f s CPU, "
@@ -245,8 +248,13 @@ int main(int argc, char** argv) {
     std::printf("  peak memory: %.1f MB (goal <= 200)\n", median(mb));
     std::printf("  scrape of /metrics: %.3f s (goal <= 0.2)\n", median(scrape));
     if (haveReference) {
-        std::printf("  smokeping-prober: %.0f requests per second, %.1f MB peak, scrape %.3f s",
-                    median(refRate10k), median(refMb10k), median(refScrape10k));
+        std::printf("  smokeping-prober: %.0f requests per second, %.1f MB peak",
+                    median(refRate10k), median(refMb10k));
+        if (refScrape10k.empty())
+            std::printf(", never answered a scrape with its counters");
+        else
+            std::printf(", scrape %.3f s (of %zu rounds it answered in)", median(refScrape10k),
+                        refScrape10k.size());
         if (!refCpu10k.empty())
             std::printf(", %.1f us CPU per echo (ratio ours/reference %.2f)", median(refCpu10k),
                         median(cpu) / median(refCpu10k));
