@@ -24,13 +24,14 @@ if [[ ! -f $build/compile_commands.json ]]; then
     exit 1
 fi
 # The program's own sources; the helper is plain C with its own flags. CI
-# checks the floors without widgets and the desktop's stand-ins, where a
-# fault costs the most and a file parses fastest; NETSONDE_LINT_ALL=1 checks
-# every folder (about twice the time).
+# checks the floors without widgets (the prober's HTTP endpoint among them)
+# and the desktop's stand-ins, where a fault costs the most and a file
+# parses fastest; NETSONDE_LINT_ALL=1 checks every folder (about twice the
+# time).
 if [[ ${NETSONDE_LINT_ALL:-0} == 1 ]]; then
     folders=(src)
 else
-    folders=(src/platform src/resolve src/echo src/files src/history src/runs src/desktop)
+    folders=(src/platform src/resolve src/echo src/files src/history src/alerts src/runs src/probe src/desktop)
 fi
 mapfile -t sources < <(for f in "${folders[@]}"; do git ls-files "$f/*.cpp"; done | sed "s|^|$PWD/|")
 run-clang-tidy -quiet -p "$build" -j "$jobs" "${sources[@]}" > "$build/clang-tidy.log" 2>&1 || {
