@@ -91,6 +91,7 @@ struct Family4 {
     static constexpr std::array<const char*, 3> Routers = {net::R1, net::R2, net::R3};
     static constexpr const char* Far = net::Far;
     static constexpr const char* FarName = "far.nsd.test";
+    static constexpr const char* FarNoName = net::FarNoName;
     static constexpr const char* Quiet = net::Quiet;
     static constexpr const char* Blackholed = "10.61.7.5";
     static constexpr const char* Forger = net::Forger;
@@ -221,6 +222,7 @@ struct Family6 {
     static constexpr std::array<const char*, 3> Routers = {net::R1_6, net::R2_6, net::R3_6};
     static constexpr const char* Far = net::Far6;
     static constexpr const char* FarName = "six.nsd.test";
+    static constexpr const char* FarNoName = net::FarNoName6;
     static constexpr const char* Quiet = net::Quiet6;
     static constexpr const char* Blackholed = net::Blackholed6;
     static constexpr const char* Forger = net::Forger6;
