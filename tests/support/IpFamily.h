@@ -12,6 +12,7 @@
 #include <arpa/inet.h>
 #include <array>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <linux/errqueue.h>
 #include <netinet/in.h>
@@ -94,6 +95,8 @@ struct Family4 {
     static constexpr const char* FarNoName = net::FarNoName;
     static constexpr const char* Quiet = net::Quiet;
     static constexpr const char* Blackholed = "10.61.7.5";
+    // Host number host of the net that r2 drops without a word.
+    static std::string InSilentNet(int host) { return net::SilentNet + std::to_string(host); }
     static constexpr const char* Forger = net::Forger;
     static constexpr const char* HostUnreachable = net::HostUnreachable;
     static constexpr const char* NetUnreachable = net::NetUnreachable;
@@ -225,6 +228,11 @@ struct Family6 {
     static constexpr const char* FarNoName = net::FarNoName6;
     static constexpr const char* Quiet = net::Quiet6;
     static constexpr const char* Blackholed = net::Blackholed6;
+    static std::string InSilentNet(int host) {
+        char text[32];
+        std::snprintf(text, sizeof text, "fd00:61:7::%x", host);
+        return text;
+    }
     static constexpr const char* Forger = net::Forger6;
     static constexpr const char* HostUnreachable = net::HostUnreachable6;
     static constexpr const char* NetUnreachable = net::NetUnreachable6;
