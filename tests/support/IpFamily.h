@@ -11,6 +11,7 @@
 
 #include <arpa/inet.h>
 #include <array>
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
