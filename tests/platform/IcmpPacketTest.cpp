@@ -54,19 +54,13 @@ protected:
 TYPED_TEST_SUITE(IcmpPacket, netsonde::test::FamilyTypes);
 
 TYPED_TEST(IcmpPacket, EchoRequestCarriesItsTypeNumbersAndData) {
-    const std::vector<std::uint8_t> data(kSent.begin(), kSent.end());
-    std::vector<std::uint8_t> m =
-        TypeParam::EchoMessage(TypeParam::EchoRequestType, 0xBEEF, 0x4242, data);
-    const std::vector<std::uint8_t> built = TypeParam::Af == AF_INET
-                                                ? BuildEchoRequest(0xBEEF, 0x4242, data)
-                                                : BuildEcho6Request(0xBEEF, 0x4242, data);
+    const std::vector<std::uint8_t> built = TypeParam::BuildRequest(0xBEEF, 0x4242, kSent);
     ASSERT_EQ(built.size(), 64u);
     EXPECT_EQ(built[0], TypeParam::EchoRequestType);
     EXPECT_EQ(built[1], 0);
     EXPECT_EQ((std::vector<std::uint8_t>{built[4], built[5], built[6], built[7]}),
               (std::vector<std::uint8_t>{0xBE, 0xEF, 0x42, 0x42}));
-    EXPECT_TRUE(std::equal(data.begin(), data.end(), built.begin() + 8));
-    EXPECT_EQ(built, m) << "as the family's request travels";
+    EXPECT_TRUE(std::equal(kSent.begin(), kSent.end(), built.begin() + 8));
 }
 
 TYPED_TEST(IcmpPacket, EachMessageFromASocketAgainstTheRequest) {

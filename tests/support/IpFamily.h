@@ -146,10 +146,14 @@ struct Family4 {
     static constexpr std::uint8_t IcmpOrigin = SO_EE_ORIGIN_ICMP;
     static constexpr std::uint8_t OtherFamilysOrigin = SO_EE_ORIGIN_ICMP6;
 
+    // The family's own builder of echo requests, under test.
+    static Bytes BuildRequest(std::uint16_t ident, std::uint16_t sequence, const Bytes& data) {
+        return platform::icmppacket::BuildEchoRequest(ident, sequence, data);
+    }
     // An echo message of the given type as it travels, with its checksum.
     static Bytes EchoMessage(std::uint8_t type, std::uint16_t ident, std::uint16_t sequence,
                              const Bytes& data) {
-        Bytes m = platform::icmppacket::BuildEchoRequest(ident, sequence, data);
+        Bytes m = BuildRequest(ident, sequence, data);
         m[0] = type;
         m[2] = m[3] = 0;
         familydetail::PutChecksum(m, platform::icmppacket::Checksum(m));
@@ -285,9 +289,12 @@ struct Family6 {
 
     // An echo message with a zero checksum: the kernel computes the one of
     // what is sent and checks the one of what arrives.
+    static Bytes BuildRequest(std::uint16_t ident, std::uint16_t sequence, const Bytes& data) {
+        return platform::icmppacket::BuildEcho6Request(ident, sequence, data);
+    }
     static Bytes EchoMessage(std::uint8_t type, std::uint16_t ident, std::uint16_t sequence,
                              const Bytes& data) {
-        Bytes m = platform::icmppacket::BuildEcho6Request(ident, sequence, data);
+        Bytes m = BuildRequest(ident, sequence, data);
         m[0] = type;
         return m;
     }
