@@ -8,6 +8,7 @@
 #include "platform/IcmpTypes.h"
 #include "support/EventWait.h"
 #include "support/ForgerNode.h"
+#include "support/IpFamily.h"
 #include "support/TestNetwork.h"
 
 #include <gtest/gtest.h>
@@ -77,49 +78,29 @@ public:
     // An echo reply from source with the given numbers and data.
     void Reply(const char* source, std::uint16_t ident, std::uint16_t sequence,
                const std::vector<std::uint8_t>& data) {
-        std::vector<std::uint8_t> icmp = icmppacket::BuildEchoRequest(ident, sequence, data);
-        icmp[0] = icmppacket::EchoReply;
-        send(source, icmp);
+        send(source, Family4::EchoMessage(icmppacket::EchoReply, ident, sequence, data));
     }
     // A host-unreachable report from source that quotes an echo request
     // of the client to destination with the given numbers.
     void Unreachable(const char* source, const char* destination, std::uint16_t ident,
                      std::uint16_t sequence) {
-        std::vector<std::uint8_t> icmp(8, 0);
-        icmp[0] = icmppacket::DestUnreachable;
-        icmp[1] = 1;
-        std::vector<std::uint8_t> quoted = header(net::Client, destination, 84);
-        std::vector<std::uint8_t> request =
-            icmppacket::BuildEchoRequest(ident, sequence, std::vector<std::uint8_t>(56, 'a'));
-        quoted.insert(quoted.end(), request.begin(), request.end());
+        std::vector<std::uint8_t> icmp{icmppacket::DestUnreachable, 1, 0, 0, 0, 0, 0, 0};
+        const std::vector<std::uint8_t> quoted = Family4::Datagram(
+            net::Client, destination,
+            icmppacket::BuildEchoRequest(ident, sequence, std::vector<std::uint8_t>(56, 'a')));
         icmp.insert(icmp.end(), quoted.begin(), quoted.end());
+        const std::uint16_t sum = icmppacket::Checksum(icmp);
+        icmp[2] = static_cast<std::uint8_t>(sum >> 8);
+        icmp[3] = static_cast<std::uint8_t>(sum);
         send(source, icmp);
     }
 
 private:
-    static std::vector<std::uint8_t> header(const char* source, const char* destination,
-                                            std::size_t length) {
-        std::vector<std::uint8_t> ip(20, 0);
-        ip[0] = 0x45;
-        ip[2] = static_cast<std::uint8_t>(length >> 8);
-        ip[3] = static_cast<std::uint8_t>(length);
-        ip[8] = 255;
-        ip[9] = IPPROTO_ICMP;
-        ::inet_pton(AF_INET, source, &ip[12]);
-        ::inet_pton(AF_INET, destination, &ip[16]);
-        return ip;
-    }
-    void send(const char* source, std::vector<std::uint8_t> icmp) {
-        icmp[2] = icmp[3] = 0;
-        std::uint16_t sum = icmppacket::Checksum(icmp);
-        icmp[2] = static_cast<std::uint8_t>(sum >> 8);
-        icmp[3] = static_cast<std::uint8_t>(sum);
-        std::vector<std::uint8_t> packet = header(source, net::Client, 20 + icmp.size());
-        packet.insert(packet.end(), icmp.begin(), icmp.end());
-        sockaddr_in to{};
-        to.sin_family = AF_INET;
-        ::inet_pton(AF_INET, net::Client, &to.sin_addr);
-        ::sendto(fd, packet.data(), packet.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+    void send(const char* source, const std::vector<std::uint8_t>& icmp) {
+        const std::vector<std::uint8_t> packet = Family4::Datagram(source, net::Client, icmp);
+        const sockaddr_in to = Family4::SocketAddress(net::Client);
+        ::sendto(fd, packet.data(), packet.size(), 0, reinterpret_cast<const sockaddr*>(&to),
+                 sizeof to);
     }
 };
 

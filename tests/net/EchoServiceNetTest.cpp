@@ -1,14 +1,18 @@
 // The ICMP echo service and the system's resolver against a real routed
-// network: routers that report expired TTLs and unreachable nets, a host
-// that never answers, and a local DNS server.
+// network, for IPv4 and IPv6 on each kind of socket: routers that report
+// expired TTLs (hop limits) and unreachable nets, a host that never
+// answers, a blackholed net, a forger, a link-local neighbour, and a local
+// DNS server with A and AAAA records.
 #include "echo/IcmpBinding.h"
 #include "platform/IcmpPacket.h"
 #include "platform/IcmpService.h"
 #include "platform/LastError.h"
+#include "platform/NameService.h"
 #include "platform/WinSock.h"
 #include "support/FakeIcmpService.h"
 #include "support/ForgerNode.h"
-#include "support/RoutedNetworkOfEachKind.h"
+#include "support/IpFamily.h"
+#include "support/RoutedNetworkOn.h"
 #include "support/TestNetwork.h"
 
 #include <gtest/gtest.h>
@@ -34,106 +38,92 @@ namespace {
 
 const bool network = (RequestTestNetwork(), true);
 
-class RoutedNetwork : public RoutedNetworkOfEachKind {
-protected:
-    using Result = Outcome<TEchoReply>;
-    Result Echo(const char* to, std::uint8_t ttl, std::uint16_t timeout = 1000) {
-        return EchoOnNewHandle<TEchoReply>(
-            IcmpCreateFile, ttl, [&](IcmpHandle h, const TIpOptions& options, TEchoReply& reply) {
-                reply.Address = 0xFFFFFFFF;
-                return EchoRequest(h, options, reply, Ip(to), 56, timeout);
-            });
-    }
-};
+template <class T> class EchoServiceNet : public RoutedNetworkOn<T> {};
+TYPED_TEST_SUITE(EchoServiceNet, FamiliesOnEachSocketKind);
 
-TEST_P(RoutedNetwork, EachHopReportsAndTheDestinationAnswers) {
-    const char* routers[] = {net::R1, net::R2, net::R3};
+TYPED_TEST(EchoServiceNet, EachHopReportsAndTheDestinationAnswers) {
     for (int hop = 1; hop <= 3; ++hop) {
-        Result r = Echo(net::Far, static_cast<std::uint8_t>(hop));
+        auto r = this->Echo(TypeParam::Far, static_cast<std::uint8_t>(hop));
         ASSERT_EQ(r.status, 0) << "hop " << hop;
         EXPECT_EQ(r.reply.Status, 11013u) << "hop " << hop;
-        EXPECT_EQ(r.reply.Address, Ip(routers[hop - 1])) << "hop " << hop;
+        EXPECT_EQ(TypeParam::Text(r.reply.Address), TypeParam::Routers[hop - 1]) << "hop " << hop;
     }
-    Result r = Echo(net::Far, 4);
+    auto r = this->Echo(TypeParam::Far, 4);
     ASSERT_EQ(r.status, 0);
     EXPECT_EQ(r.reply.Status, 0u);
-    EXPECT_EQ(r.reply.Address, Ip(net::Far));
+    EXPECT_EQ(TypeParam::Text(r.reply.Address), TypeParam::Far);
     EXPECT_EQ(r.reply.DataSize, 56);
     EXPECT_EQ(r.reply.Options.Ttl, 61) << "sent with 64, three routers on the way back";
 }
 
-TEST_P(RoutedNetwork, RoutersReportUnreachableDestinations) {
+TYPED_TEST(EchoServiceNet, RoutersReportUnreachableDestinationsEveryTime) {
     // Many in a row: the router's reports are not rate limited.
     for (int i = 0; i < 10; ++i) {
-        Result host = Echo(net::HostUnreachable, 32);
+        auto host = this->Echo(TypeParam::HostUnreachable, 32);
         ASSERT_EQ(host.status, 0) << "round " << i;
         EXPECT_EQ(host.reply.Status, 11003u);
-        EXPECT_EQ(host.reply.Address, Ip(net::R2));
-        Result netw = Echo(net::NetUnreachable, 32);
-        ASSERT_EQ(netw.status, 0) << "round " << i;
-        EXPECT_EQ(netw.reply.Status, 11002u);
-        EXPECT_EQ(netw.reply.Address, Ip(net::R2));
+        EXPECT_EQ(TypeParam::Text(host.reply.Address), TypeParam::Routers[1]);
+        auto noRoute = this->Echo(TypeParam::NetUnreachable, 32);
+        ASSERT_EQ(noRoute.status, 0) << "round " << i;
+        EXPECT_EQ(noRoute.reply.Status, 11002u);
+        EXPECT_EQ(TypeParam::Text(noRoute.reply.Address), TypeParam::Routers[1]);
     }
 }
 
-// Sends echo replies to the client from the forger node, in any name.
-class Forger : public ForgerNode<Forger> {
-public:
-    Forger() : ForgerNode(AF_INET) {}
-    ~Forger() { Stop(); }
-    void Send(const char* source, std::uint16_t ident, std::uint16_t sequence,
-              const std::vector<std::uint8_t>& data) {
-        std::vector<std::uint8_t> packet(20);
-        packet[0] = 0x45;
-        packet[8] = 255;
-        packet[9] = IPPROTO_ICMP;
-        std::uint32_t from = Ip(source), to = Ip(net::Client);
-        std::memcpy(&packet[12], &from, 4);
-        std::memcpy(&packet[16], &to, 4);
-        std::vector<std::uint8_t> icmp = icmppacket::BuildEchoRequest(ident, sequence, data);
-        icmp[0] = icmppacket::EchoReply;
-        icmp[2] = icmp[3] = 0;
-        std::uint16_t sum = icmppacket::Checksum(icmp);
-        icmp[2] = static_cast<std::uint8_t>(sum >> 8);
-        icmp[3] = static_cast<std::uint8_t>(sum);
-        packet.insert(packet.end(), icmp.begin(), icmp.end());
-        sockaddr_in dest{};
-        dest.sin_family = AF_INET;
-        dest.sin_addr.s_addr = to;
-        ::sendto(fd, packet.data(), packet.size(), 0, reinterpret_cast<sockaddr*>(&dest),
-                 sizeof dest);
+TYPED_TEST(EchoServiceNet, SilentAndBlackholedDestinationsTimeOut) {
+    for (const char* silent : {TypeParam::Quiet, TypeParam::Blackholed}) {
+        auto r = this->Echo(silent, 32, 300);
+        EXPECT_EQ(r.status, 11010) << silent;
+        EXPECT_TRUE(r.untouched) << silent << ": the reply record stays untouched";
     }
+}
+
+// How a forger that cannot see our request guesses: every step-th
+// identifier with each of the first sequence numbers, and, seeing it, sends
+// its numbers once every seeingEvery guesses. IPv6 packets cost more to
+// forge (their checksum covers both addresses), so the IPv6 forger guesses
+// more sparsely to keep up the same pace.
+template <class Family> struct Guesses;
+template <> struct Guesses<Family4> {
+    static constexpr std::uint32_t step = 1, seeingEvery = 512;
+    static constexpr std::uint16_t sequences = 2;
+};
+template <> struct Guesses<Family6> {
+    static constexpr std::uint32_t step = 7, seeingEvery = 511;
+    static constexpr std::uint16_t sequences = 1;
 };
 
-TEST_P(RoutedNetwork, ASilentHostStaysSilentWhileAnotherHostForgesItsAnswers) {
+TYPED_TEST(EchoServiceNet, ASilentHostStaysSilentWhileAnotherHostForgesItsAnswers) {
+    using Forger = EchoReplyForger<typename TypeParam::Family>;
+    using G = Guesses<typename TypeParam::Family>;
     Forger forger;
     ASSERT_TRUE(forger.Ready());
     std::optional<platform::linuxicmp::EchoNumbers> next;
-    IcmpHandle h = HandleOutOfBlindReach(IcmpCreateFile, next);
+    IcmpHandle h = HandleOutOfBlindReach([] { return BoundCreate(TypeParam{}); }, next);
     ASSERT_NE(h, InvalidIcmpHandle);
     ASSERT_TRUE(next);
     const std::vector<std::uint8_t> ours(56, 0xAA), other(56, 0xAB);
     const platform::linuxicmp::EchoNumbers n = *next;
     forger.Repeat([&](Forger& f) {
-        for (std::uint32_t ident = 0; ident < 65536; ++ident) {
-            // Blind: every identifier with the first sequence numbers, in
-            // the silent host's name.
-            f.Send(net::Quiet, static_cast<std::uint16_t>(ident), 1, ours);
-            f.Send(net::Quiet, static_cast<std::uint16_t>(ident), 2, ours);
+        for (std::uint32_t ident = 0; ident < 65536; ident += G::step) {
+            // Blind: identifiers with the first sequence numbers, in the
+            // silent host's name.
+            for (std::uint16_t sequence = 1; sequence <= G::sequences; ++sequence)
+                f.Send(TypeParam::Quiet, static_cast<std::uint16_t>(ident), sequence, ours);
             // Seeing our request: its numbers, from the forger's own
             // address, or in the silent host's name with other data.
-            if (ident % 512 == 0) {
-                f.Send(net::Forger, n.ident, n.sequence, ours);
-                f.Send(net::Quiet, n.ident, n.sequence, other);
+            if (ident % G::seeingEvery == 0) {
+                f.Send(TypeParam::Forger, n.ident, n.sequence, ours);
+                f.Send(TypeParam::Quiet, n.ident, n.sequence, other);
             }
         }
     });
     TIpOptions options;
     options.Ttl = 32;
-    TEchoReply reply{};
-    int status = EchoRequest(h, options, reply, Ip(net::Quiet), 56, 1000);
+    typename TypeParam::Reply reply{};
+    int status = BoundEcho(h, options, reply, TypeParam::Quiet, 56, 1000);
     forger.Stop();
-    EXPECT_EQ(status, 11010) << "answered from " << reply.Address;
+    EXPECT_EQ(status, 11010) << "answered from " << TypeParam::Text(reply.Address);
 
     // An exact copy of what the silent host would send cannot be told apart;
     // it shows that the forger's packets do reach us.
@@ -141,27 +131,27 @@ TEST_P(RoutedNetwork, ASilentHostStaysSilentWhileAnotherHostForgesItsAnswers) {
     ASSERT_TRUE(next);
     Forger copier;
     copier.Repeat([&, m = *next](Forger& f) {
-        f.Send(net::Quiet, m.ident, m.sequence, ours);
+        f.Send(TypeParam::Quiet, m.ident, m.sequence, ours);
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     });
-    status = EchoRequest(h, options, reply, Ip(net::Quiet), 56, 2000);
+    status = BoundEcho(h, options, reply, TypeParam::Quiet, 56, 2000);
     copier.Stop();
     EXPECT_EQ(status, 0);
     EXPECT_EQ(reply.Status, 0u);
     IcmpCloseHandle(h);
 }
 
-TEST_P(RoutedNetwork, ASilentHostTimesOut) {
-    Result r = Echo(net::Quiet, 32, 300);
-    EXPECT_EQ(r.status, 11010);
-    EXPECT_EQ(r.reply.Address, 0xFFFFFFFFu) << "the reply record stays untouched";
-}
+// IPv6 alone has link-local neighbours, reached through their zone.
+template <class T> class EchoServiceNet6 : public RoutedNetworkOn<T> {};
+TYPED_TEST_SUITE(EchoServiceNet6, Ipv6OnEachSocketKind);
 
-INSTANTIATE_TEST_SUITE_P(Kinds, RoutedNetwork,
-                         testing::Values(SocketKind::Datagram, SocketKind::Raw),
-                         [](const auto& info) {
-                             return info.param == SocketKind::Raw ? "Raw" : "Datagram";
-                         });
+TYPED_TEST(EchoServiceNet6, ALinkLocalNeighbourAnswersThroughItsZone) {
+    auto r = this->Echo(net::R1LinkLocal, 1);
+    ASSERT_EQ(r.status, 0);
+    EXPECT_EQ(r.reply.Status, 0u);
+    EXPECT_EQ(TypeParam::Text(r.reply.Address), net::R1LinkLocal);
+    EXPECT_EQ(r.reply.Options.Ttl, 64);
+}
 
 TEST(LocalDns, NamesResolveForwardAndBackOnlyInsideTheTestNetwork) {
     if (!InTestNetwork()) {
@@ -189,6 +179,36 @@ TEST(LocalDns, NamesResolveForwardAndBackOnlyInsideTheTestNetwork) {
     in_addr_t noName = Ip(net::FarNoName);
     gethostbyaddr_r(&noName, 4, AF_INET, &entry, buffer, sizeof buffer, &found, &error);
     EXPECT_EQ(found, nullptr) << "an address without a reverse name";
+}
+
+TEST(LocalDns6, NamesTakeTheSystemsAddressSelection) {
+    if (!InTestNetwork()) {
+        GTEST_SKIP() << TestNetworkProblem();
+    }
+    platform::SystemNameService names;
+    platform::HostRecord r;
+    ASSERT_EQ(names.ByName("six.nsd.test", r), 0);
+    EXPECT_TRUE(r.addresses.empty());
+    ASSERT_FALSE(r.addresses6.empty());
+    TIpv6Address a;
+    std::memcpy(a.Bytes, r.addresses6[0].data(), 16);
+    EXPECT_EQ(Family6::Text(a), net::Far6);
+    // A name with both records goes where the system's selection puts it:
+    // on this dual-stack client, IPv6 first.
+    ASSERT_EQ(names.ByName("dual.nsd.test", r), 0);
+    ASSERT_FALSE(r.addresses6.empty());
+    ASSERT_EQ(names.ByName("far.nsd.test", r), 0) << "a name with an A record only";
+    EXPECT_EQ(r.addresses.size(), 1u);
+    EXPECT_TRUE(r.addresses6.empty());
+    EXPECT_EQ(names.ByName("nosuch.nsd.test", r), 11001);
+
+    std::array<std::uint8_t, 16> r2;
+    std::memcpy(r2.data(), Family6::Service(net::R2_6).Bytes, 16);
+    ASSERT_EQ(names.ByAddr6(r2, 0, r), 0);
+    EXPECT_EQ(r.name, "r2.nsd.test");
+    std::array<std::uint8_t, 16> noName;
+    std::memcpy(noName.data(), Family6::Service(net::FarNoName6).Bytes, 16);
+    EXPECT_EQ(names.ByAddr6(noName, 0, r), 11001);
 }
 
 // Raw handles of a family share one socket; every request on it must get
@@ -309,6 +329,7 @@ TEST_F(SharedRawPath, ForgedAndOtherRequestsAnswersAreNeverCounted) {
     // data of another of the requests; only for one request does it send
     // an exact copy of the answer, which that request alone may take.
     constexpr int kRequests = 16, kLucky = 5;
+    using Forger = EchoReplyForger<Family4>;
     Forger forger;
     ASSERT_TRUE(forger.Ready());
     std::vector<IcmpHandle> handles(kRequests);

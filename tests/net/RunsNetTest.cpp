@@ -1,10 +1,12 @@
 // Ping and trace runs from end to end on the routed test network, with the
-// system's resolver asking the network's own DNS server.
+// system's resolver asking the network's own DNS server; what both families
+// share runs for each on datagram and on raw sockets.
 #include "echo/IcmpBinding.h"
 #include "echo/TAxPing.h"
 #include "echo/TAxTrace.h"
 #include "platform/IcmpService.h"
 #include "support/EventWait.h"
+#include "support/IpFamily.h"
 #include "support/TestNetwork.h"
 
 #include <QWidget>
@@ -98,22 +100,6 @@ protected:
     QWidget* form = new QWidget; // owner, so that lookups run asynchronously
 };
 
-TEST_F(RunsOnTheNetwork, TraceByNameNamesEveryRouterAndMeetsItsPrediction) {
-    Transcript t = Trace("far.nsd.test", true, true, 30);
-    EXPECT_EQ(t.error, "");
-    EXPECT_EQ(Masked(t.lines), (QStringList{"1\tt\tr1.nsd.test", "2\tt\tr2.nsd.test",
-                                            "3\tt\tr3.nsd.test", "4\tt\tfar.nsd.test\treached"}));
-    EXPECT_EQ(t.closing, "far.nsd.test reached in 4 hops. (expected: 4)");
-}
-
-TEST_F(RunsOnTheNetwork, TraceWithoutNamesShowsAddresses) {
-    Transcript t = Trace(Far, false, false, 30);
-    EXPECT_EQ(Masked(t.lines),
-              (QStringList{QString("1\tt\t") + net::R1, QString("2\tt\t") + net::R2,
-                           QString("3\tt\t") + net::R3, QString("4\tt\t") + Far + "\treached"}));
-    EXPECT_EQ(t.closing, QString(Far) + " reached in 4 hops.");
-}
-
 TEST_F(RunsOnTheNetwork, TraceGoesOnPastAnUnreachableReport) {
     // r2 filters the destination: hop 2 expires at r2 before its filter
     // sees it, every later hop is reported unreachable, each time.
@@ -136,24 +122,6 @@ TEST_F(RunsOnTheNetwork, TestEchoOfASilentHostEndsTheTraceBeforeAnyHop) {
     Transcript t = Trace("quiet.nsd.test", false, true, 30);
     EXPECT_TRUE(t.lines.isEmpty());
     EXPECT_EQ(t.error, "11010 Request timed out");
-}
-
-TEST_F(RunsOnTheNetwork, PingByNameWithNamesOfTheAnsweringNode) {
-    Transcript t = Ping("far.nsd.test", true, 3);
-    ASSERT_EQ(t.lines.size(), 3);
-    for (const QString& line : t.lines)
-        EXPECT_TRUE(line.startsWith("56 bytes received from far.nsd.test. time = "))
-            << line.toStdString();
-    EXPECT_TRUE(t.closing.startsWith("Stats: Rcvd/Sent: 3/3, Min/Avg/Max: "));
-    EXPECT_TRUE(t.closing.endsWith(QString(" | far.nsd.test | ") + Far)) << t.closing.toStdString();
-}
-
-TEST_F(RunsOnTheNetwork, HostWithoutAReverseNameIsPingedByItsAddress) {
-    Transcript t = Ping(net::FarNoName, false, 1);
-    EXPECT_EQ(t.error, "");
-    ASSERT_EQ(t.lines.size(), 1);
-    EXPECT_TRUE(t.lines[0].startsWith(QString("56 bytes received from ") + net::FarNoName));
-    EXPECT_EQ(t.closing.section(" | ", 1), QString(net::FarNoName) + " | " + net::FarNoName);
 }
 
 TEST_F(RunsOnTheNetwork, RawSocketsWithTheSameIdentifiersNeverTakeEachOthersAnswers) {
@@ -190,19 +158,11 @@ TEST_F(RunsOnTheNetwork, UnknownNameFailsBeforeAnyEcho) {
     EXPECT_EQ(t.error, "11001 Authoritative Host not found");
 }
 
-TEST_F(RunsOnTheNetwork, PingOfAHostBehindAnUnreachableNet) {
-    Transcript t = Ping(net::NetUnreachable, false, 1);
-    ASSERT_EQ(t.lines.size(), 1);
-    EXPECT_EQ(t.lines[0], QString(net::R2) + ": Destination net unreachable");
-    EXPECT_TRUE(t.closing.startsWith("Stats: Rcvd/Sent: 0/1, Min/Avg/Max: 0/0/0"));
-}
-
-// The same runs to IPv6 hosts, on datagram and on raw sockets.
-class Runs6OnTheNetwork : public RunsOnTheNetwork,
-                          public testing::WithParamInterface<platform::linuxicmp::SocketKind> {
+// The runs that both families share, on datagram and on raw sockets.
+template <class T> class RunsNet : public RunsOnTheNetwork {
 protected:
     void SetUp() override {
-        platform::linuxicmp::PreferRawSockets(GetParam() == platform::linuxicmp::SocketKind::Raw);
+        platform::linuxicmp::PreferRawSockets(T::Kind == platform::linuxicmp::SocketKind::Raw);
         RunsOnTheNetwork::SetUp();
     }
     void TearDown() override {
@@ -210,60 +170,97 @@ protected:
         platform::linuxicmp::PreferRawSockets(false);
     }
 };
+TYPED_TEST_SUITE(RunsNet, FamiliesOnEachSocketKind);
 
-TEST_P(Runs6OnTheNetwork, CheckOneAndPingOfFourByNameAndByAddress) {
-    Transcript check = Ping("six.nsd.test", true, 1);
+TYPED_TEST(RunsNet, TraceByNameNamesEveryRouterAndMeetsItsPrediction) {
+    const QString name = TypeParam::FarName;
+    Transcript t = this->Trace(name, true, true, 30);
+    EXPECT_EQ(t.error, "");
+    EXPECT_EQ(this->Masked(t.lines),
+              (QStringList{"1\tt\tr1.nsd.test", "2\tt\tr2.nsd.test", "3\tt\tr3.nsd.test",
+                           "4\tt\t" + name + "\treached"}));
+    EXPECT_EQ(t.closing, name + " reached in 4 hops. (expected: 4)");
+}
+
+TYPED_TEST(RunsNet, TraceWithoutNamesShowsAddresses) {
+    const QString far = TypeParam::Far;
+    Transcript t = this->Trace(far, false, false, 30);
+    QStringList expected;
+    for (int hop = 1; hop <= 3; ++hop)
+        expected << QString::number(hop) + "\tt\t" + TypeParam::Routers[hop - 1];
+    expected << "4\tt\t" + far + "\treached";
+    EXPECT_EQ(this->Masked(t.lines), expected);
+    EXPECT_EQ(t.closing, far + " reached in 4 hops.");
+}
+
+TYPED_TEST(RunsNet, CheckOneAndPingByNameAndByAddressWithNamesOfTheAnsweringNode) {
+    const QString name = TypeParam::FarName, far = TypeParam::Far;
+    Transcript check = this->Ping(name, true, 1);
     EXPECT_EQ(check.error, "");
     ASSERT_EQ(check.lines.size(), 1);
-    EXPECT_TRUE(check.lines[0].startsWith("56 bytes received from six.nsd.test. time = "))
+    EXPECT_TRUE(check.lines[0].startsWith("56 bytes received from " + name + ". time = "))
         << check.lines[0].toStdString();
-    EXPECT_TRUE(check.closing.endsWith(QString(" | six.nsd.test | ") + net::Far6))
-        << check.closing.toStdString();
+    EXPECT_TRUE(check.closing.endsWith(" | " + name + " | " + far)) << check.closing.toStdString();
 
-    Transcript ping = Ping(net::Far6, false, 4);
-    ASSERT_EQ(ping.lines.size(), 4);
-    for (const QString& line : ping.lines)
-        EXPECT_TRUE(line.startsWith(QString("56 bytes received from ") + net::Far6 + ". time = "))
+    Transcript byName = this->Ping(name, true, 3);
+    ASSERT_EQ(byName.lines.size(), 3);
+    for (const QString& line : byName.lines)
+        EXPECT_TRUE(line.startsWith("56 bytes received from " + name + ". time = "))
             << line.toStdString();
-    EXPECT_TRUE(ping.closing.startsWith("Stats: Rcvd/Sent: 4/4, Min/Avg/Max: "));
-    EXPECT_TRUE(ping.closing.endsWith(QString(" | six.nsd.test | ") + net::Far6))
-        << ping.closing.toStdString();
+    EXPECT_TRUE(byName.closing.startsWith("Stats: Rcvd/Sent: 3/3, Min/Avg/Max: "));
+    EXPECT_TRUE(byName.closing.endsWith(" | " + name + " | " + far))
+        << byName.closing.toStdString();
+
+    Transcript byAddress = this->Ping(far, false, 4);
+    ASSERT_EQ(byAddress.lines.size(), 4);
+    for (const QString& line : byAddress.lines)
+        EXPECT_TRUE(line.startsWith("56 bytes received from " + far + ". time = "))
+            << line.toStdString();
+    EXPECT_TRUE(byAddress.closing.startsWith("Stats: Rcvd/Sent: 4/4, Min/Avg/Max: "));
+    EXPECT_TRUE(byAddress.closing.endsWith(" | " + name + " | " + far))
+        << byAddress.closing.toStdString();
 }
 
-TEST_P(Runs6OnTheNetwork, TraceByNameNamesEveryRouterAndMeetsItsPrediction) {
-    Transcript t = Trace("six.nsd.test", true, true, 30);
+TYPED_TEST(RunsNet, HostWithoutAReverseNameIsPingedByItsAddress) {
+    const QString noName = TypeParam::FarNoName;
+    Transcript t = this->Ping(noName, false, 1);
     EXPECT_EQ(t.error, "");
-    EXPECT_EQ(Masked(t.lines), (QStringList{"1\tt\tr1.nsd.test", "2\tt\tr2.nsd.test",
-                                            "3\tt\tr3.nsd.test", "4\tt\tsix.nsd.test\treached"}));
-    EXPECT_EQ(t.closing, "six.nsd.test reached in 4 hops. (expected: 4)");
+    ASSERT_EQ(t.lines.size(), 1);
+    EXPECT_TRUE(t.lines[0].startsWith("56 bytes received from " + noName));
+    EXPECT_EQ(t.closing.section(" | ", 1), noName + " | " + noName);
 }
 
-TEST_P(Runs6OnTheNetwork, TraceByAddressPastUnreachableReportsAndSilence) {
-    Transcript t = Trace(net::HostUnreachable6, false, false, 4);
+TYPED_TEST(RunsNet, PingOfAHostBehindAnUnreachableNet) {
+    Transcript t = this->Ping(TypeParam::NetUnreachable, false, 1);
+    ASSERT_EQ(t.lines.size(), 1);
+    EXPECT_EQ(t.lines[0], QString(TypeParam::Routers[1]) + ": Destination net unreachable");
+    EXPECT_TRUE(t.closing.startsWith("Stats: Rcvd/Sent: 0/1, Min/Avg/Max: 0/0/0"));
+}
+
+// IPv6 alone: a silent net past the unreachable one, and link-local
+// neighbours.
+template <class T> class Runs6Net : public RunsNet<T> {};
+TYPED_TEST_SUITE(Runs6Net, Ipv6OnEachSocketKind);
+
+TYPED_TEST(Runs6Net, TraceByAddressPastUnreachableReportsAndSilence) {
+    Transcript t = this->Trace(net::HostUnreachable6, false, false, 4);
     const QString report = QString("From ") + net::R2_6 + ": Destination host unreachable";
-    EXPECT_EQ(Masked(t.lines), (QStringList{QString("1\tt\t") + net::R1_6,
-                                            QString("2\tt\t") + net::R2_6, report, report}));
-    Transcript silent = Trace(net::Blackholed6, false, false, 3);
-    EXPECT_EQ(Masked(silent.lines).last(), "3\t*\ttimed out");
+    EXPECT_EQ(this->Masked(t.lines), (QStringList{QString("1\tt\t") + net::R1_6,
+                                                  QString("2\tt\t") + net::R2_6, report, report}));
+    Transcript silent = this->Trace(net::Blackholed6, false, false, 3);
+    EXPECT_EQ(this->Masked(silent.lines).last(), "3\t*\ttimed out");
     EXPECT_EQ(silent.closing, QString(net::Blackholed6) + ": Request timed out");
 }
 
-TEST_P(Runs6OnTheNetwork, LinkLocalNeighbourWithItsZone) {
-    Transcript t = Ping(net::R1LinkLocal, false, 1);
+TYPED_TEST(Runs6Net, LinkLocalNeighbourWithItsZone) {
+    Transcript t = this->Ping(net::R1LinkLocal, false, 1);
     EXPECT_EQ(t.error, "");
     ASSERT_EQ(t.lines.size(), 1);
     EXPECT_TRUE(t.lines[0].startsWith(QString("56 bytes received from ") + net::R1LinkLocal));
-    Transcript trace = Trace("FE80:0::61:1%c0", false, true, 30);
-    EXPECT_EQ(Masked(trace.lines), QStringList{QString("1\tt\t") + net::R1LinkLocal + "\treached"});
+    Transcript trace = this->Trace("FE80:0::61:1%c0", false, true, 30);
+    EXPECT_EQ(this->Masked(trace.lines),
+              QStringList{QString("1\tt\t") + net::R1LinkLocal + "\treached"});
     EXPECT_EQ(trace.closing, QString(net::R1LinkLocal) + " reached in 1 hops. (expected: 1)");
 }
-
-INSTANTIATE_TEST_SUITE_P(Kinds, Runs6OnTheNetwork,
-                         testing::Values(platform::linuxicmp::SocketKind::Datagram,
-                                         platform::linuxicmp::SocketKind::Raw),
-                         [](const auto& info) {
-                             return info.param == platform::linuxicmp::SocketKind::Raw ? "Raw"
-                                                                                       : "Datagram";
-                         });
 
 } // namespace

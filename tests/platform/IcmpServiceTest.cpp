@@ -1,11 +1,12 @@
 // The ICMP echo service on real sockets, in a private network namespace
-// with loopback and a silent neighbour; each test runs on datagram and on
-// raw sockets.
+// with loopback and a silent neighbour; the shared cases run for IPv4 and
+// IPv6, each on datagram and on raw sockets.
 #include "platform/IcmpService.h"
 #include "platform/IcmpPacket.h"
 #include "platform/LastError.h"
 #include "support/EchoCall.h"
 #include "support/FakeIcmpService.h"
+#include "support/IpFamily.h"
 #include "support/PrivateNetwork.h"
 
 #include <gtest/gtest.h>
@@ -37,17 +38,15 @@ Echo send(IcmpHandle h, const char* to, std::uint16_t size, std::uint8_t ttl = 3
     });
 }
 
-class IcmpSockets : public netsonde::test::HandleOfEachKind {
-protected:
-    IcmpSockets() : HandleOfEachKind(IcmpCreateFile, "ICMP") {}
-};
+template <class T> class IcmpSockets : public netsonde::test::HandleOn<T> {};
+TYPED_TEST_SUITE(IcmpSockets, netsonde::test::FamiliesOnEachSocketKind);
 
-TEST_P(IcmpSockets, LoopbackAnswersWithTheDataItWasSent) {
+TYPED_TEST(IcmpSockets, LoopbackAnswersWithTheDataItWasSentAndTheKernelsTtl) {
     for (std::uint16_t size : {8, 56, 8000}) {
-        Echo e = send(handle, "127.0.0.1", size);
+        auto e = this->Send(this->handle, TypeParam::Loopback, size);
         ASSERT_EQ(e.count, 1u) << "size " << size << " error " << e.error;
         EXPECT_EQ(e.reply.Status, 0u);
-        EXPECT_EQ(e.reply.Address, Ip("127.0.0.1"));
+        EXPECT_EQ(TypeParam::Text(e.reply.Address), TypeParam::Loopback);
         EXPECT_EQ(e.reply.DataSize, size);
         EXPECT_EQ(e.reply.Options.Ttl, 64) << "the kernel answers with its default TTL";
         EXPECT_LT(e.reply.RoundTripTime, 1000u);
@@ -55,43 +54,38 @@ TEST_P(IcmpSockets, LoopbackAnswersWithTheDataItWasSent) {
     }
 }
 
-TEST_P(IcmpSockets, OtherLoopbackAddressesAnswerFromThemselves) {
-    Echo e = send(handle, "127.0.0.9", 32);
-    ASSERT_EQ(e.count, 1u);
-    EXPECT_EQ(e.reply.Address, Ip("127.0.0.9"));
-}
-
-TEST_P(IcmpSockets, ALateReplyNeverReachesTheNextRequest) {
+TYPED_TEST(IcmpSockets, ALateReplyNeverReachesTheNextRequest) {
     // The first request gives up at once; its reply arrives afterwards and
     // waits in the socket. The next request must take only its own answer,
     // told apart here by its size and fill.
-    Echo first = send(handle, "127.0.0.1", 100, 32, 0);
+    auto first = this->Send(this->handle, TypeParam::Loopback, 100, 32, 0);
     EXPECT_EQ(first.count, 0u);
     EXPECT_EQ(first.error, 11010u);
-    Echo second = send(handle, "127.0.0.1", 300, 32, 2000, 0x55);
+    auto second = this->Send(this->handle, TypeParam::Loopback, 300, 32, 2000, 0x55);
     ASSERT_EQ(second.count, 1u);
     EXPECT_EQ(second.reply.DataSize, 300);
     EXPECT_EQ(second.data, std::vector<std::uint8_t>(300, 0x55));
 }
 
-TEST_P(IcmpSockets, AReusedSocketDropsWhatArrivedWhileItWasIdle) {
+TYPED_TEST(IcmpSockets, AReusedSocketDropsWhatArrivedWhileItWasIdle) {
     // The handle's socket waits for reuse after closing; replies and a late
     // answer of its own reach it meanwhile.
     CloseIdleSockets();
+    IcmpHandle& handle = this->handle;
     auto before = NextEchoNumbers(handle);
     ASSERT_TRUE(before);
-    Echo late = send(handle, "127.0.0.1", 100, 32, 0);
+    auto late = this->Send(handle, TypeParam::Loopback, 100, 32, 0);
     EXPECT_EQ(late.count, 0u);
-    IcmpHandle other = IcmpCreateFile();
+    IcmpHandle other = TypeParam::Create();
     ASSERT_TRUE(IcmpCloseHandle(handle));
     for (int i = 0; i < 20; ++i)
-        ASSERT_EQ(send(other, "127.0.0.1", 64).count, 1u);
+        ASSERT_EQ(this->Send(other, TypeParam::Loopback, 64).count, 1u);
     ASSERT_TRUE(IcmpCloseHandle(other));
-    handle = IcmpCreateFile();
+    handle = TypeParam::Create();
     auto after = NextEchoNumbers(handle);
     ASSERT_TRUE(after);
-    EXPECT_EQ(HandleSocketKind(handle), GetParam());
-    Echo e = send(handle, "127.0.0.1", 300, 32, 2000, 0x55);
+    EXPECT_EQ(HandleSocketKind(handle), TypeParam::Kind);
+    auto e = this->Send(handle, TypeParam::Loopback, 300, 32, 2000, 0x55);
     ASSERT_EQ(e.count, 1u);
     EXPECT_EQ(e.data, std::vector<std::uint8_t>(300, 0x55));
     // The same socket, whose sequence goes on after the late request's.
@@ -99,18 +93,18 @@ TEST_P(IcmpSockets, AReusedSocketDropsWhatArrivedWhileItWasIdle) {
     EXPECT_EQ(after->sequence, static_cast<std::uint16_t>(before->sequence + 1));
 }
 
-TEST_P(IcmpSockets, TwoHandlesInParallelEachGetTheirOwnAnswers) {
-    IcmpHandle other = IcmpCreateFile();
+TYPED_TEST(IcmpSockets, TwoHandlesInParallelEachGetTheirOwnAnswers) {
+    IcmpHandle other = TypeParam::Create();
     ASSERT_NE(other, InvalidIcmpHandle);
     std::atomic<int> wrong{0};
     auto run = [&](IcmpHandle h, std::uint16_t size) {
         for (int i = 0; i < 50; ++i) {
-            Echo e = send(h, "127.0.0.1", size);
+            auto e = this->Send(h, TypeParam::Loopback, size);
             if (e.count != 1 || e.reply.DataSize != size)
                 ++wrong;
         }
     };
-    std::thread a(run, handle, 40);
+    std::thread a(run, this->handle, 40);
     std::thread b(run, other, 90);
     a.join();
     b.join();
@@ -118,54 +112,69 @@ TEST_P(IcmpSockets, TwoHandlesInParallelEachGetTheirOwnAnswers) {
     EXPECT_TRUE(IcmpCloseHandle(other));
 }
 
-TEST_P(IcmpSockets, SilentDestinationTimesOutWithinTheTimeOut) {
-    const char* silent = netsonde::test::SilentAddress();
+TYPED_TEST(IcmpSockets, SilentDestinationTimesOutWithinTheTimeOut) {
+    const char* silent = TypeParam::Silent();
     if (silent == nullptr)
         GTEST_SKIP() << "no silent neighbour in this network";
     auto start = std::chrono::steady_clock::now();
-    Echo e = send(handle, silent, 56, 32, 300);
+    auto e = this->Send(this->handle, silent, 56, 32, 300);
     auto waited = std::chrono::steady_clock::now() - start;
     EXPECT_EQ(e.count, 0u);
     EXPECT_EQ(e.error, 11010u);
     EXPECT_GE(waited, std::chrono::milliseconds(300));
 }
 
-TEST_P(IcmpSockets, InterruptWakesAWaitingRequest) {
-    const char* silent = netsonde::test::SilentAddress();
+TYPED_TEST(IcmpSockets, InterruptWakesAWaitingRequest) {
+    const char* silent = TypeParam::Silent();
     if (silent == nullptr)
         GTEST_SKIP() << "no silent neighbour in this network";
-    Echo e;
-    std::thread t([&] { e = send(handle, silent, 56, 32, 60000); });
+    netsonde::test::EchoCall<typename TypeParam::Reply> e;
+    std::thread t([&] { e = this->Send(this->handle, silent, 56, 32, 60000); });
     InterruptAllRequests();
     t.join();
     ResumeRequests();
     EXPECT_EQ(e.count, 0u);
     EXPECT_EQ(e.error, 11010u);
-    EXPECT_EQ(send(handle, "127.0.0.1", 8).count, 1u) << "requests work again after resuming";
+    EXPECT_EQ(this->Send(this->handle, TypeParam::Loopback, 8).count, 1u)
+        << "requests work again after resuming";
 }
 
-TEST_P(IcmpSockets, UnroutableDestinationIsNetUnreachable) {
-    Echo e = send(handle, "10.77.0.1", 56);
+TYPED_TEST(IcmpSockets, UnroutableDestinationIsNetUnreachable) {
+    auto e = this->Send(this->handle, TypeParam::NoRoute, 56);
     EXPECT_EQ(e.count, 0u);
     EXPECT_EQ(e.error, 11002u);
 }
 
-TEST_P(IcmpSockets, RequestsThatCannotBeSentFailClearly) {
-    Echo tooBig = send(handle, "127.0.0.1", 65535);
+TYPED_TEST(IcmpSockets, RequestsThatCannotBeSentFailClearly) {
+    auto tooBig = this->Send(this->handle, TypeParam::Loopback, 65535);
     EXPECT_EQ(tooBig.count, 0u);
     EXPECT_EQ(tooBig.error, 11009u);
-    EXPECT_EQ(send(handle, "127.0.0.1", 56, 0).error, 11007u) << "TTL 0 cannot be sent";
+    EXPECT_EQ(this->Send(this->handle, TypeParam::Loopback, 56, 0).error, 11007u)
+        << "TTL 0 cannot be sent";
     TIpOptions options;
     options.Ttl = 32;
     std::uint8_t small[16] = {};
-    EXPECT_EQ(IcmpSendEcho(handle, Ip("127.0.0.1"), small, 8, &options, small, 16, 100), 0u);
+    EXPECT_EQ(
+        TypeParam::SendEcho(this->handle, TypeParam::Loopback, small, 8, &options, small, 16, 100),
+        0u);
     EXPECT_EQ(platform::GetLastError(), 11001u) << "reply buffer smaller than a reply header";
 }
 
-INSTANTIATE_TEST_SUITE_P(Kinds, IcmpSockets, testing::Values(SocketKind::Datagram, SocketKind::Raw),
-                         [](const auto& info) {
-                             return info.param == SocketKind::Raw ? "Raw" : "Datagram";
-                         });
+TYPED_TEST(IcmpSockets, AHandleTakesNoRequestOfTheOtherFamily) {
+    std::uint8_t buffer[64] = {};
+    EXPECT_EQ(TypeParam::SendEchoOfTheOtherFamily(this->handle, buffer, sizeof buffer), 0u);
+    EXPECT_EQ(platform::GetLastError(), 6u);
+}
+
+// IPv4 alone has a whole loopback net.
+template <class T> class Icmp4Sockets : public netsonde::test::HandleOn<T> {};
+TYPED_TEST_SUITE(Icmp4Sockets, netsonde::test::Ipv4OnEachSocketKind);
+
+TYPED_TEST(Icmp4Sockets, OtherLoopbackAddressesAnswerFromThemselves) {
+    Echo e = send(this->handle, "127.0.0.9", 32);
+    ASSERT_EQ(e.count, 1u);
+    EXPECT_EQ(e.reply.Address, Ip("127.0.0.9"));
+}
 
 bool writeProc(const char* path, const char* text) {
     FILE* f = std::fopen(path, "w");

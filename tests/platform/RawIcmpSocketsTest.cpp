@@ -9,6 +9,7 @@
 #include "icmp-helper-protocol.h"
 #include "platform/IcmpService.h"
 #include "platform/LastError.h"
+#include "support/IpFamily.h"
 #include "support/PrivateNetwork.h"
 
 #include <gtest/gtest.h>
@@ -41,6 +42,8 @@
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
 namespace raw = platform::rawicmp;
+using netsonde::test::Family4;
+using netsonde::test::Family6;
 
 namespace {
 
@@ -477,9 +480,11 @@ TEST_F(RawSockets, OtherUsersRepliesAndErrorsNeverReachTheProgram) {
     EXPECT_EQ(found, "");
 }
 
-std::string echoOnce(int family, const char* address, std::uint32_t timeoutMs = 2000) {
+// One echo of 32 bytes on a new handle of the family, which must be raw;
+// what went wrong ("" when nothing).
+template <class Family> std::string echoOnce(const char* address, std::uint32_t timeoutMs = 2000) {
     using namespace platform::linuxicmp;
-    IcmpHandle h = family == AF_INET6 ? Icmp6CreateFile() : IcmpCreateFile();
+    IcmpHandle h = Family::Create();
     if (h == InvalidIcmpHandle)
         return std::string("no handle for ") + address + "; ";
     std::string f;
@@ -487,21 +492,13 @@ std::string echoOnce(int family, const char* address, std::uint32_t timeoutMs = 
         f += std::string("the handle for ") + address + " is not raw; ";
     std::uint8_t request[32];
     std::memset(request, 0xA5, sizeof request);
-    std::uint8_t reply[sizeof(TEcho6Reply) + 32] = {};
+    std::uint8_t reply[sizeof(typename Family::Reply) + 32] = {};
     TIpOptions options;
     options.Ttl = 64;
-    std::uint32_t count;
-    if (family == AF_INET6) {
-        TIpv6Address to{};
-        ::inet_pton(AF_INET6, address, to.Bytes);
-        count = Icmp6SendEcho(h, &to, request, sizeof request, &options, reply, sizeof reply,
-                              timeoutMs);
-    } else {
-        count = IcmpSendEcho(h, ::inet_addr(address), request, sizeof request, &options, reply,
-                             sizeof reply, timeoutMs);
-    }
-    const std::size_t header = family == AF_INET6 ? sizeof(TEcho6Reply) : sizeof(TEchoReply);
-    if (count != 1 || std::memcmp(reply + header, request, sizeof request) != 0)
+    const std::uint32_t count = Family::SendEcho(h, address, request, sizeof request, &options,
+                                                 reply, sizeof reply, timeoutMs);
+    if (count != 1 ||
+        std::memcmp(reply + sizeof(typename Family::Reply), request, sizeof request) != 0)
         f += std::string("no answer from ") + address + ", error " +
              std::to_string(platform::GetLastError()) + "; ";
     IcmpCloseHandle(h);
@@ -515,8 +512,8 @@ TEST_F(RawSockets, AMemberEchoesThroughOneBrokerAndHoldsNoRawSocketOrCapability)
         CloseIdleSockets();
         if (ProbeSocketKind() != SocketKind::Raw)
             return std::string("the probe found no raw path");
-        std::string f = echoOnce(AF_INET, "127.0.0.1") + echoOnce(AF_INET6, "::1") +
-                        echoOnce(AF_INET, "127.0.0.1");
+        std::string f = echoOnce<Family4>("127.0.0.1") + echoOnce<Family6>("::1") +
+                        echoOnce<Family4>("127.0.0.1");
         int sockets = 0;
         for (const auto& entry : fs::directory_iterator("/proc/self/fd")) {
             int fd = std::stoi(entry.path().filename().string());
@@ -554,7 +551,7 @@ TEST_F(RawSockets, ABrokerKilledOrStoppedMidRunFailsItsRequestsAndTheNextRunStar
             std::vector<std::thread> threads;
             for (int i = 0; i < kRequests; ++i)
                 threads.emplace_back([&] {
-                    if (echoOnce(AF_INET, netsonde::test::SilentAddress(), timeout)
+                    if (echoOnce<Family4>(netsonde::test::SilentAddress(), timeout)
                             .find("error 11050") != std::string::npos)
                         ++failed;
                 });
@@ -571,7 +568,7 @@ TEST_F(RawSockets, ABrokerKilledOrStoppedMidRunFailsItsRequestsAndTheNextRunStar
                 f += name + "the requests took too long to fail; ";
             broker.reset();
             const std::size_t starts = raw::HelperRuns();
-            f += echoOnce(AF_INET, "127.0.0.1");
+            f += echoOnce<Family4>("127.0.0.1");
             if (raw::HelperRuns() != starts + 1)
                 f += name + "no new broker; ";
         }

@@ -1,7 +1,6 @@
 #include "probe/Prober.h"
 
 #include "echo/IcmpBinding.h"
-#include "platform/IcmpPacket.h"
 #include "support/EventWait.h"
 #include "support/ForgerNode.h"
 #include "support/TestNetwork.h"
@@ -26,7 +25,6 @@
 
 using namespace probe;
 using namespace netsonde::test;
-namespace icmppacket = platform::icmppacket;
 
 namespace {
 
@@ -113,49 +111,17 @@ TEST_F(ProberOnTheNetwork, CountsEveryRequestOnceByItsOutcome) {
     EXPECT_EQ(p.LateRequests(), 0u);
 }
 
-namespace {
-
-class Forger : public ForgerNode<Forger> {
-public:
-    Forger() : ForgerNode(AF_INET) {}
-    ~Forger() { Stop(); }
-    void Send(const char* source, std::uint16_t ident, std::uint16_t sequence) {
-        std::vector<std::uint8_t> packet(20);
-        packet[0] = 0x45;
-        packet[8] = 255;
-        packet[9] = IPPROTO_ICMP;
-        in_addr from{}, to{};
-        ::inet_pton(AF_INET, source, &from);
-        ::inet_pton(AF_INET, net::Client, &to);
-        std::memcpy(&packet[12], &from, 4);
-        std::memcpy(&packet[16], &to, 4);
-        std::vector<std::uint8_t> icmp =
-            icmppacket::BuildEchoRequest(ident, sequence, std::vector<std::uint8_t>(56, 0xAA));
-        icmp[0] = icmppacket::EchoReply;
-        icmp[2] = icmp[3] = 0;
-        std::uint16_t sum = icmppacket::Checksum(icmp);
-        icmp[2] = static_cast<std::uint8_t>(sum >> 8);
-        icmp[3] = static_cast<std::uint8_t>(sum);
-        packet.insert(packet.end(), icmp.begin(), icmp.end());
-        sockaddr_in dest{};
-        dest.sin_family = AF_INET;
-        dest.sin_addr = to;
-        ::sendto(fd, packet.data(), packet.size(), 0, reinterpret_cast<sockaddr*>(&dest),
-                 sizeof dest);
-    }
-};
-
-} // namespace
-
 // Replies in the silent host's name, with every identifier and the first
 // sequence numbers and the data the prober sends, never count as answers.
 TEST_F(ProberOnTheNetwork, ForgedAnswersAreNeverCounted) {
+    using Forger = EchoReplyForger<Family4>;
     Forger forger;
     ASSERT_TRUE(forger.Ready());
     forger.Repeat([](Forger& f) {
+        const std::vector<std::uint8_t> data(56, 0xAA);
         for (std::uint32_t ident = 0; ident < 65536; ++ident)
             for (std::uint16_t sequence = 0; sequence < 4; ++sequence)
-                f.Send(net::Quiet, static_cast<std::uint16_t>(ident), sequence);
+                f.Send(net::Quiet, static_cast<std::uint16_t>(ident), sequence, data);
     });
     Prober p(fast());
     p.SetHosts({net::Quiet});

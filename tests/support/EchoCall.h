@@ -39,18 +39,17 @@ EchoCall<Reply> CallEcho(std::uint16_t size, std::uint8_t ttl, std::uint8_t fill
     return e;
 }
 
-// A fixture that runs each test on a handle of the socket kind it is
-// given, from create; skipped where that kind cannot be opened.
-class HandleOfEachKind : public testing::TestWithParam<platform::linuxicmp::SocketKind> {
+// A typed fixture that runs each test on a handle of the family and socket
+// kind of T (support/IpFamily.h: OnSocket), from the family's service;
+// skipped where that kind cannot be opened.
+template <class T> class HandleOn : public testing::Test {
 protected:
-    HandleOfEachKind(IcmpHandle (*create)(), const char* protocol)
-        : create(create), protocol(protocol) {}
     void SetUp() override {
-        platform::linuxicmp::PreferRawSockets(GetParam() == platform::linuxicmp::SocketKind::Raw);
-        handle = create();
+        platform::linuxicmp::PreferRawSockets(T::Kind == platform::linuxicmp::SocketKind::Raw);
+        handle = T::Create();
         if (handle == InvalidIcmpHandle ||
-            platform::linuxicmp::HandleSocketKind(handle) != GetParam()) {
-            GTEST_SKIP() << "this kind of " << protocol << " socket cannot be opened here";
+            platform::linuxicmp::HandleSocketKind(handle) != T::Kind) {
+            GTEST_SKIP() << "this kind of " << T::Name() << " ICMP socket cannot be opened here";
         }
     }
     void TearDown() override {
@@ -59,11 +58,15 @@ protected:
         }
         platform::linuxicmp::PreferRawSockets(false);
     }
+    // One echo of size bytes of fill on h to the literal to.
+    static EchoCall<typename T::Reply> Send(IcmpHandle h, const char* to, std::uint16_t size,
+                                            std::uint8_t ttl = 32, std::uint32_t timeout = 2000,
+                                            std::uint8_t fill = 0xAA) {
+        return CallEcho<typename T::Reply>(size, ttl, fill, [&](auto... request) {
+            return T::SendEcho(h, to, request..., timeout);
+        });
+    }
     IcmpHandle handle = InvalidIcmpHandle;
-
-private:
-    IcmpHandle (*create)();
-    const char* protocol;
 };
 
 } // namespace netsonde::test

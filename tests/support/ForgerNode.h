@@ -2,6 +2,7 @@
 
 #include "echo/IcmpBinding.h"
 #include "platform/IcmpService.h"
+#include "support/IpFamily.h"
 #include "support/TestNetwork.h"
 
 #include <atomic>
@@ -50,6 +51,21 @@ protected:
 private:
     std::atomic<bool> stopped{false};
     std::thread worker;
+};
+
+// A forger of the family's echo replies to the client, from any source.
+template <class Family> class EchoReplyForger : public ForgerNode<EchoReplyForger<Family>> {
+public:
+    EchoReplyForger() : ForgerNode<EchoReplyForger>(Family::Af) {}
+    ~EchoReplyForger() { this->Stop(); }
+    void Send(const char* source, std::uint16_t ident, std::uint16_t sequence, const Bytes& data) {
+        const Bytes packet =
+            Family::Datagram(source, Family::Client,
+                             Family::EchoMessage(Family::EchoReplyType, ident, sequence, data));
+        const typename Family::SockAddr to = Family::SocketAddress(Family::Client);
+        ::sendto(this->fd, packet.data(), packet.size(), 0, reinterpret_cast<const sockaddr*>(&to),
+                 sizeof to);
+    }
 };
 
 // A handle from create whose first sequence number is neither 1 nor 2, the

@@ -16,6 +16,7 @@ namespace {
 bool requested = false;
 bool entered = false;
 bool silent = false;
+bool silent6 = false;
 
 bool bringLoopbackUp() {
     int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
@@ -61,10 +62,20 @@ void EnterRequestedNetwork() {
                          "ip link set nsq1 up && "
                          "ip neigh add 10.88.0.2 lladdr 02:00:00:00:00:99 dev nsq0 nud permanent"
                          " >/dev/null 2>&1") == 0;
+    // The same for IPv6, without duplicate address detection so that the
+    // address is usable at once.
+    silent6 =
+        silent && std::system("ip -6 addr add fd00:88::1/64 dev nsq0 nodad && "
+                              "ip -6 neigh add fd00:88::2 lladdr 02:00:00:00:00:99 dev nsq0 nud "
+                              "permanent >/dev/null 2>&1") == 0;
 }
 
 const char* SilentAddress() {
     return silent ? "10.88.0.2" : nullptr;
+}
+
+const char* SilentAddress6() {
+    return silent6 ? "fd00:88::2" : nullptr;
 }
 
 bool InPrivateNetwork() {
