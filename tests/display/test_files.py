@@ -8,12 +8,19 @@ ADDRESSES = b"zeta\r\n10.0.0.2\r\nbeta\r\n"
 
 
 def running_copies(binary):
-    """The processes that run this very program file."""
+    """The processes that run this very program file on this test's display
+    (other tests may run the program at the same time on displays of their
+    own)."""
     target = os.path.realpath(binary)
+    display = os.environ.get("DISPLAY", "").encode()
     found = []
     for pid in os.listdir("/proc"):
         try:
-            if pid.isdigit() and os.path.realpath("/proc/%s/exe" % pid) == target:
+            if not pid.isdigit() or os.path.realpath("/proc/%s/exe" % pid) != target:
+                continue
+            with open("/proc/%s/environ" % pid, "rb") as f:
+                environ = f.read().split(b"\0")
+            if b"DISPLAY=" + display in environ:
                 found.append(int(pid))
         except OSError:
             pass
