@@ -1,7 +1,6 @@
 // Session files: the whole address list with the results of every entry.
 #include "app/Tfm_ns.h"
 
-#include "app/TPackedLines.h"
 
 #include "controls/g_listbox.h"
 #include "desktop/MessageBoxes.h"
@@ -13,6 +12,7 @@
 #include "files/AddressListFile.h"
 #include "files/SessionFile.h"
 #include "files/TextFile.h"
+#include "hosts/TPackedLines.h"
 
 #include <QSignalBlocker>
 #include <QTimer>
