@@ -250,19 +250,20 @@ int SortedItems::IndexOf(const QString& text) const {
 int SortedItems::AddItems(const QStringList& texts, const QVariantList& data, int follow) {
     if (texts.isEmpty())
         return follow;
-    return Fill(false, texts, data, nullptr, follow);
+    return Fill(false, texts, data, follow);
 }
 
 void SortedItems::SetItems(const QStringList& texts, const QVariantList& data) {
-    Fill(true, texts, data, nullptr, -1);
+    Fill(true, texts, data, -1);
 }
 
 int SortedItems::SetSorted(bool value, int follow) {
     if (value == FSorted)
         return follow;
-    FSorted = value;
-    if (!FSorted || Count() < 2)
+    if (!value || Count() < 2) {
+        FSorted = value;
         return follow;
+    }
     const std::vector<int> order = sortedOrder(Items());
     std::vector<Row> next;
     next.reserve(order.size());
@@ -273,16 +274,17 @@ int SortedItems::SetSorted(bool value, int follow) {
             moved = static_cast<int>(i);
     }
     Replace(next);
+    FSorted = true;
     return moved;
 }
 
 int SortedItems::Fill(bool replace, const QStringList& texts, const QVariantList& data,
-                      const std::vector<Mark>* marks, int follow) {
+                      int follow) {
     const std::size_t present = replace ? 0 : FRows.size();
     const auto added = static_cast<std::size_t>(texts.size());
     auto newRow = [&](std::size_t i) {
         QVariant d = i < static_cast<std::size_t>(data.size()) ? data[qsizetype(i)] : QVariant();
-        const Mark mark = marks ? (*marks)[i] : MarkOf(d);
+        const Mark mark = MarkOf(d);
         return Row{texts[qsizetype(i)], std::move(d), {}, mark};
     };
 

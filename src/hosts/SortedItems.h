@@ -90,13 +90,10 @@ protected:
     virtual bool SameData(const QVariant& a, const QVariant& b) const;
     // The roles that new data of an item changes.
     virtual QList<int> DataRoles() const;
-    // The bulk fill with the marks of the new items given (marks[i] goes
-    // with texts[i]) instead of worked out here: a loader works them out off
-    // the window thread. Null marks are worked out by MarkOf.
-    int Fill(bool replace, const QStringList& texts, const QVariantList& data,
-             const std::vector<Mark>* marks, int follow);
 
 private:
+    // AddItems, after a Clear when replace, all or nothing.
+    int Fill(bool replace, const QStringList& texts, const QVariantList& data, int follow);
     bool InRange(int index) const { return index >= 0 && index < Count(); }
     // Puts rows in place of the present ones, announced as a reset and an
     // insertion of them all; rows holds the earlier ones afterwards.
