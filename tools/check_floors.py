@@ -21,14 +21,15 @@ ALLOWED = {
     "history": set(),
     "alerts": set(),
     "runs": {"platform", "resolve", "echo"},
+    "hosts": set(),
     "probe": {"platform", "resolve", "echo", "files", "history", "alerts"},
     "desktop": {"platform"},
-    "controls": {"platform", "desktop"},
+    "controls": {"platform", "desktop", "hosts"},
     "tray": {"platform", "desktop"},
-    "dialogs": {"platform", "desktop", "files", "controls", "alerts"},
+    "dialogs": {"platform", "desktop", "files", "controls", "alerts", "hosts"},
     "historyview": {"platform", "desktop", "resolve", "echo", "history", "tray", "controls"},
     "app": {"platform", "desktop", "resolve", "echo", "files", "history", "controls", "tray",
-            "dialogs", "historyview", "alerts", "runs"},
+            "dialogs", "historyview", "alerts", "runs", "hosts"},
 }
 
 # Loops that are allowed, each within one folder. There are none: any loop

@@ -5,6 +5,7 @@
 #include "controls/g_edit.h"
 #include "controls/g_listbox.h"
 #include "files/SessionFile.h"
+#include "hosts/HostList.h"
 
 #include <QAction>
 #include <QDir>
@@ -56,12 +57,13 @@ bool LastSession::Save(const Tfm_ns& window, QString& error) const {
                     .arg(QDir::toNativeSeparators(FFolder));
         return false;
     }
+    const hosts::HostList& list = *window.Hosts();
     QList<files::SessionFile::Entry> entries;
-    entries.reserve(window.lb_add->Count());
-    for (int i = 0; i < window.lb_add->Count(); ++i) {
-        files::SessionFile::Entry entry{window.lb_add->Item(i), std::nullopt};
-        if (window.HasResults(i))
-            entry.lines = window.Results(i);
+    entries.reserve(list.Count());
+    for (int i = 0; i < list.Count(); ++i) {
+        files::SessionFile::Entry entry{list.Item(i), std::nullopt};
+        if (list.HasResults(i))
+            entry.lines = list.Results(i);
         entries.append(std::move(entry));
     }
     if (!files::SessionFile::Write(SessionPath(), entries, error))

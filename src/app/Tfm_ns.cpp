@@ -23,6 +23,7 @@
 #include "dialogs/Tfm_add.h"
 #include "echo/TAxPing.h"
 #include "echo/TAxTrace.h"
+#include "hosts/HostList.h"
 
 #include <QActionGroup>
 #include <QApplication>
@@ -94,6 +95,8 @@ Tfm_ns::Tfm_ns(QWidget* owner) : QWidget(owner) {
     scale.SetBounds(lb_add, 8, 8, 169, 412);
     lb_add->SetStyle(TListBoxStyle::lbOwnerDrawFixed);
     lb_add->SetItemHeight(scale.Px(ItemHeight));
+    FHosts = new hosts::HostList(this);
+    lb_add->SetItemModel(FHosts);
     lb_add->SetSorted(true);
     // Twelve whole rows at every scale: the rounded row height times twelve
     // may exceed the scaled height, which an integral list would cut to 11.
@@ -374,26 +377,23 @@ bool Tfm_ns::eventFilter(QObject* watched, QEvent* event) {
 // ---- address list and results ----
 
 QStringList Tfm_ns::Results(int Index) const {
-    return lb_add->ItemData(Index).toStringList();
+    return FHosts->Results(Index);
 }
 
 bool Tfm_ns::HasResults(int Index) const {
-    return lb_add->ItemData(Index).isValid();
+    return FHosts->HasResults(Index);
 }
 
 unsigned Tfm_ns::EntryState(int Index) const {
-    if (!HasResults(Index))
-        return 0;
-    if (Results(Index).join(QStringLiteral("\r\n")).contains(QStringLiteral("timed out")))
-        return 1;
-    return 2;
+    return static_cast<unsigned>(hosts::PictureIndex(FHosts->State(Index)));
 }
 
 void Tfm_ns::UpdateButtons() {
     const int selected = lb_add->ItemIndex();
     bn_one->setEnabled(selected >= 0);
     bn_ping->setEnabled(bn_one->isEnabled());
-    bn_trace->setEnabled(bn_one->isEnabled() && EntryState(selected) == 2);
+    bn_trace->setEnabled(bn_one->isEnabled() &&
+                         FHosts->State(selected) == hosts::HostState::Answered);
 }
 
 void Tfm_ns::lb_addClick(QObject*) {
@@ -418,17 +418,17 @@ void Tfm_ns::lb_addDrawItem(QObject*, int Index, const QRect& Rect, unsigned Sta
     canvas->setClipRect(Rect);
     canvas->drawText(QRect(Rect.left() + height + qRound(4 * FScale),
                            Rect.top() + qRound(8 * FScale), Rect.width(), Rect.height()),
-                     Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine, lb_add->Item(Index));
+                     Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine, FHosts->Item(Index));
     canvas->restore();
     il_states->Draw(*canvas, Rect.left() + qRound(2 * FScale), Rect.top() + qRound(1 * FScale),
-                    static_cast<int>(EntryState(Index)));
+                    hosts::PictureIndex(FHosts->State(Index)));
 }
 
 void Tfm_ns::StoreResults() {
     const int selected = lb_add->ItemIndex();
     if (selected < 0)
         return;
-    lb_add->SetItemData(selected, FPaneLines);
+    FHosts->SetResults(selected, FPaneLines);
     lb_add->viewport()->update();
 }
 
@@ -438,10 +438,10 @@ void Tfm_ns::FillDialog(Tfm_add& dialog) const {
     // dialog is open, and an entry that stays takes its results as they are
     // when the dialog closes. Entries added in the dialog carry nothing.
     QVariantList origins;
-    origins.reserve(lb_add->Count());
-    for (int i = 0; i < lb_add->Count(); ++i)
+    origins.reserve(FHosts->Count());
+    for (int i = 0; i < FHosts->Count(); ++i)
         origins << i;
-    dialog.AddItems(lb_add->Items(), origins);
+    dialog.AddItems(FHosts->Items(), origins);
 }
 
 void Tfm_ns::FillFromDialog(const Tfm_add& dialog) {
@@ -455,13 +455,13 @@ void Tfm_ns::FillFromDialog(const Tfm_add& dialog) {
         const int origin = i < origins.size() ? origins[i].toInt(&ok) : -1;
         // The list cannot change while the dialog is open; the text check
         // only keeps a stale place from handing over another entry's lines.
-        if (ok && origin >= 0 && origin < lb_add->Count() && lb_add->Item(origin) == texts[i])
-            results << lb_add->ItemData(origin);
+        if (ok && origin >= 0 && origin < FHosts->Count() && FHosts->Item(origin) == texts[i])
+            results << FHosts->ItemData(origin);
         else
             results << QVariant();
     }
-    lb_add->Clear();
-    lb_add->AddItems(texts, results);
+    FHosts->Clear();
+    FHosts->AddItems(texts, results);
 }
 
 void Tfm_ns::bn_addClick(QObject*) {

@@ -34,6 +34,9 @@ class g_updown;
 namespace history {
 class THistory;
 }
+namespace hosts {
+class HostList;
+}
 
 // The program's main window: the address list with the results of the last
 // run of every host, the commands that check, ping and trace hosts, the
@@ -110,7 +113,8 @@ public:
     // ---- address list and results ----
     void lb_addClick(QObject* Sender);
     void UpdateButtons();
-    // 0 without results, 1 when they contain "timed out", else 2.
+    // The picture of the entry's state (hosts::PictureIndex): 0 without
+    // results, 1 when they contain "timed out", else 2.
     unsigned EntryState(int Index) const;
     void lb_addDrawItem(QObject* Control, int Index, const QRect& Rect, unsigned State);
     void StoreResults();
@@ -118,6 +122,9 @@ public:
     // The result lines of an entry; empty for an entry without results.
     QStringList Results(int Index) const;
     bool HasResults(int Index) const;
+    // The hosts of the list with their results and states; lb_add shows
+    // them.
+    hosts::HostList* Hosts() const { return FHosts; }
     // The lines the result pane holds, as they were appended (a line the
     // pane wraps on screen is still one line).
     QStringList PaneLines() const { return FPaneLines; }
@@ -280,6 +287,8 @@ private:
     bool FPaneDirty = false;
     // Repaints the window at a steady rate while Check All runs.
     QTimer* FFrame = nullptr;
+    // The hosts lb_add shows, with their results.
+    hosts::HostList* FHosts = nullptr;
     // The list as the runs see it; goes after them.
     Entries* FEntries = nullptr;
     runs::RunController* FRuns = nullptr;

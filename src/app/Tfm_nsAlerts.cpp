@@ -11,10 +11,10 @@
 #include "dialogs/Tfm_alerts.h"
 #include "history/RunRecord.h"
 #include "historyview/THistory.h"
+#include "hosts/HostList.h"
 #include "tray/TTrayIcon.h"
 
 #include <QAction>
-#include <QListWidgetItem>
 #include <QMenu>
 #include <QMetaObject>
 
@@ -32,15 +32,14 @@ void Tfm_ns::BuildAlerts() {
     tray->SetPopupMenu(trayMenu);
 
     // The row texts follow the entries, their results and their states.
-    QAbstractItemModel* model = lb_add->model();
-    connect(model, &QAbstractItemModel::dataChanged, this,
+    connect(FHosts, &QAbstractItemModel::dataChanged, this,
             [this](const QModelIndex& from, const QModelIndex& to, const QList<int>& roles) {
                 if (roles == QList<int>{Qt::AccessibleTextRole})
                     return;
                 for (int row = from.row(); row <= to.row(); ++row)
                     UpdateRowText(row);
             });
-    connect(model, &QAbstractItemModel::rowsInserted, this,
+    connect(FHosts, &QAbstractItemModel::rowsInserted, this,
             [this](const QModelIndex&, int first, int last) {
                 for (int row = first; row <= last; ++row)
                     UpdateRowText(row);
@@ -93,7 +92,7 @@ void Tfm_ns::AlertRunEnded() {
     QMetaObject::invokeMethod(
         this,
         [this, row, entry] {
-            if (row >= 0 && row < lb_add->Count() && lb_add->Item(row) == entry)
+            if (row >= 0 && row < FHosts->Count() && FHosts->Item(row) == entry)
                 UpdateRowText(row);
         },
         Qt::QueuedConnection);
@@ -105,12 +104,12 @@ void Tfm_ns::AlertRoundEnded() {
 }
 
 void Tfm_ns::UpdateRowText(int Index) {
-    QListWidgetItem* item = lb_add->item(Index);
-    if (!item)
+    if (Index < 0 || Index >= FHosts->Count())
         return;
-    const QString entry = item->text();
+    const QString entry = FHosts->Item(Index);
     const alerts::Status status = FAlerts ? FAlerts->States().StatusOf(entry) : alerts::Status{};
-    const QString text = alerts::RowText(entry, static_cast<int>(EntryState(Index)), status);
-    if (item->data(Qt::AccessibleTextRole).toString() != text)
-        item->setData(Qt::AccessibleTextRole, text);
+    const QString text = alerts::RowText(entry, hosts::PictureIndex(FHosts->State(Index)), status);
+    const QModelIndex row = FHosts->index(Index);
+    if (row.data(Qt::AccessibleTextRole).toString() != text)
+        FHosts->setData(row, text, Qt::AccessibleTextRole);
 }

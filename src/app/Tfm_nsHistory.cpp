@@ -10,6 +10,7 @@
 #include "history/THistoryStore.h"
 #include "historyview/THistory.h"
 #include "historyview/Tfm_history.h"
+#include "hosts/HostList.h"
 
 #include <QAction>
 #include <QMenu>
@@ -76,9 +77,9 @@ history::THistory* Tfm_ns::History() const {
 }
 
 void Tfm_ns::ShowHistory(int Index) {
-    if (!FHistory || Index < 0 || Index >= lb_add->Count())
+    if (!FHistory || Index < 0 || Index >= FHosts->Count())
         return;
-    const QString entry = lb_add->Item(Index);
+    const QString entry = FHosts->Item(Index);
     for (auto* open : findChildren<history::Tfm_history*>(QString(), Qt::FindDirectChildrenOnly))
         if (open->Entry() == entry) {
             open->raise();
@@ -127,7 +128,7 @@ void Tfm_ns::HistoryRunEnded(QObject* Sender, bool Failed, int Error, const QStr
         auto_kind = FRuns->InCheckAll() ? rkCheckAll : rkCheckOne;
     }
     const int selected = lb_add->ItemIndex();
-    const QString entry = selected >= 0 ? lb_add->Item(selected) : task->HostAddress();
+    const QString entry = selected >= 0 ? FHosts->Item(selected) : task->HostAddress();
     FHistory->RunEnded(task, entry, kind, FRuns->AutoKind() == auto_kind, Failed, Error, Msg);
     AlertRunEnded();
 }

@@ -1,8 +1,6 @@
 // Session files: the whole address list with the results of every entry.
 #include "app/Tfm_ns.h"
 
-#include "app/TPackedLines.h"
-
 #include "controls/g_listbox.h"
 #include "desktop/MessageBoxes.h"
 #include "dialogs/FileLoadProgress.h"
@@ -13,6 +11,8 @@
 #include "files/AddressListFile.h"
 #include "files/SessionFile.h"
 #include "files/TextFile.h"
+#include "hosts/HostList.h"
+#include "hosts/TPackedLines.h"
 
 #include <QSignalBlocker>
 #include <QTimer>
@@ -36,9 +36,9 @@ void Tfm_ns::SaveSession() {
     if (!dl_save->Execute())
         return;
     QList<files::SessionFile::Entry> entries;
-    entries.reserve(lb_add->Count());
-    for (int i = 0; i < lb_add->Count(); ++i) {
-        files::SessionFile::Entry entry{lb_add->Item(i), std::nullopt};
+    entries.reserve(FHosts->Count());
+    for (int i = 0; i < FHosts->Count(); ++i) {
+        files::SessionFile::Entry entry{FHosts->Item(i), std::nullopt};
         if (HasResults(i))
             entry.lines = Results(i);
         entries.append(std::move(entry));

@@ -1,34 +1,15 @@
 #include "controls/g_listbox.h"
 
-#include <QCollator>
+#include "hosts/SortedItems.h"
+
+#include <QItemSelectionModel>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
-#include <QSignalBlocker>
 #include <QStyledItemDelegate>
-#include <algorithm>
 #include <new>
-#include <numeric>
-#include <optional>
-#include <string>
-#include <string_view>
-#include <vector>
 
 namespace {
-
-// The collator of the user's locale, made again when the locale changes.
-const QCollator& collator() {
-    static QCollator c{QLocale::c()};
-    static std::optional<QLocale> made;
-    const QLocale locale;
-    if (!made || *made != locale) {
-        made = locale;
-        c = QCollator(locale);
-        c.setCaseSensitivity(Qt::CaseInsensitive);
-        c.setNumericMode(false);
-    }
-    return c;
-}
 
 // Draws the dotted frame of the item with the keyboard focus, inverting the
 // pixels under it so that it shows on any background.
@@ -93,292 +74,136 @@ private:
     g_listbox* FList;
 };
 
-g_listbox::g_listbox(QWidget* parent) : THighlightControl<QListWidget>(parent) {
+g_listbox::g_listbox(QWidget* parent) : THighlightControl<QListView>(parent) {
     setItemDelegate(new Delegate(this));
     setUniformItemSizes(true);
     setSelectionMode(QAbstractItemView::SingleSelection);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setVerticalScrollMode(QAbstractItemView::ScrollPerItem);
-    // A click is reported once the new selection is in place, so that the
-    // handler reads the item the user chose.
-    connect(this, &QListWidget::itemSelectionChanged, this, [this] {
-        if (FUserInput)
-            Fire(OnClick);
-    });
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    SetItemModel(new hosts::SortedItems(this));
 }
 
 g_listbox::~g_listbox() = default;
 
+void g_listbox::SetItemModel(hosts::SortedItems* items) {
+    if (!items || items == FItems)
+        return;
+    hosts::SortedItems* own = FItems && FItems->parent() == this ? FItems : nullptr;
+    QItemSelectionModel* oldSelection = selectionModel();
+    FItems = items;
+    setModel(items);
+    if (oldSelection && oldSelection != selectionModel())
+        delete oldSelection;
+    // A click is reported once the new selection is in place, so that the
+    // handler reads the item the user chose.
+    connect(selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
+        if (FUserInput)
+            Fire(OnClick);
+    });
+    delete own;
+}
+
 int g_listbox::CompareText(const QString& a, const QString& b) {
-    return collator().compare(a, b);
+    return hosts::SortedItems::CompareText(a, b);
+}
+
+int g_listbox::Count() const {
+    return FItems->Count();
 }
 
 QString g_listbox::Item(int index) const {
-    const QListWidgetItem* it = item(index);
-    return it ? it->text() : QString();
+    return FItems->Item(index);
 }
 
 QStringList g_listbox::Items() const {
-    QStringList result;
-    for (int i = 0; i < count(); ++i)
-        result.append(item(i)->text());
-    return result;
+    return FItems->Items();
 }
 
 QVariant g_listbox::ItemData(int index) const {
-    const QListWidgetItem* it = item(index);
-    return it ? it->data(Qt::UserRole) : QVariant();
+    return FItems->ItemData(index);
 }
 
 void g_listbox::SetItemData(int index, const QVariant& data) {
-    if (QListWidgetItem* it = item(index))
-        it->setData(Qt::UserRole, data);
+    FItems->SetItemData(index, data);
 }
 
 int g_listbox::AddItem(const QString& text, const QVariant& data) {
-    int at = count();
-    if (FSorted) {
-        // After the last item that does not sort behind the new one.
-        int lo = 0, hi = count();
-        while (lo < hi) {
-            const int mid = (lo + hi) / 2;
-            if (CompareText(item(mid)->text(), text) <= 0)
-                lo = mid + 1;
-            else
-                hi = mid;
-        }
-        at = lo;
-    }
-    auto* it = new QListWidgetItem(text);
-    it->setData(Qt::UserRole, data);
-    insertItem(at, it);
-    return at;
+    return FItems->AddItem(text, data);
 }
-
-namespace {
-
-// Sorts order by a quick key, equal keys by index.
-template <class Key> void sortByKey(std::vector<int>& order, const Key& key) {
-    std::sort(order.begin(), order.end(), [&](int a, int b) {
-        const int r = key(a).compare(key(b));
-        return r < 0 || (r == 0 && a < b);
-    });
-}
-
-// The order in which a sorted list holds texts: the indexes of texts,
-// stably sorted by CompareText.
-//
-// Comparing through the collator costs far more than comparing prepared
-// keys, so the texts are sorted by keys made once per text. The C locale
-// compares case-folded characters, which for ASCII texts is exactly the byte
-// order of the texts in lower case. Every other quick order is checked pair
-// by pair against the collator, which proves it when each pair is in order
-// (equal texts lie next to each other in a sorted list); when a pair is not,
-// the texts are sorted again by an exact means.
-std::vector<int> sortedOrder(const QStringList& texts) {
-    std::vector<int> order(texts.size());
-    std::iota(order.begin(), order.end(), 0);
-    const QCollator& c = collator();
-    const bool cLocale = c.locale().language() == QLocale::C;
-    auto inOrder = [&](int a, int b) {
-        const int r = c.compare(texts[a], texts[b]);
-        return r < 0 || (r == 0 && a < b);
-    };
-    auto proven = [&] {
-        for (std::size_t i = 1; i < order.size(); ++i)
-            if (!inOrder(order[i - 1], order[i]))
-                return false;
-        return true;
-    };
-
-    if (std::all_of(texts.begin(), texts.end(),
-                    [](const QString& t) { return QtPrivate::isAscii(QStringView(t)); })) {
-        // One buffer of lowered bytes, sorted by views into it.
-        std::string lowered;
-        std::vector<std::pair<qsizetype, qsizetype>> spans; // start, length
-        spans.reserve(texts.size());
-        for (const QString& text : texts) {
-            spans.emplace_back(qsizetype(lowered.size()), text.size());
-            for (QChar ch : text) {
-                const char b = char(ch.unicode());
-                lowered += (b >= 'A' && b <= 'Z') ? char(b - 'A' + 'a') : b;
-            }
-        }
-        sortByKey(order, [&](int i) {
-            return std::string_view(lowered).substr(spans[i].first, spans[i].second);
-        });
-        if (cLocale || proven())
-            return order;
-    }
-    if (cLocale) {
-        // Folded once each instead of at every comparison.
-        QStringList folded;
-        folded.reserve(texts.size());
-        for (const QString& text : texts)
-            folded.append(text.toCaseFolded());
-        sortByKey(order, [&](int i) { return QStringView(folded[i]); });
-        if (!proven())
-            std::sort(order.begin(), order.end(), inOrder);
-        return order;
-    }
-    // The collator's own keys order exactly as it compares.
-    std::vector<QCollatorSortKey> keys;
-    keys.reserve(texts.size());
-    for (const QString& text : texts)
-        keys.push_back(c.sortKey(text));
-    sortByKey(order, [&](int i) -> const QCollatorSortKey& { return keys[i]; });
-    return order;
-}
-
-} // namespace
 
 void g_listbox::AddItems(const QStringList& texts, const QVariantList& data) {
-    if (!texts.isEmpty())
-        Fill(false, texts, data);
-}
-
-void g_listbox::SetItems(const QStringList& texts, const QVariantList& data) {
-    Fill(true, texts, data);
-}
-
-void g_listbox::Fill(bool replace, const QStringList& texts, const QVariantList& data) {
-    // What the list holds now, taken before anything changes; the texts and
-    // data are shared, not copied.
-    const QStringList before = Items();
-    QVariantList beforeData;
-    beforeData.reserve(before.size());
-    bool anyData = false;
-    for (int i = 0; i < before.size(); ++i) {
-        beforeData.append(item(i)->data(Qt::UserRole));
-        anyData = anyData || beforeData.last().isValid();
-    }
+    if (texts.isEmpty())
+        return;
+    // The items' model keeps the selection on the item it was on, unless
+    // memory runs out and it puts the list back as it was.
     const int selected = ItemIndex();
     try {
-        if (replace)
-            clear();
-        AddItemsUnguarded(texts, data);
+        FItems->AddItems(texts, data, selected);
     } catch (const std::bad_alloc&) {
-        // A list model left half-way through an insertion is only sound
-        // again after a reset, which clear() gives; the earlier items then
-        // go back in one step, in the order they had.
-        clear();
-        InsertAll(0, before, anyData ? DataAt([&](int i) { return beforeData[i]; }) : DataAt());
         SetItemIndex(selected);
         throw;
     }
 }
 
-void g_listbox::AddItemsUnguarded(const QStringList& texts, const QVariantList& data) {
-    if (texts.isEmpty())
-        return;
-    const int present = count();
-    if (!FSorted) {
-        InsertAll(
-            present, texts, data.isEmpty() ? DataAt() : [&](int i) {
-                return i < data.size() ? data[i] : QVariant();
-            });
-        return;
-    }
-    // Everything the list will hold, the present items first, so that they
-    // stay ahead of equal new texts.
+void g_listbox::SetItems(const QStringList& texts, const QVariantList& data) {
     const int selected = ItemIndex();
-    const QStringList all = present ? Items() + texts : texts;
-    QVariantList presentData;
-    bool anyData = !data.isEmpty();
-    for (int i = 0; i < present; ++i) {
-        presentData.append(item(i)->data(Qt::UserRole));
-        anyData = anyData || presentData.last().isValid();
-    }
-    const std::vector<int> order = sortedOrder(all);
-    QStringList sortedTexts;
-    sortedTexts.reserve(all.size());
-    int keep = -1;
-    for (std::size_t i = 0; i < order.size(); ++i) {
-        sortedTexts.append(all[order[i]]);
-        if (order[i] == selected)
-            keep = int(i);
-    }
-    if (present)
-        clear();
-    auto dataAt = [&](int row) {
-        const int i = order[row];
-        if (i < present)
-            return presentData[i];
-        return i - present < data.size() ? data[i - present] : QVariant();
-    };
-    InsertAll(0, sortedTexts, anyData ? DataAt(dataAt) : DataAt());
-    if (keep >= 0)
-        SetItemIndex(keep);
-}
-
-void g_listbox::InsertAll(int row, const QStringList& texts, const DataAt& dataAt) {
-    // One insertion for all rows; the data then goes into the new items
-    // without a change notice per item, as nothing has seen them yet.
-    insertItems(row, texts);
-    if (!dataAt)
-        return;
-    const QSignalBlocker quiet(model());
-    for (int i = 0; i < texts.size(); ++i) {
-        const QVariant d = dataAt(i);
-        if (d.isValid())
-            item(row + i)->setData(Qt::UserRole, d);
+    try {
+        FItems->SetItems(texts, data);
+    } catch (const std::bad_alloc&) {
+        SetItemIndex(selected);
+        throw;
     }
 }
 
 void g_listbox::DeleteItem(int index) {
-    if (index < 0 || index >= count())
+    if (index < 0 || index >= Count())
         return;
     // The view would move the selection to the next item; a deleted
     // selected item leaves none, so that a repeated delete deletes nothing.
     const bool wasSelected = ItemIndex() == index;
-    delete takeItem(index);
+    FItems->DeleteItem(index);
     if (wasSelected)
         SetItemIndex(-1);
 }
 
 void g_listbox::Clear() {
-    clear();
+    FItems->Clear();
 }
 
 int g_listbox::IndexOf(const QString& text) const {
-    for (int i = 0; i < count(); ++i)
-        if (CompareText(item(i)->text(), text) == 0)
-            return i;
-    return -1;
+    return FItems->IndexOf(text);
 }
 
 int g_listbox::ItemIndex() const {
-    const QList<QListWidgetItem*> selected = selectedItems();
-    return selected.isEmpty() ? -1 : row(selected.first());
+    const QModelIndexList selected = selectionModel()->selectedIndexes();
+    return selected.isEmpty() ? -1 : selected.first().row();
 }
 
 void g_listbox::SetItemIndex(int index) {
-    if (index >= 0 && index < count()) {
-        setCurrentRow(index, QItemSelectionModel::ClearAndSelect);
+    if (index >= 0 && index < Count()) {
+        // The model's record of the index is made here, where running out of
+        // memory reaches the caller: the selection model takes it over
+        // where an exception would end the program.
+        const QPersistentModelIndex target(FItems->index(index));
+        selectionModel()->setCurrentIndex(target, QItemSelectionModel::ClearAndSelect);
     } else {
         clearSelection();
-        setCurrentRow(-1);
+        selectionModel()->setCurrentIndex(QModelIndex(), QItemSelectionModel::ClearAndSelect);
     }
 }
 
+bool g_listbox::Sorted() const {
+    return FItems->Sorted();
+}
+
 void g_listbox::SetSorted(bool value) {
-    if (value == FSorted)
+    if (value == Sorted())
         return;
-    FSorted = value;
-    if (!FSorted || count() < 2)
-        return;
-    QList<QListWidgetItem*> items;
     const int selected = ItemIndex();
-    QListWidgetItem* keep = selected >= 0 ? item(selected) : nullptr;
-    while (count() > 0)
-        items.append(takeItem(0));
-    std::stable_sort(items.begin(), items.end(), [](QListWidgetItem* a, QListWidgetItem* b) {
-        return CompareText(a->text(), b->text()) < 0;
-    });
-    for (QListWidgetItem* it : items)
-        addItem(it);
-    if (keep)
-        SetItemIndex(row(keep));
+    const int keep = FItems->SetSorted(value, selected);
+    if (value && Count() >= 2 && keep >= 0)
+        SetItemIndex(keep);
 }
 
 void g_listbox::SetStyle(TListBoxStyle value) {
@@ -414,7 +239,7 @@ void g_listbox::FitIntegralHeight() {
 }
 
 void g_listbox::resizeEvent(QResizeEvent* event) {
-    THighlightControl<QListWidget>::resizeEvent(event);
+    THighlightControl<QListView>::resizeEvent(event);
     FitIntegralHeight();
 }
 
@@ -428,18 +253,18 @@ void g_listbox::UserInput(const std::function<void()>& baseHandling) {
 
 void g_listbox::mousePressEvent(QMouseEvent* event) {
     // A click below the last item keeps the selection, as list boxes do.
-    if (!itemAt(event->position().toPoint())) {
+    if (!indexAt(event->position().toPoint()).isValid()) {
         setFocus(Qt::MouseFocusReason);
         event->accept();
         return;
     }
-    UserInput([&] { THighlightControl<QListWidget>::mousePressEvent(event); });
+    UserInput([&] { THighlightControl<QListView>::mousePressEvent(event); });
 }
 
 void g_listbox::mouseMoveEvent(QMouseEvent* event) {
-    UserInput([&] { THighlightControl<QListWidget>::mouseMoveEvent(event); });
+    UserInput([&] { THighlightControl<QListView>::mouseMoveEvent(event); });
 }
 
 void g_listbox::keyPressEvent(QKeyEvent* event) {
-    UserInput([&] { THighlightControl<QListWidget>::keyPressEvent(event); });
+    UserInput([&] { THighlightControl<QListView>::keyPressEvent(event); });
 }

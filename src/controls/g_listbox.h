@@ -2,12 +2,15 @@
 
 #include "controls/HighlightControl.h"
 
-#include <QListWidget>
+#include <QListView>
 #include <QStringList>
 #include <QVariant>
 #include <functional>
 
 class QPainter;
+namespace hosts {
+class SortedItems;
+}
 
 // How a list box draws its items.
 enum class TListBoxStyle {
@@ -28,17 +31,24 @@ using TOwnerDrawState = unsigned;
 using TDrawItemEvent =
     std::function<void(QObject* Control, int Index, const QRect& Rect, TOwnerDrawState State)>;
 
-// List box that changes colour with focus and mouse. Items carry data of
-// their own; a sorted list keeps them in case-insensitive, locale-aware order
-// of their texts. Items are added, found and removed through the functions
-// below, which keep the order; the widget's own item functions do not.
-class g_listbox : public THighlightControl<QListWidget> {
+// List box that changes colour with focus and mouse. It shows a
+// hosts::SortedItems: a list of its own unless it is handed another one
+// (SetItemModel). Items carry data of their own; a sorted list keeps them in
+// case-insensitive, locale-aware order of their texts. Items are added,
+// found and removed through the functions below, which keep the order.
+class g_listbox : public THighlightControl<QListView> {
     Q_OBJECT
 public:
     explicit g_listbox(QWidget* parent = nullptr);
     ~g_listbox() override;
 
-    int Count() const { return count(); }
+    // The items shown. A list handed in stays its owner's and must outlive
+    // the list box; the list box's own one goes, and the selection is
+    // cleared.
+    hosts::SortedItems* ItemModel() const { return FItems; }
+    void SetItemModel(hosts::SortedItems* items);
+
+    int Count() const;
     QString Item(int index) const;
     QStringList Items() const;
     QVariant ItemData(int index) const;
@@ -69,7 +79,7 @@ public:
     int ItemIndex() const;
     void SetItemIndex(int index);
 
-    bool Sorted() const { return FSorted; }
+    bool Sorted() const;
     // Switching sorting on puts the present items in order.
     void SetSorted(bool value);
 
@@ -105,16 +115,9 @@ private:
     friend class Delegate;
 
     void FitIntegralHeight();
-    // The data of the i-th of the texts being inserted; empty for none.
-    using DataAt = std::function<QVariant(int i)>;
-    // Inserts texts with their data at row.
-    void InsertAll(int row, const QStringList& texts, const DataAt& dataAt);
-    // AddItems after an optional clear, with the list put back on failure.
-    void Fill(bool replace, const QStringList& texts, const QVariantList& data);
-    void AddItemsUnguarded(const QStringList& texts, const QVariantList& data);
     void UserInput(const std::function<void()>& baseHandling);
 
-    bool FSorted = false;
+    hosts::SortedItems* FItems = nullptr;
     bool FIntegralHeight = false;
     bool FUserInput = false;
     int FItemHeight = 0;

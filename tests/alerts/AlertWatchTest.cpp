@@ -11,7 +11,6 @@
 #include "tray/TrayMark.h"
 
 #include <QAction>
-#include <QListWidgetItem>
 #include <QMenu>
 #include <QTemporaryDir>
 
@@ -38,7 +37,7 @@ protected:
     // The colour in the lower right corner of the tray icon's 32 px picture.
     QColor Mark() { return w->tray->Icon().pixmap(32, 32).toImage().pixelColor(26, 26); }
     QString RowText(int row) {
-        return w->lb_add->item(row)->data(Qt::AccessibleTextRole).toString();
+        return w->lb_add->model()->index(row, 0).data(Qt::AccessibleTextRole).toString();
     }
 
     QTemporaryDir dir;

@@ -495,7 +495,7 @@ TEST_F(MainWindowTest, EntryStateFollowsTheExactWordsTimedOut) {
     // Each row shows its own picture: the timed-out row's yellow mark.
     const QImage shot = w->lb_add->viewport()->grab().toImage();
     const QImage yellow = w->il_states->Image(1);
-    const QRect row = w->lb_add->visualItemRect(w->lb_add->item(2));
+    const QRect row = w->lb_add->visualRect(w->lb_add->model()->index(2, 0));
     int matching = 0;
     for (int y = 0; y < 32; ++y)
         for (int x = 0; x < 32; ++x)

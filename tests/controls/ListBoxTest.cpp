@@ -1,8 +1,10 @@
 #include "ControlFixture.h"
 #include "FailingAllocation.h"
 #include "controls/g_listbox.h"
+#include "hosts/SortedItems.h"
 
 #include <QPainter>
+#include <QPointer>
 
 #include <new>
 
@@ -237,7 +239,7 @@ TEST_F(ListBox, ClickFiresForTheUserOnly) {
     QTest::keyClick(list->viewport(), Qt::Key_Down);
     EXPECT_EQ(list->ItemIndex(), 1);
     EXPECT_EQ(clicks, 1);
-    const QRect third = list->visualItemRect(list->item(2));
+    const QRect third = list->visualRect(list->model()->index(2, 0));
     QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, third.center());
     EXPECT_EQ(list->ItemIndex(), 2);
     EXPECT_EQ(clicks, 2);
@@ -246,4 +248,32 @@ TEST_F(ListBox, ClickFiresForTheUserOnly) {
     QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, QPoint(10, list->height() - 10));
     EXPECT_EQ(list->ItemIndex(), 2);
     EXPECT_EQ(clicks, 2);
+}
+
+TEST_F(ListBox, ShowsAListHandedToItAndLeavesItToItsOwner) {
+    list->AddItem("own");
+    QPointer<hosts::SortedItems> own = list->ItemModel();
+    hosts::SortedItems shared;
+    shared.SetSorted(true);
+    shared.AddItem("b", 2);
+    {
+        g_listbox other(window.get());
+        other.SetItemModel(&shared);
+        list->SetItemModel(&shared);
+        EXPECT_TRUE(own.isNull()) << "the list box's own list goes";
+        // Both views follow the one list, each with its own selection.
+        shared.AddItem("a", 1);
+        EXPECT_EQ(list->Items(), (QStringList{"a", "b"}));
+        EXPECT_EQ(other.Count(), 2);
+        list->SetItemIndex(1);
+        EXPECT_EQ(other.ItemIndex(), -1);
+        list->AddItems({"c", "0"});
+        EXPECT_EQ(list->Item(list->ItemIndex()), "b") << "the selection stays on its item";
+        EXPECT_EQ(other.ItemData(other.IndexOf("a")).toInt(), 1);
+    }
+    EXPECT_EQ(shared.Items(), (QStringList{"0", "a", "b", "c"}));
+    EXPECT_EQ(list->Count(), 4);
+    // A list of the list box's own again, before the shared one goes.
+    list->SetItemModel(new hosts::SortedItems(list));
+    EXPECT_EQ(list->Count(), 0);
 }

@@ -286,7 +286,7 @@ TEST_F(DialogTest, RemoveSelectedAndRemoveAll) {
     fm.lb_selClick(fm.lb_sel);
     EXPECT_FALSE(fm.bn_del->isEnabled());
 
-    const QRect rowB = fm.lb_sel->visualItemRect(fm.lb_sel->item(1));
+    const QRect rowB = fm.lb_sel->visualRect(fm.lb_sel->model()->index(1, 0));
     QTest::mouseClick(fm.lb_sel->viewport(), Qt::LeftButton, {}, rowB.center());
     QCoreApplication::processEvents();
     EXPECT_TRUE(fm.bn_del->isEnabled());
@@ -303,7 +303,7 @@ TEST_F(DialogTest, RepeatedRemoveDeletesOnlyTheSelectedEntry) {
     for (const char* text : {"a", "b", "c", "d"})
         fm.AddItem(text);
     QCoreApplication::processEvents();
-    const QRect rowB = fm.lb_sel->visualItemRect(fm.lb_sel->item(1));
+    const QRect rowB = fm.lb_sel->visualRect(fm.lb_sel->model()->index(1, 0));
     QTest::mouseClick(fm.lb_sel->viewport(), Qt::LeftButton, {}, rowB.center());
     // Alt+R twice, then Space on the button; the accelerator presses the
     // button for a moment before it clicks.

@@ -1,11 +1,13 @@
 // A program without a display that uses the floors below the desktop: it
-// pings one address, writes and reads a session file and opens a history
-// store. It links only netsonde_echo, _resolve, _platform, _files and
-// _history, so it builds only while none of them needs Qt Gui or Widgets.
+// pings one address, keeps its lines in a host list, writes and reads a
+// session file and opens a history store. It links only netsonde_echo,
+// _resolve, _platform, _files, _history and _hosts, so it builds only while
+// none of them needs Qt Gui or Widgets.
 #include "echo/IcmpBinding.h"
 #include "echo/TAxPing.h"
 #include "files/SessionFile.h"
 #include "history/THistoryStore.h"
+#include "hosts/HostList.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -22,7 +24,11 @@ int main(int argc, char** argv) {
     TAxPing ping(nullptr);
     ping.SetNumber(1);
     bool ended = false;
-    ping.OnData = [&ping](QObject*, int) { std::printf("%s\n", qPrintable(ping.ReplyText())); };
+    QStringList lines;
+    ping.OnData = [&ping, &lines](QObject*, int) {
+        lines << ping.ReplyText();
+        std::printf("%s\n", qPrintable(lines.last()));
+    };
     ping.OnFinished = [&ended](QObject*) { ended = true; };
     ping.OnError = [&ended](QObject*, int code, const QString& text) {
         std::printf("Error %d %s\n", code, qPrintable(text));
@@ -34,6 +40,11 @@ int main(int argc, char** argv) {
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
     if (!ended)
         return 3;
+    hosts::HostList list;
+    list.AddItem(QStringLiteral("127.0.0.1"));
+    list.SetResults(0, lines);
+    if (list.Results(0) != lines || list.State(0) == hosts::HostState::None)
+        return 6;
 
     QString error;
     const QList<files::SessionFile::Entry> written{{"127.0.0.1", QStringList{"line"}}};

@@ -170,7 +170,7 @@ TEST_F(HistoryAppTest, ContextMenuOffersTheHistoryOfTheEntryUnderTheMouse) {
     w->SetHistory(new history::THistory(dir.filePath("history.sqlite")));
     Select(0);
     // The menu opens over the second row; its item opens that entry's history.
-    const QRect second = w->lb_add->visualItemRect(w->lb_add->item(1));
+    const QRect second = w->lb_add->visualRect(w->lb_add->model()->index(1, 0));
     QTimer::singleShot(0, [&] {
         auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
         ASSERT_NE(menu, nullptr);

@@ -11,7 +11,7 @@
 #include <QFile>
 #include <QGenericPlugin>
 #include <QLineEdit>
-#include <QListWidget>
+#include <QListView>
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
@@ -104,11 +104,11 @@ private:
             break;
         case 2:
             if (dialog == nullptr && main != nullptr) {
-                auto* list = main->findChild<QListWidget*>("lb_add");
-                if (list->count() == 0)
+                auto* list = main->findChild<QListView*>("lb_add");
+                if (list->model()->rowCount() == 0)
                     break;
                 // A click of the user's, so that the window takes it as a choice.
-                QPoint at = list->visualItemRect(list->item(0)).center();
+                QPoint at = list->visualRect(list->model()->index(0, 0)).center();
                 QWidget* viewport = list->viewport();
                 QMouseEvent press(QEvent::MouseButtonPress, at, viewport->mapToGlobal(at),
                                   Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);

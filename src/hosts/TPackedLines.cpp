@@ -1,4 +1,4 @@
-#include "app/TPackedLines.h"
+#include "hosts/TPackedLines.h"
 
 namespace {
 

@@ -18,6 +18,8 @@ public:
     static QVariant FromJoined(QString joined);
 
     QStringList Lines() const;
+    // The lines joined with LF.
+    const QString& Joined() const { return FJoined; }
     bool operator==(const TPackedLines&) const = default;
 
 private:
