@@ -48,23 +48,11 @@ std::uint16_t read16(std::span<const std::uint8_t> bytes, std::size_t at) {
     return static_cast<std::uint16_t>(bytes[at] << 8 | bytes[at + 1]);
 }
 
+// A socket buffer full of requests not yet sent refuses the next one; on
+// this path, where many requests go out at once, that is a lack of
+// resources like any other.
 std::uint32_t sendErrorStatus(int error) {
-    switch (error) {
-    case EMSGSIZE:
-        return IcmpStatus::PacketTooBig;
-    case ENETUNREACH:
-        return IcmpStatus::DestNetUnreachable;
-    case EHOSTUNREACH:
-        return IcmpStatus::DestHostUnreachable;
-    case ENOBUFS:
-    case ENOMEM:
-    case EAGAIN:
-        return IcmpStatus::NoResources;
-    case EINVAL:
-        return IcmpStatus::BadReq;
-    default:
-        return IcmpStatus::GeneralFailure;
-    }
+    return error == EAGAIN ? IcmpStatus::NoResources : icmppacket::SendErrorStatus(error);
 }
 
 // The sequence number an incoming message is about, read where the echo

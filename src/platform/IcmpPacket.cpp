@@ -3,6 +3,7 @@
 #include "platform/IcmpTypes.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <optional>
 
@@ -185,6 +186,24 @@ std::vector<std::uint8_t> BuildEchoRequest(std::uint16_t ident, std::uint16_t se
     packet[2] = static_cast<std::uint8_t>(sum >> 8);
     packet[3] = static_cast<std::uint8_t>(sum);
     return packet;
+}
+
+std::uint32_t SendErrorStatus(int error) {
+    switch (error) {
+    case EMSGSIZE:
+        return IcmpStatus::PacketTooBig;
+    case ENETUNREACH:
+        return IcmpStatus::DestNetUnreachable;
+    case EHOSTUNREACH:
+        return IcmpStatus::DestHostUnreachable;
+    case ENOBUFS:
+    case ENOMEM:
+        return IcmpStatus::NoResources;
+    case EINVAL:
+        return IcmpStatus::BadReq;
+    default:
+        return IcmpStatus::GeneralFailure;
+    }
 }
 
 std::uint32_t ErrorStatus(std::uint8_t type, std::uint8_t code) {

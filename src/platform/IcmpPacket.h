@@ -75,6 +75,10 @@ std::vector<std::uint8_t> BuildEchoRequest(std::uint16_t ident, std::uint16_t se
 // not answer an echo request.
 std::uint32_t ErrorStatus(std::uint8_t type, std::uint8_t code);
 
+// The status code of a request the socket refused to send (errno of
+// sendto or sendmsg).
+std::uint32_t SendErrorStatus(int error);
+
 // A whole IPv4 datagram from a raw ICMP socket: an echo reply from the
 // destination, or an ICMP error from any node quoting our request.
 Result ParseRawPacket(std::span<const std::uint8_t> packet, const Request& request);

@@ -326,24 +326,6 @@ int configure6(int fd, SocketKind kind) {
     return 0;
 }
 
-std::uint32_t sendErrorStatus(int error) {
-    switch (error) {
-    case EMSGSIZE:
-        return IcmpStatus::PacketTooBig;
-    case ENETUNREACH:
-        return IcmpStatus::DestNetUnreachable;
-    case EHOSTUNREACH:
-        return IcmpStatus::DestHostUnreachable;
-    case ENOBUFS:
-    case ENOMEM:
-        return IcmpStatus::NoResources;
-    case EINVAL:
-        return IcmpStatus::BadReq;
-    default:
-        return IcmpStatus::GeneralFailure;
-    }
-}
-
 Handle* lookup(IcmpHandle handle) {
     std::lock_guard lock(registryMutex);
     auto* h = reinterpret_cast<Handle*>(handle);
@@ -713,7 +695,7 @@ std::uint32_t echoShared(const std::shared_ptr<SharedRawSocket>& socket,
     // Listed before sending: the answer may come back before sendmsg returns.
     SharedRawSocket::Waiter waiter(*socket, std::move(offer));
     if (int error = sendShared(*socket, packet, to, toLength, ttl, tos); error != 0)
-        return failWith(sendErrorStatus(error));
+        return failWith(icmppacket::SendErrorStatus(error));
     if (std::uint32_t ended = waiter.wait(deadline, interruptFd(), interrupted))
         return failWith(ended);
     return 1;
@@ -878,7 +860,7 @@ std::uint32_t echoViaBroker(const typename F::Req& request, const typename F::So
     case IcmpBroker::Outcome::IcmpError:
         break;
     case IcmpBroker::Outcome::NotSent:
-        return failWith(sendErrorStatus(answer.error));
+        return failWith(icmppacket::SendErrorStatus(answer.error));
     case IcmpBroker::Outcome::TimedOut:
     case IcmpBroker::Outcome::Interrupted:
         return failWith(IcmpStatus::ReqTimedOut);
@@ -920,7 +902,7 @@ std::uint32_t sendEcho(Handle& h, const Outgoing& out, const typename F::Req& re
                           });
     }
     if (::sendto(h.fd, packet.data(), packet.size(), 0, name, sizeof to) < 0)
-        return failWith(sendErrorStatus(errno));
+        return failWith(icmppacket::SendErrorStatus(errno));
 
     // One receive buffer per thread: echo workers live on, and a request
     // then costs no allocation of its largest buffer.
@@ -933,7 +915,7 @@ std::uint32_t sendEcho(Handle& h, const Outgoing& out, const typename F::Req& re
         Arrival a = F::fromOwn(in, request, to);
         // Only an error-queue entry can say the host refused the request.
         if (a.answer.verdict == Verdict::LocalError)
-            return failWith(sendErrorStatus(a.answer.errnum));
+            return failWith(icmppacket::SendErrorStatus(a.answer.errnum));
         if (a.answer.verdict != Verdict::Answer)
             continue;
         return writeReply(F::reply(a.answer, start, a.scopeId), buffer, a.answer, replyBuffer,
