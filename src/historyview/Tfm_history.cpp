@@ -514,19 +514,23 @@ void Tfm_history::changeEvent(QEvent* event) {
 void Tfm_history::ApplyPalette() {
     const QPalette p = palette();
     const bool dark = p.color(QPalette::Window).lightness() < 128;
-    FChart->setTheme(dark ? QChart::ChartThemeDark : QChart::ChartThemeLight);
-    FChart->legend()->hide();
-    FChart->setBackgroundBrush(p.color(QPalette::Base));
-    FChart->setPlotAreaBackgroundVisible(false);
     const QColor text = p.color(QPalette::Text);
-    for (QAbstractAxis* axis :
-         {static_cast<QAbstractAxis*>(FTime), static_cast<QAbstractAxis*>(FMs)}) {
-        axis->setLabelsColor(text);
-        axis->setTitleBrush(text);
-        QColor grid = text;
-        grid.setAlpha(50);
-        axis->setGridLineColor(grid);
-    }
+    // Both charts take the window's colours: theme, background, axis texts
+    // and a faint grid.
+    auto applyTo = [&](QChart* chart, std::initializer_list<QAbstractAxis*> axes) {
+        chart->setTheme(dark ? QChart::ChartThemeDark : QChart::ChartThemeLight);
+        chart->legend()->hide();
+        chart->setBackgroundBrush(p.color(QPalette::Base));
+        chart->setPlotAreaBackgroundVisible(false);
+        for (QAbstractAxis* axis : axes) {
+            axis->setLabelsColor(text);
+            axis->setTitleBrush(text);
+            QColor grid = text;
+            grid.setAlpha(50);
+            axis->setGridLineColor(grid);
+        }
+    };
+    applyTo(FChart, {FTime, FMs});
     FRtt->setPen(QPen(dark ? QColor(0x6C, 0xB6, 0xFF) : QColor(0x1F, 0x5F, 0xB0), 1.5));
     FLost->setColor(dark ? QColor(0xFF, 0x5A, 0x5A) : QColor(0xC8, 0x10, 0x10));
     FLost->setBorderColor(FLost->color());
@@ -536,18 +540,7 @@ void Tfm_history::ApplyPalette() {
     for (QScatterSeries* marks : {FDownMarks, FDegradedMarks, FUpMarks})
         marks->setBorderColor(p.color(QPalette::Base));
 
-    FLossChart->setTheme(FChart->theme());
-    FLossChart->legend()->hide();
-    FLossChart->setBackgroundBrush(p.color(QPalette::Base));
-    FLossChart->setPlotAreaBackgroundVisible(false);
-    for (QAbstractAxis* axis :
-         {static_cast<QAbstractAxis*>(FLossTime), static_cast<QAbstractAxis*>(FLossPercent)}) {
-        axis->setLabelsColor(text);
-        axis->setTitleBrush(text);
-        QColor grid = text;
-        grid.setAlpha(50);
-        axis->setGridLineColor(grid);
-    }
+    applyTo(FLossChart, {FLossTime, FLossPercent});
     FLossTime->setLabelsVisible(false);
     QColor loss = FLost->color();
     FLoss->setPen(QPen(loss, 1));
