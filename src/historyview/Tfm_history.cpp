@@ -589,40 +589,38 @@ void Tfm_history::WriteInBackground(const QString& fileName,
     });
 }
 
-void Tfm_history::bn_exportClick() {
+namespace {
+
+// Asks for the CSV file to export to; a name without an extension gets
+// ".csv".
+std::optional<QString> PickCsvFile(QWidget* parent, const QString& title, const QString& fileName) {
     platform::FileDialogRequest request;
     request.DialogMode = platform::FileDialogRequest::Mode::Save;
-    request.Parent = this;
-    request.Title = QStringLiteral("Export History");
+    request.Parent = parent;
+    request.Title = title;
     request.Filter = QStringLiteral("CSV Files|*.csv|All Files|*.*");
     request.DefaultExt = QStringLiteral("csv");
+    request.FileName = fileName;
+    std::optional<QString> picked = platform::Dialogs().PickFile(request);
+    if (picked && QFileInfo(*picked).suffix().isEmpty())
+        *picked += QStringLiteral(".csv");
+    return picked;
+}
+
+} // namespace
+
+void Tfm_history::bn_exportClick() {
     QString name = FEntry;
     name.replace(QRegularExpression(QStringLiteral("[^A-Za-z0-9._-]")), QStringLiteral("_"));
-    request.FileName = QStringLiteral("%1-history.csv").arg(name);
-    const std::optional<QString> picked = platform::Dialogs().PickFile(request);
-    if (!picked)
-        return;
-    QString file = *picked;
-    if (QFileInfo(file).suffix().isEmpty())
-        file += QStringLiteral(".csv");
-    ExportTo(file);
+    if (const std::optional<QString> file = PickCsvFile(this, QStringLiteral("Export History"),
+                                                        QStringLiteral("%1-history.csv").arg(name)))
+        ExportTo(*file);
 }
 
 void Tfm_history::bn_exportallClick() {
-    platform::FileDialogRequest request;
-    request.DialogMode = platform::FileDialogRequest::Mode::Save;
-    request.Parent = this;
-    request.Title = QStringLiteral("Export All Hosts");
-    request.Filter = QStringLiteral("CSV Files|*.csv|All Files|*.*");
-    request.DefaultExt = QStringLiteral("csv");
-    request.FileName = QStringLiteral("netsonde-summary.csv");
-    const std::optional<QString> picked = platform::Dialogs().PickFile(request);
-    if (!picked)
-        return;
-    QString file = *picked;
-    if (QFileInfo(file).suffix().isEmpty())
-        file += QStringLiteral(".csv");
-    ExportAllTo(file);
+    if (const std::optional<QString> file = PickCsvFile(this, QStringLiteral("Export All Hosts"),
+                                                        QStringLiteral("netsonde-summary.csv")))
+        ExportAllTo(*file);
 }
 
 } // namespace history
