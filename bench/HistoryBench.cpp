@@ -24,6 +24,8 @@
 #include "history/THistoryStore.h"
 #include "historyview/THistory.h"
 #include "historyview/Tfm_history.h"
+#include "runs/RunController.h"
+#include "runs/RunRecorder.h"
 #include "support/TestNetwork.h"
 
 #include <QApplication>
@@ -47,6 +49,16 @@ double median(std::vector<double> v) {
 }
 
 // ---- 1. recording during Check All ----
+
+// A controller's list for a recorder that only builds records.
+class NoEntries final : public runs::EntryList {
+public:
+    int Count() const override { return 0; }
+    QString Item(int) const override { return {}; }
+    QStringList Items() const override { return {}; }
+    int Selected() const override { return -1; }
+    void Select(int) override {}
+};
 
 // CPU time of the calling thread, in milliseconds.
 double threadCpuMs() {
@@ -91,13 +103,16 @@ void benchRecording(const QString& folder) {
     // The window thread's part alone: 254 ended runs handed over.
     for (int round = 0; round < 3; ++round) {
         QWidget form;
-        TAxPing ping(&form);
+        NoEntries entries;
+        runs::RunController controller(entries, &form);
+        runs::RunRecorder recorder(controller);
         history::THistory h(folder + QStringLiteral("/handover.sqlite"));
         QElapsedTimer t;
         t.start();
         for (int host = 1; host <= 254; ++host)
-            h.RunEnded(&ping, QStringLiteral("127.0.0.%1").arg(host), history::Command::CheckAll,
-                       false);
+            h.Store()->Record(
+                recorder.Build({controller.Ping(), QStringLiteral("127.0.0.%1").arg(host),
+                                history::Command::CheckAll, false}));
         handOver.push_back(t.nsecsElapsed() / 1e6);
         t.restart();
         h.Store()->Sync();
@@ -250,14 +265,16 @@ void benchAlerts(const QString& folder) {
         changing.push_back(watchRound(watch, time += 5000, false));
 
         QWidget form;
-        TAxPing ping(&form);
+        NoEntries entries;
+        runs::RunController controller(entries, &form);
+        runs::RunRecorder recorder(controller);
         history::THistory h(folder + QStringLiteral("/alerts-handover.sqlite"));
         QElapsedTimer t;
         t.start();
         for (int host = 1; host <= 254; ++host)
-            h.RunEnded(&ping, QStringLiteral("10.61.10.%1").arg(host), history::Command::CheckAll,
-                       true);
-        h.RoundEnded();
+            h.Store()->Record(
+                recorder.Build({controller.Ping(), QStringLiteral("10.61.10.%1").arg(host),
+                                history::Command::CheckAll, true}));
         handOver.push_back(t.nsecsElapsed() / 1e6);
     }
     std::printf("%-44s %8.3f ms   history hand-over %6.3f ms   ratio %5.2f  (target <= 1 ms) %s\n",

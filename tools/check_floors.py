@@ -13,22 +13,23 @@ import sys
 # What each folder may include besides itself. The order of the keys is the
 # order of the floors, from the bottom.
 ALLOWED = {
+    "states": set(),
     "icmphelper": set(),
     "platform": {"icmphelper"},
     "resolve": {"platform"},
     "echo": {"platform", "resolve"},
     "files": set(),
-    "history": set(),
-    "alerts": set(),
-    "runs": {"platform", "resolve", "echo"},
-    "hosts": set(),
-    "probe": {"platform", "resolve", "echo", "files", "history", "alerts"},
+    "history": {"states", "echo"},
+    "alerts": {"states"},
+    "runs": {"platform", "resolve", "echo", "history"},
+    "hosts": {"states"},
+    "probe": {"states", "platform", "resolve", "echo", "files", "history", "alerts"},
     "desktop": {"platform"},
     "controls": {"platform", "desktop", "hosts"},
     "tray": {"platform", "desktop"},
-    "dialogs": {"platform", "desktop", "files", "controls", "alerts", "hosts"},
-    "historyview": {"platform", "desktop", "resolve", "echo", "history", "tray", "controls"},
-    "app": {"platform", "desktop", "resolve", "echo", "files", "history", "controls", "tray",
+    "dialogs": {"states", "platform", "desktop", "files", "controls", "alerts", "hosts"},
+    "historyview": {"states", "platform", "desktop", "history", "controls"},
+    "app": {"states", "platform", "desktop", "resolve", "echo", "files", "history", "controls", "tray",
             "dialogs", "historyview", "alerts", "runs", "hosts"},
 }
 

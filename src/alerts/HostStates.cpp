@@ -66,20 +66,6 @@ Limits Sane(Limits l) {
 
 } // namespace
 
-QString StateName(HostState state) {
-    switch (state) {
-    case HostState::Up:
-        return QStringLiteral("up");
-    case HostState::Degraded:
-        return QStringLiteral("degraded");
-    case HostState::Down:
-        return QStringLiteral("down");
-    case HostState::Unknown:
-        break;
-    }
-    return QStringLiteral("unknown");
-}
-
 THostStates::THostStates(const Limits& limits) : FLimits(Sane(limits)) {}
 
 void THostStates::SetLimits(const Limits& limits) {
@@ -265,7 +251,7 @@ Words WordsOf(const Change& c) {
     case HostState::Unknown:
         break;
     }
-    return {StateName(c.To), at};
+    return {QString::fromLatin1(states::MetricLabel(c.To)), at};
 }
 
 } // namespace
@@ -318,16 +304,14 @@ QString Duration(qint64 ms) {
                            : QStringLiteral("%1 d").arg(s / 86400);
 }
 
-QString RowText(const QString& address, int pictureState, const Status& status) {
+QString RowText(const QString& address, HostState listState, const Status& status) {
     if (status.State == HostState::Down) {
         if (status.SinceMs < 0)
             return address + QStringLiteral(", down");
         return address + QStringLiteral(", down since ") +
                ClockTime(status.SinceMs, QStringLiteral("HH:mm"));
     }
-    QString words = pictureState == 2   ? QStringLiteral("answered")
-                    : pictureState == 1 ? QStringLiteral("timed out")
-                                        : QStringLiteral("not checked");
+    QString words = states::SpokenWords(listState);
     if (status.State == HostState::Degraded)
         words += QStringLiteral(", degraded");
     return address + QStringLiteral(", ") + words;

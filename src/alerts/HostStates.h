@@ -1,5 +1,7 @@
 #pragma once
 
+#include "states/HostState.h"
+
 #include <QHash>
 #include <QString>
 #include <QStringList>
@@ -10,16 +12,9 @@
 
 namespace alerts {
 
-// What the watch over a host concludes from its runs so far.
-enum class HostState : std::uint8_t {
-    Unknown,  // not enough runs yet to say
-    Up,       // answers
-    Degraded, // answers, but slowly or losing echoes
-    Down      // stopped answering
-};
-
-// "unknown", "up", "degraded", "down".
-QString StateName(HostState state);
+// What the watch over a host concludes from its runs so far: Unknown, Up,
+// Degraded or Down of the program's one vocabulary of host states.
+using states::HostState;
 
 // When a host's state changes. A setting of 0 switches its test off.
 struct Limits {
@@ -158,9 +153,9 @@ QString ChangeLine(const Change& change);
 QString Duration(qint64 ms);
 
 // The words assistive technology reads for a row of the address list: the
-// address, then what its picture shows (0 not checked, 1 timed out,
-// 2 answered), or the watch's verdict where it says more: "127.0.0.1,
+// address, then what its picture shows (the list's state: not checked, timed
+// out, answered), or the watch's verdict where it says more: "127.0.0.1,
 // answered", "10.0.0.9, down since 12:03".
-QString RowText(const QString& address, int pictureState, const Status& status = {});
+QString RowText(const QString& address, HostState listState, const Status& status = {});
 
 } // namespace alerts

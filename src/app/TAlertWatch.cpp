@@ -1,10 +1,10 @@
 #include "app/TAlertWatch.h"
 
+#include "desktop/Notices.h"
 #include "desktop/Sounds.h"
 #include "history/RunRecord.h"
 #include "history/THistoryStore.h"
 
-#include "historyview/TNotices.h"
 #include "tray/TTrayIcon.h"
 #include "tray/TrayMark.h"
 
@@ -44,8 +44,7 @@ void TAlertWatch::RunEnded(const history::RunRecord& record) {
     if (auto change = FStates.Feed(record.Entry, run)) {
         FRoundChanges.append(*change);
         if (FStore)
-            FStore->RecordState(
-                {change->TimeMs, record.Entry, static_cast<history::Health>(change->To)});
+            FStore->RecordState({change->TimeMs, record.Entry, change->To});
     }
     FRoundOpen = true;
     if (record.Kind != history::Command::CheckAll)
@@ -75,16 +74,8 @@ void TAlertWatch::CloseRound() {
 }
 
 void TAlertWatch::SendNotice(const alerts::Notice& notice, bool suppressSound) {
-    history::TNotices::Send(notice.Summary, notice.Body, suppressSound);
+    platform::SendNotice(notice.Summary, notice.Body, suppressSound);
 }
-
-// The history keeps the states by number.
-static_assert(static_cast<int>(alerts::HostState::Unknown) ==
-                  static_cast<int>(history::Health::Unknown) &&
-              static_cast<int>(alerts::HostState::Up) == static_cast<int>(history::Health::Up) &&
-              static_cast<int>(alerts::HostState::Degraded) ==
-                  static_cast<int>(history::Health::Degraded) &&
-              static_cast<int>(alerts::HostState::Down) == static_cast<int>(history::Health::Down));
 
 void TAlertWatch::AttachHistory(history::THistoryStore* store) {
     FStore = store;
@@ -94,24 +85,24 @@ void TAlertWatch::AttachTray(TTrayIcon* tray) {
     if (FTray)
         FTray->SetIcon(FTrayIcon);
     FTray = tray;
-    FMarked = alerts::HostState::Unknown;
+    FMarked = states::HostState::Unknown;
     if (tray)
         FTrayIcon = tray->Icon();
     MarkTray();
 }
 
 void TAlertWatch::MarkTray() {
-    const alerts::HostState worst = FStates.Worst();
-    const alerts::HostState mark =
-        worst == alerts::HostState::Down || worst == alerts::HostState::Degraded
+    const states::HostState worst = FStates.Worst();
+    const states::HostState mark =
+        worst == states::HostState::Down || worst == states::HostState::Degraded
             ? worst
-            : alerts::HostState::Up;
+            : states::HostState::Up;
     if (!FTray || mark == FMarked)
         return;
     FMarked = mark;
-    if (mark == alerts::HostState::Down)
+    if (mark == states::HostState::Down)
         FTray->SetIcon(tray::MarkedIcon(FTrayIcon, tray::MarkRed));
-    else if (mark == alerts::HostState::Degraded)
+    else if (mark == states::HostState::Degraded)
         FTray->SetIcon(tray::MarkedIcon(FTrayIcon, tray::MarkAmber));
     else
         FTray->SetIcon(FTrayIcon);

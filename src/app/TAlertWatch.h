@@ -72,5 +72,5 @@ private:
     QPointer<history::THistoryStore> FStore;
     QIcon FTrayIcon;
     // The mark the icon wears: Up for none.
-    alerts::HostState FMarked = alerts::HostState::Unknown;
+    states::HostState FMarked = states::HostState::Unknown;
 };

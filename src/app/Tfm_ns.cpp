@@ -385,7 +385,7 @@ bool Tfm_ns::HasResults(int Index) const {
 }
 
 unsigned Tfm_ns::EntryState(int Index) const {
-    return static_cast<unsigned>(hosts::PictureIndex(FHosts->State(Index)));
+    return static_cast<unsigned>(states::PictureIndex(FHosts->State(Index)));
 }
 
 void Tfm_ns::UpdateButtons() {
@@ -393,7 +393,7 @@ void Tfm_ns::UpdateButtons() {
     bn_one->setEnabled(selected >= 0);
     bn_ping->setEnabled(bn_one->isEnabled());
     bn_trace->setEnabled(bn_one->isEnabled() &&
-                         FHosts->State(selected) == hosts::HostState::Answered);
+                         FHosts->State(selected) == states::HostState::Answered);
 }
 
 void Tfm_ns::lb_addClick(QObject*) {
@@ -421,7 +421,7 @@ void Tfm_ns::lb_addDrawItem(QObject*, int Index, const QRect& Rect, unsigned Sta
                      Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine, FHosts->Item(Index));
     canvas->restore();
     il_states->Draw(*canvas, Rect.left() + qRound(2 * FScale), Rect.top() + qRound(1 * FScale),
-                    hosts::PictureIndex(FHosts->State(Index)));
+                    states::PictureIndex(FHosts->State(Index)));
 }
 
 void Tfm_ns::StoreResults() {

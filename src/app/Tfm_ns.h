@@ -37,6 +37,9 @@ class THistory;
 namespace hosts {
 class HostList;
 }
+namespace runs {
+class RunRecorder;
+}
 
 // The program's main window: the address list with the results of the last
 // run of every host, the commands that check, ping and trace hosts, the
@@ -45,11 +48,14 @@ class HostList;
 // Its members are spread over several files: Tfm_ns.cpp builds the form and
 // holds the list and the option fields, Tfm_nsRuns.cpp the commands and the
 // window's side of the runs, Tfm_nsSession.cpp the session files,
-// Tfm_nsAuto.cpp the automatic mode and the tray behaviour,
-// Tfm_nsDesktop.cpp the ways into the notification area that the desktop
-// needs beside minimising. The runs themselves (which entry, Check All, the
-// automatic timer) belong to a runs::RunController; the handlers below call
-// into it and the window follows its signals.
+// Tfm_nsAuto.cpp the automatic mode and its menu, Tfm_nsDesktop.cpp the
+// window's life in the notification area (minimising into it, the tray
+// icon's click, an area that comes or goes) and the start at login,
+// Tfm_nsHistory.cpp the history window and where run records go,
+// Tfm_nsAlerts.cpp the Alerts dialog and the rows' spoken words. The runs
+// themselves (which entry, Check All, the automatic timer) belong to a
+// runs::RunController, their records to a runs::RunRecorder; the handlers
+// below call into the controller and the window follows its signals.
 class Tfm_ns : public QWidget {
     Q_OBJECT
 public:
@@ -248,18 +254,18 @@ private:
     void BeginBatch();
     void EndBatch();
     void BuildHistoryMenu();
-    // Records the run of Sender that has just ended; Failed for an error.
-    void HistoryRunEnded(QObject* Sender, bool Failed, int Error = 0, const QString& Msg = {});
-    // An automatic Check All has been through the list.
-    void HistoryRoundEnded();
+    // Sends the records of ended runs to the history's store, then to the
+    // alert watch; called whenever either of them changes.
+    void ConnectRecords();
     void BuildAlerts();
     void BuildDesktop();
     // Tells the user once what a desktop without notification area needs.
     void NoTrayNotice();
     // Adds the start at login to the Alerts dialog.
     void OfferStartAtLogin(Tfm_alerts& dialog);
-    void AlertRunEnded();
-    void AlertRoundEnded();
+    // A run of entry has been recorded: its row's words follow once its
+    // results are stored.
+    void AlertRunEnded(const QString& entry);
     // Sets the words assistive technology reads for the row at Index.
     void UpdateRowText(int Index);
     // The result pane: cleared, and added to line by line.
@@ -292,6 +298,8 @@ private:
     // The list as the runs see it; goes after them.
     Entries* FEntries = nullptr;
     runs::RunController* FRuns = nullptr;
+    // Makes the record of every ended run, for the history and the alerts.
+    runs::RunRecorder* FRecorder = nullptr;
     QAction* History1 = nullptr;
     QAction* Alerts1 = nullptr;
     QPointer<history::THistory> FHistory;

@@ -1,6 +1,6 @@
 // The window's side of the watch over hosts: the Alerts dialog (from the
 // list's context menu, the tray icon's menu or Ctrl+Shift+A), the mark of
-// the tray icon, the runs and rounds of the
+// the tray icon, the rounds of the
 // automatic mode handed to the watch, and the words assistive technology
 // reads for each row of the list.
 #include "app/Tfm_ns.h"
@@ -9,7 +9,6 @@
 #include "app/TAlertWatch.h"
 #include "controls/g_listbox.h"
 #include "dialogs/Tfm_alerts.h"
-#include "history/RunRecord.h"
 #include "historyview/THistory.h"
 #include "hosts/HostList.h"
 #include "tray/TTrayIcon.h"
@@ -50,18 +49,13 @@ void Tfm_ns::SetAlerts(TAlertWatch* Watch) {
     delete FAlerts.data();
     FAlerts = Watch;
     Alerts1->setEnabled(Watch != nullptr);
-    // The watch's notices follow host states; the history's own notice of
-    // every host that began or stopped answering would say it twice.
-    // Likewise the tray's mark: the worst state, not the last round.
-    if (FHistory) {
-        FHistory->SendNotices = Watch == nullptr;
-        FHistory->SetMarkTray(Watch == nullptr);
-    }
     if (Watch) {
         Watch->setParent(this);
         Watch->AttachTray(tray);
         Watch->AttachHistory(FHistory ? FHistory->Store() : nullptr);
+        connect(FRuns, &runs::RunController::RoundEnded, Watch, &TAlertWatch::RoundEnded);
     }
+    ConnectRecords();
 }
 
 TAlertWatch* Tfm_ns::Alerts() const {
@@ -81,14 +75,10 @@ void Tfm_ns::ShowAlerts() {
     dialog.ShowModal();
 }
 
-void Tfm_ns::AlertRunEnded() {
-    if (!FAlerts || !FHistory)
-        return;
-    FAlerts->RunEnded(FHistory->LastRecord());
+void Tfm_ns::AlertRunEnded(const QString& entry) {
     // The entry's results are stored after this; its row text follows once
     // they are, also when they are the same lines as before.
     const int row = lb_add->ItemIndex();
-    const QString entry = FHistory->LastRecord().Entry;
     QMetaObject::invokeMethod(
         this,
         [this, row, entry] {
@@ -98,17 +88,12 @@ void Tfm_ns::AlertRunEnded() {
         Qt::QueuedConnection);
 }
 
-void Tfm_ns::AlertRoundEnded() {
-    if (FAlerts)
-        FAlerts->RoundEnded();
-}
-
 void Tfm_ns::UpdateRowText(int Index) {
     if (Index < 0 || Index >= FHosts->Count())
         return;
     const QString entry = FHosts->Item(Index);
     const alerts::Status status = FAlerts ? FAlerts->States().StatusOf(entry) : alerts::Status{};
-    const QString text = alerts::RowText(entry, hosts::PictureIndex(FHosts->State(Index)), status);
+    const QString text = alerts::RowText(entry, FHosts->State(Index), status);
     const QModelIndex row = FHosts->index(Index);
     if (row.data(Qt::AccessibleTextRole).toString() != text)
         FHosts->setData(row, text, Qt::AccessibleTextRole);

@@ -1,8 +1,8 @@
-// The window's life on the desktop beside the design's minimise route: the
-// way into the notification area without minimising (which some desktops
-// never report), a notification area that comes or goes while the program
-// runs, the one-time word on what to install where there is none, and the
-// start at login with the last session.
+// The window's life on the desktop: the minimise route into the
+// notification area and back, the way in without minimising (which some
+// desktops never report), a notification area that comes or goes while the
+// program runs, the one-time word on what to install where there is none,
+// and the start at login with the last session.
 #include "app/Tfm_ns.h"
 
 #include "app/AutostartEntry.h"
@@ -15,6 +15,7 @@
 #include <QAction>
 #include <QCoreApplication>
 #include <QDir>
+#include <QEvent>
 #include <QFileInfo>
 #include <QSettings>
 #include <QTimer>
@@ -23,7 +24,75 @@ namespace {
 
 const QString NoticeKey = QStringLiteral("Tray/NoAreaNoticeShown");
 
+// Reports the window's passage into and out of the minimised state: the
+// program's minimise and restore events.
+class MinimiseWatch final : public QObject {
+public:
+    explicit MinimiseWatch(Tfm_ns* window) : QObject(window), FWindow(window) {
+        window->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (watched == FWindow && event->type() == QEvent::WindowStateChange) {
+            const bool minimised = FWindow->isMinimized();
+            if (minimised != FMinimised) {
+                FMinimised = minimised;
+                if (minimised)
+                    FWindow->AppMinimize();
+                else
+                    FWindow->AppRestore();
+            }
+        }
+        return false;
+    }
+
+private:
+    Tfm_ns* FWindow;
+    bool FMinimised = false;
+};
+
 } // namespace
+
+void Tfm_ns::FormCreate(QObject*) {
+    new MinimiseWatch(this);
+}
+
+void Tfm_ns::SetTrayMode(bool On) {
+    if (On) {
+        // Without a notification area there would be no way back: the
+        // window then stays minimised in the task bar.
+        if (!platform::NotificationArea().Available()) {
+            NoTrayNotice();
+            return;
+        }
+        tray->SetActive(true);
+        hide();
+    } else {
+        tray->SetActive(false);
+        if (isHidden() || isMinimized())
+            showNormal();
+        raise();
+        activateWindow();
+    }
+}
+
+void Tfm_ns::AppMinimize() {
+    SetTrayMode(true);
+}
+
+void Tfm_ns::AppRestore() {
+    SetTrayMode(false);
+}
+
+void Tfm_ns::trayClick(QObject*) {
+    // Restoring fires the restore event, which brings the window back.
+    if (isMinimized())
+        setWindowState(windowState() & ~Qt::WindowMinimized);
+    // A window hidden without minimising (Hide1) has no restore event.
+    if (isHidden() || tray->Active())
+        SetTrayMode(false);
+}
 
 QString Tfm_ns::NoTrayNoticeText() {
     return QStringLiteral(

@@ -1,16 +1,15 @@
-// The window's side of the history of runs: every ended run goes to the
-// history, and the history window of an entry opens from the list's context
-// menu or with Ctrl+H.
+// The window's side of the history of runs: the record of every ended run
+// goes to the history's store (and to the alert watch), and the history
+// window of an entry opens from the list's context menu or with Ctrl+H.
 #include "app/Tfm_ns.h"
 
 #include "app/TAlertWatch.h"
 #include "controls/g_listbox.h"
-#include "echo/TAxPing.h"
-#include "echo/TAxTrace.h"
 #include "history/THistoryStore.h"
 #include "historyview/THistory.h"
 #include "historyview/Tfm_history.h"
 #include "hosts/HostList.h"
+#include "runs/RunRecorder.h"
 
 #include <QAction>
 #include <QMenu>
@@ -54,16 +53,14 @@ void Tfm_ns::SetHistory(history::THistory* History) {
     FHistoryComing.clear();
     FHistory = History;
     History1->setEnabled(History != nullptr);
-    if (!History)
+    if (!History) {
+        ConnectRecords();
         return;
-    History->setParent(this);
-    History->Attach(Ping, Trace);
-    History->AttachTray(tray);
-    if (FAlerts) {
-        History->SendNotices = false;
-        History->SetMarkTray(false);
-        FAlerts->AttachHistory(History->Store());
     }
+    History->setParent(this);
+    ConnectRecords();
+    if (FAlerts)
+        FAlerts->AttachHistory(History->Store());
     // Open history windows follow the runs as they are written.
     connect(History->Store(), &history::THistoryStore::Written, this, [this] {
         for (auto* open :
@@ -112,29 +109,15 @@ void Tfm_ns::ShowHistory(int Index) {
     });
 }
 
-void Tfm_ns::HistoryRunEnded(QObject* Sender, bool Failed, int Error, const QString& Msg) {
-    if (!FHistory)
-        return;
-    using history::Command;
-    Command kind = Command::Ping;
-    TRunKind auto_kind = rkPing;
-    TAxIcmpTask* task = Ping;
-    if (Sender == Trace) {
-        kind = Command::Trace;
-        auto_kind = rkTrace;
-        task = Trace;
-    } else if (FRuns->CheckKind() != rkNone) {
-        kind = FRuns->InCheckAll() ? Command::CheckAll : Command::CheckOne;
-        auto_kind = FRuns->InCheckAll() ? rkCheckAll : rkCheckOne;
-    }
-    const int selected = lb_add->ItemIndex();
-    const QString entry = selected >= 0 ? FHosts->Item(selected) : task->HostAddress();
-    FHistory->RunEnded(task, entry, kind, FRuns->AutoKind() == auto_kind, Failed, Error, Msg);
-    AlertRunEnded();
-}
-
-void Tfm_ns::HistoryRoundEnded() {
+void Tfm_ns::ConnectRecords() {
+    disconnect(FRecorder, &runs::RunRecorder::Recorded, nullptr, nullptr);
+    // The store first: a change of state the watch records follows its run.
     if (FHistory)
-        FHistory->RoundEnded();
-    AlertRoundEnded();
+        connect(FRecorder, &runs::RunRecorder::Recorded, FHistory->Store(),
+                &history::THistoryStore::Record);
+    if (FAlerts) {
+        connect(FRecorder, &runs::RunRecorder::Recorded, FAlerts.data(), &TAlertWatch::RunEnded);
+        connect(FRecorder, &runs::RunRecorder::Recorded, this,
+                [this](const history::RunRecord& record) { AlertRunEnded(record.Entry); });
+    }
 }

@@ -9,6 +9,7 @@
 #include "controls/g_panel.h"
 #include "controls/g_progressbar.h"
 #include "echo/TAxIcmpTask.h"
+#include "runs/RunRecorder.h"
 
 #include <QCloseEvent>
 #include <QTimer>
@@ -47,6 +48,7 @@ void Tfm_ns::ConnectRuns() {
     Ping = FRuns->Ping();
     Trace = FRuns->Trace();
     Tick = FRuns->Tick();
+    FRecorder = new runs::RunRecorder(*FRuns, FRuns);
     connect(FRuns, &runs::RunController::Busy, this, [this] { SetIdle(false); });
     connect(FRuns, &runs::RunController::Idle, this, [this] { SetIdle(true); });
     connect(FRuns, &runs::RunController::Line, this,
@@ -59,15 +61,10 @@ void Tfm_ns::ConnectRuns() {
         bar->setValue(0);
         bar->setMaximum(maximum);
     });
-    connect(FRuns, &runs::RunController::RunEnded, this,
-            [this](TAxIcmpTask* component, bool failed, int error, const QString& message) {
-                HistoryRunEnded(component, failed, error, message);
-            });
     connect(FRuns, &runs::RunController::ResultsReady, this, [this] { StoreResults(); });
     connect(FRuns, &runs::RunController::CheckAllBegins, this, [this] { BeginBatch(); });
     connect(FRuns, &runs::RunController::EntryBegins, this, [this] { setUpdatesEnabled(false); });
     connect(FRuns, &runs::RunController::CheckAllEnds, this, [this] { EndBatch(); });
-    connect(FRuns, &runs::RunController::RoundEnded, this, [this] { HistoryRoundEnded(); });
     connect(FRuns, &runs::RunController::AutoRunChanged, this,
             [this](bool on) { bn_auto->SetIgnoreLight(on); });
 

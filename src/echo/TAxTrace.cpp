@@ -102,13 +102,13 @@ QString TAxTrace::HopText() const {
     const QString t = QString::number(FReply.RoundTripTime);
     const QChar tab = QLatin1Char('\t');
     switch (FStatus) {
-    case 0:
+    case EchoStatus::Answered:
         return n + tab + t + tab + ReplyName() + tab + QStringLiteral("reached");
-    case 11013:
+    case EchoStatus::TtlExpired:
         return n + tab + t + tab + ReplyName();
-    case 11010:
+    case EchoStatus::TimedOut:
         return n + tab + QStringLiteral("*") + tab + QStringLiteral("timed out");
-    case 11003:
+    case EchoStatus::HostUnreachable:
         return QStringLiteral("From ") + ReplyName() + QStringLiteral(": ") + FStatusText;
     case ErrCancelled:
         return QStringLiteral("<cancel>");

@@ -145,7 +145,7 @@ void LoadStates(const QSqlDatabase& db, qint64 id, SpanData* d) {
     int previous = -1;
     if (q.exec() && q.next()) {
         previous = q.value(1).toInt();
-        if (previous == static_cast<int>(Health::Degraded))
+        if (previous == static_cast<int>(states::HostState::Degraded))
             open = q.value(0).toLongLong();
     }
     q.finish();
@@ -157,19 +157,20 @@ void LoadStates(const QSqlDatabase& db, qint64 id, SpanData* d) {
     if (q.exec()) {
         while (q.next()) {
             const int state = q.value(1).toInt();
-            const bool first = previous < 0 || previous == static_cast<int>(Health::Unknown);
+            const bool first =
+                previous < 0 || previous == static_cast<int>(states::HostState::Unknown);
             const bool same = state == previous ||
-                              (first && state == static_cast<int>(Health::Up)) ||
-                              state == static_cast<int>(Health::Unknown);
-            if (state != static_cast<int>(Health::Unknown))
+                              (first && state == static_cast<int>(states::HostState::Up)) ||
+                              state == static_cast<int>(states::HostState::Unknown);
+            if (state != static_cast<int>(states::HostState::Unknown))
                 previous = state;
             if (same)
                 continue;
-            const StateMark mark{q.value(0).toLongLong(), static_cast<Health>(state)};
+            const StateMark mark{q.value(0).toLongLong(), states::FromStored(state)};
             d->States.append(mark);
-            if (mark.State == Health::Degraded && open < 0) {
+            if (mark.State == states::HostState::Degraded && open < 0) {
                 open = mark.TimeMs;
-            } else if (mark.State != Health::Degraded && open >= 0) {
+            } else if (mark.State != states::HostState::Degraded && open >= 0) {
                 d->Degraded.append({open, mark.TimeMs});
                 open = -1;
             }
@@ -183,7 +184,7 @@ void LoadStates(const QSqlDatabase& db, qint64 id, SpanData* d) {
                              " ORDER BY t, id LIMIT 1"));
     q.addBindValue(id);
     q.addBindValue(d->To);
-    q.addBindValue(static_cast<int>(Health::Degraded));
+    q.addBindValue(static_cast<int>(states::HostState::Degraded));
     if (q.exec() && q.next())
         last.Stop = q.value(0).toLongLong();
     d->Degraded.append(last);

@@ -36,7 +36,7 @@ struct Period {
 // A change of the host's state, as the watch saw it.
 struct StateMark {
     qint64 TimeMs = 0;
-    Health State = Health::Unknown;
+    states::HostState State = states::HostState::Unknown;
 };
 
 // The round-trip times of a span's answering runs (each run's average

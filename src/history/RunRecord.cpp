@@ -1,22 +1,10 @@
 #include "history/RunRecord.h"
 
+#include "echo/EchoCodes.h"
+
 #include <QStringList>
 
 namespace history {
-
-QString HealthName(Health h) {
-    switch (h) {
-    case Health::Up:
-        return QStringLiteral("up");
-    case Health::Degraded:
-        return QStringLiteral("degraded");
-    case Health::Down:
-        return QStringLiteral("down");
-    case Health::Unknown:
-        break;
-    }
-    return QStringLiteral("unknown");
-}
 
 QString OutcomeName(Outcome o) {
     switch (o) {
@@ -55,13 +43,13 @@ QString EncodeEchoes(const QVector<Echo>& echoes, bool trace) {
         QString item;
         if (trace)
             item = QString::number(e.Ttl) + QLatin1Char(':');
-        if (e.Rtt >= 0 && (e.Status == 0 || trace))
+        if (e.Rtt >= 0 && (e.Status == EchoStatus::Answered || trace))
             item += QString::number(e.Rtt);
-        else if (e.Status == 11010)
+        else if (e.Status == EchoStatus::TimedOut)
             item += QLatin1Char('*');
         else
             item += QLatin1Char('!') + QString::number(e.Status);
-        if (trace && e.Rtt >= 0 && e.Status != 0)
+        if (trace && e.Rtt >= 0 && e.Status != EchoStatus::Answered)
             item += QLatin1Char('!') + QString::number(e.Status);
         if (trace && !e.Node.isEmpty())
             item += QLatin1Char('@') + e.Node;
@@ -91,7 +79,7 @@ QVector<Echo> DecodeEchoes(const QString& text, bool trace) {
         if (bang >= 0)
             e.Status = item.mid(bang + 1).toInt();
         if (rtt == QLatin1String("*"))
-            e.Status = 11010;
+            e.Status = EchoStatus::TimedOut;
         else if (!rtt.isEmpty())
             e.Rtt = rtt.toInt();
         echoes << e;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "states/HostState.h"
+
 #include <QString>
 #include <QVector>
 #include <cstdint>
@@ -46,19 +48,12 @@ struct RunRecord {
     QVector<Echo> Echoes;
 };
 
-// What the watch over a host concluded, as the history keeps its changes.
-// The numbers are stored: keep them.
-enum class Health : std::uint8_t { Unknown = 0, Up = 1, Degraded = 2, Down = 3 };
-
 // A host's state changed with the run at TimeMs.
 struct StateRecord {
     qint64 TimeMs = 0;
     QString Entry;
-    Health State = Health::Unknown;
+    states::HostState State = states::HostState::Unknown; // stored by its number
 };
-
-// "unknown", "up", "degraded", "down".
-QString HealthName(Health h);
 
 inline bool Answering(Outcome o) {
     return o == Outcome::Answered;

@@ -394,11 +394,11 @@ void Tfm_history::ApplyStates(const SpanData& data) {
     const double y = FMs->max() * 0.04;
     for (const StateMark& m : data.States) {
         const QPointF at(static_cast<double>(m.TimeMs), y);
-        if (m.State == Health::Down)
+        if (m.State == states::HostState::Down)
             down << at;
-        else if (m.State == Health::Degraded)
+        else if (m.State == states::HostState::Degraded)
             degraded << at;
-        else if (m.State == Health::Up)
+        else if (m.State == states::HostState::Up)
             up << at;
     }
     FDownMarks->replace(down);

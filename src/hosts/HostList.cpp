@@ -12,18 +12,6 @@ const QString TimedOut = QStringLiteral("timed out");
 
 } // namespace
 
-int PictureIndex(HostState state) {
-    switch (state) {
-    case HostState::None:
-        return 0;
-    case HostState::TimedOut:
-        return 1;
-    case HostState::Answered:
-        return 2;
-    }
-    return 0;
-}
-
 HostList::HostList(QObject* parent) : SortedItems(parent) {
     SetSorted(true);
 }
@@ -37,7 +25,17 @@ QVariant HostList::data(const QModelIndex& index, int role) const {
 }
 
 HostState HostList::State(int index) const {
-    return index >= 0 && index < Count() ? static_cast<HostState>(MarkAt(index)) : HostState::None;
+    // The mark is the state's picture, so that an item never marked is none.
+    if (index < 0 || index >= Count())
+        return HostState::None;
+    switch (MarkAt(index)) {
+    case 1:
+        return HostState::TimedOut;
+    case 2:
+        return HostState::Answered;
+    default:
+        return HostState::None;
+    }
 }
 
 void HostList::SetResults(int index, const QStringList& lines) {
@@ -68,7 +66,7 @@ QVariant HostList::Pack(const QStringList& lines) {
 }
 
 SortedItems::Mark HostList::MarkOf(const QVariant& data) const {
-    return static_cast<Mark>(StateOf(data));
+    return static_cast<Mark>(states::PictureIndex(StateOf(data)));
 }
 
 bool HostList::SameData(const QVariant& a, const QVariant& b) const {

@@ -1,22 +1,17 @@
 #pragma once
 
 #include "hosts/SortedItems.h"
+#include "states/HostState.h"
 
 #include <QStringList>
 #include <cstdint>
 
 namespace hosts {
 
-// What the last run of a host showed.
-enum class HostState : std::uint8_t {
-    None,     // no results
-    TimedOut, // a result line says "timed out"
-    Answered, // results, none of them timed out
-};
-
-// The picture of a state in the list's image of states: one place for the
-// numbers the pictures and the rows' spoken texts go by.
-int PictureIndex(HostState state);
+// What the last run of a host showed: None, TimedOut or Answered of the
+// program's one vocabulary of host states (whose PictureIndex gives the
+// picture).
+using states::HostState;
 
 // The main window's hosts: a sorted list of entry texts, each with the
 // result lines of its last run and its state, worked out once when the

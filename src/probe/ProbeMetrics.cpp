@@ -395,11 +395,15 @@ void MetricsWriter::Write(QByteArray& bytes, qsizetype budget) {
                            static_cast<std::uint64_t>(s.lastTtl));
                 break;
             case State: {
-                static const std::pair<HostState, const char*> states[] = {
-                    {HostState::Up, "state=\"up\""},
-                    {HostState::Degraded, "state=\"degraded\""},
-                    {HostState::Down, "state=\"down\""},
-                    {HostState::Unknown, "state=\"unknown\""}};
+                static const std::array<std::pair<HostState, std::string>, 4> states = [] {
+                    std::array<std::pair<HostState, std::string>, 4> labels;
+                    std::size_t i = 0;
+                    for (HostState state :
+                         {HostState::Up, HostState::Degraded, HostState::Down, HostState::Unknown})
+                        labels[i++] = {state,
+                                       std::string("state=\"") + states::MetricLabel(state) + '"'};
+                    return labels;
+                }();
                 for (const auto& [state, label] : states)
                     sample(out, "netsonde_host_state", set, label, s.state == state ? 1 : 0);
                 break;

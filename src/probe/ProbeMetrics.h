@@ -1,5 +1,7 @@
 #pragma once
 
+#include "states/HostState.h"
+
 #include <QByteArray>
 #include <QString>
 #include <array>
@@ -24,9 +26,10 @@ enum class Outcome { Answer, TimedOut, Unreachable, SendError };
 // Unreachable, code names the ICMP error ("host_unreachable", ...).
 Outcome ClassifyStatus(int status, std::string& code);
 
-// Where the host stands: set from whether it answered its last request,
-// and by the prober from its state machine over the recent requests.
-enum class HostState { Unknown, Up, Degraded, Down };
+// Where the host stands (Unknown, Up, Degraded or Down): set from whether
+// it answered its last request, and by the prober from its state machine
+// over the recent requests.
+using states::HostState;
 
 struct HostStats {
     std::uint64_t requests = 0;

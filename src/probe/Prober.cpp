@@ -30,20 +30,6 @@ alerts::Limits limitsOf(const ProbeConfig& c) {
     return l;
 }
 
-HostState stateOf(alerts::HostState s) {
-    switch (s) {
-    case alerts::HostState::Up:
-        return HostState::Up;
-    case alerts::HostState::Degraded:
-        return HostState::Degraded;
-    case alerts::HostState::Down:
-        return HostState::Down;
-    case alerts::HostState::Unknown:
-        break;
-    }
-    return HostState::Unknown;
-}
-
 // After a failed request a name is looked up again, but not more often
 // than this (nor more often than the regular lookups).
 constexpr std::chrono::seconds LookupAfterFailure{10};
@@ -148,7 +134,7 @@ void Prober::Judge(Host& h, std::optional<int> echoMs) {
     if (echoMs)
         run.Echoes.append(*echoMs);
     FStates.Feed(h.name, run);
-    h.stats.state = stateOf(FStates.State(h.name));
+    h.stats.state = FStates.State(h.name);
 }
 
 void Prober::SetHosts(const QStringList& names) {
@@ -385,7 +371,7 @@ void Prober::LookupEnded(std::uint64_t id, int error, int family, const QByteArr
     std::uint64_t nameErrors = h.stats.nameErrors;
     h.stats = HostStats();
     h.stats.nameErrors = nameErrors;
-    h.stats.state = stateOf(FStates.State(h.name));
+    h.stats.state = FStates.State(h.name);
 }
 
 QByteArray Prober::Metrics(bool openMetrics) const {

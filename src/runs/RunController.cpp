@@ -56,9 +56,14 @@ bool RunController::Running() const {
     return FPing->Busy() || FTrace->Busy();
 }
 
-void RunController::StartRun(TAxIcmpTask* task) {
+void RunController::StartRun(TAxIcmpTask* task, history::Command kind, TRunKind autoKind) {
     FRunFailed = false;
-    task->Start(FEntries.Item(FEntries.Selected()));
+    FRun = RunEnd{};
+    FRun.task = task;
+    FRun.entry = FEntries.Item(FEntries.Selected());
+    FRun.kind = kind;
+    FRun.automatic = FAutoKind == autoKind;
+    task->Start(FRun.entry);
 }
 
 void RunController::CheckOne() {
@@ -68,21 +73,24 @@ void RunController::CheckOne() {
     emit Busy();
     // One echo; the number for Ping runs and the bar's maximum stay.
     FPing->SetNumber(1);
-    StartRun(FPing);
+    if (FInCheckAll)
+        StartRun(FPing, history::Command::CheckAll, rkCheckAll);
+    else
+        StartRun(FPing, history::Command::CheckOne, rkCheckOne);
 }
 
 void RunController::PingEntry() {
     if (Running() || FEntries.Selected() < 0)
         return;
     emit Busy();
-    StartRun(FPing);
+    StartRun(FPing, history::Command::Ping, rkPing);
 }
 
 void RunController::TraceEntry() {
     if (Running() || FEntries.Selected() < 0)
         return;
     emit Busy();
-    StartRun(FTrace);
+    StartRun(FTrace, history::Command::Trace, rkTrace);
 }
 
 void RunController::CheckAll() {
@@ -187,7 +195,13 @@ void RunController::TraceTest() {
 
 void RunController::PingError(QObject* sender, int error, const QString& message) {
     emit Line(QStringLiteral("Error ") + QString::number(error) + QStringLiteral(": ") + message);
-    emit RunEnded(qobject_cast<TAxIcmpTask*>(sender), true, error, message);
+    RunEnd end = FRun;
+    if (auto* task = qobject_cast<TAxIcmpTask*>(sender))
+        end.task = task;
+    end.failed = true;
+    end.error = error;
+    end.message = message;
+    emit RunEnded(end);
     // Nothing of this run is stored, also if a finished event follows.
     FRunFailed = true;
     emit Idle();
@@ -202,7 +216,7 @@ void RunController::PingFinished() {
     emit Line(QStringLiteral("Return Name: ") + FPing->ReplyName());
     emit Idle();
     if (!FRunFailed) {
-        emit RunEnded(FPing, false, 0, {});
+        emit RunEnded(FRun);
         emit ResultsReady();
     }
     CheckEnded();
@@ -215,7 +229,7 @@ void RunController::TraceFinished() {
     emit Line(QStringLiteral("Destination: ") + FTrace->HostName());
     emit Line(QStringLiteral("Return Name: ") + FTrace->ReplyName());
     if (!FRunFailed) {
-        emit RunEnded(FTrace, false, 0, {});
+        emit RunEnded(FRun);
         emit ResultsReady();
     }
     emit Idle();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "echo/TLookAhead.h"
+#include "runs/RunEnd.h"
 
 #include <QObject>
 #include <QPointer>
@@ -46,7 +47,9 @@ public:
 //   Busy                  a run begins (the pane starts empty)
 //   Line, Progress        a reply, a hop, an error, the closing lines
 //   ProgressRange         the bar's maximum changes
-//   RunEnded              a run to record in the history (failed for an error)
+//   RunEnded              a run has ended (failed for an error): its RunEnd,
+//                         whose entry, command and automatic mark are those
+//                         of the run's start
 //   ResultsReady          the pane's lines belong to the selected entry now
 //   Idle                  the run is over
 //
@@ -115,7 +118,7 @@ signals:
     void Line(const QString& text);
     void Progress(int position);
     void ProgressRange(int maximum);
-    void RunEnded(TAxIcmpTask* component, bool failed, int error, const QString& message);
+    void RunEnded(const runs::RunEnd& end);
     void ResultsReady();
     void CheckAllBegins();
     void EntryBegins(int index);
@@ -124,7 +127,7 @@ signals:
     void AutoRunChanged(bool on);
 
 private:
-    void StartRun(TAxIcmpTask* task);
+    void StartRun(TAxIcmpTask* task, history::Command kind, TRunKind autoKind);
     void PingData();
     void TraceData();
     void TraceTest();
@@ -152,6 +155,8 @@ private:
     // Set by an error event of the current run: its finished event, if one
     // follows, stores nothing.
     bool FRunFailed = false;
+    // The run in flight, as it started.
+    RunEnd FRun;
     bool FInCheckAll = false;
     // Check All is starting an entry: an end met before Start returns is
     // handled by NextEntry's own loop.

@@ -90,7 +90,7 @@ TEST_F(AlertNetTest, AHostThatStopsAnsweringIsDownOnceAndUpAgainOnce) {
     w->CheckAll1->trigger();
     w->Tick->stop();
     ASSERT_TRUE(WaitUntil([&] { return !w->Ping->Busy() && w->CheckKind() == rkNone; }, 30000));
-    ASSERT_EQ(watch->States().State(host), alerts::HostState::Up);
+    ASSERT_EQ(watch->States().State(host), states::HostState::Up);
 
     // One dropped echo is no news.
     Filter("ip daddr 10.61.10.20 icmp type echo-request drop");
@@ -116,7 +116,7 @@ TEST_F(AlertNetTest, AHostThatStopsAnsweringIsDownOnceAndUpAgainOnce) {
     Round();
     EXPECT_EQ(notices, (QStringList{host + " down", host + " up again"}));
     EXPECT_EQ(sounds.played, (QStringList{alerts::AlertDown, alerts::AlertUp}));
-    EXPECT_EQ(watch->States().State(QString::fromLatin1(net::Far)), alerts::HostState::Up);
+    EXPECT_EQ(watch->States().State(QString::fromLatin1(net::Far)), states::HostState::Up);
 }
 
 TEST_F(AlertNetTest, AHostThatLosesEveryOtherEchoIsDegraded) {
@@ -132,7 +132,7 @@ TEST_F(AlertNetTest, AHostThatLosesEveryOtherEchoIsDegraded) {
     w->Ping1->trigger();
     ASSERT_TRUE(WaitUntil([&] { return !w->Ping->Busy(); }, 30000));
     w->Tick->stop();
-    ASSERT_EQ(watch->States().State(QString::fromLatin1(net::Far)), alerts::HostState::Up);
+    ASSERT_EQ(watch->States().State(QString::fromLatin1(net::Far)), states::HostState::Up);
 
     Filter("ip daddr 10.61.4.2 icmp type echo-request numgen inc mod 2 0 drop");
     for (int round = 0; round < 6 && notices.isEmpty(); ++round)
@@ -140,7 +140,7 @@ TEST_F(AlertNetTest, AHostThatLosesEveryOtherEchoIsDegraded) {
     EXPECT_EQ(notices.size(), 1);
     EXPECT_TRUE(notices.value(0).startsWith(QString::fromLatin1(net::Far) + " degraded"))
         << notices.join('\n').toStdString();
-    EXPECT_EQ(watch->States().State(QString::fromLatin1(net::Far)), alerts::HostState::Degraded);
+    EXPECT_EQ(watch->States().State(QString::fromLatin1(net::Far)), states::HostState::Degraded);
     EXPECT_EQ(sounds.played, QStringList{alerts::AlertDegraded});
 }
 

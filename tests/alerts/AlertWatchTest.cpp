@@ -65,7 +65,7 @@ TEST_F(AlertWatchTest, OneNoticeAndOneSoundPerChangeOfState) {
     Round();
     EXPECT_TRUE(notices.isEmpty()) << notices.join('\n').toStdString();
     EXPECT_TRUE(sounds.played.isEmpty());
-    EXPECT_EQ(watch->States().State("192.168.1.3"), alerts::HostState::Down);
+    EXPECT_EQ(watch->States().State("192.168.1.3"), states::HostState::Down);
     EXPECT_TRUE(WaitUntil([&] { return RowText(2).startsWith("192.168.1.3, down since "); }))
         << RowText(2).toStdString();
 
@@ -96,7 +96,7 @@ TEST_F(AlertWatchTest, OneNoticeAndOneSoundPerChangeOfState) {
     Select(0);
     for (int i = 0; i < 4; ++i)
         Run(w->bn_one);
-    EXPECT_EQ(watch->States().State("192.168.1.1"), alerts::HostState::Up);
+    EXPECT_EQ(watch->States().State("192.168.1.1"), states::HostState::Up);
     EXPECT_EQ(notices.size(), 2);
 }
 
@@ -140,7 +140,7 @@ TEST_F(AlertWatchTest, TrayMarkShowsTheWorstStateAndItsMenuOpensTheDialog) {
     service.SetAnswer("192.168.1.2", FakeAnswer::Echo("192.168.1.2", 120));
     Round();
     Round();
-    ASSERT_EQ(watch->States().State("192.168.1.2"), alerts::HostState::Degraded);
+    ASSERT_EQ(watch->States().State("192.168.1.2"), states::HostState::Degraded);
     EXPECT_EQ(Mark(), tray::MarkAmber);
     // .1 goes down: red wins over amber.
     Answer("192.168.1.1", false);
@@ -155,8 +155,6 @@ TEST_F(AlertWatchTest, TrayMarkShowsTheWorstStateAndItsMenuOpensTheDialog) {
     Round();
     Round();
     EXPECT_EQ(Mark(), plain);
-    // The history's own mark of a silent round stays off while the watch marks.
-    EXPECT_FALSE(w->History()->MarkTray());
     // The history keeps the changes for its window.
     w->History()->Store()->Sync();
     QStringList kept;
@@ -164,8 +162,7 @@ TEST_F(AlertWatchTest, TrayMarkShowsTheWorstStateAndItsMenuOpensTheDialog) {
                "SELECT n.text, s.state FROM states s JOIN names n ON n.id = s.entry ORDER BY s.id",
                [&](const QSqlQuery& q) {
                    kept << q.value(0).toString() + " " +
-                               history::HealthName(
-                                   static_cast<history::Health>(q.value(1).toInt()));
+                               states::MetricLabel(states::FromStored(q.value(1).toInt()));
                });
     EXPECT_EQ(kept, (QStringList{"192.168.1.1 up", "192.168.1.2 up", "192.168.1.2 degraded",
                                  "192.168.1.1 down", "192.168.1.1 up", "192.168.1.2 up"}));
@@ -179,7 +176,6 @@ TEST_F(AlertWatchTest, TrayMarkShowsTheWorstStateAndItsMenuOpensTheDialog) {
     w->SetAlerts(nullptr);
     watch = nullptr;
     EXPECT_EQ(Mark(), plain);
-    EXPECT_TRUE(w->History()->MarkTray());
 }
 
 } // namespace

@@ -6,11 +6,11 @@
 #include <gtest/gtest.h>
 
 using alerts::Change;
-using alerts::HostState;
 using alerts::Limits;
 using alerts::Reason;
 using alerts::Run;
 using alerts::THostStates;
+using states::HostState;
 
 namespace {
 

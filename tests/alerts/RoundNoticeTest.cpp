@@ -95,20 +95,21 @@ TEST(RoundNotice, Durations) {
 }
 
 TEST(RoundNotice, RowTexts) {
-    EXPECT_EQ(RowText("127.0.0.1", 2), "127.0.0.1, answered");
-    EXPECT_EQ(RowText("10.0.0.9", 1), "10.0.0.9, timed out");
-    EXPECT_EQ(RowText("host", 0), "host, not checked");
+    EXPECT_EQ(RowText("127.0.0.1", HostState::Answered), "127.0.0.1, answered");
+    EXPECT_EQ(RowText("10.0.0.9", HostState::TimedOut), "10.0.0.9, timed out");
+    EXPECT_EQ(RowText("host", HostState::None), "host, not checked");
     Status s;
     s.State = HostState::Down;
     s.SinceMs = T;
-    EXPECT_EQ(RowText("10.0.0.9", 1, s), "10.0.0.9, down since " + At(T, "HH:mm"));
+    EXPECT_EQ(RowText("10.0.0.9", HostState::TimedOut, s),
+              "10.0.0.9, down since " + At(T, "HH:mm"));
     s.SinceMs = -1;
-    EXPECT_EQ(RowText("10.0.0.9", 1, s), "10.0.0.9, down");
+    EXPECT_EQ(RowText("10.0.0.9", HostState::TimedOut, s), "10.0.0.9, down");
     s.State = HostState::Degraded;
-    EXPECT_EQ(RowText("10.0.0.9", 2, s), "10.0.0.9, answered, degraded");
+    EXPECT_EQ(RowText("10.0.0.9", HostState::Answered, s), "10.0.0.9, answered, degraded");
     // Up or not yet judged: the picture says it all.
     s.State = HostState::Up;
-    EXPECT_EQ(RowText("10.0.0.9", 1, s), "10.0.0.9, timed out");
+    EXPECT_EQ(RowText("10.0.0.9", HostState::TimedOut, s), "10.0.0.9, timed out");
 }
 
 // Rounds of an automatic Check All over three hosts, as the program drives

@@ -43,7 +43,7 @@ int main(int argc, char** argv) {
     hosts::HostList list;
     list.AddItem(QStringLiteral("127.0.0.1"));
     list.SetResults(0, lines);
-    if (list.Results(0) != lines || list.State(0) == hosts::HostState::None)
+    if (list.Results(0) != lines || list.State(0) == states::HostState::None)
         return 6;
 
     QString error;

@@ -14,8 +14,8 @@
 #include <vector>
 
 using namespace netsonde::test;
-using history::Health;
 using history::Outcome;
+using states::HostState;
 
 namespace {
 
@@ -168,13 +168,13 @@ TEST_F(HistoryFiguresTest, StateChangesMarkTheSpanAndMakeDegradedPeriods) {
         // The first state and a start of the program that finds the host
         // as it was are no changes.
         for (const history::StateRecord& change :
-             std::vector<history::StateRecord>{{t0, "far", Health::Up},
-                                               {t1, "far", Health::Degraded},
-                                               {t2, "far", Health::Up},
-                                               {t3, "far", Health::Up},
-                                               {t4, "far", Health::Degraded},
-                                               {t6, "far", Health::Down},
-                                               {t6, "near", Health::Down}})
+             std::vector<history::StateRecord>{{t0, "far", HostState::Up},
+                                               {t1, "far", HostState::Degraded},
+                                               {t2, "far", HostState::Up},
+                                               {t3, "far", HostState::Up},
+                                               {t4, "far", HostState::Degraded},
+                                               {t6, "far", HostState::Down},
+                                               {t6, "near", HostState::Down}})
             store.RecordState(change);
         store.Sync();
     }
@@ -183,7 +183,7 @@ TEST_F(HistoryFiguresTest, StateChangesMarkTheSpanAndMakeDegradedPeriods) {
         for (const history::StateMark& m : d.States)
             out << QString("%1 %2")
                        .arg((Now - m.TimeMs) / HourMs)
-                       .arg(history::HealthName(m.State));
+                       .arg(states::MetricLabel(m.State));
         return out;
     };
     const auto periods = [](const history::SpanData& d) {

@@ -189,10 +189,10 @@ TEST_F(HistoryWindowTest, ExportWritesTheShownSpanAsCsv) {
 TEST_F(HistoryWindowTest, DegradedPeriodsRoundTripFiguresAndLossPerStretchOfTime) {
     {
         history::THistoryStore store(path);
-        store.RecordState({Now - 50 * MinuteMs, "far", history::Health::Up});
-        store.RecordState({Now - 45 * MinuteMs, "far", history::Health::Degraded});
-        store.RecordState({Now - 41 * MinuteMs, "far", history::Health::Up});
-        store.RecordState({Now - 15 * MinuteMs, "far", history::Health::Down});
+        store.RecordState({Now - 50 * MinuteMs, "far", states::HostState::Up});
+        store.RecordState({Now - 45 * MinuteMs, "far", states::HostState::Degraded});
+        store.RecordState({Now - 41 * MinuteMs, "far", states::HostState::Up});
+        store.RecordState({Now - 15 * MinuteMs, "far", states::HostState::Down});
         store.Sync();
     }
     std::unique_ptr<Tfm_history> w(Open());
@@ -311,11 +311,11 @@ TEST_F(HistoryWindowTest, ReadableOnLightAndDarkPalettes) {
         // The watch saw the slow evening and the silent quarter of an hour.
         const qint64 evening = (Now - DayMs) / DayMs * DayMs + 18 * HourMs;
         for (const history::StateRecord& change : std::vector<history::StateRecord>{
-                 {Now - DayMs + 5 * MinuteMs, "far", history::Health::Up},
-                 {evening + 10 * MinuteMs, "far", history::Health::Degraded},
-                 {evening + 3 * HourMs + 10 * MinuteMs, "far", history::Health::Up},
-                 {Now - (8 * 60 + 42) * MinuteMs, "far", history::Health::Down},
-                 {Now - (8 * 60 + 28) * MinuteMs, "far", history::Health::Up}})
+                 {Now - DayMs + 5 * MinuteMs, "far", states::HostState::Up},
+                 {evening + 10 * MinuteMs, "far", states::HostState::Degraded},
+                 {evening + 3 * HourMs + 10 * MinuteMs, "far", states::HostState::Up},
+                 {Now - (8 * 60 + 42) * MinuteMs, "far", states::HostState::Down},
+                 {Now - (8 * 60 + 28) * MinuteMs, "far", states::HostState::Up}})
             store.RecordState(change);
         store.Sync();
     }

@@ -16,7 +16,7 @@ namespace netsonde::test {
 namespace {
 
 using hosts::HostList;
-using hosts::HostState;
+using states::HostState;
 
 const QStringList Answered{"Pinging 10.0.0.1 with 32 bytes of data:", "",
                            "56 bytes received from 10.0.0.1. time = 1ms", "",
@@ -70,9 +70,9 @@ TEST_F(HostListTest, StateFollowsTheResultsByOneRule) {
     EXPECT_EQ(list.State(list.IndexOf("empty")), HostState::Answered);
 
     // The pictures and the state the model serves go by the same numbers.
-    EXPECT_EQ(hosts::PictureIndex(HostState::None), 0);
-    EXPECT_EQ(hosts::PictureIndex(HostState::TimedOut), 1);
-    EXPECT_EQ(hosts::PictureIndex(HostState::Answered), 2);
+    EXPECT_EQ(states::PictureIndex(HostState::None), 0);
+    EXPECT_EQ(states::PictureIndex(HostState::TimedOut), 1);
+    EXPECT_EQ(states::PictureIndex(HostState::Answered), 2);
     const QModelIndex timed = list.index(list.IndexOf("timed"));
     EXPECT_EQ(timed.data(HostList::StateRole).toInt(), 1);
     EXPECT_EQ(list.index(99).data(HostList::StateRole), QVariant());

@@ -1,16 +1,20 @@
-// Notices and the tray's trouble mark after automatic rounds, on the real
-// window with scripted echo answers, sent over a private session bus to a
-// recording notification service that the test starts.
+// The alert watch's notices and the tray's mark after automatic rounds, on
+// the real window with scripted echo answers and without any history: the
+// notices go over a private session bus to a recording notification
+// service that the test starts.
+#include "alerts/AlertSettings.h"
 #include "app/MainWindowFixture.h"
-#include "history/THistoryStore.h"
-#include "historyview/THistory.h"
+#include "app/TAlertWatch.h"
+#include "desktop/Notices.h"
 #include "support/ChildProcess.h"
 #include "support/FakeNotifyArea.h"
+#include "support/FakeSounds.h"
 #include "tray/TTrayIcon.h"
 
 #include <QAction>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
 namespace netsonde::test {
@@ -33,9 +37,8 @@ public:
     // Waits until the calls sent before this one have arrived: a marker
     // sent on the same connection comes after them.
     QStringList CallsAfterMarker() {
-        history::TNotices notices;
         const QString marker = QStringLiteral("marker%1").arg(++markers);
-        notices.Notify({{marker, true, 0}});
+        platform::SendNotice(marker, {}, false);
         EXPECT_TRUE(WaitUntil([&] { return Calls().join('\n').contains(marker); }, 10000));
         QStringList calls = Calls();
         calls.removeIf([](const QString& c) { return c.contains("marker"); });
@@ -48,13 +51,20 @@ private:
     int markers = 0;
 };
 
-class HistoryNoticeTest : public MainWindowTest {
+class AlertNoticeTest : public MainWindowTest {
 protected:
     void SetUp() override {
         if (!QDBusConnection::sessionBus().isConnected())
             GTEST_SKIP() << "no session bus (run under dbus-run-session)";
         MainWindowTest::SetUp();
-        w->SetHistory(new history::THistory(dir.filePath("history.sqlite")));
+        // No history: the watch gets its runs all the same.
+        ASSERT_EQ(w->History(), nullptr);
+        watch = new TAlertWatch(dir.filePath("config/alerts.conf"));
+        alerts::AlertSettings settings = watch->Settings();
+        settings.Thresholds.FailuresToDown = 1;
+        settings.Thresholds.AnswersToUp = 1;
+        watch->Apply(settings);
+        w->SetAlerts(watch);
         plain = w->tray->Icon().pixmap(32).toImage();
     }
     void Answer(const char* host, bool answers) {
@@ -69,25 +79,25 @@ protected:
 
     QTemporaryDir dir;
     FakeNotifyArea area;
+    FakeSounds sounds;
+    TAlertWatch* watch = nullptr;
     QImage plain;
 };
 
-TEST_F(HistoryNoticeTest, ChangesOfARoundBecomeOneNoticeAndTheTrayShowsTrouble) {
+TEST_F(AlertNoticeTest, ChangesOfARoundBecomeOneNoticeAndTheTrayShowsTheWorstState) {
     NoticeServer server;
     ASSERT_TRUE(server.ready);
     SetList({"192.168.1.1", "192.168.1.2", "192.168.1.3"});
     Answer("192.168.1.1", true);
     Answer("192.168.1.2", false);
     Answer("192.168.1.3", true);
-    // The first round only learns who answers; one host does not.
+    // The first round only learns the states; one host is down.
     w->CheckAll1->trigger();
     ASSERT_TRUE(WaitUntil([&] { return !w->Ping->Busy() && w->CheckKind() == rkNone; }));
-    EXPECT_TRUE(w->History()->Trouble());
     EXPECT_TRUE(Marked());
     EXPECT_EQ(w->tray->ToolTip(), "Netsonde");
     // The red mark is in the lower right corner.
-    const QImage marked = w->tray->Icon().pixmap(32).toImage();
-    const QColor corner = marked.pixelColor(26, 26);
+    const QColor corner = w->tray->Icon().pixmap(32).toImage().pixelColor(26, 26);
     EXPECT_GT(corner.red(), 150);
     EXPECT_LT(corner.green(), 80);
 
@@ -100,9 +110,10 @@ TEST_F(HistoryNoticeTest, ChangesOfARoundBecomeOneNoticeAndTheTrayShowsTrouble) 
     const QStringList fields = calls.front().split('\t');
     ASSERT_EQ(fields.size(), 5);
     EXPECT_EQ(fields[0], "Netsonde");
-    EXPECT_EQ(fields[2], "2 hosts changed");
-    EXPECT_TRUE(fields[3].contains(QRegularExpression(
-        R"(^192\.168\.1\.1 stopped answering at \d\d:\d\d:\d\d\\n192\.168\.1\.2 answers again at \d\d:\d\d:\d\d$)")))
+    EXPECT_EQ(fields[2], "2 hosts changed state");
+    EXPECT_TRUE(fields[3].contains(QRegularExpression(R"(^192\.168\.1\.1 down at \d\d:\d\d:\d\d)")))
+        << fields[3].toStdString();
+    EXPECT_TRUE(fields[3].contains(QRegularExpression(R"(\\n192\.168\.1\.2 up again at \d\d:\d\d:\d\d$)")))
         << fields[3].toStdString();
     EXPECT_TRUE(Marked());
 
@@ -112,14 +123,12 @@ TEST_F(HistoryNoticeTest, ChangesOfARoundBecomeOneNoticeAndTheTrayShowsTrouble) 
     Round();
     calls = server.CallsAfterMarker();
     ASSERT_EQ(calls.size(), 2) << calls.join('\n').toStdString();
-    EXPECT_TRUE(calls[1].startsWith("Netsonde\tnetsonde\t192.168.1.1 answers again\tat "))
+    EXPECT_TRUE(calls[1].startsWith("Netsonde\tnetsonde\t192.168.1.1 up again\tat "))
         << calls[1].toStdString();
-    EXPECT_FALSE(w->History()->Trouble());
     EXPECT_FALSE(Marked());
-    EXPECT_EQ(w->tray->ToolTip(), "Netsonde");
 }
 
-TEST_F(HistoryNoticeTest, RunsOutsideTheAutomaticModeSendNothing) {
+TEST_F(AlertNoticeTest, RunsOutsideTheAutomaticModeSendNothing) {
     NoticeServer server;
     ASSERT_TRUE(server.ready);
     SetList({"192.168.1.1"});
@@ -133,7 +142,7 @@ TEST_F(HistoryNoticeTest, RunsOutsideTheAutomaticModeSendNothing) {
     EXPECT_FALSE(Marked());
 }
 
-TEST_F(HistoryNoticeTest, WithoutANotificationServiceNothingFails) {
+TEST_F(AlertNoticeTest, WithoutANotificationServiceNothingFails) {
     ASSERT_FALSE(QDBusConnection::sessionBus().interface()->isServiceRegistered(
         "org.freedesktop.Notifications"));
     SetList({"192.168.1.1"});
@@ -142,12 +151,12 @@ TEST_F(HistoryNoticeTest, WithoutANotificationServiceNothingFails) {
     ASSERT_TRUE(WaitUntil([&] { return !w->Ping->Busy() && w->CheckKind() == rkNone; }));
     Answer("192.168.1.1", false);
     Round();
-    EXPECT_TRUE(w->History()->Trouble());
+    EXPECT_TRUE(Marked());
     EXPECT_TRUE(boxes.shown.isEmpty()) << boxes.shown.join('\n').toStdString();
     // The window carries on with the next round.
     Answer("192.168.1.1", true);
     Round();
-    EXPECT_FALSE(w->History()->Trouble());
+    EXPECT_FALSE(Marked());
 }
 
 } // namespace
