@@ -22,14 +22,15 @@ ALLOWED = {
     "alerts": set(),
     "runs": {"platform", "resolve", "echo"},
     "hosts": set(),
-    "probe": {"platform", "resolve", "echo", "files", "history", "alerts"},
+    "paths": {"platform", "resolve"},
+    "probe": {"platform", "resolve", "echo", "files", "history", "alerts", "paths"},
     "desktop": {"platform"},
     "controls": {"platform", "desktop", "hosts"},
     "tray": {"platform", "desktop"},
     "dialogs": {"platform", "desktop", "files", "controls", "alerts", "hosts"},
     "historyview": {"platform", "desktop", "resolve", "echo", "history", "tray", "controls"},
     "app": {"platform", "desktop", "resolve", "echo", "files", "history", "controls", "tray",
-            "dialogs", "historyview", "alerts", "runs", "hosts"},
+            "dialogs", "historyview", "alerts", "runs", "hosts", "paths"},
 }
 
 # Loops that are allowed, each within one folder. There are none: any loop
