@@ -13,8 +13,10 @@ namespace paths {
 // number, loss, forwarded loss and sent, those below it leave them empty and
 // carry their own round trips. A hop that never answered is one row with
 // "no answer" for its host and nothing in the figures. The host is "name
-// (address)", or the address alone while no name is known. Times are in ms
-// with one decimal; loss in percent with one decimal.
+// (address)", or the address alone while no name is known. Loss and
+// forwarded loss cover the same span, the last PathWatch::RecentRounds
+// rounds. Times are in ms with one decimal; loss in percent with one
+// decimal.
 
 // A plain-text table with a header line and columns aligned: Hop, Host,
 // Loss %, Fwd loss %, Sent, Last, Avg, Best, Worst, StDev, Jitter. Numbers

@@ -216,9 +216,9 @@ void PathWatch::Count(const Round& round) {
     // laterAnswer[k]: some hop beyond TTL k + 1 answered in this round.
     std::vector<bool> laterAnswer(static_cast<std::size_t>(length), false);
     for (int k = length - 2; k >= 0; --k) {
-        const auto next = static_cast<std::size_t>(k + 1);
-        laterAnswer[static_cast<std::size_t>(k)] =
-            laterAnswer[next] || answered(round.results[next]);
+        const auto index = static_cast<std::size_t>(k);
+        const std::size_t next = index + 1;
+        laterAnswer[index] = laterAnswer[next] || answered(round.results[next]);
     }
 
     Route route(static_cast<std::size_t>(length));
