@@ -23,14 +23,15 @@ ALLOWED = {
     "alerts": {"states"},
     "runs": {"platform", "resolve", "echo", "history"},
     "hosts": {"states"},
-    "probe": {"states", "platform", "resolve", "echo", "files", "history", "alerts"},
+    "paths": {"platform", "resolve"},
+    "probe": {"states", "platform", "resolve", "echo", "files", "history", "alerts", "paths"},
     "desktop": {"platform"},
     "controls": {"platform", "desktop", "hosts"},
     "tray": {"platform", "desktop"},
     "dialogs": {"states", "platform", "desktop", "files", "controls", "alerts", "hosts"},
     "historyview": {"states", "platform", "desktop", "history", "controls"},
     "app": {"states", "platform", "desktop", "resolve", "echo", "files", "history", "controls", "tray",
-            "dialogs", "historyview", "alerts", "runs", "hosts"},
+            "dialogs", "historyview", "alerts", "runs", "hosts", "paths"},
 }
 
 # Loops that are allowed, each within one folder. There are none: any loop

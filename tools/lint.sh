@@ -31,7 +31,7 @@ fi
 if [[ ${NETSONDE_LINT_ALL:-0} == 1 ]]; then
     folders=(src)
 else
-    folders=(src/platform src/resolve src/echo src/files src/history src/alerts src/runs src/hosts src/probe
+    folders=(src/platform src/resolve src/echo src/files src/history src/alerts src/runs src/hosts src/paths src/probe
         src/desktop)
 fi
 mapfile -t sources < <(for f in "${folders[@]}"; do git ls-files "$f/*.cpp"; done | sed "s|^|$PWD/|")

@@ -1,13 +1,16 @@
 // A program without a display that uses the floors below the desktop: it
-// pings one address, keeps its lines in a host list, writes and reads a
-// session file and opens a history store. It links only netsonde_echo,
-// _resolve, _platform, _files, _history and _hosts, so it builds only while
-// none of them needs Qt Gui or Widgets.
+// pings one address, keeps its lines in a host list, watches the path to
+// it for one round, writes and reads a session file and opens a history
+// store. It links only netsonde_echo, _resolve, _platform, _files, _history,
+// _hosts and _paths, so it builds only while none of them needs Qt Gui or
+// Widgets.
 #include "echo/IcmpBinding.h"
 #include "echo/TAxPing.h"
 #include "files/SessionFile.h"
 #include "history/THistoryStore.h"
 #include "hosts/HostList.h"
+#include "paths/PathReport.h"
+#include "paths/PathWatch.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -45,6 +48,20 @@ int main(int argc, char** argv) {
     list.SetResults(0, lines);
     if (list.Results(0) != lines || list.State(0) == states::HostState::None)
         return 6;
+
+    const auto target = paths::ParseTarget(QStringLiteral("127.0.0.1"));
+    paths::PathWatch watch(*target);
+    watch.SetMaxTtl(2);
+    watch.SetResolveNames(false);
+    bool roundEnded = false;
+    QObject::connect(&watch, &paths::PathWatch::RoundEnded, [&roundEnded] { roundEnded = true; });
+    watch.RunRound();
+    QDeadlineTimer roundDeadline(10000);
+    while (!roundEnded && !roundDeadline.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    std::printf("%s", qPrintable(paths::ReportText(watch.Figures())));
+    if (!roundEnded || watch.Distance() != 1)
+        return 7;
 
     QString error;
     const QList<files::SessionFile::Entry> written{{"127.0.0.1", QStringList{"line"}}};
