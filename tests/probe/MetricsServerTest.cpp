@@ -138,7 +138,7 @@ TEST_F(Endpoint, AHugeRequestLineIsRefusedWithoutHoldingTheLoop) {
 // Clients that connect and send nothing (or too little) take one slot each
 // until the deadline; further ones wait, and nobody waits for ever.
 TEST_F(Endpoint, SlowClientsAreBoundedInNumberAndTime) {
-    server->SetDeadlineMs(300);
+    server->SetDeadlineMsForTests(300);
     std::vector<std::unique_ptr<QTcpSocket>> idle;
     for (int i = 0; i < MetricsServer::MaxConnections + 8; ++i) {
         idle.push_back(std::make_unique<QTcpSocket>());
