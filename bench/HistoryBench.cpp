@@ -171,7 +171,7 @@ double openWindow(const QString& path, const QString& entry, qint64 now, qint64*
     QElapsedTimer t;
     t.start();
     history::Tfm_history w(path, entry, nullptr, history::Tfm_history::Month);
-    w.Clock = [now] { return now; };
+    w.SetClockForTests([now] { return now; });
     w.show();
     QEventLoop loop;
     QObject::connect(&w, &history::Tfm_history::Loaded, &loop, &QEventLoop::quit);
@@ -252,7 +252,7 @@ void benchAlerts(const QString& folder) {
         s.Thresholds.RttLimitMs = 200;
         s.Thresholds.BaselineFactor = 4;
         watch.Apply(s);
-        watch.OnNotice = [&notices](const alerts::Notice&) { ++notices; };
+        watch.SetNoticeSinkForTests([&notices](const alerts::Notice&) { ++notices; });
         qint64 time = QDateTime::currentMSecsSinceEpoch();
         // Rounds enough to learn every host and fill its baseline.
         for (int warm = 0; warm < 12; ++warm)

@@ -12,7 +12,7 @@ packages=(
     qt6-wayland weston
     xvfb xdotool x11-utils trayer twm libxcb-cursor0
     openbox imagemagick dbus-daemon at-spi2-core python3-pyatspi gir1.2-atspi-2.0
-    iproute2 iputils-ping traceroute dnsmasq-base libcap2-bin fping
+    iproute2 iputils-ping traceroute dnsmasq-base libcap2-bin fping desktop-file-utils
     clang-format clang-tidy
     nftables
     prometheus prometheus-smokeping-prober

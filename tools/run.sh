@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Sets everything up on Debian 12, builds Netsonde (with the helper that
-# hands it raw ICMP sockets where datagram ones are refused) and starts it.
+# Sets everything up on Debian 12, builds Netsonde (with the echo broker
+# that sends its echo requests over raw sockets of its own where datagram
+# ICMP sockets are refused) and starts it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 

@@ -67,8 +67,8 @@ void TAlertWatch::CloseRound() {
         platform::Player().Play(notice.Sound);
     if (!FSettings.Notices)
         return;
-    if (OnNotice)
-        OnNotice(notice);
+    if (FNoticeSink)
+        FNoticeSink(notice);
     else
         SendNotice(notice, FSettings.Sounds);
 }

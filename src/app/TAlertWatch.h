@@ -43,9 +43,11 @@ public:
     // An automatic Check All has been through every entry.
     void RoundEnded();
 
-    // Where a round's notice goes: by default a desktop notice on the
-    // session bus (when notices are on); replaceable for tests.
-    std::function<void(const alerts::Notice&)> OnNotice;
+    // Where a round's notices go instead of a desktop notice on the session
+    // bus (when notices are on).
+    void SetNoticeSinkForTests(std::function<void(const alerts::Notice&)> sink) {
+        FNoticeSink = std::move(sink);
+    }
 
     // Sends a notice to the freedesktop notification service without
     // waiting for an answer. With suppressSound the desktop is asked not to
@@ -71,6 +73,7 @@ private:
     QPointer<TTrayIcon> FTray;
     QPointer<history::THistoryStore> FStore;
     QIcon FTrayIcon;
+    std::function<void(const alerts::Notice&)> FNoticeSink;
     // The mark the icon wears: Up for none.
     states::HostState FMarked = states::HostState::Unknown;
 };

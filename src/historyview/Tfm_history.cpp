@@ -111,7 +111,7 @@ QString Tfm_history::PeriodText(bool degraded, qint64 start, qint64 stop, qint64
 }
 
 Tfm_history::Tfm_history(const QString& path, const QString& entry, QWidget* owner, Span initial)
-    : QWidget(owner, Qt::Window), Clock([] { return QDateTime::currentMSecsSinceEpoch(); }),
+    : QWidget(owner, Qt::Window), FClock([] { return QDateTime::currentMSecsSinceEpoch(); }),
       FPath(path), FEntry(entry),
       FReader(std::make_unique<TSqlThread>(QStringLiteral("history view"))),
       FOpen(std::make_shared<std::atomic<bool>>(true)) {
@@ -265,7 +265,7 @@ int Tfm_history::PlotWidth() const {
 void Tfm_history::SetSpan(Span span) {
     if (QAbstractButton* button = FSpanButtons->button(span))
         button->setChecked(true);
-    const qint64 now = Clock();
+    const qint64 now = FClock();
     static constexpr qint64 lengths[] = {HourMs, DayMs, 7 * DayMs, 30 * DayMs};
     if (span == All)
         Request(0, now, true);
@@ -468,7 +468,7 @@ void Tfm_history::FillOutages(const SpanData& data) {
     std::stable_sort(rows.begin(), rows.end(),
                      [](const Row& a, const Row& b) { return a.Start < b.Start; });
     tv_outages->clear();
-    const qint64 now = Clock();
+    const qint64 now = FClock();
     for (const Row& r : rows) {
         auto* row = new QTreeWidgetItem(tv_outages);
         row->setText(0, LocalStamp(r.Start));

@@ -56,8 +56,8 @@ public:
     // background, like ExportTo.
     void ExportAllTo(const QString& fileName);
 
-    // The clock that ends the fixed spans (UTC milliseconds); for tests.
-    std::function<qint64()> Clock;
+    // The clock that ends the fixed spans (UTC milliseconds).
+    void SetClockForTests(std::function<qint64()> clock) { FClock = std::move(clock); }
 
     QPushButton* bn_export;
     QPushButton* bn_exportall;
@@ -86,6 +86,7 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
+    std::function<qint64()> FClock;
     void Request(qint64 from, qint64 to, bool all);
     void Apply(const SpanData& data, int generation);
     void ApplyPalette();

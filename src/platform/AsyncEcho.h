@@ -78,7 +78,7 @@ public:
     // The first route tried for the families not opened yet: Raw skips
     // datagram sockets, Broker both kinds of socket (tests exercise every
     // route so).
-    void PreferRoute(Route first) { FFirst = first; }
+    void PreferRouteForTests(Route first) { FFirst = first; }
 
     // The identifier (0 where the kernel sets it) and sequence number that
     // the family's next request carries; tests forge answers with them.

@@ -45,8 +45,8 @@ public:
     bool Listen(const QHostAddress& address, quint16 port, QString& error);
     quint16 Port() const;
     int OpenConnections() const { return FOpen; }
-    // For tests: a shorter deadline.
-    void SetDeadlineMs(int ms) { FDeadlineMs = ms; }
+    // A shorter deadline for a client that sends nothing.
+    void SetDeadlineMsForTests(int ms) { FDeadlineMs = ms; }
 
 private:
     struct Connection;

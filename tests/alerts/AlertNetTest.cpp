@@ -45,7 +45,7 @@ protected:
         w->show();
         w->SetHistory(new history::THistory(dir.filePath("history.sqlite")));
         watch = new TAlertWatch(dir.filePath("alerts.conf"));
-        watch->OnNotice = [this](const alerts::Notice& n) { notices << n.Summary; };
+        watch->SetNoticeSinkForTests([this](const alerts::Notice& n) { notices << n.Summary; });
         w->SetAlerts(watch);
         w->ApplyTimeOut(300);
     }

@@ -23,7 +23,7 @@ protected:
         MainWindowTest::SetUp();
         w->SetHistory(new history::THistory(dir.filePath("history.sqlite")));
         watch = new TAlertWatch(dir.filePath("config/alerts.conf"));
-        watch->OnNotice = [this](const alerts::Notice& n) { notices << n.Summary; };
+        watch->SetNoticeSinkForTests([this](const alerts::Notice& n) { notices << n.Summary; });
         w->SetAlerts(watch);
     }
     void Answer(const char* host, bool answers) {

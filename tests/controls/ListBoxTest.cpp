@@ -60,42 +60,21 @@ TEST_F(ListBox, OrderFollowsTheLocaleNotTheCodePoints) {
     EXPECT_EQ(items[3], "f");
 }
 
-TEST_F(ListBox, FillingInOneStepGivesTheOrderOfAddingOneByOne) {
-    const QStringList present{"m", "Host", "a"};
-    // Punctuation and accents order differently by byte and by collation.
-    const QStringList added{"host", "b",   "",    "A",   "HOST",
-                            "z",    "a",   "a_b", "a-b", "ab",
-                            "a1",   "a.b", "ete", "Ete", u"\u00E9t\u00E9"_qs};
-    // In the C locale and in one whose collation ignores punctuation first.
-    for (const QLocale& locale : {QLocale::c(), QLocale(QLocale::English, QLocale::UnitedStates)}) {
-        const QLocale saved;
-        QLocale::setDefault(locale);
-        g_listbox one(window.get()), bulk(window.get());
-        for (g_listbox* l : {&one, &bulk}) {
-            l->SetSorted(true);
-            for (int i = 0; i < present.size(); ++i)
-                l->AddItem(present[i], 100 + i);
-        }
-        bulk.SetItemIndex(bulk.IndexOf("m"));
-        for (int i = 0; i < added.size(); ++i)
-            one.AddItem(added[i], i < 5 ? QVariant(i) : QVariant());
-        bulk.AddItems(added, {0, 1, 2, 3, 4});
-        QLocale::setDefault(saved);
-        EXPECT_EQ(bulk.Items(), one.Items());
-        for (int i = 0; i < one.Count(); ++i)
-            EXPECT_EQ(bulk.ItemData(i), one.ItemData(i)) << i;
-        // The selected entry stays selected.
-        EXPECT_EQ(bulk.Item(bulk.ItemIndex()), "m");
-    }
-    // An unsorted list appends in the given order.
-    list->SetSorted(false);
-    list->AddItems({"c", "a"});
-    list->AddItems({"b"}, {7});
-    EXPECT_EQ(list->Items(), (QStringList{"c", "a", "b"}));
-    EXPECT_EQ(list->ItemData(2).toInt(), 7);
+// The order and data of a fill are the model's (tests/hosts); the view
+// keeps its selection on the same entry through it.
+TEST_F(ListBox, FillingInOneStepKeepsTheSelectedEntry) {
+    list->SetSorted(true);
+    for (const char* text : {"m", "Host", "a"})
+        list->AddItem(text);
+    list->SetItemIndex(list->IndexOf("m"));
+    list->AddItems({"host", "b", "", "A", "z", u"\u00E9t\u00E9"_qs}, {0, 1});
+    EXPECT_EQ(list->Count(), 9);
+    EXPECT_EQ(list->Item(list->ItemIndex()), "m");
 }
 
-TEST_F(ListBox, AFillThatRunsOutOfMemoryLeavesTheListAsItWas) {
+// A fill that runs out of memory anywhere, inside the view's selection
+// handling too, leaves the list and its selection as they were.
+TEST_F(ListBox, AFillThatRunsOutOfMemoryKeepsTheListAndItsSelection) {
     QStringList added;
     QVariantList addedData;
     for (int i = 0; i < 300; ++i) {
@@ -130,15 +109,10 @@ TEST_F(ListBox, AFillThatRunsOutOfMemoryLeavesTheListAsItWas) {
                     }
                     struck = failing.Struck();
                 }
-                if (!struck) {
-                    EXPECT_EQ(l.Count(), replace ? 300 : 303);
+                if (!struck)
                     break;
-                }
                 ASSERT_TRUE(thrown) << "after " << allowed << " allocations";
                 ASSERT_EQ(l.Items(), before) << "after " << allowed << " allocations";
-                EXPECT_EQ(l.ItemData(l.IndexOf("m")).toInt(), 1);
-                EXPECT_EQ(l.ItemData(l.IndexOf("a")).toStringList(), QStringList{"line"});
-                EXPECT_FALSE(l.ItemData(l.IndexOf("k")).isValid());
                 EXPECT_EQ(l.ItemIndex(), l.IndexOf("a"));
                 // The list works on afterwards.
                 l.AddItem("b");

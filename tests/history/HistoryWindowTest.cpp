@@ -77,7 +77,7 @@ protected:
 
     Tfm_history* Open(const QString& entry = "far") {
         auto* w = new Tfm_history(path, entry);
-        w->Clock = [] { return Now; };
+        w->SetClockForTests([] { return Now; });
         // The window asked for 24 hours before its clock was set.
         QSignalSpy loaded(w, &Tfm_history::Loaded);
         EXPECT_TRUE(loaded.wait(5000));
@@ -323,7 +323,7 @@ TEST_F(HistoryWindowTest, ReadableOnLightAndDarkPalettes) {
     QDir().mkpath(folder);
     for (const bool dark : {false, true}) {
         std::unique_ptr<Tfm_history> w(new Tfm_history(busy, "far"));
-        w->Clock = [] { return Now; };
+        w->SetClockForTests([] { return Now; });
         QPalette p = w->palette();
         if (dark) {
             p.setColor(QPalette::Window, QColor(0x2B, 0x2B, 0x2B));

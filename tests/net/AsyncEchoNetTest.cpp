@@ -54,7 +54,7 @@ protected:
     void SetUp() override {
         if (!InTestNetwork())
             GTEST_SKIP() << TestNetworkProblem();
-        echo.PreferRoute(GetParam());
+        echo.PreferRouteForTests(GetParam());
         ASSERT_EQ(echo.RouteFor(4), GetParam());
         ASSERT_EQ(echo.RouteFor(6), GetParam());
     }
@@ -199,7 +199,7 @@ TEST_P(AsyncEchoRoutes, RequestsInFlightEndSilentlyWithTheEngine) {
     Seen dropped;
     {
         AsyncEcho other;
-        other.PreferRoute(GetParam());
+        other.PreferRouteForTests(GetParam());
         AsyncEcho::Options options;
         options.timeoutMs = 200;
         other.Send(target(net::Quiet), options,

@@ -110,10 +110,12 @@ TEST(PathReport, TextColumnsLineUp) {
         EXPECT_FALSE(line.endsWith(QLatin1Char(' ')));
         EXPECT_NE(line[host], QLatin1Char(' '));
         EXPECT_EQ(line[host - 1], QLatin1Char(' '));
-        if (line.size() > sentEnd)
+        if (line.size() > sentEnd) {
             EXPECT_EQ(line[sentEnd], QLatin1Char(' '));
-        if (i != 5) // the second responder of hop 3
+        }
+        if (i != 5) { // the second responder of hop 3
             EXPECT_TRUE(line[sentEnd - 1].isDigit());
+        }
         EXPECT_EQ(line.size() == header.size(), i != 3) << "full rows are as wide as the header";
     }
     EXPECT_TRUE(lines[2].startsWith(QStringLiteral("  1  gw.example (192.0.2.1)")));

@@ -177,7 +177,7 @@ TEST(PathWatchNet, ForgedTimeExceededIsNeverCounted) {
     if (!InTestNetwork())
         GTEST_SKIP() << TestNetworkProblem();
     auto sender = std::make_shared<paths::AsyncEchoSender>();
-    sender->Engine().PreferRoute(platform::AsyncEcho::Route::Raw);
+    sender->Engine().PreferRouteForTests(platform::AsyncEcho::Route::Raw);
     ASSERT_EQ(sender->Engine().RouteFor(4), platform::AsyncEcho::Route::Raw);
     const auto next = sender->Engine().NextNumbers(4);
     ASSERT_TRUE(next);

@@ -166,19 +166,19 @@ TEST_F(RunRecorderTest, CancelledRunsKeepWhatTheyHad) {
     EXPECT_EQ(records.back().Code, DnsErrCancelled);
     EXPECT_EQ(records.back().Sent, 0);
 
+    // Cancelled as its first answer comes in: the echo in flight ends it.
     records.clear();
-    service.QueueAnswer("192.168.1.1", FakeAnswer::Echo("192.168.1.1", 7));
-    service.HoldRequestsTo("192.168.1.1");
-    runs->SetNumber(3);
+    service.SetAnswer("192.168.1.1", FakeAnswer::Echo("192.168.1.1", 7));
+    runs->SetNumber(5);
+    QObject::connect(runs->Ping(), &TAxIcmp::Data, runs.get(), [this] {
+        if (runs->Ping()->Sent() == 1)
+            runs->Cancel();
+    });
     runs->PingEntry();
-    ASSERT_TRUE(WaitUntil([&] { return service.WaitForHeld(1, 0); }));
-    service.ReleaseOne();
-    ASSERT_TRUE(WaitUntil([&] { return service.WaitForHeld(1, 0); }));
-    runs->Cancel();
-    service.ReleaseAll();
     ASSERT_TRUE(WaitUntil([&] { return !runs->Running() && !records.isEmpty(); }));
     EXPECT_EQ(records.back().Result, Outcome::Answered);
-    EXPECT_EQ(records.back().Received, 1);
+    EXPECT_GE(records.back().Received, 1);
+    EXPECT_LT(records.back().Sent, 5);
     EXPECT_EQ(records.back().MinRtt, 7);
 }
 
