@@ -2,6 +2,8 @@
 # Static checks of the tree, after tools/test.sh has built build-ci:
 #   - the include floors of src/ (tools/check_floors.py),
 #   - clang-format in check mode over every C and C++ file,
+#   - cmake-lint over every CMakeLists.txt and cmake/*.cmake, with the
+#     settings in .cmake-format.py,
 #   - clang-tidy over src/ with the checks in .clang-tidy, on the compile
 #     commands of the build.
 # Fails on the first kind of check that finds something.
@@ -17,6 +19,14 @@ python3 tools/check_floors.py
 echo "== clang-format"
 git ls-files -z '*.c' '*.cpp' '*.h' | xargs -0 clang-format --dry-run -Werror
 echo "every file formatted"
+
+echo "== cmake-lint"
+mapfile -t cmake_files < <(git ls-files 'CMakeLists.txt' '*/CMakeLists.txt' 'cmake/*.cmake')
+cmake-lint --config-files .cmake-format.py --suppress-decorations -- "${cmake_files[@]}" || {
+    echo "cmake-lint found the faults above" >&2
+    exit 1
+}
+echo "cmake-lint: ${#cmake_files[@]} files clean"
 
 echo "== clang-tidy"
 if [[ ! -f $build/compile_commands.json ]]; then
