@@ -1,9 +1,6 @@
 # The floors of the source tree, kept by the build: the libraries below the
 # desktop must not link Qt Gui or Qt Widgets, directly or through another
 # library, so that a program without a display can link them.
-#
-# netsonde_check_floors(<target>...) fails the configuration when one of the
-# targets reaches Qt6::Gui or Qt6::Widgets through its link libraries.
 
 # Collects the link closure of <target> into the variable named <out>.
 function(_netsonde_link_closure target out)
@@ -43,6 +40,8 @@ function(_netsonde_link_closure target out)
     set(${out} ${seen} PARENT_SCOPE)
 endfunction()
 
+# netsonde_check_floors(<target>...) fails the configuration when one of the
+# targets reaches Qt6::Gui or Qt6::Widgets through its link libraries.
 function(netsonde_check_floors)
     foreach(target IN LISTS ARGN)
         if(NOT TARGET ${target})

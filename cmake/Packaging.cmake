@@ -44,8 +44,12 @@ add_custom_command(
     COMMAND ${GZIP_PROGRAM} -9 -n -c ${NETSONDE_PACKAGING}/netsonde.1
             > ${PROJECT_BINARY_DIR}/packaging/netsonde.1.gz
     DEPENDS ${NETSONDE_PACKAGING}/netsonde.1
+    COMMENT "Compressing the manual page netsonde.1"
     VERBATIM)
-add_custom_target(netsonde_manpage ALL DEPENDS ${PROJECT_BINARY_DIR}/packaging/netsonde.1.gz)
+# The targets below only bring their files up to date; they run no command of
+# their own that a COMMENT would describe.
+add_custom_target(netsonde_manpage ALL # cmake-lint: disable=C0113
+                  DEPENDS ${PROJECT_BINARY_DIR}/packaging/netsonde.1.gz)
 install(FILES ${PROJECT_BINARY_DIR}/packaging/netsonde.1.gz
         DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 
@@ -58,8 +62,9 @@ add_custom_command(
     COMMAND ${GZIP_PROGRAM} -9 -n -c ${NETSONDE_PACKAGING}/changelog
             > ${PROJECT_BINARY_DIR}/packaging/changelog.Debian.gz
     DEPENDS ${NETSONDE_PACKAGING}/changelog
+    COMMENT "Compressing the Debian changelog"
     VERBATIM)
-add_custom_target(netsonde_changelog ALL
+add_custom_target(netsonde_changelog ALL # cmake-lint: disable=C0113
                   DEPENDS ${PROJECT_BINARY_DIR}/packaging/changelog.Debian.gz)
 install(FILES ${PROJECT_BINARY_DIR}/packaging/copyright
               ${PROJECT_BINARY_DIR}/packaging/changelog.Debian.gz
@@ -80,8 +85,9 @@ add_custom_command(
     COMMAND ${GZIP_PROGRAM} -9 -n -c ${NETSONDE_PACKAGING}/netsonde-probe.1
             > ${PROJECT_BINARY_DIR}/packaging/netsonde-probe.1.gz
     DEPENDS ${NETSONDE_PACKAGING}/netsonde-probe.1
+    COMMENT "Compressing the manual page netsonde-probe.1"
     VERBATIM)
-add_custom_target(netsonde_probe_manpage ALL
+add_custom_target(netsonde_probe_manpage ALL # cmake-lint: disable=C0113
                   DEPENDS ${PROJECT_BINARY_DIR}/packaging/netsonde-probe.1.gz)
 install(FILES ${PROJECT_BINARY_DIR}/packaging/netsonde-probe.1.gz
         DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT probe)

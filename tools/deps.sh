@@ -13,7 +13,7 @@ packages=(
     xvfb xdotool x11-utils trayer twm libxcb-cursor0
     openbox imagemagick dbus-daemon at-spi2-core python3-pyatspi gir1.2-atspi-2.0
     iproute2 iputils-ping traceroute dnsmasq-base libcap2-bin fping desktop-file-utils
-    clang-format clang-tidy
+    clang-format clang-tidy cmake-format
     nftables
     prometheus prometheus-smokeping-prober
     clang libclang-rt-14-dev

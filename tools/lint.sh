@@ -2,6 +2,8 @@
 # Static checks of the tree, after tools/test.sh has built build-ci:
 #   - the include floors of src/ (tools/check_floors.py),
 #   - clang-format in check mode over every C and C++ file,
+#   - cmake-lint over every CMakeLists.txt and cmake/*.cmake, with the
+#     settings in .cmake-format.py,
 #   - clang-tidy over src/ with the checks in .clang-tidy, on the compile
 #     commands of the build.
 # Fails on the first kind of check that finds something.
@@ -18,23 +20,22 @@ echo "== clang-format"
 git ls-files -z '*.c' '*.cpp' '*.h' | xargs -0 clang-format --dry-run -Werror
 echo "every file formatted"
 
+echo "== cmake-lint"
+mapfile -t cmake_files < <(git ls-files 'CMakeLists.txt' '*/CMakeLists.txt' 'cmake/*.cmake')
+cmake-lint --config-files .cmake-format.py --suppress-decorations -- "${cmake_files[@]}" || {
+    echo "cmake-lint found the faults above" >&2
+    exit 1
+}
+echo "cmake-lint: ${#cmake_files[@]} files clean"
+
 echo "== clang-tidy"
 if [[ ! -f $build/compile_commands.json ]]; then
     echo "no $build/compile_commands.json: build first (tools/test.sh)" >&2
     exit 1
 fi
-# The program's own sources; the helper is plain C with its own flags. CI
-# checks the floors without widgets (the prober's HTTP endpoint among them)
-# and the desktop's stand-ins, where a fault costs the most and a file
-# parses fastest; NETSONDE_LINT_ALL=1 checks every folder (about twice the
-# time).
-if [[ ${NETSONDE_LINT_ALL:-0} == 1 ]]; then
-    folders=(src)
-else
-    folders=(src/platform src/resolve src/echo src/files src/history src/alerts src/runs src/hosts src/paths src/probe
-        src/desktop)
-fi
-mapfile -t sources < <(for f in "${folders[@]}"; do git ls-files "$f/*.cpp"; done | sed "s|^|$PWD/|")
+# Every folder of the program's own sources; the ICMP helper is plain C with
+# its own flags and stays out.
+mapfile -t sources < <(git ls-files 'src/*.cpp' ':!:src/icmphelper/*' | sed "s|^|$PWD/|")
 run-clang-tidy -quiet -p "$build" -j "$jobs" "${sources[@]}" > "$build/clang-tidy.log" 2>&1 || {
     grep -E 'warning:|error:' "$build/clang-tidy.log" | sort -u >&2 || cat "$build/clang-tidy.log" >&2
     echo "clang-tidy found the faults above (full output: $build/clang-tidy.log)" >&2
