@@ -60,6 +60,16 @@ public:
     void Select(int) override {}
 };
 
+// The end of one entry's check in a Check All.
+runs::RunEnd CheckAllEnd(runs::RunController& controller, const QString& entry, bool automatic) {
+    runs::RunEnd end;
+    end.task = controller.Ping();
+    end.entry = entry;
+    end.kind = history::Command::CheckAll;
+    end.automatic = automatic;
+    return end;
+}
+
 // CPU time of the calling thread, in milliseconds.
 double threadCpuMs() {
     timespec ts{};

@@ -18,6 +18,8 @@ const QString kLossWindow = QStringLiteral("Alerts/LossWindow");
 const QString kLossPercent = QStringLiteral("Alerts/LossPercent");
 const QString kSounds = QStringLiteral("Alerts/Sounds");
 const QString kNotices = QStringLiteral("Alerts/Notices");
+const QString kPathChanges = QStringLiteral("Alerts/PathChanges");
+const QString kPathLoss = QStringLiteral("Alerts/PathLoss");
 
 int Number(const QSettings& s, const QString& key, int fallback, int low, int high) {
     bool ok = false;
@@ -41,7 +43,7 @@ bool AlertSettings::operator==(const AlertSettings& o) const {
     return a.FailuresToDown == b.FailuresToDown && a.AnswersToUp == b.AnswersToUp &&
            a.RttLimitMs == b.RttLimitMs && a.BaselineFactor == b.BaselineFactor &&
            a.LossWindow == b.LossWindow && a.LossPercent == b.LossPercent && Sounds == o.Sounds &&
-           Notices == o.Notices;
+           Notices == o.Notices && PathChanges == o.PathChanges && PathLoss == o.PathLoss;
 }
 
 AlertSettings AlertSettings::Load(const QString& path) {
@@ -60,6 +62,8 @@ AlertSettings AlertSettings::Load(const QString& path) {
     l.LossPercent = Number(s, kLossPercent, d.Thresholds.LossPercent, 0, 100);
     r.Sounds = Flag(s, kSounds, d.Sounds);
     r.Notices = Flag(s, kNotices, d.Notices);
+    r.PathChanges = Flag(s, kPathChanges, d.PathChanges);
+    r.PathLoss = Flag(s, kPathLoss, d.PathLoss);
     return r;
 }
 
@@ -75,6 +79,8 @@ bool AlertSettings::Save(const QString& path) const {
     s.setValue(kLossPercent, Thresholds.LossPercent);
     s.setValue(kSounds, Sounds);
     s.setValue(kNotices, Notices);
+    s.setValue(kPathChanges, PathChanges);
+    s.setValue(kPathLoss, PathLoss);
     s.sync();
     return s.status() == QSettings::NoError;
 }

@@ -11,6 +11,10 @@ struct AlertSettings {
     Limits Thresholds;
     bool Sounds = true;  // play a clip when hosts change state
     bool Notices = true; // send a desktop notice when hosts change state
+    // Watched paths: a notice (and sound, and tray mark) when a route
+    // changes, and when forwarded loss from a hop begins or ends.
+    bool PathChanges = true;
+    bool PathLoss = true;
 
     bool operator==(const AlertSettings& o) const;
 

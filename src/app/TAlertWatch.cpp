@@ -12,7 +12,7 @@
 
 TAlertWatch::TAlertWatch(const QString& settingsPath, QObject* owner)
     : QObject(owner), FPath(settingsPath), FSettings(alerts::AlertSettings::Load(settingsPath)),
-      FStates(FSettings.Thresholds) {}
+      FStates(FSettings.Thresholds), FPaths(FSettings.Thresholds) {}
 
 TAlertWatch::~TAlertWatch() {
     if (FTray)
@@ -22,6 +22,7 @@ TAlertWatch::~TAlertWatch() {
 bool TAlertWatch::Apply(const alerts::AlertSettings& settings) {
     FSettings = settings;
     FStates.SetLimits(settings.Thresholds);
+    FPaths.SetLimits(settings.Thresholds);
     MarkTray();
     return settings.Save(FPath);
 }
@@ -61,6 +62,30 @@ void TAlertWatch::CloseRound() {
     FRoundChanges.clear();
     FRoundOpen = false;
     MarkTray();
+    Tell(notice);
+}
+
+void TAlertWatch::PathRound(const QString& entry, const QVector<alerts::PathHop>& hops,
+                            qint64 timeMs) {
+    const auto event = FPaths.Round(entry, hops, timeMs);
+    if (!event)
+        return;
+    MarkTray();
+    if (FSettings.PathLoss)
+        Tell(alerts::PathNotice(*event));
+}
+
+void TAlertWatch::PathRouteChanged(const alerts::PathEvent& change) {
+    if (FSettings.PathChanges)
+        Tell(alerts::PathNotice(change));
+}
+
+void TAlertWatch::PathGone(const QString& entry) {
+    FPaths.Forget(entry);
+    MarkTray();
+}
+
+void TAlertWatch::Tell(const alerts::Notice& notice) {
     if (notice.IsEmpty())
         return;
     if (FSettings.Sounds)
@@ -93,10 +118,11 @@ void TAlertWatch::AttachTray(TTrayIcon* tray) {
 
 void TAlertWatch::MarkTray() {
     const states::HostState worst = FStates.Worst();
+    // A path losing from a hop marks the icon as a degraded host does.
     const states::HostState mark =
-        worst == states::HostState::Down || worst == states::HostState::Degraded
-            ? worst
-            : states::HostState::Up;
+        worst == states::HostState::Down || worst == states::HostState::Degraded ? worst
+        : FPaths.Losing() ? states::HostState::Degraded
+                          : states::HostState::Up;
     if (!FTray || mark == FMarked)
         return;
     FMarked = mark;

@@ -2,6 +2,7 @@
 
 #include "alerts/AlertSettings.h"
 #include "alerts/HostStates.h"
+#include "alerts/PathAlerts.h"
 
 #include <QIcon>
 #include <QObject>
@@ -43,6 +44,15 @@ public:
     // An automatic Check All has been through every entry.
     void RoundEnded();
 
+    // A round of the watched path of entry has ended with these hops; a
+    // notice (and sound) when forwarded loss from a hop begins or ends
+    // there, and the tray's amber mark while it lasts.
+    void PathRound(const QString& entry, const QVector<alerts::PathHop>& hops, qint64 timeMs);
+    // The watched path of entry changed its route, or began to flap.
+    void PathRouteChanged(const alerts::PathEvent& change);
+    // The path of entry is no longer watched.
+    void PathGone(const QString& entry);
+
     // Where a round's notices go instead of a desktop notice on the session
     // bus (when notices are on).
     void SetNoticeSinkForTests(std::function<void(const alerts::Notice&)> sink) {
@@ -64,10 +74,13 @@ public:
 private:
     void CloseRound();
     void MarkTray();
+    // Plays and sends one notice as the settings say.
+    void Tell(const alerts::Notice& notice);
 
     QString FPath;
     alerts::AlertSettings FSettings;
     alerts::THostStates FStates;
+    alerts::PathAlerts FPaths;
     bool FRoundOpen = false;
     QVector<alerts::Change> FRoundChanges;
     QPointer<TTrayIcon> FTray;

@@ -20,7 +20,7 @@ namespace {
 
 // Client size at 96 dots per inch.
 constexpr int ClientWidth = 328;
-constexpr int ClientHeight = 308;
+constexpr int ClientHeight = 360;
 
 // Column of the edits, and of the words after their spin buttons.
 constexpr int EditLeft = 140;
@@ -81,6 +81,10 @@ Tfm_alerts::Tfm_alerts(QWidget* owner) : TForm(owner) {
     ck_sounds->setText(QStringLiteral("Play &sounds"));
     ck_notices = new g_checkbox(this);
     ck_notices->setText(QStringLiteral("Send desktop &notices"));
+    ck_pathChanges = new g_checkbox(this);
+    ck_pathChanges->setText(QStringLiteral("Tell when a watched &path changes its route"));
+    ck_pathLoss = new g_checkbox(this);
+    ck_pathLoss->setText(QStringLiteral("Tell when a watched path loses from a &hop"));
     ck_login = new g_checkbox(this);
     ck_login->setText(QStringLiteral("Start at lo&gin in the notification area"));
     bn_close = new TCBitBtn(this);
@@ -139,8 +143,10 @@ Tfm_alerts::Tfm_alerts(QWidget* owner) : TForm(owner) {
     SetBounds(tbevel_ex1, 8, 88, ClientWidth - 16, 124);
     SetBounds(ck_sounds, 12, 220, 140, 20);
     SetBounds(ck_notices, 160, 220, 160, 20);
-    SetBounds(ck_login, 12, 246, ClientWidth - 24, 20);
-    SetBounds(bn_close, ClientWidth - 89, 276, 81, 25);
+    SetBounds(ck_pathChanges, 12, 246, ClientWidth - 24, 20);
+    SetBounds(ck_pathLoss, 12, 272, ClientWidth - 24, 20);
+    SetBounds(ck_login, 12, 298, ClientWidth - 24, 20);
+    SetBounds(bn_close, ClientWidth - 89, 328, 81, 25);
 
     FFields = {{ed_fails, ud_fails, &Limits::FailuresToDown},
                {ed_answers, ud_answers, &Limits::AnswersToUp},
@@ -174,6 +180,19 @@ Tfm_alerts::Tfm_alerts(QWidget* owner) : TForm(owner) {
         }
     };
 
+    ck_pathChanges->OnClick = [this](QObject*) {
+        if (!FFilling && FSettings.PathChanges != ck_pathChanges->Checked()) {
+            FSettings.PathChanges = ck_pathChanges->Checked();
+            Changed();
+        }
+    };
+    ck_pathLoss->OnClick = [this](QObject*) {
+        if (!FFilling && FSettings.PathLoss != ck_pathLoss->Checked()) {
+            FSettings.PathLoss = ck_pathLoss->Checked();
+            Changed();
+        }
+    };
+
     ck_login->OnClick = [this](QObject*) {
         if (FFilling || !OnStartAtLogin)
             return;
@@ -182,29 +201,46 @@ Tfm_alerts::Tfm_alerts(QWidget* owner) : TForm(owner) {
             SetStartAtLogin(!wanted);
     };
 
-    QWidget* const tabOrder[] = {ed_fails,  ed_answers, ed_rtt,     ed_base,  ed_loss,
-                                 ed_window, ck_sounds,  ck_notices, ck_login, bn_close};
+    QWidget* const tabOrder[] = {ed_fails,       ed_answers,  ed_rtt,    ed_base,
+                                 ed_loss,        ed_window,   ck_sounds, ck_notices,
+                                 ck_pathChanges, ck_pathLoss, ck_login,  bn_close};
     for (std::size_t i = 1; i < std::size(tabOrder); ++i)
         setTabOrder(tabOrder[i - 1], tabOrder[i]);
 
     // Every control answers to its name, for tests and accessibility tools.
     setObjectName(QStringLiteral("fm_alerts"));
-    const std::pair<QObject*, const char*> named[] = {
-        {lb_fails, "lb_fails"},       {ed_fails, "ed_fails"},
-        {ud_fails, "ud_fails"},       {lb_failsUnit, "lb_failsUnit"},
-        {lb_answers, "lb_answers"},   {ed_answers, "ed_answers"},
-        {ud_answers, "ud_answers"},   {lb_answersUnit, "lb_answersUnit"},
-        {lb_degraded, "lb_degraded"}, {tbevel_ex1, "tbevel_ex1"},
-        {lb_rtt, "lb_rtt"},           {ed_rtt, "ed_rtt"},
-        {ud_rtt, "ud_rtt"},           {lb_rttUnit, "lb_rttUnit"},
-        {lb_base, "lb_base"},         {ed_base, "ed_base"},
-        {ud_base, "ud_base"},         {lb_baseUnit, "lb_baseUnit"},
-        {lb_loss, "lb_loss"},         {ed_loss, "ed_loss"},
-        {ud_loss, "ud_loss"},         {lb_lossUnit, "lb_lossUnit"},
-        {lb_window, "lb_window"},     {ed_window, "ed_window"},
-        {ud_window, "ud_window"},     {lb_windowUnit, "lb_windowUnit"},
-        {ck_sounds, "ck_sounds"},     {ck_notices, "ck_notices"},
-        {ck_login, "ck_login"},       {bn_close, "bn_close"}};
+    const std::pair<QObject*, const char*> named[] = {{lb_fails, "lb_fails"},
+                                                      {ed_fails, "ed_fails"},
+                                                      {ud_fails, "ud_fails"},
+                                                      {lb_failsUnit, "lb_failsUnit"},
+                                                      {lb_answers, "lb_answers"},
+                                                      {ed_answers, "ed_answers"},
+                                                      {ud_answers, "ud_answers"},
+                                                      {lb_answersUnit, "lb_answersUnit"},
+                                                      {lb_degraded, "lb_degraded"},
+                                                      {tbevel_ex1, "tbevel_ex1"},
+                                                      {lb_rtt, "lb_rtt"},
+                                                      {ed_rtt, "ed_rtt"},
+                                                      {ud_rtt, "ud_rtt"},
+                                                      {lb_rttUnit, "lb_rttUnit"},
+                                                      {lb_base, "lb_base"},
+                                                      {ed_base, "ed_base"},
+                                                      {ud_base, "ud_base"},
+                                                      {lb_baseUnit, "lb_baseUnit"},
+                                                      {lb_loss, "lb_loss"},
+                                                      {ed_loss, "ed_loss"},
+                                                      {ud_loss, "ud_loss"},
+                                                      {lb_lossUnit, "lb_lossUnit"},
+                                                      {lb_window, "lb_window"},
+                                                      {ed_window, "ed_window"},
+                                                      {ud_window, "ud_window"},
+                                                      {lb_windowUnit, "lb_windowUnit"},
+                                                      {ck_sounds, "ck_sounds"},
+                                                      {ck_notices, "ck_notices"},
+                                                      {ck_pathChanges, "ck_pathChanges"},
+                                                      {ck_pathLoss, "ck_pathLoss"},
+                                                      {ck_login, "ck_login"},
+                                                      {bn_close, "bn_close"}};
     for (const auto& [object, name] : named)
         object->setObjectName(QString::fromLatin1(name));
     // The edits are named by their captions for assistive technology.
@@ -228,6 +264,8 @@ void Tfm_alerts::SetSettings(const AlertSettings& settings) {
     }
     ck_sounds->SetChecked(settings.Sounds);
     ck_notices->SetChecked(settings.Notices);
+    ck_pathChanges->SetChecked(settings.PathChanges);
+    ck_pathLoss->SetChecked(settings.PathLoss);
     FFilling = filling;
 }
 

@@ -67,6 +67,8 @@ public:
     g_label3d* lb_windowUnit;
     g_checkbox* ck_sounds;
     g_checkbox* ck_notices;
+    g_checkbox* ck_pathChanges;
+    g_checkbox* ck_pathLoss;
     g_checkbox* ck_login;
     TCBitBtn* bn_close;
 

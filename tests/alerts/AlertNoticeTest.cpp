@@ -113,7 +113,8 @@ TEST_F(AlertNoticeTest, ChangesOfARoundBecomeOneNoticeAndTheTrayShowsTheWorstSta
     EXPECT_EQ(fields[2], "2 hosts changed state");
     EXPECT_TRUE(fields[3].contains(QRegularExpression(R"(^192\.168\.1\.1 down at \d\d:\d\d:\d\d)")))
         << fields[3].toStdString();
-    EXPECT_TRUE(fields[3].contains(QRegularExpression(R"(\\n192\.168\.1\.2 up again at \d\d:\d\d:\d\d$)")))
+    EXPECT_TRUE(
+        fields[3].contains(QRegularExpression(R"(\\n192\.168\.1\.2 up again at \d\d:\d\d:\d\d$)")))
         << fields[3].toStdString();
     EXPECT_TRUE(Marked());
 

@@ -33,6 +33,8 @@ TEST_F(AlertSettingsTest, MissingFileGivesTheDefaults) {
     EXPECT_EQ(s.Thresholds.LossPercent, 20);
     EXPECT_TRUE(s.Sounds);
     EXPECT_TRUE(s.Notices);
+    EXPECT_TRUE(s.PathChanges);
+    EXPECT_TRUE(s.PathLoss);
     EXPECT_FALSE(QFile::exists(path));
 }
 
@@ -41,6 +43,8 @@ TEST_F(AlertSettingsTest, SavedSettingsLoadAgainInAFreshFolder) {
     s.Thresholds = {5, 4, 250, 3, 50, 10};
     s.Sounds = false;
     s.Notices = false;
+    s.PathChanges = false;
+    s.PathLoss = false;
     const QString nested = dir.filePath("config/Netsonde/alerts.conf");
     ASSERT_TRUE(s.Save(nested));
     EXPECT_EQ(AlertSettings::Load(nested), s);

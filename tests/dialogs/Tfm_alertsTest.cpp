@@ -94,11 +94,18 @@ TEST_F(AlertsDialogTest, EveryValidChangeAppliesAtOnce) {
     EXPECT_EQ(QApplication::focusWidget(), fm.ed_loss);
     QTest::mouseClick(fm.ck_notices, Qt::LeftButton, {}, QPoint(6, fm.ck_notices->height() / 2));
     EXPECT_FALSE(applied.back().Notices);
+    // The paths' switches, by accelerator and by click.
+    QTest::keyClick(&fm, Qt::Key_P, Qt::AltModifier);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !applied.back().PathChanges; })) << "Alt+P";
+    QTest::mouseClick(fm.ck_pathLoss, Qt::LeftButton, {}, QPoint(6, fm.ck_pathLoss->height() / 2));
+    EXPECT_FALSE(applied.back().PathLoss);
     Retype(fm.ed_window, "50");
     Retype(fm.ed_loss, "0");
     AlertSettings expected;
     expected.Thresholds = {5, 3, 250, 0, 50, 0};
     expected.Notices = false;
+    expected.PathChanges = false;
+    expected.PathLoss = false;
     EXPECT_EQ(applied.back(), expected);
     EXPECT_EQ(fm.Settings(), expected);
 }
