@@ -15,7 +15,7 @@ packages=(
     iproute2 iputils-ping traceroute dnsmasq-base libcap2-bin fping desktop-file-utils
     clang-format clang-tidy cmake-format
     nftables
-    prometheus prometheus-smokeping-prober
+    prometheus prometheus-smokeping-prober mtr-tiny
     clang libclang-rt-14-dev
 )
 
