@@ -160,7 +160,8 @@ int RunProbe(const QStringList& arguments) {
             .arg(where)
             .arg(server.Port()));
     if (!config.paths.empty())
-        say(QStringLiteral("watching %1 paths hop by hop every %2 s")
+        say(QStringLiteral("watching %1 paths hop by hop (a round every %2 s unless a path sets "
+                           "its own interval)")
                 .arg(config.paths.size())
                 .arg(config.pathIntervalMs / 1000.0));
     int status = QCoreApplication::exec();
