@@ -8,6 +8,7 @@
 #include <QHostAddress>
 #include <QRegularExpression>
 #include <QSet>
+#include <algorithm>
 #include <cmath>
 
 namespace probe {
@@ -48,6 +49,17 @@ bool parseInt(const QString& text, int min, int max, int& out) {
     out = value;
     return true;
 }
+
+// The ranges of a path watch's settings (paths::PathWatch's own).
+constexpr int MinPathIntervalMs = 200;
+constexpr int MaxPathIntervalMs = 60'000;
+constexpr int MinPathTimeoutMs = 50;
+constexpr int MaxPathTimeoutMs = 60'000;
+constexpr int MaxPathTtl = 64;
+
+const QString PathIntervalRange = QStringLiteral("expected seconds from 0.2 to 60");
+const QString PathTimeoutRange = QStringLiteral("expected seconds from 0.05 to 60");
+const QString PathTtlRange = QStringLiteral("expected 1 to 64");
 
 // One setting by its long name; false with error set when the value is bad.
 bool applySetting(const QString& name, const QString& value, ProbeConfig& config, QString& error) {
@@ -122,6 +134,28 @@ bool applySetting(const QString& name, const QString& value, ProbeConfig& config
             config.family = 0;
         else
             return bad(QStringLiteral("expected 4, 6 or any"));
+    } else if (name == QLatin1String("path-interval")) {
+        int ms = parseDuration(value, MinPathIntervalMs, MaxPathIntervalMs);
+        if (ms < 0)
+            return bad(PathIntervalRange);
+        config.pathIntervalMs = ms;
+    } else if (name == QLatin1String("path-timeout")) {
+        int ms = parseDuration(value, MinPathTimeoutMs, MaxPathTimeoutMs);
+        if (ms < 0)
+            return bad(PathTimeoutRange);
+        config.pathTimeoutMs = ms;
+    } else if (name == QLatin1String("path-max-ttl")) {
+        if (!parseInt(value, 1, MaxPathTtl, config.pathMaxTtl))
+            return bad(PathTtlRange);
+    } else if (name == QLatin1String("path")) {
+        PathTarget path;
+        QString why;
+        if (!ParsePathTarget(value, path, why))
+            return bad(why);
+        for (const PathTarget& known : config.paths)
+            if (known.host == path.host)
+                return true; // the first one of a host counts
+        config.paths.push_back(path);
     } else if (name == QLatin1String("host")) {
         config.hosts << value.trimmed();
     } else if (name == QLatin1String("hosts")) {
@@ -135,15 +169,71 @@ bool applySetting(const QString& name, const QString& value, ProbeConfig& config
     return true;
 }
 
-const QStringList kValueOptions = {QStringLiteral("interval"),    QStringLiteral("timeout"),
-                                   QStringLiteral("size"),        QStringLiteral("ttl"),
-                                   QStringLiteral("listen"),      QStringLiteral("hosts"),
-                                   QStringLiteral("session"),     QStringLiteral("resolve-every"),
-                                   QStringLiteral("down-after"),  QStringLiteral("up-after"),
-                                   QStringLiteral("rtt-limit"),   QStringLiteral("baseline-factor"),
-                                   QStringLiteral("loss-window"), QStringLiteral("loss-percent")};
+const QStringList kValueOptions = {
+    QStringLiteral("interval"),      QStringLiteral("timeout"),
+    QStringLiteral("size"),          QStringLiteral("ttl"),
+    QStringLiteral("listen"),        QStringLiteral("hosts"),
+    QStringLiteral("session"),       QStringLiteral("resolve-every"),
+    QStringLiteral("down-after"),    QStringLiteral("up-after"),
+    QStringLiteral("rtt-limit"),     QStringLiteral("baseline-factor"),
+    QStringLiteral("loss-window"),   QStringLiteral("loss-percent"),
+    QStringLiteral("path-interval"), QStringLiteral("path-max-ttl"),
+    QStringLiteral("path-timeout")};
 
 } // namespace
+
+bool ParsePathTarget(const QString& text, PathTarget& path, QString& error) {
+    const QStringList words = text.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    if (words.isEmpty()) {
+        error = QStringLiteral("expected HOST [interval=SECONDS] [max-ttl=N] [timeout=SECONDS]");
+        return false;
+    }
+    path = PathTarget();
+    path.host = words.front();
+    if (path.host.contains(QLatin1Char('='))) {
+        error = QStringLiteral("the host comes first, then NAME=VALUE settings");
+        return false;
+    }
+    for (qsizetype i = 1; i < words.size(); ++i) {
+        const QString& word = words[i];
+        const qsizetype eq = word.indexOf(QLatin1Char('='));
+        const QString key = word.left(eq);
+        const QString value = word.mid(eq + 1);
+        auto bad = [&](const QString& what) {
+            error = QStringLiteral("%1: %2").arg(word, what);
+            return false;
+        };
+        if (eq < 0)
+            return bad(QStringLiteral("expected interval=, max-ttl= or timeout="));
+        if (key == QLatin1String("interval")) {
+            path.intervalMs = parseDuration(value, MinPathIntervalMs, MaxPathIntervalMs);
+            if (path.intervalMs < 0)
+                return bad(PathIntervalRange);
+        } else if (key == QLatin1String("timeout")) {
+            path.timeoutMs = parseDuration(value, MinPathTimeoutMs, MaxPathTimeoutMs);
+            if (path.timeoutMs < 0)
+                return bad(PathTimeoutRange);
+        } else if (key == QLatin1String("max-ttl")) {
+            if (!parseInt(value, 1, MaxPathTtl, path.maxTtl))
+                return bad(PathTtlRange);
+        } else {
+            return bad(QStringLiteral("unknown path setting; expected interval, max-ttl or "
+                                      "timeout"));
+        }
+    }
+    return true;
+}
+
+PathTarget ProbeConfig::Effective(const PathTarget& path) const {
+    PathTarget e = path;
+    if (e.intervalMs == 0)
+        e.intervalMs = pathIntervalMs;
+    if (e.maxTtl == 0)
+        e.maxTtl = pathMaxTtl;
+    if (e.timeoutMs == 0)
+        e.timeoutMs = pathTimeoutMs;
+    return e;
+}
 
 bool ValidLabelName(const QString& name) {
     static const QRegularExpression pattern(QStringLiteral("^[a-zA-Z_][a-zA-Z0-9_]*$"));
@@ -193,7 +283,7 @@ bool ApplyConfigText(const QByteArray& text, ProbeConfig& config,
         // A value given on the command line wins; labels merge by name with
         // the command line's applied last.
         if (fromCommandLine.contains(name) && name != QLatin1String("label") &&
-            name != QLatin1String("host"))
+            name != QLatin1String("host") && name != QLatin1String("path"))
             continue;
         QString why;
         if (!applySetting(name, value, config, why)) {
@@ -259,6 +349,18 @@ ParseResult ParseCommandLine(const QStringList& arguments, ProbeConfig& config, 
         {QStringLiteral("loss-percent"),
          QStringLiteral("Degraded while more of them are lost (default 20; 0: off)."),
          QStringLiteral("PERCENT")},
+        {QStringLiteral("path"),
+         QStringLiteral("Watches the path to HOST hop by hop (repeatable); settings of its own "
+                        "may follow: \"HOST interval=5 max-ttl=20 timeout=0.5\"."),
+         QStringLiteral("HOST")},
+        {QStringLiteral("path-interval"),
+         QStringLiteral("Time between two rounds of a path (default 10)."),
+         QStringLiteral("SECONDS")},
+        {QStringLiteral("path-max-ttl"),
+         QStringLiteral("Highest TTL of a path's rounds (default 30)."), QStringLiteral("N")},
+        {QStringLiteral("path-timeout"),
+         QStringLiteral("Time to wait for an answer at a hop (default 1)."),
+         QStringLiteral("SECONDS")},
         {QStringLiteral("4"), QStringLiteral("Uses IPv4 addresses only.")},
         {QStringLiteral("6"), QStringLiteral("Uses IPv6 addresses only.")},
     });
@@ -314,6 +416,16 @@ ParseResult ParseCommandLine(const QStringList& arguments, ProbeConfig& config, 
     for (const QString& label : parser.values(QStringLiteral("label")))
         if (!applySetting(QStringLiteral("label"), label, config, error))
             return ParseResult::Error;
+    // The command line's paths come first, as its hosts do.
+    std::vector<PathTarget> fromFile = std::move(config.paths);
+    config.paths.clear();
+    for (const QString& path : parser.values(QStringLiteral("path")))
+        if (!applySetting(QStringLiteral("path"), path, config, error))
+            return ParseResult::Error;
+    for (const PathTarget& path : fromFile)
+        if (std::none_of(config.paths.begin(), config.paths.end(),
+                         [&](const PathTarget& p) { return p.host == path.host; }))
+            config.paths.push_back(path);
     if (parser.isSet(QStringLiteral("4")))
         config.family = 4;
     else if (parser.isSet(QStringLiteral("6")))

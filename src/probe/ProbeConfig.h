@@ -7,11 +7,22 @@
 
 // The prober's settings: options of the command line over those of an
 // optional config file over the defaults. The config file holds the long
-// option names as "name = value" lines ('#' starts a comment); "host" and
-// "label" may repeat.
+// option names as "name = value" lines ('#' starts a comment); "host",
+// "path" and "label" may repeat.
 namespace probe {
 
 inline constexpr quint16 DefaultPort = 9655;
+
+// A path watched hop by hop: "HOST [interval=SECONDS] [max-ttl=N]
+// [timeout=SECONDS]", each setting given there over the paths' defaults
+// (0 here: the default).
+struct PathTarget {
+    QString host;
+    int intervalMs = 0; // between two rounds
+    int maxTtl = 0;
+    int timeoutMs = 0;
+    bool operator==(const PathTarget&) const = default;
+};
 
 struct ProbeConfig {
     QStringList hosts;     // from the arguments and "host" lines
@@ -38,6 +49,14 @@ struct ProbeConfig {
     int baselineFactor = 0;
     int lossWindow = 20;
     int lossPercent = 20;
+    // Paths from "--path" and "path" lines, in that order, repeats dropped;
+    // the defaults of their settings.
+    std::vector<PathTarget> paths;
+    int pathIntervalMs = 10'000;
+    int pathMaxTtl = 30;
+    int pathTimeoutMs = 1000;
+    // A path's settings with the defaults filled in.
+    PathTarget Effective(const PathTarget& path) const;
     // Added to every series, in this order; names checked.
     std::vector<std::pair<QString, QString>> labels;
 };
@@ -58,6 +77,9 @@ bool ApplyConfigText(const QByteArray& text, ProbeConfig& config,
 // The hosts to probe: config.hosts, then the address list file's and the
 // session file's entries; trimmed, empty and repeated entries dropped.
 bool CollectHosts(const ProbeConfig& config, QStringList& hosts, QString& error);
+
+// Reads the value of a "path" setting; false with error set when it is bad.
+bool ParsePathTarget(const QString& text, PathTarget& path, QString& error);
 
 // A label name Prometheus accepts that the prober does not set itself.
 bool ValidLabelName(const QString& name);

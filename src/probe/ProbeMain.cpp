@@ -69,7 +69,7 @@ int RunProbe(const QStringList& arguments) {
         say(error);
         return ExitUsage;
     }
-    if (hosts.isEmpty()) {
+    if (hosts.isEmpty() && config.paths.empty()) {
         say(QStringLiteral("no hosts to probe: name them as arguments, with --hosts FILE, "
                            "--session FILE or \"host =\" lines in the config file"));
         return ExitUsage;
@@ -90,7 +90,7 @@ int RunProbe(const QStringList& arguments) {
         QString why;
         QStringList list;
         if (ParseCommandLine(arguments, fresh, why) != ParseResult::Run ||
-            !CollectHosts(fresh, list, why) || list.isEmpty()) {
+            !CollectHosts(fresh, list, why) || (list.isEmpty() && fresh.paths.empty())) {
             ++prober.Figures().reloadFailures;
             message = QStringLiteral("reload failed, the host list stays: ") +
                       (why.isEmpty() ? QStringLiteral("no hosts") : why);
@@ -101,8 +101,11 @@ int RunProbe(const QStringList& arguments) {
             say(QStringLiteral("the listen address takes effect at the next start"));
         prober.SetConfig(fresh);
         prober.SetHosts(list);
+        prober.SetPaths(fresh.paths);
         ++prober.Figures().reloads;
         message = QStringLiteral("reloaded: %1 hosts").arg(list.size());
+        if (!fresh.paths.empty())
+            message += QStringLiteral(", %1 paths").arg(fresh.paths.size());
         say(message);
         return true;
     };
@@ -147,6 +150,7 @@ int RunProbe(const QStringList& arguments) {
         ::sigaction(s, &action, nullptr);
 
     prober.SetHosts(hosts);
+    prober.SetPaths(config.paths);
     QString where = config.listenAddress.contains(QLatin1Char(':'))
                         ? QStringLiteral("[%1]").arg(config.listenAddress)
                         : config.listenAddress;
@@ -155,6 +159,11 @@ int RunProbe(const QStringList& arguments) {
             .arg(config.intervalMs / 1000.0)
             .arg(where)
             .arg(server.Port()));
+    if (!config.paths.empty())
+        say(QStringLiteral("watching %1 paths hop by hop (a round every %2 s unless a path sets "
+                           "its own interval)")
+                .arg(config.paths.size())
+                .arg(config.pathIntervalMs / 1000.0));
     int status = QCoreApplication::exec();
     for (int s : {SIGHUP, SIGINT, SIGTERM})
         ::signal(s, SIG_DFL);

@@ -21,6 +21,18 @@ const std::array<double, RttBucketCount>& RttBucketBounds() {
     return bounds;
 }
 
+const std::array<double, PathRttBucketCount>& PathRttBucketBounds() {
+    static const std::array<double, PathRttBucketCount> bounds = [] {
+        std::array<double, PathRttBucketCount> b{};
+        // Every second bound of the hosts' from 0.1 ms: the very same
+        // numbers, so their "le" texts are the same too.
+        for (std::size_t i = 0; i < b.size(); ++i)
+            b[i] = RttBucketBounds()[1 + 2 * i];
+        return b;
+    }();
+    return bounds;
+}
+
 Outcome ClassifyStatus(int status, std::string& code) {
     code.clear();
     switch (static_cast<std::uint32_t>(status)) {
@@ -208,6 +220,10 @@ void header(Out& out, const char* name, const char* type, const char* help, bool
         out += "# UNIT ";
         out += family;
         out += " seconds\n";
+    } else if (om && family.ends_with("_ratio")) {
+        out += "# UNIT ";
+        out += family;
+        out += " ratio\n";
     }
 }
 
@@ -226,6 +242,32 @@ void sample(Out& out, std::string_view name, const std::string& labels, std::str
     out += '\n';
 }
 
+void sampleDouble(Out& out, std::string_view name, const std::string& labels,
+                  std::string_view extra, double value) {
+    out += name;
+    out += '{';
+    out += labels;
+    if (!extra.empty()) {
+        out += ',';
+        out += extra;
+    }
+    out += "} ";
+    appendDouble(out, value);
+    out += '\n';
+}
+
+// host, ip, ip_version, then the user's labels (common starts with a comma).
+std::string labelSet(const QString& host, const QString& ip, int ipVersion,
+                     const std::string& common) {
+    std::string s =
+        "host=\"" + EscapeLabelValue(host) + "\",ip=\"" + EscapeLabelValue(ip) + "\",ip_version=\"";
+    if (ipVersion != 0)
+        appendUnsigned(s, static_cast<std::uint64_t>(ipVersion));
+    s += '"';
+    s += common;
+    return s;
+}
+
 // The families in the order they are written; each but the last has a
 // run of lines per host.
 enum Family {
@@ -235,9 +277,41 @@ enum Family {
     Rtt,
     Ttl,
     State,
+    // Written only when there are paths: a run of lines per path.
+    PathHopRequests,
+    PathHopAnswers,
+    PathHopForwardedLoss,
+    PathHopRtt,
+    PathHopJitter,
+    PathHopInfo,
+    PathHops,
+    PathChanges,
+    PathNameErrors,
     Own,
     Done,
 };
+
+// The path histogram's bucket labels.
+const std::vector<std::string>& pathBucketLabels() {
+    static const std::vector<std::string> les = [] {
+        std::vector<std::string> v;
+        for (double b : PathRttBucketBounds()) {
+            std::string le = "le=\"";
+            appendDouble(le, b);
+            le += '"';
+            v.push_back(std::move(le));
+        }
+        return v;
+    }();
+    return les;
+}
+
+std::string ttlLabel(int ttl) {
+    std::string label = "ttl=\"";
+    appendUnsigned(label, static_cast<std::uint64_t>(ttl));
+    label += '"';
+    return label;
+}
 
 // The histogram's bucket labels, le="5e-05" and on.
 const std::vector<std::string>& bucketLabels() {
@@ -254,12 +328,73 @@ const std::vector<std::string>& bucketLabels() {
     return les;
 }
 
+// One path's lines of one family: a line per hop or responder, or one.
+void writePath(Out& out, Family family, const PathStats& p, const std::string& set) {
+    switch (family) {
+    case PathHopRequests:
+        for (const HopStats& h : p.hopStats)
+            sample(out, "netsonde_path_hop_requests_total", set, ttlLabel(h.ttl), h.requests);
+        break;
+    case PathHopAnswers:
+        for (const HopStats& h : p.hopStats)
+            sample(out, "netsonde_path_hop_answers_total", set, ttlLabel(h.ttl), h.answers);
+        break;
+    case PathHopForwardedLoss:
+        for (const HopStats& h : p.hopStats)
+            sampleDouble(out, "netsonde_path_hop_forwarded_loss_ratio", set, ttlLabel(h.ttl),
+                         h.forwardedLoss);
+        break;
+    case PathHopRtt: {
+        const auto& les = pathBucketLabels();
+        for (const HopStats& h : p.hopStats) {
+            const std::string ttl = ttlLabel(h.ttl);
+            std::uint64_t cumulative = 0;
+            for (std::size_t b = 0; b < les.size(); ++b) {
+                cumulative += h.rttBuckets[b];
+                sample(out, "netsonde_path_hop_rtt_seconds_bucket", set, ttl + ',' + les[b],
+                       cumulative);
+            }
+            cumulative += h.rttBuckets[les.size()];
+            sample(out, "netsonde_path_hop_rtt_seconds_bucket", set, ttl + ",le=\"+Inf\"",
+                   cumulative);
+            sampleDouble(out, "netsonde_path_hop_rtt_seconds_sum", set, ttl, h.rttSum);
+            sample(out, "netsonde_path_hop_rtt_seconds_count", set, ttl, cumulative);
+        }
+        break;
+    }
+    case PathHopJitter:
+        for (const HopStats& h : p.hopStats)
+            sampleDouble(out, "netsonde_path_hop_jitter_seconds", set, ttlLabel(h.ttl), h.jitter);
+        break;
+    case PathHopInfo:
+        for (const HopResponder& r : p.responders)
+            sample(out, "netsonde_path_hop_info", set,
+                   ttlLabel(r.ttl) + ",responder=\"" + EscapeLabelValue(r.address) + "\",name=\"" +
+                       EscapeLabelValue(r.name) + '"',
+                   std::uint64_t{1});
+        break;
+    case PathHops:
+        sample(out, "netsonde_path_hops", set, {}, static_cast<std::uint64_t>(p.hops));
+        break;
+    case PathChanges:
+        sample(out, "netsonde_path_changes_total", set, {}, p.changes);
+        break;
+    case PathNameErrors:
+        sample(out, "netsonde_path_name_errors_total", set, {}, p.nameErrors);
+        break;
+    default:
+        break;
+    }
+}
+
 } // namespace
 
 MetricsWriter::MetricsWriter(std::vector<HostSnapshot> hosts,
                              const std::vector<std::pair<QString, QString>>& labels,
-                             const ProbeFigures& figures, bool openMetrics)
-    : FHosts(std::move(hosts)), FFigures(figures), FOpenMetrics(openMetrics) {
+                             const ProbeFigures& figures, bool openMetrics,
+                             std::vector<PathSnapshot> paths)
+    : FHosts(std::move(hosts)), FPaths(std::move(paths)), FFigures(figures),
+      FOpenMetrics(openMetrics) {
     std::string common;
     for (const auto& [name, value] : labels) {
         common += ',';
@@ -271,15 +406,11 @@ MetricsWriter::MetricsWriter(std::vector<HostSnapshot> hosts,
     FOwn = common.empty() ? std::string() : common.substr(1);
     // Every host's label set once: host, ip, ip_version, then the user's.
     FSets.reserve(FHosts.size());
-    for (const HostSnapshot& h : FHosts) {
-        std::string s = "host=\"" + EscapeLabelValue(h.host) + "\",ip=\"" + EscapeLabelValue(h.ip) +
-                        "\",ip_version=\"";
-        if (h.ipVersion != 0)
-            appendUnsigned(s, static_cast<std::uint64_t>(h.ipVersion));
-        s += '"';
-        s += common;
-        FSets.push_back(std::move(s));
-    }
+    for (const HostSnapshot& h : FHosts)
+        FSets.push_back(labelSet(h.host, h.ip, h.ipVersion, common));
+    FPathSets.reserve(FPaths.size());
+    for (const PathSnapshot& p : FPaths)
+        FPathSets.push_back(labelSet(p.host, p.ip, p.ipVersion, common));
 }
 
 bool MetricsWriter::Next(QByteArray& out, qsizetype budget) {
@@ -294,7 +425,12 @@ void MetricsWriter::Write(QByteArray& bytes, qsizetype budget) {
     const qsizetype limit = out.Size() + std::max<qsizetype>(budget, 1);
     const bool om = FOpenMetrics;
     while (FFamily != Done && out.Size() < limit) {
+        if (FFamily == PathHopRequests && FPaths.empty()) {
+            FFamily = Own;
+            continue;
+        }
         const auto family = static_cast<Family>(FFamily);
+        const bool pathFamily = FFamily >= PathHopRequests && FFamily < Own;
         if (!FHeaderDone) {
             FHeaderDone = true;
             switch (family) {
@@ -322,10 +458,64 @@ void MetricsWriter::Write(QByteArray& bytes, qsizetype budget) {
                        "losing requests), down (not answering), unknown (too few requests yet).",
                        om);
                 break;
+            case PathHopRequests:
+                header(out, "netsonde_path_hop_requests_total", "counter",
+                       "Echo requests sent to a path with this TTL.", om);
+                break;
+            case PathHopAnswers:
+                header(out, "netsonde_path_hop_answers_total", "counter",
+                       "Answers at this TTL: a router's time exceeded or unreachable report, or "
+                       "the target's reply.",
+                       om);
+                break;
+            case PathHopForwardedLoss:
+                header(out, "netsonde_path_hop_forwarded_loss_ratio", "gauge",
+                       "Share of the last 100 rounds lost at this TTL and at every later one: "
+                       "loss the path passes on, not a router limiting its own answers.",
+                       om);
+                break;
+            case PathHopRtt:
+                header(out, "netsonde_path_hop_rtt_seconds", "histogram",
+                       "Round-trip time of the answers at this TTL.", om);
+                break;
+            case PathHopJitter:
+                header(out, "netsonde_path_hop_jitter_seconds", "gauge",
+                       "Mean difference between consecutive round trips at this TTL.", om);
+                break;
+            case PathHopInfo:
+                header(out, "netsonde_path_hop_info", "gauge",
+                       "1 for each node that answered at this TTL in the last 10 minutes, with "
+                       "its address and reverse name.",
+                       om);
+                break;
+            case PathHops:
+                header(out, "netsonde_path_hops", "gauge",
+                       "TTL at which the target answers; 0 while it has not.", om);
+                break;
+            case PathChanges:
+                header(out, "netsonde_path_changes_total", "counter",
+                       "Route changes: a different node answering at some TTL for consecutive "
+                       "rounds.",
+                       om);
+                break;
+            case PathNameErrors:
+                header(out, "netsonde_path_name_errors_total", "counter",
+                       "Failed lookups of a path's name.", om);
+                break;
             case Own:
             case Done:
                 break;
             }
+        }
+        if (pathFamily) {
+            for (; FHost < FPaths.size() && out.Size() < limit; ++FHost)
+                writePath(out, family, FPaths[FHost].stats, FPathSets[FHost]);
+            if (FHost >= FPaths.size()) {
+                FHost = 0;
+                FHeaderDone = false;
+                ++FFamily;
+            }
+            continue;
         }
         if (family == Own) {
             auto single = [&](const char* name, const char* type, const char* help,
@@ -408,8 +598,7 @@ void MetricsWriter::Write(QByteArray& bytes, qsizetype budget) {
                     sample(out, "netsonde_host_state", set, label, s.state == state ? 1 : 0);
                 break;
             }
-            case Own:
-            case Done:
+            default:
                 break;
             }
         }

@@ -84,7 +84,37 @@ QString addressText(int family, const QByteArray& bytes) {
     return QString::fromLatin1(text);
 }
 
+// Paths send on the prober's own engine, beside the hosts' requests.
+class EngineSender : public paths::EchoSender {
+public:
+    explicit EngineSender(platform::AsyncEcho& engine) : FEngine(engine) {}
+    void Send(const Target& target, const Options& options, Done done) override {
+        FEngine.Send(target, options, std::move(done));
+    }
+
+private:
+    platform::AsyncEcho& FEngine;
+};
+
+// How often paths without an address, or due for a new lookup, are looked at.
+constexpr std::chrono::seconds PathLookupCheck{1};
+
 } // namespace
+
+struct Prober::Path {
+    std::uint64_t id = 0;
+    PathTarget settings; // with the defaults filled in
+    bool literal = false;
+    int family = 0;
+    QByteArray address; // 4 or 16 bytes; empty while none
+    QString ip;
+    std::uint32_t scopeId = 0;
+    bool lookupRunning = false;
+    Clock::time_point lastLookup{};
+    std::uint64_t nameErrors = 0;
+    std::unique_ptr<paths::PathWatch> watch;
+    PathSeries series;
+};
 
 struct Prober::Host {
     std::uint64_t id = 0;
@@ -115,6 +145,10 @@ Prober::Prober(const ProbeConfig& config, QObject* parent)
     FTimer.setTimerType(Qt::PreciseTimer);
     connect(&FTimer, &QTimer::timeout, this, &Prober::Tick);
     FLookups.setMaxThreadCount(8);
+    FPathSender = std::make_shared<EngineSender>(FEcho);
+    FClock = [] { return Clock::now(); };
+    FPathTimer.setInterval(std::chrono::milliseconds(PathLookupCheck));
+    connect(&FPathTimer, &QTimer::timeout, this, &Prober::PathTick);
 }
 
 Prober::~Prober() {
@@ -198,6 +232,10 @@ void Prober::SetHosts(const QStringList& names) {
 void Prober::Stop() {
     FTimer.stop();
     FQueue = {};
+    FPathTimer.stop();
+    for (const auto& p : FPaths)
+        if (p->watch)
+            p->watch->Pause();
 }
 
 void Prober::Arm() {
@@ -332,17 +370,24 @@ void Prober::Ended(std::uint64_t hostId, const QByteArray& address, int status,
 void Prober::StartLookup(Host& h, Clock::time_point now) {
     h.lookupRunning = true;
     h.lastLookup = now;
+    Resolve(h.name, [this, id = h.id](int error, int family, const QByteArray& address) {
+        LookupEnded(id, error, family, address);
+    });
+}
+
+void Prober::Resolve(const QString& name,
+                     std::function<void(int error, int family, const QByteArray& address)> done) {
     QPointer<Prober> self(this);
-    FLookups.start([self, id = h.id, name = h.name, family = FConfig.family] {
+    FLookups.start([self, name, family = FConfig.family, done = std::move(done)] {
         int found = 0;
         QByteArray address;
         int error = lookUp(name, family, found, address);
         if (self)
             QMetaObject::invokeMethod(
                 self,
-                [self, id, error, found, address] {
+                [self, done, error, found, address] {
                     if (self)
-                        self->LookupEnded(id, error, found, address);
+                        done(error, found, address);
                 },
                 Qt::QueuedConnection);
     });
@@ -389,7 +434,147 @@ MetricsWriter Prober::Writer(bool openMetrics) const {
         const Host& h = *FHosts.at(id);
         frozen.push_back({h.name, h.ip, h.family, h.stats});
     }
-    return MetricsWriter(std::move(frozen), FConfig.labels, FFigures, openMetrics);
+    std::vector<PathSnapshot> paths;
+    paths.reserve(FPaths.size());
+    for (const PathView& p : Paths())
+        paths.push_back({p.host, p.ip, p.ipVersion, p.stats});
+    return MetricsWriter(std::move(frozen), FConfig.labels, FFigures, openMetrics,
+                         std::move(paths));
+}
+
+void Prober::SetPaths(const std::vector<PathTarget>& targets) {
+    std::vector<std::unique_ptr<Path>> paths;
+    const Clock::time_point now = Clock::now();
+    for (const PathTarget& target : targets) {
+        const PathTarget settings = FConfig.Effective(target);
+        auto found = std::find_if(FPaths.begin(), FPaths.end(), [&](const auto& p) {
+            return p && p->settings.host == settings.host;
+        });
+        if (found != FPaths.end()) {
+            std::unique_ptr<Path> p = std::move(*found);
+            p->settings = settings;
+            if (p->watch) {
+                p->watch->SetMaxTtl(settings.maxTtl);
+                p->watch->SetTimeoutMs(settings.timeoutMs);
+                p->watch->SetIntervalMs(settings.intervalMs);
+            }
+            paths.push_back(std::move(p));
+            continue;
+        }
+        auto p = std::make_unique<Path>();
+        p->id = FNextId++;
+        p->settings = settings;
+        if (const auto literal = paths::ParseTarget(settings.host);
+            literal && (FConfig.family == 0 || FConfig.family == literal->family)) {
+            p->literal = true;
+            p->family = literal->family;
+            p->address = QByteArray(reinterpret_cast<const char*>(literal->address.data()),
+                                    literal->family == 6 ? 16 : 4);
+            p->scopeId = literal->scopeId;
+            p->ip = addressText(p->family, p->address);
+            Watch(*p);
+        } else {
+            StartPathLookup(*p, now);
+        }
+        paths.push_back(std::move(p));
+    }
+    // Paths that left go with their watches here, outside any of their signals.
+    FPaths = std::move(paths);
+    if (FPaths.empty())
+        FPathTimer.stop();
+    else if (!FPathTimer.isActive())
+        FPathTimer.start();
+}
+
+void Prober::Watch(Path& p) {
+    platform::AsyncEcho::Target target;
+    target.family = p.family;
+    std::memcpy(target.address.data(), p.address.constData(),
+                static_cast<std::size_t>(p.address.size()));
+    target.scopeId = p.scopeId;
+    p.series = PathSeries();
+    p.watch = std::make_unique<paths::PathWatch>(target, FPathSender);
+    p.watch->SetMaxTtl(p.settings.maxTtl);
+    p.watch->SetTimeoutMs(p.settings.timeoutMs);
+    p.watch->SetIntervalMs(p.settings.intervalMs);
+    paths::PathWatch* watch = p.watch.get();
+    Path* path = &p;
+    connect(watch, &paths::PathWatch::RoundEnded, this, [this, path, watch] {
+        path->series.RoundEnded(watch->Figures(), FClock(), FResponderExpiry);
+    });
+    connect(watch, &paths::PathWatch::RouteChanged, this,
+            [path](const paths::RouteChange& change) { path->series.RouteChanged(change); });
+    watch->Start();
+}
+
+void Prober::PathTick() {
+    const Clock::time_point now = Clock::now();
+    for (const auto& p : FPaths) {
+        if (p->literal || p->lookupRunning)
+            continue;
+        const auto every = p->address.isEmpty() ? std::chrono::milliseconds(p->settings.intervalMs)
+                                                : std::chrono::milliseconds(FConfig.resolveEveryMs);
+        if (now - p->lastLookup >= every)
+            StartPathLookup(*p, now);
+    }
+}
+
+void Prober::StartPathLookup(Path& p, Clock::time_point now) {
+    p.lookupRunning = true;
+    p.lastLookup = now;
+    Resolve(p.settings.host, [this, id = p.id](int error, int family, const QByteArray& address) {
+        PathLookupEnded(id, error, family, address);
+    });
+}
+
+void Prober::PathLookupEnded(std::uint64_t id, int error, int family, const QByteArray& address) {
+    auto found =
+        std::find_if(FPaths.begin(), FPaths.end(), [id](const auto& p) { return p->id == id; });
+    if (found == FPaths.end())
+        return;
+    Path& p = **found;
+    p.lookupRunning = false;
+    if (error != 0) {
+        // As for a host: the last known address stays in use.
+        ++p.nameErrors;
+        return;
+    }
+    if (address == p.address)
+        return;
+    // Another address is another path: a new watch, its series from zero.
+    p.watch.reset();
+    p.family = family;
+    p.address = address;
+    p.ip = addressText(family, address);
+    p.scopeId = 0;
+    Watch(p);
+}
+
+std::vector<Prober::PathView> Prober::Paths() const {
+    std::vector<PathView> out;
+    const Clock::time_point now = FClock();
+    for (const auto& p : FPaths) {
+        PathView view{p->settings.host, p->ip, p->address.isEmpty() ? 0 : p->family,
+                      p->series.Stats(now, FResponderExpiry)};
+        view.stats.nameErrors = p->nameErrors;
+        out.push_back(std::move(view));
+    }
+    return out;
+}
+
+void Prober::SetPathSenderForTests(std::shared_ptr<paths::EchoSender> sender) {
+    FPathSender = std::move(sender);
+}
+
+void Prober::SetClockForTests(std::function<Clock::time_point()> clock) {
+    FClock = std::move(clock);
+}
+
+paths::PathWatch* Prober::PathWatchForTests(const QString& host) const {
+    for (const auto& p : FPaths)
+        if (p->settings.host == host)
+            return p->watch.get();
+    return nullptr;
 }
 
 std::vector<Prober::HostView> Prober::Hosts() const {

@@ -1,8 +1,11 @@
 #pragma once
 
 #include "alerts/HostStates.h"
+#include "paths/EchoSender.h"
+#include "paths/PathWatch.h"
 #include "platform/AsyncEcho.h"
 #include "platform/IcmpTypes.h"
+#include "probe/PathSeries.h"
 #include "probe/ProbeConfig.h"
 #include "probe/ProbeMetrics.h"
 
@@ -11,6 +14,7 @@
 #include <QTimer>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <queue>
@@ -28,6 +32,13 @@ namespace probe {
 // they run on the engine's workers, which then report why. Names are looked
 // up on a small pool of their own, again every few minutes and soon after a
 // request failed.
+//
+// Paths are watched hop by hop, each by a paths::PathWatch of its own on
+// the same echo engine, a round every path interval. A path's name is
+// looked up like a host's: while it has no address, again every round
+// interval, each failure counted; once it has one, every few minutes, the
+// last address kept while lookups fail. A new address starts a new watch,
+// whose series start from zero.
 class Prober : public QObject {
     Q_OBJECT
 public:
@@ -40,6 +51,11 @@ public:
     // keep their counters and their place in the schedule; new ones are
     // spread over the next interval.
     void SetHosts(const QStringList& hosts);
+    // Starts (or, when running, replaces) the watched paths, each with its
+    // settings over the config's defaults (so SetConfig first). Paths that
+    // stay keep their watch and counters and take new settings from their
+    // next round.
+    void SetPaths(const std::vector<PathTarget>& paths);
     // Takes new settings for the requests and labels (a reload).
     void SetConfig(const ProbeConfig& config);
     const ProbeConfig& Config() const { return FConfig; }
@@ -61,6 +77,22 @@ public:
         HostStats stats;
     };
     std::vector<HostView> Hosts() const;
+    struct PathView {
+        QString host;
+        QString ip;
+        int ipVersion = 0;
+        PathStats stats;
+    };
+    std::vector<PathView> Paths() const;
+    // Paths send through this sender instead of the prober's echo engine.
+    // Call before SetPaths.
+    void SetPathSenderForTests(std::shared_ptr<paths::EchoSender> sender);
+    // The clock that times when a path's responders were last seen.
+    void SetClockForTests(std::function<Clock::time_point()> clock);
+    // How long a responder stays shown after its last answer.
+    void SetResponderExpiryForTests(Clock::duration expiry) { FResponderExpiry = expiry; }
+    // The watch of a path; null while it has none.
+    paths::PathWatch* PathWatchForTests(const QString& host) const;
     std::uint64_t LateRequests() const { return FFigures.lateRequests; }
     // The largest delay of a request behind its time so far.
     Clock::duration WorstDelay() const { return FWorstDelay; }
@@ -68,6 +100,7 @@ public:
 private:
     struct Host;
     struct Request;
+    struct Path;
 
     void Arm();
     void Tick();
@@ -81,6 +114,14 @@ private:
     void Judge(Host& h, std::optional<int> echoMs);
     void Ended(std::uint64_t hostId, const QByteArray& address, int status,
                Clock::duration roundTrip, int ttl);
+    // Looks name up on the lookup pool; done runs on this thread, and only
+    // while the prober exists.
+    void Resolve(const QString& name,
+                 std::function<void(int error, int family, const QByteArray& address)> done);
+    void PathTick();
+    void StartPathLookup(Path& p, Clock::time_point now);
+    void PathLookupEnded(std::uint64_t id, int error, int family, const QByteArray& address);
+    void Watch(Path& p);
 
     ProbeConfig FConfig;
     std::unordered_map<std::uint64_t, std::unique_ptr<Host>> FHosts;
@@ -91,6 +132,12 @@ private:
     QTimer FTimer;
     QThreadPool FLookups;
     platform::AsyncEcho FEcho;
+    // After the engine, so that the watches, which send through it, go first.
+    std::shared_ptr<paths::EchoSender> FPathSender;
+    std::vector<std::unique_ptr<Path>> FPaths; // in list order
+    QTimer FPathTimer;
+    std::function<Clock::time_point()> FClock;
+    Clock::duration FResponderExpiry = PathSeries::ResponderExpiry;
     alerts::THostStates FStates;
     ProbeFigures FFigures;
     Clock::duration FWorstDelay{};

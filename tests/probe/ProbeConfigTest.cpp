@@ -119,3 +119,58 @@ TEST(ProbeConfig, HostsComeFromArgumentsListsAndSessionsWithoutRepeats) {
     EXPECT_FALSE(CollectHosts(c, hosts, error));
     EXPECT_FALSE(error.isEmpty());
 }
+
+// "--path" and "path" lines: the host, then settings of its own over the
+// defaults; the command line's paths first, repeats dropped; every bad
+// value refused with the setting and what it takes.
+TEST(ProbeConfig, PathsTakeSettingsOfTheirOwnOverTheDefaults) {
+    QTemporaryDir dir;
+    QString path = write(dir, "probe.conf",
+                         "path-interval = 20\npath = from-file max-ttl=12\n"
+                         "path = cli.example interval=1\n");
+    ProbeConfig c;
+    QString error;
+    ASSERT_EQ(parse({"--config", path, "--path", "cli.example timeout=250ms interval=2", "--path",
+                     "10.0.0.1", "--path-max-ttl", "40", "--path-timeout", "0.5"},
+                    c, error),
+              ParseResult::Run)
+        << error.toStdString();
+    ASSERT_EQ(c.paths.size(), 3u);
+    EXPECT_EQ(c.paths[0], (PathTarget{"cli.example", 2000, 0, 250}));
+    EXPECT_EQ(c.paths[1], (PathTarget{"10.0.0.1", 0, 0, 0}));
+    EXPECT_EQ(c.paths[2], (PathTarget{"from-file", 0, 12, 0}));
+    EXPECT_EQ(c.Effective(c.paths[1]), (PathTarget{"10.0.0.1", 20'000, 40, 500}));
+    EXPECT_EQ(c.Effective(c.paths[2]), (PathTarget{"from-file", 20'000, 12, 500}));
+    EXPECT_TRUE(c.hosts.isEmpty());
+
+    ASSERT_EQ(parse({"--path", "a"}, c, error), ParseResult::Run);
+    EXPECT_EQ(c.Effective(c.paths[0]), (PathTarget{"a", 10'000, 30, 1000}));
+
+    struct Bad {
+        QStringList args;
+        const char* says;
+    };
+    for (const Bad& bad : std::vector<Bad>{
+             {{"--path", "a interval=0.1"}, "interval=0.1: expected seconds from 0.2 to 60"},
+             {{"--path", "a interval=61"}, "expected seconds from 0.2 to 60"},
+             {{"--path", "a max-ttl=65"}, "max-ttl=65: expected 1 to 64"},
+             {{"--path", "a max-ttl=0"}, "expected 1 to 64"},
+             {{"--path", "a timeout=10ms"}, "timeout=10ms: expected seconds from 0.05 to 60"},
+             {{"--path", "a ttl=3"}, "ttl=3: unknown path setting"},
+             {{"--path", "a interval"}, "interval: expected interval=, max-ttl= or timeout="},
+             {{"--path", "max-ttl=3"}, "the host comes first"},
+             {{"--path", " "}, "expected HOST [interval=SECONDS]"},
+             {{"--path-interval", "0"}, "invalid path-interval \"0\""},
+             {{"--path-max-ttl", "100"}, "invalid path-max-ttl \"100\": expected 1 to 64"},
+             {{"--path-timeout", "x"}, "invalid path-timeout \"x\""},
+         }) {
+        error.clear();
+        EXPECT_EQ(parse(bad.args, c, error), ParseResult::Error)
+            << bad.args.join(' ').toStdString();
+        EXPECT_TRUE(error.contains(QString::fromUtf8(bad.says))) << error.toStdString();
+    }
+    QString badFile = write(dir, "bad.conf", "host = a\npath = b max-ttl=x\n");
+    EXPECT_EQ(parse({"--config", badFile}, c, error), ParseResult::Error);
+    EXPECT_EQ(error, badFile + QStringLiteral(": line 2: invalid path \"b max-ttl=x\": max-ttl=x: "
+                                              "expected 1 to 64"));
+}

@@ -1,6 +1,7 @@
 #include "probe/Prober.h"
 
 #include "echo/IcmpBinding.h"
+#include "probe/MetricsServer.h"
 #include "support/EventWait.h"
 #include "support/ForgerNode.h"
 #include "support/TestNetwork.h"
@@ -14,6 +15,7 @@
 #include <QNetworkReply>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QStandardPaths>
 #include <QTcpServer>
 #include <QTemporaryDir>
@@ -244,19 +246,58 @@ protected:
         reply->deleteLater();
         return body;
     }
-    // The value of a one-sample instant query, or nothing.
-    std::optional<double> query(const QString& promql) {
+    // The samples of an instant query.
+    QJsonArray results(const QString& promql) {
         QUrl url(QStringLiteral("http://127.0.0.1:%1/api/v1/query").arg(promPort));
         QUrlQuery q;
         q.addQueryItem(QStringLiteral("query"), promql);
         url.setQuery(q);
-        QJsonArray result = QJsonDocument::fromJson(get(url.toString()))
-                                .object()[QStringLiteral("data")]
-                                .toObject()[QStringLiteral("result")]
-                                .toArray();
+        return QJsonDocument::fromJson(get(url.toString()))
+            .object()[QStringLiteral("data")]
+            .toObject()[QStringLiteral("result")]
+            .toArray();
+    }
+    // The value of a one-sample instant query, or nothing.
+    std::optional<double> query(const QString& promql) {
+        QJsonArray result = results(promql);
         if (result.size() != 1)
             return std::nullopt;
         return result[0].toObject()[QStringLiteral("value")].toArray()[1].toString().toDouble();
+    }
+    // Starts Prometheus scraping the probe at probePort every second.
+    void startPrometheus(int probePort, const QTemporaryDir& dir) {
+        QString promBinary = QStandardPaths::findExecutable(QStringLiteral("prometheus"));
+        QFile config(dir.filePath(QStringLiteral("prometheus.yml")));
+        ASSERT_TRUE(config.open(QIODevice::WriteOnly));
+        config.write(QStringLiteral("global:\n  scrape_interval: 1s\n  evaluation_interval: 1s\n"
+                                    "scrape_configs:\n  - job_name: netsonde\n    static_configs:\n"
+                                    "      - targets: ['127.0.0.1:%1']\n")
+                         .arg(probePort)
+                         .toUtf8());
+        config.close();
+        promPort = freePort();
+        prometheus.setProcessChannelMode(QProcess::MergedChannels);
+        prometheus.setStandardOutputFile(dir.filePath(QStringLiteral("prometheus.log")));
+        prometheus.start(
+            promBinary,
+            {QStringLiteral("--config.file=") + config.fileName(),
+             QStringLiteral("--storage.tsdb.path=") + dir.filePath(QStringLiteral("data")),
+             QStringLiteral("--web.listen-address=127.0.0.1:%1").arg(promPort)});
+        ASSERT_TRUE(prometheus.waitForStarted());
+    }
+    // promtool's linter on one scrape; nothing when it is not installed.
+    static void lint(const QByteArray& metrics) {
+        if (QString(QStringLiteral(PROMTOOL)).isEmpty())
+            return;
+        QProcess promtool;
+        promtool.start(QStringLiteral(PROMTOOL),
+                       {QStringLiteral("check"), QStringLiteral("metrics")});
+        promtool.write(metrics);
+        promtool.closeWriteChannel();
+        ASSERT_TRUE(promtool.waitForFinished(30000));
+        EXPECT_EQ(promtool.exitCode(), 0);
+        EXPECT_EQ((promtool.readAllStandardOutput() + promtool.readAllStandardError()).trimmed(),
+                  QByteArray());
     }
 
     QProcess probe;
@@ -286,35 +327,10 @@ TEST_F(WithPrometheus, ScrapedByARealPrometheus) {
         metrics = get(metricsUrl);
         return metrics.contains("netsonde_host_state{host=\"10.61.5.2\"");
     }));
-    if (!QString(QStringLiteral(PROMTOOL)).isEmpty()) {
-        QProcess promtool;
-        promtool.start(QStringLiteral(PROMTOOL),
-                       {QStringLiteral("check"), QStringLiteral("metrics")});
-        promtool.write(metrics);
-        promtool.closeWriteChannel();
-        ASSERT_TRUE(promtool.waitForFinished(30000));
-        EXPECT_EQ(promtool.exitCode(), 0);
-        EXPECT_EQ((promtool.readAllStandardOutput() + promtool.readAllStandardError()).trimmed(),
-                  QByteArray());
-    }
+    lint(metrics);
 
     QTemporaryDir dir;
-    QFile config(dir.filePath(QStringLiteral("prometheus.yml")));
-    ASSERT_TRUE(config.open(QIODevice::WriteOnly));
-    config.write(QStringLiteral("global:\n  scrape_interval: 1s\n  evaluation_interval: 1s\n"
-                                "scrape_configs:\n  - job_name: netsonde\n    static_configs:\n"
-                                "      - targets: ['127.0.0.1:%1']\n")
-                     .arg(probePort)
-                     .toUtf8());
-    config.close();
-    promPort = freePort();
-    prometheus.setProcessChannelMode(QProcess::MergedChannels);
-    prometheus.setStandardOutputFile(dir.filePath(QStringLiteral("prometheus.log")));
-    prometheus.start(promBinary,
-                     {QStringLiteral("--config.file=") + config.fileName(),
-                      QStringLiteral("--storage.tsdb.path=") + dir.filePath(QStringLiteral("data")),
-                      QStringLiteral("--web.listen-address=127.0.0.1:%1").arg(promPort)});
-    ASSERT_TRUE(prometheus.waitForStarted());
+    startPrometheus(probePort, dir);
 
     auto near = [](std::optional<double> v, double want, double by) {
         return v && std::abs(*v - want) <= by;
@@ -337,4 +353,125 @@ TEST_F(WithPrometheus, ScrapedByARealPrometheus) {
     EXPECT_TRUE(up);
     EXPECT_TRUE(down);
     EXPECT_TRUE(rate) << query(QStringLiteral("rate(netsonde_requests_total[5s])")).value_or(-1);
+}
+
+namespace {
+
+// Runs a command in one node of the test network ("ip -n <node> ...").
+bool inNode(const char* node, const std::string& command) {
+    return std::system(
+               ("ip -n " + NodeNamespace(node) + " " + command + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+// The lines of one scrape that belong to a path's series.
+int pathSeries(const QByteArray& metrics, const char* host) {
+    int n = 0;
+    const QByteArray label = QByteArray("host=\"") + host + '"';
+    for (const QByteArray& line : metrics.split('\n'))
+        if (line.startsWith("netsonde_path_") && line.contains(label))
+            ++n;
+    return n;
+}
+
+} // namespace
+
+// Two paths scraped by a real Prometheus: one to the far host whose third
+// hop starts answering from another address halfway (r3 sends its reports
+// from a second address), one whose name resolves only for a while. The
+// change counts once, the info series follow the new responder and the old
+// one goes once its (shortened) time is over; the name's errors are counted,
+// its path comes when the name resolves and keeps its last address after.
+TEST_F(WithPrometheus, PathSeriesFollowARouteChangeAndANameThatComesAndGoes) {
+    if (QStandardPaths::findExecutable(QStringLiteral("prometheus")).isEmpty())
+        GTEST_SKIP() << "prometheus is not installed";
+    QFile hosts(QStringLiteral("/etc/hosts"));
+    auto point = [&](const char* address) {
+        ASSERT_TRUE(hosts.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        hosts.write(QByteArray("127.0.0.1 localhost\n") + address + " pathname.nsd.test\n");
+        hosts.close();
+    };
+    point("");
+    auto restore = qScopeGuard([&] {
+        inNode("r3", "route replace default via 10.61.3.1");
+        inNode("r3", "addr del 10.61.3.3/24 dev r3a");
+        point("");
+    });
+
+    ProbeConfig c = fast();
+    c.labels = {{QStringLiteral("site"), QStringLiteral("lab")}};
+    c.pathIntervalMs = 300;
+    c.pathTimeoutMs = 250;
+    c.pathMaxTtl = 8;
+    c.paths = {{net::Far}, {QStringLiteral("pathname.nsd.test")}};
+    Prober p(c);
+    p.SetResponderExpiryForTests(std::chrono::seconds(4));
+    p.SetPaths(c.paths);
+    MetricsServer server(
+        [&](bool om) -> MetricsServer::Body {
+            auto writer = std::make_shared<MetricsWriter>(p.Writer(om));
+            return
+                [writer](QByteArray& out, qsizetype budget) { return writer->Next(out, budget); };
+        },
+        [](QString&) { return false; });
+    QString error;
+    ASSERT_TRUE(server.Listen(QHostAddress::LocalHost, 0, error)) << error.toStdString();
+    QTemporaryDir dir;
+    startPrometheus(server.Port(), dir);
+
+    auto value = [&](const QString& promql) { return query(promql).value_or(-1); };
+    const QString far = QStringLiteral("host=\"10.61.4.2\",site=\"lab\"");
+    const QString named = QStringLiteral("host=\"pathname.nsd.test\"");
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            return value(QStringLiteral("netsonde_path_hops{%1}").arg(far)) == 4 &&
+                   value(QStringLiteral("netsonde_path_hop_info{%1,ttl=\"3\",responder="
+                                        "\"10.61.3.2\"}")
+                             .arg(far)) == 1 &&
+                   value(QStringLiteral("netsonde_path_name_errors_total{%1}").arg(named)) >= 1;
+        },
+        30000));
+    // One scrape: promtool finds nothing, and the far path has the series
+    // the README counts: 15 per hop, one per responder, three.
+    const QByteArray metrics =
+        get(QStringLiteral("http://127.0.0.1:%1/metrics").arg(server.Port()));
+    lint(metrics);
+    EXPECT_EQ(pathSeries(metrics, net::Far), 15 * 4 + 4 + 3) << metrics.toStdString();
+    EXPECT_EQ(value(QStringLiteral("netsonde_path_changes_total{%1}").arg(far)), 0);
+    EXPECT_EQ(results(QStringLiteral("netsonde_path_hop_info{%1}").arg(named)).size(), 0);
+
+    // r3 now answers from 10.61.3.3, and the name resolves.
+    ASSERT_TRUE(inNode("r3", "addr add 10.61.3.3/24 dev r3a"));
+    ASSERT_TRUE(inNode("r3", "route replace default via 10.61.3.1 src 10.61.3.3"));
+    point(net::Far);
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            return value(QStringLiteral("netsonde_path_changes_total{%1}").arg(far)) == 1 &&
+                   value(QStringLiteral("netsonde_path_hop_info{%1,ttl=\"3\",responder="
+                                        "\"10.61.3.3\"}")
+                             .arg(far)) == 1 &&
+                   results(QStringLiteral("netsonde_path_hop_info{%1,ttl=\"3\",responder="
+                                          "\"10.61.3.2\"}")
+                               .arg(far))
+                       .isEmpty() &&
+                   value(QStringLiteral("netsonde_path_hops{%1}").arg(named)) == 4;
+        },
+        30000))
+        << "changes " << value(QStringLiteral("netsonde_path_changes_total{%1}").arg(far));
+    // A few more rounds on the new route change nothing.
+    const std::uint64_t rounds = p.Paths()[0].stats.hopStats.at(0).requests;
+    ASSERT_TRUE(
+        WaitUntil([&] { return p.Paths()[0].stats.hopStats.at(0).requests >= rounds + 5; }));
+    EXPECT_EQ(p.Paths()[0].stats.changes, 1u);
+    EXPECT_EQ(value(QStringLiteral("netsonde_path_changes_total{%1}").arg(far)), 1);
+
+    // The name stops resolving: errors count, the path keeps its address.
+    const double errors = value(QStringLiteral("netsonde_path_name_errors_total{%1}").arg(named));
+    point("");
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            return value(QStringLiteral("netsonde_path_name_errors_total{%1}").arg(named)) > errors;
+        },
+        20000));
+    EXPECT_EQ(p.Paths()[1].ip, QLatin1String(net::Far));
+    EXPECT_GT(p.Paths()[1].stats.hopStats.size(), 0u);
 }
