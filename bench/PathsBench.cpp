@@ -20,6 +20,7 @@
 #include "support/TestNetwork.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QTimer>
@@ -147,10 +148,12 @@ Figures mtr(const std::vector<std::string>& to, int seconds) {
     return f;
 }
 
-// Rounds of w until its route changes, at most limit.
-int roundsUntilChange(paths::PathWatch& w, int limit) {
+// The rounds that started after switchMs until w reported its route
+// changed (the deciding round included), or -1 when none did within limit
+// rounds.
+int roundsUntilChange(paths::PathWatch& w, qint64 switchMs, int limit) {
     int rounds = 0;
-    bool changed = false;
+    int decided = -1;
     QEventLoop loop;
     auto a = QObject::connect(&w, &paths::PathWatch::RoundEnded, [&] {
         if (++rounds >= limit)
@@ -158,16 +161,20 @@ int roundsUntilChange(paths::PathWatch& w, int limit) {
     });
     auto b =
         QObject::connect(&w, &paths::PathWatch::RouteChanged, [&](const paths::RouteChange& c) {
-            if (c.kind == paths::RouteChange::Kind::Changed) {
-                changed = true;
-                loop.quit();
-            }
+            decided = static_cast<int>((c.timeMs - switchMs) / w.IntervalMs()) + 1;
+            loop.quit();
         });
     loop.exec();
     QObject::disconnect(a);
     QObject::disconnect(b);
-    // The round that decided it has not ended yet when the change comes.
-    return changed ? rounds + 1 : -1;
+    return decided;
+}
+
+// Runs rounds of w until count more have ended.
+void waitRounds(paths::PathWatch& w, std::uint64_t count) {
+    const std::uint64_t until = w.Figures().rounds + count;
+    while (w.Figures().rounds < until)
+        spin(50);
 }
 
 void routeSwitch() {
@@ -188,9 +195,11 @@ void routeSwitch() {
     while (w.StableRoute().size() < 4 || w.Figures().rounds < 6)
         spin(100);
     shell("ip -n " + r1 + " route replace 10.61.4.0/24 via 10.61.11.2");
-    const int there = roundsUntilChange(w, 20);
+    const int there = roundsUntilChange(w, QDateTime::currentMSecsSinceEpoch(), 20);
+    // Back only once the new route has stood long enough not to be a flap.
+    waitRounds(w, paths::RouteTracker::SettleRounds + 2);
     shell("ip -n " + r1 + " route del 10.61.4.0/24");
-    const int back = roundsUntilChange(w, 20);
+    const int back = roundsUntilChange(w, QDateTime::currentMSecsSinceEpoch(), 20);
     w.Pause();
     shell("ip -n " + r1 + " link del sc1");
     std::printf("%-52s %d rounds, and %d back (target <= 2) %s\n",
