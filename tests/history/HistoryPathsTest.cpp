@@ -72,29 +72,23 @@ class HistoryPathsTest : public testing::Test {
 protected:
     QString path() const { return dir.filePath(QStringLiteral("history.sqlite")); }
 
+    // Runs fn on a connection of its own to the file.
+    template <typename Fn> auto Read(Fn fn) {
+        std::optional<decltype(fn(QSqlDatabase()))> result;
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), "paths");
+            db.setDatabaseName(path());
+            EXPECT_TRUE(db.open());
+            result = fn(db);
+        }
+        QSqlDatabase::removeDatabase("paths");
+        return *result;
+    }
     history::PathSpan Load(qint64 from, qint64 to, const QString& entry = "far",
                            const QString& target = {}) {
-        history::PathSpan span;
-        {
-            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), "paths");
-            db.setDatabaseName(path());
-            EXPECT_TRUE(db.open());
-            span = history::LoadPathSpan(db, entry, from, to, target);
-        }
-        QSqlDatabase::removeDatabase("paths");
-        return span;
-    }
-
-    QStringList Entries() {
-        QStringList entries;
-        {
-            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), "paths");
-            db.setDatabaseName(path());
-            EXPECT_TRUE(db.open());
-            entries = history::PathEntries(db);
-        }
-        QSqlDatabase::removeDatabase("paths");
-        return entries;
+        return Read([&](const QSqlDatabase& db) {
+            return history::LoadPathSpan(db, entry, from, to, target);
+        });
     }
 
     QTemporaryDir dir;
@@ -145,7 +139,7 @@ TEST_F(HistoryPathsTest, MinutesComeBackAsTheFiguresOfASpan) {
         EXPECT_TRUE(store.Enabled());
     }
     EXPECT_EQ(Count(path(), "SELECT count(*) FROM path_minutes"), 2);
-    EXPECT_EQ(Entries(), QStringList{"far"});
+    EXPECT_EQ(Read(history::PathEntries), QStringList{"far"});
 
     struct Row {
         const char* span;
@@ -299,7 +293,7 @@ TEST_F(HistoryPathsTest, RouteChangesComeBackInTheirSpan) {
 
 // What the engine hands over comes back from the packed form, to the
 // microsecond, and a damaged blob gives what was read before the damage.
-TEST(PathRecordsTest, PackedMinutesComeBackAsTheyWere) {
+TEST(HistoryPathRecordsTest, PackedMinutesComeBackAsTheyWere) {
     const qint64 m = 1'800'000'000'000 / MinuteMs * MinuteMs;
     const QList<MinuteSummary> minute = {Rec(m, 1, nullptr, 60, {0.05, 1.234, 1.5}, 1.5, 2),
                                          Rec(m, 1, "10.0.1.1", 60, {0.05, 1.234, 1.5}, 1.5, 2),
@@ -349,16 +343,10 @@ TEST_F(HistoryPathsTest, AFileOfTheSecondFormatKeepsEveryRun) {
         ForEachRow(path(), sql, [](const QSqlQuery&) {});
     ASSERT_EQ(Count(path(), "PRAGMA user_version"), 2);
     const auto summary = [&] {
-        QByteArray csv;
-        {
-            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), "csv");
-            db.setDatabaseName(path());
-            EXPECT_TRUE(db.open());
-            csv = history::ExportCsv(db, "far", now - 2 * DayMs, now) +
-                  history::ExportCsv(db, "near", now - 2 * DayMs, now);
-        }
-        QSqlDatabase::removeDatabase("csv");
-        return csv;
+        return Read([&](const QSqlDatabase& db) {
+            return history::ExportCsv(db, "far", now - 2 * DayMs, now) +
+                   history::ExportCsv(db, "near", now - 2 * DayMs, now);
+        });
     };
     const QByteArray before = summary();
     {
