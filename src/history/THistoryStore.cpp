@@ -1,5 +1,6 @@
 #include "history/THistoryStore.h"
 
+#include "history/PathRecords.h"
 #include "history/TSqlThread.h"
 
 #include <QDateTime>
@@ -140,7 +141,43 @@ const char* const schemaV2[] = {
     " state INTEGER NOT NULL)",
     "CREATE INDEX states_entry_t ON states (entry, t)", nullptr};
 
-const Migration migrations[] = {{1, schemaV1}, {2, schemaV2}};
+const char* const schemaV3[] = {
+    // Watched paths: one row per entry, target address and minute, every
+    // hop and responder of the minute packed into one blob (PackMinute).
+    "CREATE TABLE path_minutes ("
+    " entry INTEGER NOT NULL,"
+    " minute INTEGER NOT NULL,"
+    " target INTEGER NOT NULL,"
+    " hops BLOB NOT NULL,"
+    " PRIMARY KEY (entry, minute, target)) WITHOUT ROWID",
+    // The changes of a watched path's route, the routes packed (PackRoute).
+    "CREATE TABLE path_routes ("
+    " id INTEGER PRIMARY KEY,"
+    " entry INTEGER NOT NULL,"
+    " target INTEGER NOT NULL,"
+    " t INTEGER NOT NULL,"
+    " kind INTEGER NOT NULL,"
+    " before BLOB NOT NULL,"
+    " after BLOB NOT NULL)",
+    "CREATE INDEX path_routes_entry_t ON path_routes (entry, t)", nullptr};
+
+const Migration migrations[] = {{1, schemaV1}, {2, schemaV2}, {3, schemaV3}};
+
+constexpr qint64 MinuteMs = 60000;
+
+// One minute of a watched path, or one change of its route, waiting to be
+// written.
+struct PathMinute {
+    QString entry;
+    QString target;
+    QList<paths::MinuteSummary> records;
+};
+
+struct PathRouteChange {
+    QString entry;
+    QString target;
+    paths::RouteChange change;
+};
 
 } // namespace
 
@@ -159,6 +196,8 @@ struct THistoryStore::Worker {
     std::shared_ptr<OwnerLink> owner = std::make_shared<OwnerLink>();
     QVector<RunRecord> pending;
     QVector<StateRecord> pendingStates;
+    QVector<PathMinute> pendingMinutes;
+    QVector<PathRouteChange> pendingRoutes;
     // The round-trip time of each entry's last answering run, for jitter;
     // read from the file at an entry's first run.
     QHash<qint64, int> lastRtt;
@@ -175,8 +214,7 @@ struct THistoryStore::Worker {
         if (!enabled->exchange(false))
             return;
         open = false;
-        pending.clear();
-        pendingStates.clear();
+        ClearPending();
         statements.clear();
         {
             QSqlDatabase db = Db();
@@ -320,8 +358,20 @@ struct THistoryStore::Worker {
         }
         open = true;
         Prune();
-        if (!pending.isEmpty() || !pendingStates.isEmpty())
+        if (HasPending())
             Timer()->start(CommitDelayMs);
+    }
+
+    bool HasPending() const {
+        return !pending.isEmpty() || !pendingStates.isEmpty() || !pendingMinutes.isEmpty() ||
+               !pendingRoutes.isEmpty();
+    }
+
+    void ClearPending() {
+        pending.clear();
+        pendingStates.clear();
+        pendingMinutes.clear();
+        pendingRoutes.clear();
     }
 
     // The schema version the file says it has; -1 when it cannot be read.
@@ -413,6 +463,11 @@ struct THistoryStore::Worker {
             Exec(q, QStringLiteral("DELETE FROM rtt_hours WHERE hour < %1").arg(cutoff / 3600000),
                  &error) &&
             Exec(q, QStringLiteral("DELETE FROM states WHERE t < %1").arg(cutoff), &error) &&
+            Exec(
+                q,
+                QStringLiteral("DELETE FROM path_minutes WHERE minute < %1").arg(cutoff / MinuteMs),
+                &error) &&
+            Exec(q, QStringLiteral("DELETE FROM path_routes WHERE t < %1").arg(cutoff), &error) &&
             Exec(q, QStringLiteral("COMMIT"), &error);
         if (!ok) {
             Rollback();
@@ -454,6 +509,65 @@ struct THistoryStore::Worker {
         pendingStates.append(change);
         if (!Timer()->isActive())
             timer->start(CommitDelayMs);
+    }
+
+    void AddPathMinute(PathMinute minute) {
+        if (!*enabled)
+            return;
+        pendingMinutes.append(std::move(minute));
+        if (!Timer()->isActive())
+            timer->start(CommitDelayMs);
+    }
+
+    void AddRouteChange(PathRouteChange change) {
+        if (!*enabled)
+            return;
+        pendingRoutes.append(std::move(change));
+        if (!Timer()->isActive())
+            timer->start(CommitDelayMs);
+    }
+
+    // Adds a minute's records to what the file holds of that minute; the
+    // records of a list from the engine share one minute, but a list that
+    // spans several is split by minute.
+    bool InsertPathMinute(const PathMinute& minute, QSqlError* error) {
+        qint64 entry = 0;
+        qint64 target = 0;
+        if (!NameId(minute.entry, &entry, error) || !NameId(minute.target, &target, error))
+            return false;
+        std::map<qint64, QList<paths::MinuteSummary>> byMinute;
+        for (const paths::MinuteSummary& r : minute.records) {
+            const qint64 m = r.minuteStartMs >= 0 ? r.minuteStartMs / MinuteMs
+                                                  : (r.minuteStartMs - MinuteMs + 1) / MinuteMs;
+            byMinute[m].append(r);
+        }
+        for (auto& [m, records] : byMinute) {
+            QSqlQuery& stored = Statement(
+                "SELECT hops FROM path_minutes WHERE entry = ? AND minute = ? AND target = ?");
+            if (!Run(stored, {entry, m, target}, error))
+                return false;
+            if (stored.next())
+                records =
+                    AddMinutes(UnpackMinute(stored.value(0).toByteArray(), m * MinuteMs), records);
+            stored.finish();
+            if (!Run(Statement("INSERT OR REPLACE INTO path_minutes (entry, minute, target, hops) "
+                               "VALUES (?, ?, ?, ?)"),
+                     {entry, m, target, PackMinute(records)}, error))
+                return false;
+        }
+        return true;
+    }
+
+    bool InsertRouteChange(const PathRouteChange& route, QSqlError* error) {
+        qint64 entry = 0;
+        qint64 target = 0;
+        if (!NameId(route.entry, &entry, error) || !NameId(route.target, &target, error))
+            return false;
+        return Run(Statement("INSERT INTO path_routes (entry, target, t, kind, before, after) "
+                             "VALUES (?, ?, ?, ?, ?, ?)"),
+                   {entry, target, route.change.timeMs, static_cast<int>(route.change.kind),
+                    PackRoute(route.change.before), PackRoute(route.change.after)},
+                   error);
     }
 
     bool InsertState(const StateRecord& change, QSqlError* error) {
@@ -606,7 +720,7 @@ struct THistoryStore::Worker {
             return;
         if (timer)
             timer->stop();
-        if (pending.isEmpty() && pendingStates.isEmpty())
+        if (!HasPending())
             return;
         QSqlError error;
         bool ok = Begin(&error);
@@ -619,11 +733,16 @@ struct THistoryStore::Worker {
             for (const StateRecord& change : pendingStates)
                 if (ok && !InsertState(change, &error))
                     ok = false;
+            for (const PathMinute& minute : pendingMinutes)
+                if (ok && !InsertPathMinute(minute, &error))
+                    ok = false;
+            for (const PathRouteChange& route : pendingRoutes)
+                if (ok && !InsertRouteChange(route, &error))
+                    ok = false;
             QSqlQuery q(Db());
             if (ok && Exec(q, QStringLiteral("COMMIT"), &error)) {
                 *committed += pending.size();
-                pending.clear();
-                pendingStates.clear();
+                ClearPending();
                 Tell([](THistoryStore* store) { emit store->Written(); });
                 return;
             }
@@ -655,8 +774,13 @@ struct THistoryStore::Worker {
                                                      "written to it.")
                                           .arg(QDir::toNativeSeparators(path))
                                           .arg(pending.size())));
-        pending.clear();
-        pendingStates.clear();
+        if (!pendingMinutes.isEmpty() && *enabled)
+            qWarning("%s", qPrintable(QStringLiteral("The history file %1 is held by another "
+                                                     "program: the last %2 minutes of watched "
+                                                     "paths were not written to it.")
+                                          .arg(QDir::toNativeSeparators(path))
+                                          .arg(pendingMinutes.size())));
+        ClearPending();
         statements.clear();
         delete timer;
         timer = nullptr;
@@ -699,6 +823,26 @@ void THistoryStore::RecordState(const StateRecord& change) {
         return;
     std::shared_ptr<Worker> worker = FWorker;
     FThread->Post([worker, change] { worker->AddState(change); });
+}
+
+void THistoryStore::RecordPathMinutes(const QString& entry, const QString& target,
+                                      const QList<paths::MinuteSummary>& minute) {
+    if (!*FEnabled || minute.isEmpty())
+        return;
+    std::shared_ptr<Worker> worker = FWorker;
+    FThread->Post([worker, m = PathMinute{entry, target, minute}]() mutable {
+        worker->AddPathMinute(std::move(m));
+    });
+}
+
+void THistoryStore::RecordRouteChange(const QString& entry, const QString& target,
+                                      const paths::RouteChange& change) {
+    if (!*FEnabled)
+        return;
+    std::shared_ptr<Worker> worker = FWorker;
+    FThread->Post([worker, c = PathRouteChange{entry, target, change}]() mutable {
+        worker->AddRouteChange(std::move(c));
+    });
 }
 
 void THistoryStore::Sync() {

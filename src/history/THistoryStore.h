@@ -1,6 +1,8 @@
 #pragma once
 
 #include "history/RunRecord.h"
+#include "paths/MinuteSummary.h"
+#include "paths/RouteTracker.h"
 
 #include <QList>
 #include <QObject>
@@ -36,8 +38,9 @@ class THistoryStore : public QObject {
     Q_OBJECT
 public:
     // The schema this code writes; older files are migrated.
-    static constexpr int SchemaVersion = 2;
-    // Runs older than this are removed when the file is opened.
+    static constexpr int SchemaVersion = 3;
+    // Runs, and the minutes and route changes of paths, older than this are
+    // removed when the file is opened.
     static constexpr int RetentionDays = 400;
 
     explicit THistoryStore(const QString& path, QObject* owner = nullptr);
@@ -51,6 +54,16 @@ public:
     // Queues a change of a host's state, written with the runs; returns at
     // once.
     void RecordState(const StateRecord& change);
+    // Queues the records of one minute of a watched path (what
+    // paths::PathWatch::MinuteClosed hands over), written with the runs;
+    // returns at once. entry is the host as the user typed it, target the
+    // address watched. A minute that comes in parts (the engine closes one
+    // early when it is reset) is stored as the sum of its parts.
+    void RecordPathMinutes(const QString& entry, const QString& target,
+                           const QList<paths::MinuteSummary>& minute);
+    // Queues a change of a watched path's route; returns at once.
+    void RecordRouteChange(const QString& entry, const QString& target,
+                           const paths::RouteChange& change);
     // Makes one attempt at committing what is queued and waits for it.
     // For tools and tests: the window thread never waits for the file.
     void Sync();

@@ -133,7 +133,8 @@ TEST_F(HistoryFiguresTest, RunsAndSumsOfLongSpansGiveTheSameFigures) {
 TEST_F(HistoryFiguresTest, AFileOfTheFirstFormatGetsItsSumsWhenOpened) {
     // Take the file back to the first format, as an earlier version left it.
     for (const char* sql :
-         {"DROP TABLE rtt_hours", "DROP TABLE states", "ALTER TABLE minutes DROP COLUMN jitter_sum",
+         {"DROP TABLE path_minutes", "DROP TABLE path_routes", "DROP TABLE rtt_hours",
+          "DROP TABLE states", "ALTER TABLE minutes DROP COLUMN jitter_sum",
           "ALTER TABLE minutes DROP COLUMN jitter_n", "PRAGMA user_version=1"})
         ForEachRow(path, sql, [](const QSqlQuery&) {});
     ASSERT_EQ(Count(path, "PRAGMA user_version"), 1);
