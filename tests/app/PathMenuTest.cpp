@@ -1,11 +1,17 @@
 // The main window's ways into the Path windows: "Watch Path…" in the list's
-// context menu and Ctrl+Shift+P, one window per host.
+// context menu and Ctrl+Shift+P, one window per host; and the watched paths
+// that session files and the last session keep and open again.
 #include "MainWindowFixture.h"
+#include "app/LastSession.h"
+#include "files/SessionFile.h"
 #include "pathview/Tfm_path.h"
 #include "support/FakeEchoSender.h"
+#include "support/FakeFileDialogs.h"
+#include "support/TestFiles.h"
 
 #include <QAction>
 #include <QMenu>
+#include <QTemporaryDir>
 #include <QTest>
 
 namespace netsonde::test {
@@ -59,9 +65,18 @@ protected:
         emit w->lb_add->customContextMenuRequested(at.center());
         return texts;
     }
+    void CloseAllPaths() {
+        for (auto* p : Paths())
+            p->close();
+        ASSERT_TRUE(WaitUntil([&] {
+            return w->findChildren<pathview::Tfm_path*>(QString(), Qt::FindDirectChildrenOnly)
+                .isEmpty();
+        }));
+    }
 
     std::shared_ptr<FakeEchoSender> fake = std::make_shared<FakeEchoSender>();
     std::shared_ptr<paths::EchoSender> previous;
+    QTemporaryDir dir;
 };
 
 // The menu offers the entry under the mouse; the keys take the selected
@@ -95,6 +110,58 @@ TEST_F(PathMenuTest, MenuAndCtrlShiftPOpenOneWindowPerHost) {
     EXPECT_EQ(Paths().size(), 2);
     Paths().front()->close();
     EXPECT_EQ(w->WatchedPaths(), QStringList{"10.61.1.1"});
+}
+
+// A saved session keeps the watched paths ahead of its sections, and loading
+// it opens them again, for the entries it holds. A file without them loads
+// as it always did and opens nothing.
+TEST_F(PathMenuTest, SessionsKeepTheWatchedPathsAndOpenThemAgain) {
+    FakeFileDialogs dialogs;
+    SetList({"10.61.1.1", "10.61.4.2"});
+    w->ShowPath(1);
+    w->ShowPath(0);
+    const QString path = dir.filePath("watched.nsd");
+    dialogs.PickNext(path);
+    boxes.AnswerNext(platform::MsgAnswer::Yes);
+    w->bn_save->click();
+    EXPECT_EQ(ContentOf(path), QByteArray("PathWatch=10.61.4.2\r\nPathWatch=10.61.1.1\r\n"
+                                          "[10.61.1.1]\r\n=\r\n[10.61.4.2]\r\n=\r\n"));
+    CloseAllPaths();
+
+    // A watched path of an entry the file does not hold opens nothing.
+    PutContent(dir.filePath("stray.nsd"),
+               ContentOf(path).replace("PathWatch=10.61.1.1", "PathWatch=10.9.9.9"));
+    for (const auto& [file, expected] :
+         {std::pair{path, QStringList({"10.61.4.2", "10.61.1.1"})},
+          std::pair{dir.filePath("stray.nsd"), QStringList({"10.61.4.2"})}}) {
+        SCOPED_TRACE(file.toStdString());
+        w->LoadSessionFrom(file);
+        EXPECT_EQ(w->lb_add->Items(), QStringList({"10.61.1.1", "10.61.4.2"}));
+        EXPECT_EQ(Entries(), expected);
+        CloseAllPaths();
+    }
+
+    const QString old = dir.filePath("old.nsd");
+    PutContent(old, "[10.61.4.2]\r\n0=56 bytes\r\n");
+    w->LoadSessionFrom(old);
+    EXPECT_EQ(w->lb_add->Items(), QStringList{"10.61.4.2"});
+    EXPECT_EQ(w->Results(0), QStringList{"56 bytes"});
+    EXPECT_TRUE(Paths().isEmpty());
+    EXPECT_EQ(boxes.shown.filter("error:"), QStringList());
+}
+
+// The start at login brings the Path windows back with the list.
+TEST_F(PathMenuTest, LastSessionOpensTheWatchedPathsAgain) {
+    SetList({"10.61.1.1", "10.61.4.2"});
+    w->ShowPath(1);
+    const LastSession last(dir.filePath("last"));
+    QString error;
+    ASSERT_TRUE(last.Save(*w, error)) << error.toStdString();
+    CloseAllPaths();
+    w->lb_add->Clear();
+    last.Restore(*w);
+    EXPECT_EQ(w->lb_add->Items(), QStringList({"10.61.1.1", "10.61.4.2"}));
+    EXPECT_EQ(Entries(), QStringList{"10.61.4.2"});
 }
 
 } // namespace
