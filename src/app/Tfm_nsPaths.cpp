@@ -26,7 +26,7 @@ QList<pathview::Tfm_path*> OpenPaths(const QWidget* window) {
 } // namespace
 
 void Tfm_ns::BuildPathMenu() {
-    WatchPath1 = new QAction(QStringLiteral("Watch Path\u2026"), this);
+    WatchPath1 = new QAction(QStringLiteral("Watch &Path\u2026"), this);
     WatchPath1->setObjectName(QStringLiteral("WatchPath1"));
     WatchPath1->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_P));
     WatchPath1->setShortcutContext(Qt::WindowShortcut);

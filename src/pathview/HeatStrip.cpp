@@ -12,7 +12,7 @@ namespace pathview {
 namespace {
 
 // How far even the fastest round trip is from the base colour.
-constexpr double MinLevel = 0.25;
+constexpr double MinLevel = 0.3;
 constexpr int Margin = 2;
 
 } // namespace

@@ -9,6 +9,8 @@ namespace pathview {
 namespace {
 
 const QString NoAnswer = QStringLiteral("no answer");
+constexpr std::size_t StripPercentile = 95;
+constexpr std::size_t Hundred = 100;
 
 QString Ms(double ms) {
     return QString::number(ms, 'f', 1);
@@ -38,11 +40,21 @@ QString SpokenHost(const paths::ResponderFigures& r) {
 PathTableModel::PathTableModel(QObject* parent) : QAbstractTableModel(parent) {}
 
 std::vector<PathTableModel::Row> PathTableModel::RowsOf(const paths::PathFigures& figures) {
-    double slowest = 0;
+    // The strips' scale: the 95th percentile (nearest rank) of every round
+    // trip they show, so that one slow answer (the first round's, as a rule)
+    // stands out without washing out the rest; slower ones are all full.
+    std::vector<double> all;
     for (const paths::HopFigures& hop : figures.hops)
         for (const paths::ResponderFigures& r : hop.responders)
-            for (double ms : r.recentMs)
-                slowest = std::max(slowest, ms);
+            all.insert(all.end(), r.recentMs.begin(), r.recentMs.end());
+    double slowest = 0;
+    if (!all.empty()) {
+        const std::size_t rank = (StripPercentile * all.size() + Hundred - 1) / Hundred;
+        const auto at =
+            all.begin() + static_cast<std::ptrdiff_t>(std::max<std::size_t>(rank, 1) - 1);
+        std::nth_element(all.begin(), at, all.end());
+        slowest = *at;
+    }
 
     std::vector<Row> rows;
     for (const paths::HopFigures& hop : figures.hops) {
@@ -84,7 +96,7 @@ std::vector<PathTableModel::Row> PathTableModel::RowsOf(const paths::PathFigures
             row.spoken += QStringLiteral(", average %1 ms").arg(Spoken(r.rtt.meanMs));
             row.strip.reserve(static_cast<qsizetype>(r.recentMs.size()));
             for (double ms : r.recentMs)
-                row.strip.append(slowest > 0 ? ms / slowest : 0);
+                row.strip.append(slowest > 0 ? std::min(1.0, ms / slowest) : 0);
             if (r.recentMs.empty()) {
                 row.stripSpoken = QStringLiteral("no round trips");
             } else {

@@ -42,8 +42,9 @@ public:
         ColumnCount
     };
     // The heat strip of a row, as QList<double>: the responder's last round
-    // trips, oldest first, each as a level from 0 to 1 of the slowest round
-    // trip the table holds, so that rows compare at a glance.
+    // trips, oldest first, each as a level from 0 to 1 of one scale for the
+    // whole table (the 95th percentile of the round trips it shows; slower
+    // ones are 1), so that rows compare at a glance.
     static constexpr int StripRole = Qt::UserRole + 1;
     // True on the first row of a hop (the one with its number).
     static constexpr int HopStartRole = Qt::UserRole + 2;

@@ -97,7 +97,6 @@ Tfm_path::Tfm_path(const QString& entry, QWidget* owner)
     setObjectName(QStringLiteral("fm_path"));
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(QStringLiteral("Path to %1 - Netsonde").arg(entry));
-    setAccessibleName(QStringLiteral("Path to %1").arg(entry));
 
     lb_status = new QLabel(this);
     lb_status->setObjectName(QStringLiteral("lb_status"));

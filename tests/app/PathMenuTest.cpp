@@ -85,7 +85,7 @@ TEST_F(PathMenuTest, MenuAndCtrlShiftPOpenOneWindowPerHost) {
     SetList({"10.61.1.1", "10.61.4.2"});
     Select(0);
     EXPECT_EQ(ContextMenu(1, "WatchPath1"),
-              QStringList({"Watch Path\u2026", "-", "Hide to Notification Area"}));
+              QStringList({"Watch &Path\u2026", "-", "Hide to Notification Area"}));
     ASSERT_EQ(Entries(), QStringList{"10.61.4.2"});
     EXPECT_EQ(w->lb_add->ItemIndex(), 0) << "the selection stays";
     auto* action = w->findChild<QAction*>("WatchPath1");

@@ -135,19 +135,34 @@ TEST(PathTableModel, RowsSayTheirFigures) {
     EXPECT_EQ(model.RowText(5), QString());
 }
 
-// The strip's levels compare every row with the slowest round trip of the
-// whole table, oldest first; a silent hop has none.
+// The strip's levels put every row on one scale, the 95th percentile of
+// all round trips in the table, oldest first; a silent hop has none, and an
+// answer slower than the scale is full without flattening the others.
 TEST(PathTableModel, StripLevelsAreSharedAcrossTheTable) {
     PathTableModel model;
-    model.SetFigures(scripted());
     const auto strip = [&](int row) {
         return model.data(model.index(row, PathTableModel::Recent), PathTableModel::StripRole)
             .value<QList<double>>();
     };
+    // Six round trips: the 95th percentile is the slowest, 8 ms.
+    model.SetFigures(scripted());
     EXPECT_EQ(strip(0), (QList<double>{0.125, 0.25}));
     EXPECT_EQ(strip(1), (QList<double>{0.25, 0.5}));
     EXPECT_EQ(strip(2), (QList<double>{1.0}));
     EXPECT_TRUE(strip(3).isEmpty());
+    EXPECT_EQ(strip(4), (QList<double>{0.1875}));
+
+    // 21 round trips: the 20th of them sorted, 2 ms, is the scale.
+    paths::PathFigures outlier = scripted();
+    std::vector<double> steady(19, 1.0);
+    steady.push_back(100);
+    outlier.hops = {hop(1, 0, 0, {responder("10.61.1.1", QString(), steady)}),
+                    hop(2, 0, 0, {responder("10.61.2.2", QString(), {2})})};
+    model.SetFigures(outlier);
+    EXPECT_EQ(strip(0).size(), 20);
+    EXPECT_EQ(strip(0).front(), 0.5);
+    EXPECT_EQ(strip(0).back(), 1.0);
+    EXPECT_EQ(strip(1), (QList<double>{1.0}));
     EXPECT_FALSE(
         model.data(model.index(0, PathTableModel::Avg), PathTableModel::StripRole).isValid());
     EXPECT_FALSE(model.data(model.index(0, PathTableModel::Recent), Qt::DisplayRole).isValid());
