@@ -6,6 +6,7 @@
 #include <QPainter>
 #include <QStyle>
 #include <algorithm>
+#include <cmath>
 
 namespace pathview {
 
@@ -21,7 +22,7 @@ QColor HeatStrip::LevelColor(const QPalette& palette, double level) {
     const double t = MinLevel + (1 - MinLevel) * std::clamp(level, 0.0, 1.0);
     const QColor base = palette.color(QPalette::Active, QPalette::Base);
     const QColor high = palette.color(QPalette::Active, QPalette::Highlight);
-    const auto mix = [t](int a, int b) { return static_cast<int>(a + (b - a) * t + 0.5); };
+    const auto mix = [t](int a, int b) { return static_cast<int>(std::lround(a + (b - a) * t)); };
     return QColor(mix(base.red(), high.red()), mix(base.green(), high.green()),
                   mix(base.blue(), high.blue()));
 }
