@@ -30,8 +30,9 @@ ALLOWED = {
     "tray": {"platform", "desktop"},
     "dialogs": {"states", "platform", "desktop", "files", "controls", "alerts", "hosts"},
     "historyview": {"states", "platform", "desktop", "history", "controls"},
+    "pathview": {"platform", "desktop", "files", "controls", "paths"},
     "app": {"states", "platform", "desktop", "resolve", "echo", "files", "history", "controls", "tray",
-            "dialogs", "historyview", "alerts", "runs", "hosts", "paths"},
+            "dialogs", "historyview", "pathview", "alerts", "runs", "hosts", "paths"},
 }
 
 # Loops that are allowed, each within one folder. There are none: any loop

@@ -66,7 +66,7 @@ bool LastSession::Save(const Tfm_ns& window, QString& error) const {
             entry.lines = list.Results(i);
         entries.append(std::move(entry));
     }
-    if (!files::SessionFile::Write(SessionPath(), entries, error))
+    if (!files::SessionFile::Write(SessionPath(), entries, window.WatchedPaths(), error))
         return false;
 
     QSettings state(StatePath(), QSettings::IniFormat);

@@ -5,7 +5,8 @@
 class Tfm_ns;
 
 // What a start at login brings back of the program as it was left: the
-// address list with each entry's results, kept as an ordinary session file,
+// address list with each entry's results and the entries whose path is
+// watched, kept as an ordinary session file,
 // and beside it the automatic mode's command, the selected entry and the
 // option values the mode runs with. Both live in the program's data folder;
 // the session file is one the user may also open.

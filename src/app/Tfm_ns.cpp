@@ -235,6 +235,7 @@ Tfm_ns::Tfm_ns(QWidget* owner) : QWidget(owner) {
     tray->OnClick = [this](QObject* Sender) { trayClick(Sender); };
 
     BuildHistoryMenu();
+    BuildPathMenu();
     BuildAlerts();
     BuildDesktop();
 

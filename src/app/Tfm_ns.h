@@ -52,7 +52,8 @@ class RunRecorder;
 // window's life in the notification area (minimising into it, the tray
 // icon's click, an area that comes or goes) and the start at login,
 // Tfm_nsHistory.cpp the history window and where run records go,
-// Tfm_nsAlerts.cpp the Alerts dialog and the rows' spoken words. The runs
+// Tfm_nsAlerts.cpp the Alerts dialog and the rows' spoken words,
+// Tfm_nsPaths.cpp the Path windows of watched hosts. The runs
 // themselves (which entry, Check All, the automatic timer) belong to a
 // runs::RunController, their records to a runs::RunRecorder; the handlers
 // below call into the controller and the window follows its signals.
@@ -198,6 +199,14 @@ public:
     // Opens (or raises) the history window of the entry at Index.
     void ShowHistory(int Index);
 
+    // ---- watched paths ----
+    // Opens (or raises) the Path window of the entry at Index, or of the
+    // entry named Entry; one window per entry.
+    void ShowPath(int Index);
+    void ShowPathOf(const QString& Entry);
+    // The entries whose Path window is open, in the order they opened.
+    QStringList WatchedPaths() const;
+
     // ---- watch over hosts ----
     // The watch the automatic mode feeds; it becomes the window's. Without
     // one there are no state notices and no alert sounds.
@@ -254,6 +263,7 @@ private:
     void BeginBatch();
     void EndBatch();
     void BuildHistoryMenu();
+    void BuildPathMenu();
     // Sends the records of ended runs to the history's store, then to the
     // alert watch; called whenever either of them changes.
     void ConnectRecords();
@@ -302,6 +312,7 @@ private:
     runs::RunRecorder* FRecorder = nullptr;
     QAction* History1 = nullptr;
     QAction* Alerts1 = nullptr;
+    QAction* WatchPath1 = nullptr;
     QPointer<history::THistory> FHistory;
     // Entries whose history window is on its way (it opens once the runs
     // queued before it are written).

@@ -1,6 +1,7 @@
 // The window's side of the history of runs: the record of every ended run
 // goes to the history's store (and to the alert watch), and the history
-// window of an entry opens from the list's context menu or with Ctrl+H.
+// window of an entry opens from the list's context menu or with Ctrl+H. The
+// menu also holds the entry's Path window (Tfm_nsPaths.cpp).
 #include "app/Tfm_ns.h"
 
 #include "app/TAlertWatch.h"
@@ -35,15 +36,21 @@ void Tfm_ns::BuildHistoryMenu() {
         const int row = under.isValid() ? under.row() : lb_add->ItemIndex();
         QMenu menu(this);
         menu.setObjectName(QStringLiteral("historyMenu"));
-        if (row >= 0 && FHistory) {
-            History1->setData(row);
-            menu.addAction(History1);
-            menu.addAction(Alerts1);
+        if (row >= 0) {
+            if (FHistory) {
+                History1->setData(row);
+                menu.addAction(History1);
+                menu.addAction(Alerts1);
+            }
+            WatchPath1->setData(row);
+            menu.addAction(WatchPath1);
             menu.addSeparator();
         }
         menu.addAction(Hide1);
         if (!menu.exec(lb_add->viewport()->mapToGlobal(at)))
             History1->setData({});
+        // A chosen item has run by now; the keys go to the selection again.
+        WatchPath1->setData({});
     });
 }
 

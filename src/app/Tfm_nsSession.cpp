@@ -1,4 +1,5 @@
-// Session files: the whole address list with the results of every entry.
+// Session files: the whole address list with the results of every entry,
+// and the entries whose path is watched.
 #include "app/Tfm_ns.h"
 
 #include "controls/g_listbox.h"
@@ -44,7 +45,7 @@ void Tfm_ns::SaveSession() {
         entries.append(std::move(entry));
     }
     QString error;
-    if (!files::SessionFile::Write(dl_save->FileName(), entries, error))
+    if (!files::SessionFile::Write(dl_save->FileName(), entries, WatchedPaths(), error))
         platform::Messages().Error(error);
 }
 
@@ -61,6 +62,7 @@ void Tfm_ns::LoadSession() {
 void Tfm_ns::LoadSessionFrom(const QString& path) {
     QStringList texts;
     QVariantList data;
+    QStringList pathWatches;
     QString error;
     // The automatic mode waits: no run may start on the list being replaced.
     const QSignalBlocker noTicks(Tick);
@@ -75,7 +77,7 @@ void Tfm_ns::LoadSessionFrom(const QString& path) {
                     data << (entry.lines ? TPackedLines::FromJoined(std::move(*entry.lines))
                                          : QVariant());
                 },
-                error, &control);
+                error, &control, &pathWatches);
         });
     if (status == files::LoadStatus::Cancelled)
         return;
@@ -85,6 +87,11 @@ void Tfm_ns::LoadSessionFrom(const QString& path) {
             lb_add->SetItems(texts, data);
             lb_add->SetItemIndex(-1);
             lb_add->setUpdatesEnabled(true);
+            // The paths watched when the session was saved, of the entries
+            // it holds; windows open already stay as they are.
+            for (const QString& entry : pathWatches)
+                if (lb_add->IndexOf(entry) >= 0)
+                    ShowPathOf(entry);
             return;
         } catch (const std::bad_alloc&) {
             lb_add->setUpdatesEnabled(true);

@@ -102,11 +102,15 @@ struct IniFile::Reader::State {
             return;
         }
         const qsizetype equals = line.indexOf('=');
-        if (equals < 0 || !inSection)
+        if (equals < 0)
             return;
         const bool utf8 = isUtf8Line(raw);
-        sink.Entry(Text(trimmed(line.first(equals)), utf8),
-                   Text(unquoted(trimmed(line.sliced(equals + 1))), utf8));
+        const Text key(trimmed(line.first(equals)), utf8);
+        const Text value(unquoted(trimmed(line.sliced(equals + 1))), utf8);
+        if (inSection)
+            sink.Entry(key, value);
+        else
+            sink.HeadEntry(key, value);
     }
 
     Sink& sink;
@@ -136,6 +140,9 @@ IniFile IniFile::Parse(QByteArrayView bytes) {
             file.sections.back().entries.append(
                 {shared ? std::move(*shared) : key.ToString(), value.ToString()});
         }
+        void HeadEntry(const Text& key, const Text& value) override {
+            file.head.append({key.ToString(), value.ToString()});
+        }
     } collect;
     Reader reader(collect);
     reader.Feed(bytes);
@@ -145,6 +152,8 @@ IniFile IniFile::Parse(QByteArrayView bytes) {
 
 QByteArray IniFile::Format() const {
     qsizetype size = 0;
+    for (const Entry& entry : head)
+        size += entry.key.size() + entry.value.size() + 3;
     for (const Section& section : sections) {
         size += section.name.size() + 4;
         for (const Entry& entry : section.entries)
@@ -152,6 +161,12 @@ QByteArray IniFile::Format() const {
     }
     QByteArray out;
     out.reserve(size);
+    for (const Entry& entry : head) {
+        appendText(out, entry.key);
+        out += '=';
+        appendText(out, entry.value);
+        out += "\r\n";
+    }
     for (const Section& section : sections) {
         out += '[';
         appendText(out, section.name);

@@ -18,8 +18,10 @@ namespace files {
 // any other line holding "=" is an entry whose key is the text before the
 // first "=" and whose value is the rest. Names, keys and values lose blanks
 // and tabs around them, and a value enclosed in a pair of double or single
-// quotes loses the quotes. Every other line, and every entry before the
-// first section, is ignored. Lines end with CR, LF or CR LF; each line is
+// quotes loses the quotes. Entries before the first section are the file's
+// head: kept apart from the sections, and ignored by a sink that does not
+// ask for them (as every reader did before there was a head). Every other
+// line is ignored. Lines end with CR, LF or CR LF; each line is
 // decoded on its own (UTF-8 where valid, Latin-1 otherwise). One UTF-8 byte
 // order mark at the start of the file is skipped. Any bytes at all can be
 // read; nothing is cut at any length.
@@ -54,6 +56,11 @@ public:
         virtual void Section(QString name) = 0;
         // An entry line after the first section header.
         virtual void Entry(const Text& key, const Text& value) = 0;
+        // An entry line before it; ignored unless a sink wants the head.
+        virtual void HeadEntry(const Text& key, const Text& value) {
+            (void)key;
+            (void)value;
+        }
     };
 
     // Reads a file piece by piece and reports its sections and entries to
@@ -82,12 +89,13 @@ public:
         bool operator==(const Section&) const = default;
     };
 
+    QList<Entry> head; // the entries before the first section
     QList<Section> sections;
 
     static IniFile Parse(QByteArrayView bytes);
-    // The file's bytes: "[name]" and "key=value" lines, each ending with
-    // CR LF, nothing else. Line breaks inside a text become blanks, so that
-    // no text can start a line of its own.
+    // The file's bytes: the head's "key=value" lines, then "[name]" and
+    // "key=value" lines, each ending with CR LF, nothing else. Line breaks inside a text become
+    // blanks, so that no text can start a line of its own.
     QByteArray Format() const;
 
     // Replaces the file at path atomically; on failure the earlier file is

@@ -24,6 +24,15 @@ void addLine(std::optional<QString>& joined, const IniFile::Text& line) {
     }
 }
 
+// Adds a watched path read from the head, unless it is empty, a repeat or
+// one too many.
+void addPathWatch(QStringList& pathWatches, const QString& key, QString value) {
+    if (key != QLatin1String(SessionFile::PathWatchKey) || value.isEmpty() ||
+        pathWatches.size() >= SessionFile::MaxPathWatches || pathWatches.contains(value))
+        return;
+    pathWatches.append(std::move(value));
+}
+
 // Builds the entries (SessionFile::Entry or JoinedEntry) from the sections
 // and entry lines of a file, handing each over when it is complete, its
 // lines cut to their size.
@@ -49,6 +58,9 @@ public:
         }
         addLine(current->lines, value);
     }
+    void HeadEntry(const IniFile::Text& key, const IniFile::Text& value) override {
+        addPathWatch(pathWatches, key.ToString(), value.ToString());
+    }
     // Hands over the entry being built, if any.
     void Close() {
         if (!current)
@@ -60,6 +72,7 @@ public:
     }
 
     bool tooMany = false;
+    QStringList pathWatches;
 
 private:
     const std::function<void(Item&&)>& take;
@@ -70,7 +83,7 @@ private:
 
 template <class Item>
 LoadStatus read(const QString& path, const std::function<void(Item&&)>& take, QString& error,
-                LoadControl* control) {
+                LoadControl* control, QStringList* pathWatches) {
     try {
         Builder<Item> builder(take);
         IniFile::Reader reader(builder);
@@ -93,6 +106,8 @@ LoadStatus read(const QString& path, const std::function<void(Item&&)>& take, QS
                           .arg(SessionFile::MaxLines));
             return LoadStatus::Failed;
         }
+        if (pathWatches)
+            *pathWatches = std::move(builder.pathWatches);
         return LoadStatus::Done;
     } catch (const std::bad_alloc&) {
         error = FileReadError(path, OutOfMemoryReason());
@@ -102,8 +117,10 @@ LoadStatus read(const QString& path, const std::function<void(Item&&)>& take, QS
 
 } // namespace
 
-IniFile SessionFile::ToIni(const QList<Entry>& entries) {
+IniFile SessionFile::ToIni(const QList<Entry>& entries, const QStringList& pathWatches) {
     IniFile file;
+    for (const QString& entry : pathWatches)
+        file.head.append({QLatin1String(PathWatchKey), entry});
     file.sections.reserve(entries.size());
     QStringList keys; // shared by every section instead of made again for each line
     for (const Entry& entry : entries) {
@@ -140,24 +157,40 @@ QList<SessionFile::Entry> SessionFile::FromIni(const IniFile& file) {
     return entries;
 }
 
+QStringList SessionFile::PathWatchesOf(const IniFile& file) {
+    QStringList pathWatches;
+    for (const IniFile::Entry& entry : file.head)
+        addPathWatch(pathWatches, entry.key, entry.value);
+    return pathWatches;
+}
+
 bool SessionFile::Write(const QString& path, const QList<Entry>& entries, QString& error) {
     return ToIni(entries).Write(path, error);
 }
 
+bool SessionFile::Write(const QString& path, const QList<Entry>& entries,
+                        const QStringList& pathWatches, QString& error) {
+    return ToIni(entries, pathWatches).Write(path, error);
+}
+
 LoadStatus SessionFile::Read(const QString& path, QList<Entry>& entries, QString& error,
-                             LoadControl* control) {
+                             LoadControl* control, QStringList* pathWatches) {
     QList<Entry> read;
+    QStringList watches;
     const LoadStatus status = files::read<Entry>(
-        path, [&read](Entry&& entry) { read.append(std::move(entry)); }, error, control);
-    if (status == LoadStatus::Done)
+        path, [&read](Entry&& entry) { read.append(std::move(entry)); }, error, control, &watches);
+    if (status == LoadStatus::Done) {
         entries = std::move(read);
+        if (pathWatches)
+            *pathWatches = std::move(watches);
+    }
     return status;
 }
 
 LoadStatus SessionFile::ReadJoined(const QString& path,
                                    const std::function<void(JoinedEntry&&)>& take, QString& error,
-                                   LoadControl* control) {
-    return files::read<JoinedEntry>(path, take, error, control);
+                                   LoadControl* control, QStringList* pathWatches) {
+    return files::read<JoinedEntry>(path, take, error, control, pathWatches);
 }
 
 } // namespace files

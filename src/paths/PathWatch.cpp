@@ -395,6 +395,7 @@ PathFigures PathWatch::Figures() const {
             rf.answered = r.answered;
             rf.lossPercent = PercentOf(r.sent - r.answered, r.sent);
             rf.rtt = r.rtt.Figures();
+            rf.recentMs = r.rtt.Recent();
             h.responders.push_back(std::move(rf));
         }
         f.hops.push_back(std::move(h));

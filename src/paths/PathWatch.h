@@ -30,6 +30,7 @@ struct ResponderFigures {
     std::uint64_t answered = 0; // its own answers
     double lossPercent = 0;     // of sent; at a load-balanced hop this includes the others' answers
     RttFigures rtt;
+    std::vector<double> recentMs; // its last RttStats::RingSize round trips, oldest first
 };
 
 // One TTL of the path.

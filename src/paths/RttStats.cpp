@@ -45,13 +45,24 @@ RttFigures RttStats::Figures() const {
     f.stdevMs = std::sqrt(std::max(0.0, FSquares / static_cast<double>(FCount)));
     if (FCount > 1)
         f.jitterMs = FJitterSum / static_cast<double>(FCount - 1);
-    const std::size_t held = static_cast<std::size_t>(std::min<std::uint64_t>(FCount, RingSize));
-    std::vector<double> sorted(FRing.begin(), FRing.begin() + static_cast<std::ptrdiff_t>(held));
+    std::vector<double> sorted = Recent();
+    const std::size_t held = sorted.size();
     std::sort(sorted.begin(), sorted.end());
     f.medianMs = held % 2 == 1 ? sorted[held / 2] : (sorted[held / 2 - 1] + sorted[held / 2]) / 2;
     const std::size_t rank = (PercentileOf * held + Hundred - 1) / Hundred;
     f.p95Ms = sorted[std::clamp<std::size_t>(rank, 1, held) - 1];
     return f;
+}
+
+std::vector<double> RttStats::Recent() const {
+    const std::size_t held = static_cast<std::size_t>(std::min<std::uint64_t>(FCount, RingSize));
+    std::vector<double> recent;
+    recent.reserve(held);
+    // Until the ring is full its oldest entry is at 0, afterwards at FRingNext.
+    const std::size_t oldest = held < RingSize ? 0 : FRingNext;
+    for (std::size_t i = 0; i < held; ++i)
+        recent.push_back(FRing[(oldest + i) % RingSize]);
+    return recent;
 }
 
 } // namespace paths

@@ -3,6 +3,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 namespace paths {
 
@@ -33,6 +34,8 @@ public:
 
     void Add(double ms);
     RttFigures Figures() const;
+    // The round trips the ring holds (the last RingSize), oldest first.
+    std::vector<double> Recent() const;
     std::uint64_t Answers() const { return FCount; }
     double LastMs() const { return FLast; }
 

@@ -136,6 +136,85 @@ TEST(SessionFiles, JoinedReadGivesTheLinesOfTheListRead) {
     EXPECT_EQ(entries[0].lines, (QStringList{"plain", "", u"caf\u00E9"_qs, u"h\u00F4te"_qs, "q"}));
 }
 
+// The watched paths go before the first section, where every reader of the
+// list (FromIni, Read and ReadJoined without them, as older programs read)
+// finds the entries it always found; a reader that asks gets them too.
+TEST(SessionFiles, WatchedPathsAreAHeadThatListReadersSkip) {
+    const QList<Entry> entries{{"10.61.4.2", QStringList{"56 bytes"}},
+                               {"far.example", std::nullopt}};
+    const QStringList watched{"far.example", "10.61.4.2"};
+    const QByteArray bytes = SessionFile::ToIni(entries, watched).Format();
+    EXPECT_EQ(bytes, QByteArray("PathWatch=far.example\r\nPathWatch=10.61.4.2\r\n"
+                                "[10.61.4.2]\r\n0=56 bytes\r\n[far.example]\r\n=\r\n"));
+    EXPECT_EQ(parsed(bytes), entries);
+    EXPECT_EQ(SessionFile::PathWatchesOf(IniFile::Parse(bytes)), watched);
+
+    QTemporaryDir dir;
+    const QString path = dir.filePath("watched.nsd");
+    QString error;
+    ASSERT_TRUE(SessionFile::Write(path, entries, watched, error)) << error.toStdString();
+    EXPECT_EQ(ContentOf(path), bytes);
+    for (const bool asks : {false, true}) {
+        SCOPED_TRACE(asks);
+        QList<Entry> read;
+        QStringList readWatched{"untouched"};
+        ASSERT_EQ(SessionFile::Read(path, read, error, nullptr, asks ? &readWatched : nullptr),
+                  files::LoadStatus::Done);
+        EXPECT_EQ(read, entries);
+        QList<Entry> joined;
+        QStringList joinedWatched;
+        ASSERT_EQ(SessionFile::ReadJoined(
+                      path,
+                      [&](SessionFile::JoinedEntry&& e) {
+                          joined.append({e.address,
+                                         e.lines ? std::optional<QStringList>(e.lines->split(u'\n'))
+                                                 : std::nullopt});
+                      },
+                      error, nullptr, asks ? &joinedWatched : nullptr),
+                  files::LoadStatus::Done);
+        EXPECT_EQ(joined, entries);
+        EXPECT_EQ(readWatched, asks ? watched : QStringList{"untouched"});
+        EXPECT_EQ(joinedWatched, asks ? watched : QStringList{});
+    }
+
+    // A file written before there were watched paths reads as it did, with
+    // none; and a list without any writes no head.
+    QList<Entry> old;
+    QStringList none{"x"};
+    PutContent(path, "[a]\r\n0=1\r\n");
+    ASSERT_EQ(SessionFile::Read(path, old, error, nullptr, &none), files::LoadStatus::Done);
+    EXPECT_EQ(old, (QList<Entry>{{"a", QStringList{"1"}}}));
+    EXPECT_TRUE(none.isEmpty());
+    EXPECT_TRUE(SessionFile::ToIni(entries, {}).Format().startsWith("[10.61.4.2]"));
+}
+
+// Hand-written heads: only the PathWatch key counts, blanks go, empty and
+// repeated ones are dropped, and no more are read than may open windows.
+TEST(SessionFiles, WatchedPathsReadByIniConventionsAndBounded) {
+    QByteArray head = "PathWatch= a \r\nPathWatch=\r\npathwatch=b\r\nOther=c\r\nno equals\r\n"
+                      "PathWatch=a\r\nPathWatch=\"d\"\r\n";
+    EXPECT_EQ(SessionFile::PathWatchesOf(IniFile::Parse(head + "[x]\r\n=\r\n")),
+              (QStringList{"a", "d"}));
+    EXPECT_TRUE(
+        SessionFile::PathWatchesOf(IniFile::Parse("[x]\r\nPathWatch=in a section\r\n")).isEmpty());
+    QByteArray many;
+    QStringList first;
+    for (int i = 0; i < SessionFile::MaxPathWatches + 8; ++i) {
+        many += "PathWatch=h" + QByteArray::number(i) + "\r\n";
+        if (i < SessionFile::MaxPathWatches)
+            first << QStringLiteral("h%1").arg(i);
+    }
+    QTemporaryDir dir;
+    const QString path = dir.filePath("many.nsd");
+    PutContent(path, many + "[x]\r\n=\r\n");
+    QList<Entry> entries;
+    QStringList watched;
+    QString error;
+    ASSERT_EQ(SessionFile::Read(path, entries, error, nullptr, &watched), files::LoadStatus::Done);
+    EXPECT_EQ(watched, first);
+    EXPECT_EQ(entries, (QList<Entry>{{"x", std::nullopt}}));
+}
+
 TEST(SessionFiles, LineBreaksInsideTextsCannotStartLinesOfTheirOwn) {
     const QList<Entry> entries{{"h", QStringList{"one\r\n[evil]\r\n0=x"}}};
     EXPECT_EQ(parsed(SessionFile::ToIni(entries).Format()),

@@ -177,12 +177,13 @@ TEST_F(HistoryAppTest, ContextMenuOffersTheHistoryOfTheEntryUnderTheMouse) {
         // No early return below: the menu must close whatever the checks say.
         const QList<QAction*> items = menu->actions();
         // The entry's own items, then the window's way into the area.
-        EXPECT_EQ(items.size(), 4);
-        if (items.size() == 4) {
+        EXPECT_EQ(items.size(), 5);
+        if (items.size() == 5) {
             EXPECT_EQ(items[0]->text(), QString::fromUtf8("History\u2026"));
             EXPECT_EQ(items[1]->text(), QString::fromUtf8("Alerts\u2026"));
-            EXPECT_TRUE(items[2]->isSeparator());
-            EXPECT_EQ(items[3], w->findChild<QAction*>("Hide1"));
+            EXPECT_EQ(items[2], w->findChild<QAction*>("WatchPath1"));
+            EXPECT_TRUE(items[3]->isSeparator());
+            EXPECT_EQ(items[4], w->findChild<QAction*>("Hide1"));
             items[0]->trigger();
         }
         menu->close();

@@ -7,6 +7,7 @@
 
 #include <cmath>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -60,6 +61,23 @@ TEST(RttStats, FiguresMatchHandWorkedValues) {
         EXPECT_NEAR(f.jitterMs, e.jitterMs, 1e-9);
         EXPECT_DOUBLE_EQ(f.medianMs, e.medianMs);
         EXPECT_DOUBLE_EQ(f.p95Ms, e.p95Ms);
+    }
+}
+
+// The ring as the heat strip of the Path window reads it: the last 100
+// round trips in the order they came, before and after it wraps.
+TEST(RttStats, RecentHoldsTheLastRoundTripsOldestFirst) {
+    const std::vector<std::pair<int, std::vector<double>>> cases{{0, {}},
+                                                                 {3, Counting(1, 3)},
+                                                                 {100, Counting(1, 100)},
+                                                                 {101, Counting(2, 101)},
+                                                                 {250, Counting(151, 250)}};
+    for (const auto& [count, expected] : cases) {
+        SCOPED_TRACE(count);
+        paths::RttStats stats;
+        for (double ms : Counting(1, count))
+            stats.Add(ms);
+        EXPECT_EQ(stats.Recent(), expected);
     }
 }
 

@@ -156,7 +156,7 @@ TEST(PathWatch, AHopThatNeverAnswersIsSilentNotALossOfThePath) {
 
 // Two routers answering at one TTL in turn are two rows of that hop, each
 // with its own figures; the hop's figures hold them both, and their turns
-// are no route change.
+// are no route change. Each keeps its own recent round trips.
 TEST(PathWatch, EachResponderOfALoadBalancedHopIsARowOfItsOwn) {
     Scripted s;
     for (int i = 0; i < 3; ++i) {
@@ -175,6 +175,8 @@ TEST(PathWatch, EachResponderOfALoadBalancedHopIsARowOfItsOwn) {
     EXPECT_DOUBLE_EQ(hop.responders[0].rtt.meanMs, 20);
     EXPECT_DOUBLE_EQ(hop.responders[1].rtt.meanMs, 40);
     EXPECT_DOUBLE_EQ(hop.responders[1].rtt.jitterMs, 0);
+    EXPECT_EQ(hop.responders[0].recentMs, (std::vector<double>{20, 20, 20}));
+    EXPECT_EQ(hop.responders[1].recentMs, (std::vector<double>{40, 40, 40}));
     EXPECT_EQ(hop.answered, 6U);
     EXPECT_DOUBLE_EQ(hop.rtt.jitterMs, 20);
     EXPECT_TRUE(s.changes.empty());
