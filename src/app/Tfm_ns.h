@@ -37,6 +37,9 @@ class THistory;
 namespace hosts {
 class HostList;
 }
+namespace pathview {
+class Tfm_path;
+}
 namespace runs {
 class RunRecorder;
 }
@@ -264,6 +267,9 @@ private:
     void EndBatch();
     void BuildHistoryMenu();
     void BuildPathMenu();
+    // The watch of an opened Path window reports to the alerts and the
+    // history: each round, each route change, each minute.
+    void FollowPath(pathview::Tfm_path* Window);
     // Sends the records of ended runs to the history's store, then to the
     // alert watch; called whenever either of them changes.
     void ConnectRecords();

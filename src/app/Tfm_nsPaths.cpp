@@ -1,14 +1,20 @@
 // The Path windows of the entries: "Watch Path…" in the list's context menu
 // and Ctrl+Shift+P open (or raise) the window of the entry under the mouse
 // or the selected one. Each window is a child of the main window that runs
-// its own watch; the main window only finds them again.
+// its own watch; the main window finds them again, and hands what their
+// watches report to the alert watch and the history.
 #include "app/Tfm_ns.h"
 
+#include "alerts/PathAlerts.h"
+#include "app/TAlertWatch.h"
 #include "controls/g_listbox.h"
+#include "history/THistoryStore.h"
+#include "historyview/THistory.h"
 #include "hosts/HostList.h"
 #include "pathview/Tfm_path.h"
 
 #include <QAction>
+#include <QDateTime>
 #include <QScreen>
 #include <algorithm>
 
@@ -23,7 +29,69 @@ QList<pathview::Tfm_path*> OpenPaths(const QWidget* window) {
     return open;
 }
 
+// The hops of a round as the alerts judge them.
+QVector<alerts::PathHop> HopsOf(const paths::PathFigures& figures) {
+    QVector<alerts::PathHop> hops;
+    hops.reserve(static_cast<qsizetype>(figures.hops.size()));
+    for (const paths::HopFigures& h : figures.hops)
+        hops.append({h.ttl,
+                     h.responders.empty() ? QString() : h.responders.front().address.ToString(),
+                     h.forwardedLossPercent});
+    return hops;
+}
+
+// A route as the notices list it: each TTL's responders, "*" for none.
+QStringList RouteList(const paths::Route& route) {
+    QStringList hops;
+    for (const auto& at : route) {
+        QStringList nodes;
+        for (const paths::Address& a : at)
+            nodes << a.ToString();
+        hops << (nodes.isEmpty() ? QStringLiteral("*") : nodes.join(QLatin1Char('|')));
+    }
+    return hops;
+}
+
 } // namespace
+
+void Tfm_ns::FollowPath(pathview::Tfm_path* Window) {
+    paths::PathWatch* watch = Window->Watch();
+    if (!watch)
+        return;
+    const QString entry = Window->Entry();
+    const QString target = paths::TargetText(watch->WatchedTarget());
+    connect(watch, &paths::PathWatch::RoundEnded, this, [this, watch, entry] {
+        if (FAlerts)
+            FAlerts->PathRound(entry, HopsOf(watch->Figures()),
+                               QDateTime::currentMSecsSinceEpoch());
+    });
+    connect(watch, &paths::PathWatch::RouteChanged, this,
+            [this, entry, target](const paths::RouteChange& change) {
+                if (FHistory)
+                    FHistory->Store()->RecordRouteChange(entry, target, change);
+                if (!FAlerts || change.kind == paths::RouteChange::Kind::FlappingEnded)
+                    return;
+                alerts::PathEvent e;
+                e.What = change.kind == paths::RouteChange::Kind::Changed
+                             ? alerts::PathEvent::Kind::RouteChanged
+                             : alerts::PathEvent::Kind::Flapping;
+                e.Entry = entry;
+                e.TimeMs = change.timeMs;
+                e.Before = RouteList(change.before);
+                e.After = RouteList(change.after);
+                FAlerts->PathRouteChanged(e);
+            });
+    connect(watch, &paths::PathWatch::MinuteClosed, this,
+            [this, entry, target](const QList<paths::MinuteSummary>& minute) {
+                if (FHistory)
+                    FHistory->Store()->RecordPathMinutes(entry, target, minute);
+            });
+    // The alert watch forgets the path with its window; the connection goes
+    // with the watch, should that go first.
+    if (FAlerts)
+        connect(Window, &QObject::destroyed, FAlerts.data(),
+                [alerts = FAlerts.data(), entry] { alerts->PathGone(entry); });
+}
 
 void Tfm_ns::BuildPathMenu() {
     WatchPath1 = new QAction(QStringLiteral("Watch &Path\u2026"), this);
@@ -52,6 +120,11 @@ void Tfm_ns::ShowPathOf(const QString& Entry) {
             return;
         }
     auto* window = new pathview::Tfm_path(Entry, this);
+    // An address is watched at once, a name once it is found.
+    if (window->Watch())
+        FollowPath(window);
+    else
+        connect(window, &pathview::Tfm_path::Started, this, [this, window] { FollowPath(window); });
     // Over the main window, a step down and right for each one open, whole
     // on its screen.
     const int step = 24 * static_cast<int>(OpenPaths(this).size() - 1);

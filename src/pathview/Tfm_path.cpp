@@ -182,8 +182,11 @@ Tfm_path::~Tfm_path() {
 }
 
 void Tfm_path::closeEvent(QCloseEvent* event) {
-    // The rounds end with the window, not when it is deleted later.
+    // The rounds end with the window, not when it is deleted later; the
+    // minute so far is handed on first.
     *FAlive = false;
+    if (FWatch)
+        FWatch->CloseMinute();
     FWatch.reset();
     UpdateButtons();
     QWidget::closeEvent(event);
