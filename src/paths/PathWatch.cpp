@@ -84,7 +84,7 @@ void PathWatch::SetChangeRounds(int rounds) {
     FTracker.SetChangeRounds(rounds);
 }
 
-void PathWatch::SetWallClock(std::function<qint64()> clock) {
+void PathWatch::SetWallClockForTests(std::function<qint64()> clock) {
     FWallClock = std::move(clock);
 }
 

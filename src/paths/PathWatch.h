@@ -128,7 +128,7 @@ public:
     void SetResolveNames(bool on) { FResolveNames = on; }
     // The wall clock (ms since the epoch) that stamps rounds, minutes and
     // route changes; the system's by default.
-    void SetWallClock(std::function<qint64()> clock);
+    void SetWallClockForTests(std::function<qint64()> clock);
 
     // Starts a round now and one every interval from then on.
     void Start();

@@ -42,7 +42,7 @@ std::string router(char n) {
 struct Scripted {
     Scripted() : watch(*paths::ParseTarget(QString::fromLatin1(TargetText)), fake) {
         watch.SetResolveNames(false);
-        watch.SetWallClock([this] { return nowMs; });
+        watch.SetWallClockForTests([this] { return nowMs; });
         QObject::connect(&watch, &PathWatch::RouteChanged,
                          [this](const RouteChange& c) { changes.push_back(c); });
         QObject::connect(&watch, &PathWatch::MinuteClosed,
