@@ -3,6 +3,7 @@
 #include "platform/Events.h"
 #include "runs/RunController.h"
 
+#include <QPoint>
 #include <QPointer>
 #include <QStringList>
 #include <QWidget>
@@ -270,6 +271,9 @@ private:
     // The watch of an opened Path window reports to the alerts and the
     // history: each round, each route change, each minute.
     void FollowPath(pathview::Tfm_path* Window);
+    // Shows a window of the main window's over its centre (moved by
+    // Offset), whole on its screen, and brings it to the front.
+    void ShowOver(QWidget* Window, QPoint Offset = {});
     // Sends the records of ended runs to the history's store, then to the
     // alert watch; called whenever either of them changes.
     void ConnectRecords();

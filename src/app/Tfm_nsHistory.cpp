@@ -98,22 +98,25 @@ void Tfm_ns::ShowHistory(int Index) {
     const QString path = FHistory->Path();
     FHistory->Store()->Flush(this, [this, path, entry] {
         FHistoryComing.removeOne(entry);
-        auto* window = new history::Tfm_history(path, entry, this);
-        // Over the main window, and whole on its screen.
-        QRect place(QPoint(), window->size());
-        place.moveCenter(frameGeometry().center());
-        if (QScreen* s = screen()) {
-            const QRect room = s->availableGeometry();
-            place.moveLeft(std::clamp(place.left(), room.left(),
-                                      std::max(room.left(), room.right() - place.width())));
-            place.moveTop(std::clamp(place.top(), room.top(),
-                                     std::max(room.top(), room.bottom() - place.height())));
-        }
-        window->move(place.topLeft());
-        window->show();
-        window->raise();
-        window->activateWindow();
+        ShowOver(new history::Tfm_history(path, entry, this));
     });
+}
+
+void Tfm_ns::ShowOver(QWidget* Window, QPoint Offset) {
+    // Over the main window, and whole on its screen.
+    QRect place(QPoint(), Window->size());
+    place.moveCenter(frameGeometry().center() + Offset);
+    if (QScreen* s = screen()) {
+        const QRect room = s->availableGeometry();
+        place.moveLeft(std::clamp(place.left(), room.left(),
+                                  std::max(room.left(), room.right() - place.width())));
+        place.moveTop(std::clamp(place.top(), room.top(),
+                                 std::max(room.top(), room.bottom() - place.height())));
+    }
+    Window->move(place.topLeft());
+    Window->show();
+    Window->raise();
+    Window->activateWindow();
 }
 
 void Tfm_ns::ConnectRecords() {

@@ -15,8 +15,6 @@
 
 #include <QAction>
 #include <QDateTime>
-#include <QScreen>
-#include <algorithm>
 
 namespace {
 
@@ -125,22 +123,9 @@ void Tfm_ns::ShowPathOf(const QString& Entry) {
         FollowPath(window);
     else
         connect(window, &pathview::Tfm_path::Started, this, [this, window] { FollowPath(window); });
-    // Over the main window, a step down and right for each one open, whole
-    // on its screen.
+    // A step down and right for each one open.
     const int step = 24 * static_cast<int>(OpenPaths(this).size() - 1);
-    QRect place(QPoint(), window->size());
-    place.moveCenter(frameGeometry().center() + QPoint(step, step));
-    if (QScreen* s = screen()) {
-        const QRect room = s->availableGeometry();
-        place.moveLeft(std::clamp(place.left(), room.left(),
-                                  std::max(room.left(), room.right() - place.width())));
-        place.moveTop(std::clamp(place.top(), room.top(),
-                                 std::max(room.top(), room.bottom() - place.height())));
-    }
-    window->move(place.topLeft());
-    window->show();
-    window->raise();
-    window->activateWindow();
+    ShowOver(window, QPoint(step, step));
 }
 
 QStringList Tfm_ns::WatchedPaths() const {

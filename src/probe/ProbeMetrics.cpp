@@ -291,18 +291,21 @@ enum Family {
     Done,
 };
 
+// The le="…" labels of a histogram's bounds.
+template <class Bounds> std::vector<std::string> leLabels(const Bounds& bounds) {
+    std::vector<std::string> v;
+    for (double b : bounds) {
+        std::string le = "le=\"";
+        appendDouble(le, b);
+        le += '"';
+        v.push_back(std::move(le));
+    }
+    return v;
+}
+
 // The path histogram's bucket labels.
 const std::vector<std::string>& pathBucketLabels() {
-    static const std::vector<std::string> les = [] {
-        std::vector<std::string> v;
-        for (double b : PathRttBucketBounds()) {
-            std::string le = "le=\"";
-            appendDouble(le, b);
-            le += '"';
-            v.push_back(std::move(le));
-        }
-        return v;
-    }();
+    static const std::vector<std::string> les = leLabels(PathRttBucketBounds());
     return les;
 }
 
@@ -315,16 +318,7 @@ std::string ttlLabel(int ttl) {
 
 // The histogram's bucket labels, le="5e-05" and on.
 const std::vector<std::string>& bucketLabels() {
-    static const std::vector<std::string> les = [] {
-        std::vector<std::string> v;
-        for (double b : RttBucketBounds()) {
-            std::string le = "le=\"";
-            appendDouble(le, b);
-            le += '"';
-            v.push_back(std::move(le));
-        }
-        return v;
-    }();
+    static const std::vector<std::string> les = leLabels(RttBucketBounds());
     return les;
 }
 
