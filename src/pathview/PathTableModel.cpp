@@ -37,9 +37,12 @@ QString SpokenHost(const paths::ResponderFigures& r) {
 
 } // namespace
 
+const QString PathTableModel::NoValue = QStringLiteral("\u2013");
+
 PathTableModel::PathTableModel(QObject* parent) : QAbstractTableModel(parent) {}
 
-std::vector<PathTableModel::Row> PathTableModel::RowsOf(const paths::PathFigures& figures) {
+std::vector<PathTableModel::Row> PathTableModel::RowsOf(const paths::PathFigures& figures,
+                                                        Origin origin) {
     // The strips' scale: the 95th percentile (nearest rank) of every round
     // trip they show, so that one slow answer (the first round's, as a rule)
     // stands out without washing out the rest; slower ones are all full.
@@ -87,17 +90,21 @@ std::vector<PathTableModel::Row> PathTableModel::RowsOf(const paths::PathFigures
             } else {
                 row.spoken = QStringLiteral("%1, also %2").arg(hopWords, SpokenHost(r));
             }
-            row.texts[Last] = Ms(r.rtt.lastMs);
+            // Stored minutes keep sums only: their extremes are unknown, not 0.
+            const bool stored = origin == Origin::Stored;
+            row.texts[Last] = stored ? NoValue : Ms(r.rtt.lastMs);
             row.texts[Avg] = Ms(r.rtt.meanMs);
-            row.texts[Best] = Ms(r.rtt.bestMs);
-            row.texts[Worst] = Ms(r.rtt.worstMs);
+            row.texts[Best] = stored ? NoValue : Ms(r.rtt.bestMs);
+            row.texts[Worst] = stored ? NoValue : Ms(r.rtt.worstMs);
             row.texts[StDev] = Ms(r.rtt.stdevMs);
             row.texts[Jitter] = Ms(r.rtt.jitterMs);
             row.spoken += QStringLiteral(", average %1 ms").arg(Spoken(r.rtt.meanMs));
             row.strip.reserve(static_cast<qsizetype>(r.recentMs.size()));
             for (double ms : r.recentMs)
                 row.strip.append(slowest > 0 ? std::min(1.0, ms / slowest) : 0);
-            if (r.recentMs.empty()) {
+            if (stored) {
+                row.stripSpoken = QStringLiteral("no recent round trips in the history");
+            } else if (r.recentMs.empty()) {
                 row.stripSpoken = QStringLiteral("no round trips");
             } else {
                 const auto [low, high] = std::minmax_element(r.recentMs.begin(), r.recentMs.end());
@@ -111,9 +118,10 @@ std::vector<PathTableModel::Row> PathTableModel::RowsOf(const paths::PathFigures
     return rows;
 }
 
-void PathTableModel::SetFigures(const paths::PathFigures& figures) {
+void PathTableModel::SetFigures(const paths::PathFigures& figures, Origin origin) {
     FFigures = figures;
-    std::vector<Row> rows = RowsOf(figures);
+    FOrigin = origin;
+    std::vector<Row> rows = RowsOf(figures, origin);
     const int now = static_cast<int>(rows.size());
     const int before = static_cast<int>(FRows.size());
     const int kept = std::min(now, before);
