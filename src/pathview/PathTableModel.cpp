@@ -130,9 +130,32 @@ void PathTableModel::SetFigures(const paths::PathFigures& figures, Origin origin
         FRows.resize(static_cast<std::size_t>(now));
         endRemoveRows();
     }
-    std::move(rows.begin(), rows.begin() + kept, FRows.begin());
-    if (kept > 0)
-        emit dataChanged(index(0, 0), index(kept - 1, ColumnCount - 1));
+    // Only the cells that changed are announced, so that a view paints
+    // those alone: a round changes the figures, rarely the hops and hosts.
+    for (int r = 0; r < kept; ++r) {
+        Row& was = FRows[static_cast<std::size_t>(r)];
+        Row& is = rows[static_cast<std::size_t>(r)];
+        int first = ColumnCount;
+        int last = -1;
+        for (int c = 0; c < ColumnCount; ++c) {
+            const auto at = static_cast<std::size_t>(c);
+            const bool same = c == Recent
+                                  ? was.strip == is.strip && was.stripSpoken == is.stripSpoken
+                                  : was.texts[at] == is.texts[at];
+            if (!same) {
+                first = std::min(first, c);
+                last = c;
+            }
+        }
+        // The row's spoken words belong to its first cell.
+        if (was.spoken != is.spoken || was.hopStart != is.hopStart) {
+            first = Hop;
+            last = std::max(last, static_cast<int>(Hop));
+        }
+        was = std::move(is);
+        if (last >= 0)
+            emit dataChanged(index(r, first), index(r, last));
+    }
     if (now > before) {
         beginInsertRows({}, before, now - 1);
         std::move(rows.begin() + kept, rows.end(), std::back_inserter(FRows));

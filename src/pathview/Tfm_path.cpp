@@ -28,6 +28,7 @@
 #include <QTableView>
 #include <QThreadPool>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <cstring>
 #include <utility>
 
@@ -151,10 +152,27 @@ Tfm_path::Tfm_path(const QString& entry, QWidget* owner)
     tv_hops->setEditTriggers(QAbstractItemView::NoEditTriggers);
     tv_hops->setShowGrid(false);
     tv_hops->setWordWrap(false);
+    // Rows and columns are sized once, from the font, not measured again at
+    // every round: measuring every cell's text was most of the window
+    // thread's work per round. A row is one line; a number column is as
+    // wide as its title or its widest usual figure, and the user may widen
+    // it.
     tv_hops->verticalHeader()->hide();
-    tv_hops->verticalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    tv_hops->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    tv_hops->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
     QHeaderView* header = tv_hops->horizontalHeader();
-    header->setSectionResizeMode(QHeaderView::ResizeToContents);
+    header->setSectionResizeMode(QHeaderView::Interactive);
+    constexpr int CellPadding = 12;
+    for (int column = 0; column < PathTableModel::Recent; ++column) {
+        const QString widest = column == PathTableModel::Hop    ? QStringLiteral("00")
+                               : column == PathTableModel::Sent ? QStringLiteral("0000000")
+                                                                : QStringLiteral("0000.0");
+        const QString title =
+            FModel->headerData(column, Qt::Horizontal, Qt::DisplayRole).toString();
+        header->resizeSection(column, std::max(fontMetrics().horizontalAdvance(widest),
+                                               header->fontMetrics().horizontalAdvance(title)) +
+                                          CellPadding);
+    }
     header->setSectionResizeMode(PathTableModel::Host, QHeaderView::Stretch);
     header->setSectionResizeMode(PathTableModel::Recent, QHeaderView::Fixed);
     header->resizeSection(PathTableModel::Recent, HeatStrip::Bars * HeatStrip::BarWidth + 6);
