@@ -24,6 +24,7 @@
 
 #include <arpa/inet.h>
 #include <memory>
+#include <tuple>
 
 namespace netsonde::test {
 namespace {
@@ -49,30 +50,27 @@ std::array<std::uint8_t, 16> bytesOf(const char* text) {
     return bytes;
 }
 
-// A record of sent requests, all answered in ms (none when ms is 0).
-paths::MinuteSummary Rec(qint64 minuteMs, int ttl, const char* responder, std::uint32_t sent,
-                         double ms) {
-    paths::MinuteSummary s;
-    s.minuteStartMs = minuteMs;
-    s.ttl = ttl;
-    if (responder)
-        s.responder = Ip(responder);
-    s.sent = sent;
-    if (ms > 0) {
-        s.answered = sent;
-        s.rttSumMs = ms * sent;
-        s.rttSquaresMs = ms * ms * sent;
-        s.histogram[paths::HistogramBucket(ms)] = sent;
-    }
-    return s;
-}
-
-// One minute of the path: hop 1 at 1 ms, hop 2 silent, the target at hop 3
-// in 3 ms, 60 rounds.
+// One minute of the path, 60 rounds: hop 1 at 1 ms, hop 2 silent, the
+// target at hop 3 in 3 ms; each hop's own record and its responder's.
 QList<paths::MinuteSummary> Minute(qint64 minuteMs) {
-    return {Rec(minuteMs, 1, nullptr, 60, 1), Rec(minuteMs, 1, "10.61.1.1", 60, 1),
-            Rec(minuteMs, 2, nullptr, 60, 0), Rec(minuteMs, 3, nullptr, 60, 3),
-            Rec(minuteMs, 3, Far, 60, 3)};
+    QList<paths::MinuteSummary> records;
+    for (const auto& [ttl, responder, ms] :
+         {std::tuple(1, "10.61.1.1", 1.0), std::tuple(2, "", 0.0), std::tuple(3, Far, 3.0)}) {
+        paths::MinuteSummary s;
+        s.minuteStartMs = minuteMs;
+        s.ttl = ttl;
+        s.sent = 60;
+        s.answered = ms > 0 ? 60 : 0;
+        s.rttSumMs = ms * s.answered;
+        s.rttSquaresMs = ms * ms * s.answered;
+        s.histogram[paths::HistogramBucket(ms)] = s.answered;
+        records << s;
+        if (ms > 0) {
+            s.responder = Ip(responder);
+            records << s;
+        }
+    }
+    return records;
 }
 
 class PathSpanTest : public testing::Test {
@@ -141,11 +139,9 @@ protected:
 TEST_F(PathSpanTest, StoredHourAfterARestartAndLiveAgain) {
     WriteEarlierRun();
     Open(Far);
-    ASSERT_NE(window->Watch(), nullptr);
     window->Watch()->SetResolveNames(false);
     EXPECT_EQ(window->cb_span->currentText(), "Live");
     ASSERT_TRUE(Choose("Last hour"));
-    EXPECT_EQ(window->ShownSpan(), Tfm_path::Span::Hour);
 
     const QStringList expected[] = {
         {"1", "10.61.1.1", "0.0", "0.0", "60", "\u2013", "1.0", "\u2013", "\u2013"},
@@ -159,17 +155,13 @@ TEST_F(PathSpanTest, StoredHourAfterARestartAndLiveAgain) {
     EXPECT_EQ(window->Model()->RowText(0),
               "hop 1, 10.61.1.1, loss 0 %, forwarded loss 0 %, average 1 ms");
     EXPECT_EQ(window->Model()->RowText(1), "hop 2, no answer");
-    const QModelIndex strip = window->Model()->index(0, PathTableModel::Recent);
-    EXPECT_EQ(strip.data(Qt::AccessibleTextRole).toString(),
+    EXPECT_EQ(window->Model()->index(0, PathTableModel::Recent).data(Qt::AccessibleTextRole),
               "no recent round trips in the history");
-    EXPECT_EQ(window->lb_status->text(),
-              "Path to 10.61.4.2 over the last hour: 3 hops, 1 minute, 60 rounds");
     ASSERT_EQ(window->lb_changes->count(), 1);
     EXPECT_TRUE(window->lb_changes->item(0)->text().endsWith(
         "route changed: 10.61.1.1 * 10.61.4.2 \u2192 10.61.1.9 * 10.61.4.2"))
         << window->lb_changes->item(0)->text().toStdString();
     EXPECT_FALSE(window->bn_reset->isEnabled()) << "Reset acts on the live figures";
-    EXPECT_TRUE(window->bn_pause->isEnabled());
 
     // Live rounds go on without touching the stored table.
     QSignalSpy updated(window.data(), &Tfm_path::Updated);
@@ -181,11 +173,9 @@ TEST_F(PathSpanTest, StoredHourAfterARestartAndLiveAgain) {
 
     window->cb_span->setCurrentIndex(0);
     emit window->cb_span->activated(0);
-    EXPECT_EQ(window->ShownSpan(), Tfm_path::Span::Live);
     ASSERT_EQ(window->Model()->rowCount(), 2);
     EXPECT_EQ(Cell(1, PathTableModel::Best), "7.0");
     EXPECT_EQ(window->lb_changes->count(), 0);
-    EXPECT_TRUE(window->bn_reset->isEnabled());
     EXPECT_TRUE(window->StatusText().startsWith("Path to 10.61.4.2: 2 hops, "))
         << window->StatusText().toStdString();
 }
@@ -194,34 +184,24 @@ TEST_F(PathSpanTest, StoredHourAfterARestartAndLiveAgain) {
 // clock; an entry without minutes says so.
 TEST_F(PathSpanTest, EachSpanShowsItsOwnMinutes) {
     WriteEarlierRun();
-    struct Case {
-        const char* entry;
-        const char* caption;
-        qint64 minutes;
-        const char* status;
-    };
-    const Case cases[] = {
-        {Far, "Last hour", 1, "Path to 10.61.4.2 over the last hour: 3 hops, 1 minute, 60 rounds"},
-        {Far, "Last 24 hours", 2,
+    const std::pair<const char*, const char*> cases[] = {
+        {"Last hour", "Path to 10.61.4.2 over the last hour: 3 hops, 1 minute, 60 rounds"},
+        {"Last 24 hours",
          "Path to 10.61.4.2 over the last 24 hours: 3 hops, 2 minutes, 120 rounds"},
-        {Far, "Last 7 days", 3,
-         "Path to 10.61.4.2 over the last 7 days: 3 hops, 3 minutes, 180 rounds"},
-        {Far, "Last 30 days", 3,
-         "Path to 10.61.4.2 over the last 30 days: 3 hops, 3 minutes, 180 rounds"},
-        {"10.61.9.9", "Last 30 days", 0,
-         "The history has no minutes of 10.61.9.9 in the last 30 days."},
+        {"Last 7 days", "Path to 10.61.4.2 over the last 7 days: 3 hops, 3 minutes, 180 rounds"},
+        {"Last 30 days", "Path to 10.61.4.2 over the last 30 days: 3 hops, 3 minutes, 180 rounds"},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(std::string(c.entry) + " " + c.caption);
-        if (!window || window->Entry() != c.entry) {
-            delete window.data();
-            Open(c.entry);
-        }
-        ASSERT_TRUE(Choose(c.caption));
-        EXPECT_EQ(window->StoredSpan().minutes, c.minutes);
-        EXPECT_EQ(window->lb_status->text(), c.status);
-        EXPECT_EQ(window->Model()->rowCount(), c.minutes > 0 ? 3 : 0);
+    Open(Far);
+    for (const auto& [caption, status] : cases) {
+        ASSERT_TRUE(Choose(caption));
+        EXPECT_EQ(window->lb_status->text(), status);
     }
+    delete window.data();
+    Open("10.61.9.9");
+    ASSERT_TRUE(Choose("Last 30 days"));
+    EXPECT_EQ(window->lb_status->text(),
+              "The history has no minutes of 10.61.9.9 in the last 30 days.");
+    EXPECT_EQ(window->Model()->rowCount(), 0);
 }
 
 // Only the answer to the latest span asked for is shown, and none once Live
