@@ -30,7 +30,7 @@ ALLOWED = {
     "tray": {"platform", "desktop"},
     "dialogs": {"states", "platform", "desktop", "files", "controls", "alerts", "hosts"},
     "historyview": {"states", "platform", "desktop", "history", "controls"},
-    "pathview": {"platform", "desktop", "files", "controls", "paths"},
+    "pathview": {"platform", "desktop", "files", "controls", "paths", "history"},
     "app": {"states", "platform", "desktop", "resolve", "echo", "files", "history", "controls", "tray",
             "dialogs", "historyview", "pathview", "alerts", "runs", "hosts", "paths"},
 }

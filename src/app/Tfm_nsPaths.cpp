@@ -15,6 +15,7 @@
 
 #include <QAction>
 #include <QDateTime>
+#include <QPointer>
 
 namespace {
 
@@ -118,6 +119,17 @@ void Tfm_ns::ShowPathOf(const QString& Entry) {
             return;
         }
     auto* window = new pathview::Tfm_path(Entry, this);
+    // The window reads its spans from the history file, after the minutes
+    // still queued for it have been committed.
+    if (FHistory)
+        window->SetHistoryFile(FHistory->Path(),
+                               [store = QPointer<history::THistoryStore>(FHistory->Store())](
+                                   QObject* context, std::function<void()> done) {
+                                   if (store)
+                                       store->Flush(context, std::move(done));
+                                   else
+                                       done();
+                               });
     // An address is watched at once, a name once it is found.
     if (window->Watch())
         FollowPath(window);

@@ -200,6 +200,20 @@ QByteArray Millis(int value) {
 
 } // namespace
 
+QSqlDatabase ReaderConnection(const QString& connection, const QString& path, int busyTimeoutMs) {
+    QSqlDatabase db = QSqlDatabase::database(connection, false);
+    if (db.isValid() && db.isOpen())
+        return db;
+    if (!db.isValid()) {
+        db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection);
+        db.setDatabaseName(path);
+        db.setConnectOptions(
+            QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=%1").arg(busyTimeoutMs));
+    }
+    db.open();
+    return db;
+}
+
 double SpanData::LossPercent() const {
     return Sent > 0 ? 100.0 * static_cast<double>(Sent - Received) / static_cast<double>(Sent)
                     : 0.0;

@@ -79,6 +79,12 @@ struct SpanData {
 // Spans longer than this are read from the per-minute sums.
 constexpr qint64 RawSpanLimitMs = qint64{24} * 3600 * 1000 + 60000;
 
+// A reader's read-only connection to the history file at path, named
+// connection: added and opened on the calling thread at first use (a
+// worker's own thread, as a rule), the same connection afterwards. A read
+// that finds the file locked waits up to busyTimeoutMs inside SQLite.
+QSqlDatabase ReaderConnection(const QString& connection, const QString& path, int busyTimeoutMs);
+
 // First and last run time of an entry; false when it has none.
 bool Extent(const QSqlDatabase& db, const QString& entry, qint64* first, qint64* last);
 // The runs of entry in [from, to), folded into width columns.

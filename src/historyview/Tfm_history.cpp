@@ -44,17 +44,7 @@ constexpr int ReaderBusyTimeoutMs = 100;
 
 // The reader's connection, opened on its thread at first use, read-only.
 QSqlDatabase ReaderDb(const QString& connection, const QString& path) {
-    QSqlDatabase db = QSqlDatabase::database(connection, false);
-    if (db.isValid() && db.isOpen())
-        return db;
-    if (!db.isValid()) {
-        db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection);
-        db.setDatabaseName(path);
-        db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=%1")
-                                 .arg(ReaderBusyTimeoutMs));
-    }
-    db.open();
-    return db;
+    return ReaderConnection(connection, path, ReaderBusyTimeoutMs);
 }
 
 QString LocalStamp(qint64 ms) {

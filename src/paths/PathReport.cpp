@@ -97,11 +97,12 @@ QJsonObject RttJson(const RttFigures& rtt, QJsonObject object) {
 } // namespace
 
 QString ReportText(const PathFigures& figures) {
-    const QStringList header{
-        QStringLiteral("Hop"),        QStringLiteral("Host"),  QStringLiteral("Loss %"),
-        QStringLiteral("Fwd loss %"), QStringLiteral("Sent"),  QStringLiteral("Last"),
-        QStringLiteral("Avg"),        QStringLiteral("Best"),  QStringLiteral("Worst"),
-        QStringLiteral("StDev"),      QStringLiteral("Jitter")};
+    const QStringList header{QStringLiteral("Hop"),    QStringLiteral("Host"),
+                             QStringLiteral("Loss %"), QStringLiteral("Forwarded loss %"),
+                             QStringLiteral("Sent"),   QStringLiteral("Last"),
+                             QStringLiteral("Avg"),    QStringLiteral("Best"),
+                             QStringLiteral("Worst"),  QStringLiteral("StDev"),
+                             QStringLiteral("Jitter")};
     constexpr int HostColumn = 1;
     std::vector<QStringList> table{header};
     for (const Row& r : RowsOf(figures))

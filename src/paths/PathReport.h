@@ -19,7 +19,7 @@ namespace paths {
 // decimal.
 
 // A plain-text table with a header line and columns aligned: Hop, Host,
-// Loss %, Fwd loss %, Sent, Last, Avg, Best, Worst, StDev, Jitter. Numbers
+// Loss %, Forwarded loss %, Sent, Last, Avg, Best, Worst, StDev, Jitter. Numbers
 // are right-aligned, hosts left-aligned; lines end with '\n' and have no
 // trailing blanks.
 QString ReportText(const PathFigures& figures);

@@ -37,9 +37,12 @@ QString SpokenHost(const paths::ResponderFigures& r) {
 
 } // namespace
 
+const QString PathTableModel::NoValue = QStringLiteral("\u2013");
+
 PathTableModel::PathTableModel(QObject* parent) : QAbstractTableModel(parent) {}
 
-std::vector<PathTableModel::Row> PathTableModel::RowsOf(const paths::PathFigures& figures) {
+std::vector<PathTableModel::Row> PathTableModel::RowsOf(const paths::PathFigures& figures,
+                                                        Origin origin) {
     // The strips' scale: the 95th percentile (nearest rank) of every round
     // trip they show, so that one slow answer (the first round's, as a rule)
     // stands out without washing out the rest; slower ones are all full.
@@ -87,17 +90,21 @@ std::vector<PathTableModel::Row> PathTableModel::RowsOf(const paths::PathFigures
             } else {
                 row.spoken = QStringLiteral("%1, also %2").arg(hopWords, SpokenHost(r));
             }
-            row.texts[Last] = Ms(r.rtt.lastMs);
+            // Stored minutes keep sums only: their extremes are unknown, not 0.
+            const bool stored = origin == Origin::Stored;
+            row.texts[Last] = stored ? NoValue : Ms(r.rtt.lastMs);
             row.texts[Avg] = Ms(r.rtt.meanMs);
-            row.texts[Best] = Ms(r.rtt.bestMs);
-            row.texts[Worst] = Ms(r.rtt.worstMs);
+            row.texts[Best] = stored ? NoValue : Ms(r.rtt.bestMs);
+            row.texts[Worst] = stored ? NoValue : Ms(r.rtt.worstMs);
             row.texts[StDev] = Ms(r.rtt.stdevMs);
             row.texts[Jitter] = Ms(r.rtt.jitterMs);
             row.spoken += QStringLiteral(", average %1 ms").arg(Spoken(r.rtt.meanMs));
             row.strip.reserve(static_cast<qsizetype>(r.recentMs.size()));
             for (double ms : r.recentMs)
                 row.strip.append(slowest > 0 ? std::min(1.0, ms / slowest) : 0);
-            if (r.recentMs.empty()) {
+            if (stored) {
+                row.stripSpoken = QStringLiteral("no recent round trips in the history");
+            } else if (r.recentMs.empty()) {
                 row.stripSpoken = QStringLiteral("no round trips");
             } else {
                 const auto [low, high] = std::minmax_element(r.recentMs.begin(), r.recentMs.end());
@@ -111,9 +118,10 @@ std::vector<PathTableModel::Row> PathTableModel::RowsOf(const paths::PathFigures
     return rows;
 }
 
-void PathTableModel::SetFigures(const paths::PathFigures& figures) {
+void PathTableModel::SetFigures(const paths::PathFigures& figures, Origin origin) {
     FFigures = figures;
-    std::vector<Row> rows = RowsOf(figures);
+    FOrigin = origin;
+    std::vector<Row> rows = RowsOf(figures, origin);
     const int now = static_cast<int>(rows.size());
     const int before = static_cast<int>(FRows.size());
     const int kept = std::min(now, before);
@@ -122,9 +130,32 @@ void PathTableModel::SetFigures(const paths::PathFigures& figures) {
         FRows.resize(static_cast<std::size_t>(now));
         endRemoveRows();
     }
-    std::move(rows.begin(), rows.begin() + kept, FRows.begin());
-    if (kept > 0)
-        emit dataChanged(index(0, 0), index(kept - 1, ColumnCount - 1));
+    // Only the cells that changed are announced, so that a view paints
+    // those alone: a round changes the figures, rarely the hops and hosts.
+    for (int r = 0; r < kept; ++r) {
+        Row& was = FRows[static_cast<std::size_t>(r)];
+        Row& is = rows[static_cast<std::size_t>(r)];
+        int first = ColumnCount;
+        int last = -1;
+        for (int c = 0; c < ColumnCount; ++c) {
+            const auto at = static_cast<std::size_t>(c);
+            const bool same = c == Recent
+                                  ? was.strip == is.strip && was.stripSpoken == is.stripSpoken
+                                  : was.texts[at] == is.texts[at];
+            if (!same) {
+                first = std::min(first, c);
+                last = c;
+            }
+        }
+        // The row's spoken words belong to its first cell.
+        if (was.spoken != is.spoken || was.hopStart != is.hopStart) {
+            first = Hop;
+            last = std::max(last, static_cast<int>(Hop));
+        }
+        was = std::move(is);
+        if (last >= 0)
+            emit dataChanged(index(r, first), index(r, last));
+    }
     if (now > before) {
         beginInsertRows({}, before, now - 1);
         std::move(rows.begin() + kept, rows.end(), std::back_inserter(FRows));
@@ -176,8 +207,8 @@ QVariant PathTableModel::headerData(int section, Qt::Orientation orientation, in
     if (orientation != Qt::Horizontal || section < 0 || section >= ColumnCount)
         return {};
     static const char* const Titles[ColumnCount] = {
-        "Hop", "Host", "Loss %", "Fwd loss %", "Sent",   "Last",
-        "Avg", "Best", "Worst",  "StDev",      "Jitter", "Last 100 round trips"};
+        "Hop",   "Host",  "Loss %", "Forwarded loss %",    "Sent", "Last", "Avg", "Best",
+        "Worst", "StDev", "Jitter", "Last 100 round trips"};
     static const char* const Spoken[ColumnCount] = {"Hop",          "Host",
                                                     "Loss percent", "Forwarded loss percent",
                                                     "Sent",         "Last",

@@ -51,12 +51,21 @@ public:
 
     explicit PathTableModel(QObject* parent = nullptr);
 
+    // Where figures come from: the live watch, or minutes added up by the
+    // history (history::PathTotals), which keeps no last, best or worst
+    // round trip and no recent ones.
+    enum class Origin { Live, Stored };
+    // The text of a column the figures have no value for (last, best and
+    // worst of stored figures): a dash, so that no one reads 0 ms.
+    static const QString NoValue;
+
     // Shows figures: the rows both have are changed in place, the rest
     // inserted or removed at the end, so that the selection and the
     // scrolling of a view stay where they were while the path keeps its
     // shape.
-    void SetFigures(const paths::PathFigures& figures);
+    void SetFigures(const paths::PathFigures& figures, Origin origin = Origin::Live);
     const paths::PathFigures& Figures() const { return FFigures; }
+    Origin FiguresOrigin() const { return FOrigin; }
 
     // What a screen reader says for the row: "hop 3, 10.61.3.2 r3.nsd.test,
     // loss 0 %, forwarded loss 0 %, average 1.2 ms".
@@ -75,9 +84,10 @@ private:
         QList<double> strip;
         bool hopStart = false;
     };
-    static std::vector<Row> RowsOf(const paths::PathFigures& figures);
+    static std::vector<Row> RowsOf(const paths::PathFigures& figures, Origin origin);
 
     paths::PathFigures FFigures;
+    Origin FOrigin = Origin::Live;
     std::vector<Row> FRows;
 };
 

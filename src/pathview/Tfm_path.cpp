@@ -2,6 +2,8 @@
 
 #include "desktop/FileDialogs.h"
 #include "files/TextFile.h"
+#include "history/HistoryQueries.h"
+#include "history/TSqlThread.h"
 #include "paths/Address.h"
 #include "paths/PathReport.h"
 #include "pathview/HeatStrip.h"
@@ -12,23 +14,51 @@
 
 #include <QClipboard>
 #include <QCloseEvent>
+#include <QComboBox>
+#include <QDateTime>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
 #include <QListWidget>
+#include <QPointer>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTableView>
 #include <QThreadPool>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <cstring>
 #include <utility>
 
 namespace pathview {
 
 namespace {
+
+constexpr qint64 HourMs = qint64{3600} * 1000;
+constexpr qint64 DayMs = 24 * HourMs;
+// A span read that finds the file locked waits this long inside SQLite and
+// then shows what it got.
+constexpr int ReaderBusyTimeoutMs = 100;
+
+struct SpanChoice {
+    Tfm_path::Span span;
+    const char* caption;
+    const char* words; // in "over the last hour"
+    qint64 lengthMs;
+};
+constexpr SpanChoice SpanChoices[] = {
+    {Tfm_path::Span::Live, "Live", "", 0},
+    {Tfm_path::Span::Hour, "Last hour", "the last hour", HourMs},
+    {Tfm_path::Span::Day, "Last 24 hours", "the last 24 hours", DayMs},
+    {Tfm_path::Span::Week, "Last 7 days", "the last 7 days", 7 * DayMs},
+    {Tfm_path::Span::Month, "Last 30 days", "the last 30 days", 30 * DayMs},
+};
+
+const SpanChoice& ChoiceOf(Tfm_path::Span span) {
+    return SpanChoices[static_cast<std::size_t>(span)];
+}
 
 std::shared_ptr<paths::EchoSender>& SenderForTests() {
     static std::shared_ptr<paths::EchoSender> sender;
@@ -93,10 +123,19 @@ Tfm_path::SetEchoSenderForTests(std::shared_ptr<paths::EchoSender> sender) {
 
 Tfm_path::Tfm_path(const QString& entry, QWidget* owner)
     : QWidget(owner, Qt::Window), FEntry(entry), FModel(new PathTableModel(this)),
-      FAlive(std::make_shared<bool>(true)) {
+      FAlive(std::make_shared<bool>(true)),
+      FClock([] { return QDateTime::currentMSecsSinceEpoch(); }),
+      FOpen(std::make_shared<std::atomic<bool>>(true)) {
     setObjectName(QStringLiteral("fm_path"));
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(QStringLiteral("Path to %1 - Netsonde").arg(entry));
+
+    cb_span = new QComboBox(this);
+    cb_span->setObjectName(QStringLiteral("cb_span"));
+    cb_span->setAccessibleName(QStringLiteral("Span"));
+    cb_span->setToolTip(QStringLiteral("The live figures, or what the history keeps of a span"));
+    auto* spanLabel = new QLabel(QStringLiteral("S&how:"), this);
+    spanLabel->setBuddy(cb_span);
 
     lb_status = new QLabel(this);
     lb_status->setObjectName(QStringLiteral("lb_status"));
@@ -113,10 +152,27 @@ Tfm_path::Tfm_path(const QString& entry, QWidget* owner)
     tv_hops->setEditTriggers(QAbstractItemView::NoEditTriggers);
     tv_hops->setShowGrid(false);
     tv_hops->setWordWrap(false);
+    // Rows and columns are sized once, from the font, not measured again at
+    // every round: measuring every cell's text was most of the window
+    // thread's work per round. A row is one line; a number column is as
+    // wide as its title or its widest usual figure, and the user may widen
+    // it.
     tv_hops->verticalHeader()->hide();
-    tv_hops->verticalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    tv_hops->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    tv_hops->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
     QHeaderView* header = tv_hops->horizontalHeader();
-    header->setSectionResizeMode(QHeaderView::ResizeToContents);
+    header->setSectionResizeMode(QHeaderView::Interactive);
+    constexpr int CellPadding = 12;
+    for (int column = 0; column < PathTableModel::Recent; ++column) {
+        const QString widest = column == PathTableModel::Hop    ? QStringLiteral("00")
+                               : column == PathTableModel::Sent ? QStringLiteral("0000000")
+                                                                : QStringLiteral("0000.0");
+        const QString title =
+            FModel->headerData(column, Qt::Horizontal, Qt::DisplayRole).toString();
+        header->resizeSection(column, std::max(fontMetrics().horizontalAdvance(widest),
+                                               header->fontMetrics().horizontalAdvance(title)) +
+                                          CellPadding);
+    }
     header->setSectionResizeMode(PathTableModel::Host, QHeaderView::Stretch);
     header->setSectionResizeMode(PathTableModel::Recent, QHeaderView::Fixed);
     header->resizeSection(PathTableModel::Recent, HeatStrip::Bars * HeatStrip::BarWidth + 6);
@@ -143,13 +199,20 @@ Tfm_path::Tfm_path(const QString& entry, QWidget* owner)
         buttons->addWidget(b);
     buttons->addStretch(1);
 
+    auto* top = new QHBoxLayout;
+    top->addWidget(lb_status, 1);
+    top->addWidget(spanLabel);
+    top->addWidget(cb_span);
+
     auto* layout = new QVBoxLayout(this);
-    layout->addWidget(lb_status);
+    layout->addLayout(top);
     layout->addWidget(tv_hops, 1);
     layout->addWidget(changesLabel);
     layout->addWidget(lb_changes);
     layout->addLayout(buttons);
 
+    connect(cb_span, &QComboBox::activated, this,
+            [this](int index) { SetSpan(cb_span->itemData(index).value<Span>()); });
     connect(bn_pause, &QPushButton::clicked, this, [this] { bn_pauseClick(); });
     connect(bn_reset, &QPushButton::clicked, this, [this] { bn_resetClick(); });
     connect(bn_copy, &QPushButton::clicked, this, [this] { bn_copyClick(); });
@@ -157,6 +220,7 @@ Tfm_path::Tfm_path(const QString& entry, QWidget* owner)
     connect(bn_json, &QPushButton::clicked, this, [this] { bn_jsonClick(); });
 
     resize(900, 420);
+    SetHistoryFile(QString());
     UpdateButtons();
     ShowStatus();
 
@@ -178,7 +242,11 @@ Tfm_path::Tfm_path(const QString& entry, QWidget* owner)
 }
 
 Tfm_path::~Tfm_path() {
+    // Reads still queued are skipped and the reader ends on its own; an
+    // answer on its way finds no window.
     *FAlive = false;
+    FOpen->store(false);
+    FReader.reset();
 }
 
 void Tfm_path::closeEvent(QCloseEvent* event) {
@@ -216,14 +284,112 @@ void Tfm_path::StartWatch(const paths::PathWatch::Target& target) {
 }
 
 void Tfm_path::Refresh() {
-    if (!FWatch)
+    // The watch runs on while a span is shown; the table waits for Live.
+    if (!FWatch || FSpan != Span::Live)
         return;
     FModel->SetFigures(FWatch->Figures());
     ShowStatus();
     emit Updated();
 }
 
+void Tfm_path::SetHistoryFile(const QString& path, FlushHook flush) {
+    FHistoryPath = path;
+    FFlush = std::move(flush);
+    FReader.reset();
+    cb_span->clear();
+    for (const SpanChoice& choice : SpanChoices)
+        if (choice.span == Span::Live || !path.isEmpty())
+            cb_span->addItem(QString::fromLatin1(choice.caption), QVariant::fromValue(choice.span));
+    cb_span->setEnabled(!path.isEmpty());
+    SetSpan(Span::Live);
+}
+
+void Tfm_path::SetSpan(Span span) {
+    if (FHistoryPath.isEmpty())
+        span = Span::Live;
+    const int generation = ++FGeneration;
+    FSpan = span;
+    FStored = {};
+    cb_span->setCurrentIndex(cb_span->findData(QVariant::fromValue(span)));
+    if (span == Span::Live) {
+        FReading = false;
+        FModel->SetFigures(FWatch ? FWatch->Figures() : paths::PathFigures{});
+        ShowChanges(FLiveChanges);
+        UpdateButtons();
+        ShowStatus();
+        return;
+    }
+    FReading = true;
+    UpdateButtons();
+    ShowStatus();
+    const qint64 to = FClock();
+    const qint64 from = to - ChoiceOf(span).lengthMs;
+    if (!FFlush) {
+        ReadSpan(generation, from, to);
+        return;
+    }
+    // The minutes the history still has queued are committed first.
+    FFlush(this, [self = QPointer<Tfm_path>(this), generation, from, to] {
+        if (self && generation == self->FGeneration)
+            self->ReadSpan(generation, from, to);
+    });
+}
+
+void Tfm_path::ReadSpan(int generation, qint64 from, qint64 to) {
+    if (!FReader)
+        FReader = std::make_unique<history::TSqlThread>(QStringLiteral("path history"));
+    FReader->Post([connection = FReader->Connection(), path = FHistoryPath, entry = FEntry,
+                   open = FOpen, self = QPointer<Tfm_path>(this), generation, from, to] {
+        if (!*open)
+            return;
+        const history::PathSpan span = history::LoadPathSpan(
+            history::ReaderConnection(connection, path, ReaderBusyTimeoutMs), entry, from, to);
+        QMetaObject::invokeMethod(
+            qApp,
+            [self, span, generation] {
+                if (self)
+                    self->ApplySpan(span, generation);
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+void Tfm_path::ApplySpan(const history::PathSpan& span, int generation) {
+    if (generation != FGeneration || FSpan == Span::Live)
+        return;
+    FReading = false;
+    FStored = span;
+    FModel->SetFigures(span.figures, PathTableModel::Origin::Stored);
+    ShowChanges(span.changes);
+    ShowStatus();
+    emit SpanLoaded();
+}
+
 QString Tfm_path::StatusText() const {
+    if (FSpan != Span::Live) {
+        const QString words = QString::fromLatin1(ChoiceOf(FSpan).words);
+        if (FReading)
+            return QStringLiteral("Reading %1 of %2 from the history\u2026").arg(words, FEntry);
+        if (FStored.Empty())
+            return QStringLiteral("The history has no minutes of %1 in %2.").arg(FEntry, words);
+        const paths::PathFigures& f = FStored.figures;
+        QString target = f.target;
+        if (target != FEntry.trimmed())
+            target = QStringLiteral("%1 (%2)").arg(FEntry.trimmed(), target);
+        QString text = QStringLiteral("Path to %1 over %2: ").arg(target, words);
+        if (f.distance > 0)
+            text += f.distance == 1 ? QStringLiteral("1 hop")
+                                    : QStringLiteral("%1 hops").arg(f.distance);
+        else
+            text += QStringLiteral("target not reached");
+        text += FStored.minutes == 1 ? QStringLiteral(", 1 minute")
+                                     : QStringLiteral(", %1 minutes").arg(FStored.minutes);
+        text += f.rounds == 1 ? QStringLiteral(", 1 round")
+                              : QStringLiteral(", %1 rounds").arg(f.rounds);
+        if (f.flapping)
+            text += QStringLiteral(", route flapping");
+        return text;
+    }
     if (!FFailure.isEmpty())
         return FFailure;
     if (!FWatch)
@@ -252,16 +418,31 @@ void Tfm_path::ShowStatus() {
 }
 
 void Tfm_path::AddChange(const paths::RouteChange& change) {
+    FLiveChanges.append(change);
+    if (FSpan != Span::Live)
+        return;
     auto* item = new QListWidgetItem(RouteChangeText(change), lb_changes);
     item->setData(Qt::AccessibleTextRole, item->text());
     lb_changes->scrollToBottom();
     ShowStatus();
 }
 
+void Tfm_path::ShowChanges(const QVector<paths::RouteChange>& changes) {
+    lb_changes->clear();
+    for (const paths::RouteChange& change : changes) {
+        auto* item = new QListWidgetItem(RouteChangeText(change), lb_changes);
+        item->setData(Qt::AccessibleTextRole, item->text());
+    }
+    lb_changes->scrollToBottom();
+}
+
 void Tfm_path::UpdateButtons() {
     const bool on = FWatch != nullptr;
-    for (QPushButton* b : {bn_pause, bn_reset, bn_copy, bn_csv, bn_json})
-        b->setEnabled(on);
+    // Reset, Copy and the exports work on the live figures, so they wait
+    // while a span is shown; the watch can still be paused.
+    bn_pause->setEnabled(on);
+    for (QPushButton* b : {bn_reset, bn_copy, bn_csv, bn_json})
+        b->setEnabled(on && FSpan == Span::Live);
     const bool running = on && FWatch->Running();
     bn_pause->setText(running || !on ? QStringLiteral("&Pause") : QStringLiteral("&Resume"));
     bn_pause->setAccessibleName(running || !on ? QStringLiteral("Pause")
@@ -283,6 +464,7 @@ void Tfm_path::bn_resetClick() {
     if (!FWatch)
         return;
     FWatch->Reset();
+    FLiveChanges.clear();
     lb_changes->clear();
     FModel->SetFigures(FWatch->Figures());
     ShowStatus();

@@ -1,19 +1,23 @@
 // What a Path window's watch reports reaches the alert watch and the
 // history: forwarded loss from a hop and a route change make notices, and
 // the path's minutes and route changes are in the history file once the
-// window is closed.
+// window is closed; the window reads its spans from the main window's
+// history, the minutes still queued included.
 #include "MainWindowFixture.h"
 #include "alerts/AlertSettings.h"
 #include "app/TAlertWatch.h"
 #include "history/PathQueries.h"
 #include "history/THistoryStore.h"
 #include "historyview/THistory.h"
+#include "pathview/PathTableModel.h"
 #include "pathview/Tfm_path.h"
 #include "platform/IcmpTypes.h"
 #include "support/FakeEchoSender.h"
 #include "support/FakeSounds.h"
 
+#include <QComboBox>
 #include <QDateTime>
+#include <QSignalSpy>
 #include <QSqlDatabase>
 #include <QTemporaryDir>
 
@@ -118,6 +122,28 @@ TEST_F(PathAlertsAppTest, LossRouteChangesAndMinutesGoToTheAlertsAndTheHistory) 
     db.close();
     db = {};
     QSqlDatabase::removeDatabase(QStringLiteral("paths"));
+}
+
+// The window opened by the main window offers the history's spans, and a
+// span shows a minute the store had only queued when it was asked for.
+TEST_F(PathAlertsAppTest, PathWindowReadsItsSpansFromTheHistoryWithQueuedMinutes) {
+    w->ShowPathOf("10.61.4.2");
+    auto* p = w->findChild<pathview::Tfm_path*>();
+    ASSERT_NE(p, nullptr);
+    EXPECT_EQ(p->cb_span->count(), 5);
+    EXPECT_TRUE(p->cb_span->isEnabled());
+    paths::MinuteSummary hop;
+    hop.minuteStartMs = (QDateTime::currentMSecsSinceEpoch() / 60000 - 2) * 60000;
+    hop.ttl = 1;
+    hop.sent = hop.answered = 10;
+    hop.rttSumMs = 20;
+    hop.rttSquaresMs = 40;
+    w->History()->Store()->RecordPathMinutes("10.61.4.2", "10.61.4.2", {hop});
+    QSignalSpy loaded(p, &pathview::Tfm_path::SpanLoaded);
+    p->SetSpan(pathview::Tfm_path::Span::Hour);
+    ASSERT_TRUE(WaitUntil([&] { return !loaded.isEmpty(); }));
+    EXPECT_EQ(p->StoredSpan().minutes, 1);
+    EXPECT_EQ(p->Model()->rowCount(), 1);
 }
 
 } // namespace

@@ -57,7 +57,7 @@ class Paths(ProgramTest):
                         "the report on the clipboard", 10, 0.2)
         lines = text.rstrip("\n").split("\n")
         self.assertEqual(lines[0], "Path to " + FAR)
-        self.assertRegex(lines[1], r"^Hop  Host +Loss %  Fwd loss %  Sent  Last  Avg  Best  Worst"
+        self.assertRegex(lines[1], r"^Hop  Host +Loss %  Forwarded loss %  Sent  Last  Avg  Best  Worst"
                                    r"  StDev  Jitter$")
         self.assertEqual(len(lines), 2 + len(HOPS), text)
         for line, pattern in zip(lines[2:], COPIED):
