@@ -173,9 +173,17 @@ Tfm_path::Tfm_path(const QString& entry, QWidget* owner)
                                                header->fontMetrics().horizontalAdvance(title)) +
                                           CellPadding);
     }
-    header->setSectionResizeMode(PathTableModel::Host, QHeaderView::Stretch);
+    // The host column takes a usual name with its address; the window is as
+    // wide as the columns, so that none is cut at the start.
+    header->resizeSection(PathTableModel::Host,
+                          fontMetrics().horizontalAdvance(
+                              QStringLiteral("router-01.example.net (255.255.255.255)")) +
+                              CellPadding);
     header->setSectionResizeMode(PathTableModel::Recent, QHeaderView::Fixed);
     header->resizeSection(PathTableModel::Recent, HeatStrip::Bars * HeatStrip::BarWidth + 6);
+    int columnsWidth = 0;
+    for (int column = 0; column <= PathTableModel::Recent; ++column)
+        columnsWidth += header->sectionSize(column);
 
     auto* changesLabel = new QLabel(QStringLiteral("Route &changes:"), this);
     lb_changes = new QListWidget(this);
@@ -219,7 +227,8 @@ Tfm_path::Tfm_path(const QString& entry, QWidget* owner)
     connect(bn_csv, &QPushButton::clicked, this, [this] { bn_csvClick(); });
     connect(bn_json, &QPushButton::clicked, this, [this] { bn_jsonClick(); });
 
-    resize(900, 420);
+    // Room for the columns, the frame and a scroll bar beside the margins.
+    resize(std::max(900, columnsWidth + 60), 420);
     SetHistoryFile(QString());
     UpdateButtons();
     ShowStatus();
