@@ -2,6 +2,8 @@
 address list's context menu, its rows read as a screen reader reads them,
 Copy's text on the clipboard, and how the window looks."""
 
+import os
+
 from desktop import *
 
 FAR = "10.61.4.2"
@@ -55,6 +57,9 @@ class Paths(ProgramTest):
         click(self.p.button("Copy", root=window))
         text = wait_for(lambda: (lambda t: t if t.startswith("Path to") else None)(clipboard()),
                         "the report on the clipboard", 10, 0.2)
+        # Kept beside the screenshots, to be read as a user would paste it.
+        with open(os.path.join(self.shots, "path-report.txt"), "w", encoding="utf-8") as f:
+            f.write(text)
         lines = text.rstrip("\n").split("\n")
         self.assertEqual(lines[0], "Path to " + FAR)
         self.assertRegex(lines[1], r"^Hop  Host +Loss %  Forwarded loss %  Sent  Last  Avg  Best  Worst"
