@@ -175,10 +175,9 @@ Tfm_path::Tfm_path(const QString& entry, QWidget* owner)
     }
     // The host column takes a usual name with its address; the window is as
     // wide as the columns, so that none is cut at the start.
-    header->resizeSection(PathTableModel::Host,
-                          fontMetrics().horizontalAdvance(
-                              QStringLiteral("router-01.example.net (255.255.255.255)")) +
-                              CellPadding);
+    header->resizeSection(PathTableModel::Host, fontMetrics().horizontalAdvance(QStringLiteral(
+                                                    "router-01.example.net (255.255.255.255)")) +
+                                                    CellPadding);
     header->setSectionResizeMode(PathTableModel::Recent, QHeaderView::Fixed);
     header->resizeSection(PathTableModel::Recent, HeatStrip::Bars * HeatStrip::BarWidth + 6);
     int columnsWidth = 0;
