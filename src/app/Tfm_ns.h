@@ -124,7 +124,7 @@ public:
     // ---- address list and results ----
     void lb_addClick(QObject* Sender);
     void UpdateButtons();
-    // The picture of the entry's state (hosts::PictureIndex): 0 without
+    // The picture of the entry's state (states::PictureIndex): 0 without
     // results, 1 when they contain "timed out", else 2.
     unsigned EntryState(int Index) const;
     void lb_addDrawItem(QObject* Control, int Index, const QRect& Rect, unsigned State);
