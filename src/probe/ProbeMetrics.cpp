@@ -227,9 +227,9 @@ void header(Out& out, const char* name, const char* type, const char* help, bool
     }
 }
 
-// name{labels[,extra]} value
-void sample(Out& out, std::string_view name, const std::string& labels, std::string_view extra,
-            std::uint64_t value) {
+// "name{labels[,extra]} ", the start of a sample's line.
+void sampleStart(Out& out, std::string_view name, const std::string& labels,
+                 std::string_view extra) {
     out += name;
     out += '{';
     out += labels;
@@ -238,20 +238,19 @@ void sample(Out& out, std::string_view name, const std::string& labels, std::str
         out += extra;
     }
     out += "} ";
+}
+
+// name{labels[,extra]} value
+void sample(Out& out, std::string_view name, const std::string& labels, std::string_view extra,
+            std::uint64_t value) {
+    sampleStart(out, name, labels, extra);
     appendUnsigned(out, value);
     out += '\n';
 }
 
 void sampleDouble(Out& out, std::string_view name, const std::string& labels,
                   std::string_view extra, double value) {
-    out += name;
-    out += '{';
-    out += labels;
-    if (!extra.empty()) {
-        out += ',';
-        out += extra;
-    }
-    out += "} ";
+    sampleStart(out, name, labels, extra);
     appendDouble(out, value);
     out += '\n';
 }

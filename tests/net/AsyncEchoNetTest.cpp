@@ -84,15 +84,8 @@ public:
     // of the client to destination with the given numbers.
     void Unreachable(const char* source, const char* destination, std::uint16_t ident,
                      std::uint16_t sequence) {
-        std::vector<std::uint8_t> icmp{icmppacket::DestUnreachable, 1, 0, 0, 0, 0, 0, 0};
-        const std::vector<std::uint8_t> quoted = Family4::Datagram(
-            net::Client, destination,
-            icmppacket::BuildEchoRequest(ident, sequence, std::vector<std::uint8_t>(56, 'a')));
-        icmp.insert(icmp.end(), quoted.begin(), quoted.end());
-        const std::uint16_t sum = icmppacket::Checksum(icmp);
-        icmp[2] = static_cast<std::uint8_t>(sum >> 8);
-        icmp[3] = static_cast<std::uint8_t>(sum);
-        send(source, icmp);
+        send(source,
+             Family4::ErrorQuoting(icmppacket::DestUnreachable, 1, destination, ident, sequence));
     }
 
 private:

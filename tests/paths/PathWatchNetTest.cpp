@@ -88,14 +88,8 @@ public:
     ~TimeExceededForger() { Stop(); }
     void Send(const char* source, const char* destination, std::uint16_t ident,
               std::uint16_t sequence) {
-        std::vector<std::uint8_t> icmp{icmppacket::TimeExceeded, 0, 0, 0, 0, 0, 0, 0};
-        const std::vector<std::uint8_t> quoted = Family4::Datagram(
-            net::Client, destination,
-            icmppacket::BuildEchoRequest(ident, sequence, std::vector<std::uint8_t>(56, 'a')));
-        icmp.insert(icmp.end(), quoted.begin(), quoted.end());
-        const std::uint16_t sum = icmppacket::Checksum(icmp);
-        icmp[2] = static_cast<std::uint8_t>(sum >> 8);
-        icmp[3] = static_cast<std::uint8_t>(sum);
+        const std::vector<std::uint8_t> icmp =
+            Family4::ErrorQuoting(icmppacket::TimeExceeded, 0, destination, ident, sequence);
         const std::vector<std::uint8_t> packet = Family4::Datagram(source, net::Client, icmp);
         const sockaddr_in to = Family4::SocketAddress(net::Client);
         ::sendto(fd, packet.data(), packet.size(), 0, reinterpret_cast<const sockaddr*>(&to),

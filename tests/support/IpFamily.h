@@ -159,6 +159,10 @@ struct Family4 {
         familydetail::PutChecksum(m, platform::icmppacket::Checksum(m));
         return m;
     }
+    // An ICMP error of the given type and code that quotes an echo request
+    // of the client to destination with the given numbers (56 bytes of 'a').
+    static Bytes ErrorQuoting(std::uint8_t type, std::uint8_t code, const char* destination,
+                              std::uint16_t ident, std::uint16_t sequence);
     // A whole datagram from source to destination carrying the ICMP
     // message, for a raw socket that sends its own headers.
     static Bytes Datagram(const char* source, const char* destination, const Bytes& icmp) {
@@ -211,6 +215,17 @@ struct Family4 {
                                           ttl);
     }
 };
+
+inline Bytes Family4::ErrorQuoting(std::uint8_t type, std::uint8_t code, const char* destination,
+                                   std::uint16_t ident, std::uint16_t sequence) {
+    Bytes icmp{type, code, 0, 0, 0, 0, 0, 0};
+    const Bytes quoted =
+        Datagram(net::Client, destination,
+                 platform::icmppacket::BuildEchoRequest(ident, sequence, Bytes(56, 'a')));
+    icmp.insert(icmp.end(), quoted.begin(), quoted.end());
+    familydetail::PutChecksum(icmp, platform::icmppacket::Checksum(icmp));
+    return icmp;
+}
 
 struct Family6 {
     using Family = Family6;
