@@ -31,6 +31,9 @@ protected:
     void BeginRun() override;
     void CountReply() override;
     bool NextEcho() override;
+    // Every echo of a Ping has the same parameters: the rest of the run can
+    // go as one series.
+    int EchoesLeft() const override { return FNumber > FSent ? FNumber - FSent + 1 : 1; }
 
 private:
     std::uint16_t FNumber = 5;

@@ -162,6 +162,10 @@ static int open_raw(int family, uint16_t ident) {
              attach_filter4(fd, ident) == 0;
     }
     ok = ok && setsockopt(fd, SOL_SOCKET, SO_LOCK_FILTER, &on, sizeof on) == 0;
+    /* The kernel's receive time of each answer; without it the time of
+     * reading stands in. */
+    if (ok)
+        (void)setsockopt(fd, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on);
     if (!ok) {
         int error = errno;
         close(fd);
@@ -218,6 +222,7 @@ struct pending {
     struct icmp_broker_echo echo;
     uint32_t scope_id;
     struct timespec deadline;
+    int64_t sent_ns; /* CLOCK_MONOTONIC just before it went out */
 };
 
 static struct pending held[ICMP_BROKER_MAX_PENDING];
@@ -236,6 +241,29 @@ static struct timespec now(void) {
 
 static int64_t nanoseconds(struct timespec t) {
     return (int64_t)t.tv_sec * 1000000000 + t.tv_nsec;
+}
+
+/* When a message read now came in, on CLOCK_MONOTONIC: the kernel's
+ * receive stamp (CLOCK_REALTIME, SO_TIMESTAMPNS) aged against the realtime
+ * clock, so that a late wake-up of the broker does not lengthen the round
+ * trip; the time of reading where there is no stamp or the realtime clock
+ * was set since. */
+static int64_t received_ns(struct msghdr* msg) {
+    int64_t read_at = nanoseconds(now());
+    for (struct cmsghdr* c = CMSG_FIRSTHDR(msg); c != NULL; c = CMSG_NXTHDR(msg, c)) {
+        struct timespec stamp;
+        if (c->cmsg_level != SOL_SOCKET || c->cmsg_type != SCM_TIMESTAMPNS ||
+            c->cmsg_len < CMSG_LEN(sizeof stamp))
+            continue;
+        memcpy(&stamp, CMSG_DATA(c), sizeof stamp);
+        struct timespec realtime;
+        clock_gettime(CLOCK_REALTIME, &realtime);
+        int64_t age = nanoseconds(realtime) - nanoseconds(stamp);
+        if (age >= 0 && age <= read_at)
+            return read_at - age;
+        break;
+    }
+    return read_at;
 }
 
 static void release(struct pending* p) {
@@ -285,7 +313,7 @@ static uint16_t fresh_sequence(int family) {
 }
 
 /* Builds and sends the echo request of a held request; the errno, or 0. */
-static int send_echo(const struct pending* p, const struct icmp_broker_request* r) {
+static int send_echo(struct pending* p, const struct icmp_broker_request* r) {
     static uint8_t packet[ECHO_HEADER + ICMP_BROKER_MAX_DATA];
     int six = p->echo.family == ICMP_BROKER_INET6;
     int fd = six ? raw6 : raw4;
@@ -345,6 +373,7 @@ static int send_echo(const struct pending* p, const struct icmp_broker_request* 
     c->cmsg_len = CMSG_LEN(sizeof(int));
     memcpy(CMSG_DATA(c), &tos, sizeof tos);
     ssize_t sent;
+    p->sent_ns = nanoseconds(now());
     do
         sent = sendmsg(fd, &msg, MSG_DONTWAIT);
     while (sent < 0 && errno == EINTR);
@@ -417,7 +446,7 @@ static void take_packets(int fd, int family) {
                 return;
             continue; /* an error a router's report left on the socket */
         }
-        struct timespec received = now();
+        int64_t received = received_ns(&msg);
         if (msg.msg_flags & MSG_TRUNC)
             continue;
         struct icmp_broker_match m;
@@ -457,7 +486,8 @@ static void take_packets(int fd, int family) {
             if (family == ICMP_BROKER_INET6 && m.address[0] == 0xFE &&
                 (m.address[1] & 0xC0) == 0x80)
                 a.scope_id = from.sin6_scope_id;
-            a.received_ns = nanoseconds(received);
+            a.received_ns = received;
+            a.sent_ns = p->sent_ns;
             int reply = m.outcome == ICMP_BROKER_ECHO_REPLY;
             a.data_length = reply ? (uint32_t)m.data_length : 0;
             answer(&a, reply ? buffer + m.data_offset : NULL, reply ? m.data_length : 0);

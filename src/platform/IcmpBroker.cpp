@@ -270,6 +270,8 @@ void IcmpBroker::receive() {
         out.scopeId = a.scope_id;
         std::memcpy(out.address.data(), a.address, 16);
         out.received = Clock::time_point(std::chrono::nanoseconds(a.received_ns));
+        if (a.sent_ns > 0 && a.sent_ns <= a.received_ns)
+            out.sent = Clock::time_point(std::chrono::nanoseconds(a.sent_ns));
         out.data.assign(buffer.begin() + sizeof a, buffer.begin() + n);
         waiting_.erase(it);
         room_.notify_one();
