@@ -32,11 +32,11 @@ std::atomic<bool> keepFinished{true};
 
 struct Registry {
     std::mutex mutex;
-    std::condition_variable changed; // completion, detach, shutdown, a worker ended
-    std::condition_variable work;    // parked workers wait here for a request
-    int liveRequests = 0;            // started and not yet ended
-    int threads = 0;                 // operating-system threads of the pool
-    int parked = 0;                  // threads waiting for a request
+    std::condition_variable changed;                 // completion, detach, shutdown, a worker ended
+    std::condition_variable work;                    // parked workers wait here for a request
+    int liveRequests = 0;                            // started and not yet ended
+    int threads = 0;                                 // operating-system threads of the pool
+    int parked = 0;                                  // threads waiting for a request
     std::deque<std::shared_ptr<TPingThread>> queued; // each one promised to a parked thread
     std::atomic<int> queuedCount{0};                 // queued.size(), read while spinning
     bool shuttingDown = false;

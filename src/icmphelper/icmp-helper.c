@@ -25,6 +25,7 @@
 #include <netinet/icmp6.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sched.h>
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -213,6 +214,10 @@ static int drop_capabilities(void) {
             return -1;
     return 0;
 }
+
+/* How long the broker keeps looking for work without sleeping after it
+ * last had some. */
+#define SPIN_NS 100000
 
 /* ---- Requests held ---------------------------------------------------- */
 
@@ -565,15 +570,24 @@ int main(int argc, char** argv) {
         return fail(1, "this user runs as many brokers as allowed already");
 
     static uint8_t message[sizeof(struct icmp_broker_request) + ICMP_BROKER_MAX_DATA + 1];
+    int64_t busy_until = 0;
     for (;;) {
         int timeout = expire();
+        /* Shortly after a request or an answer the next one is likely to
+         * follow within microseconds (a ping sends its next echo as soon as
+         * the last one has ended): look again without sleeping, for a
+         * sleeping process takes longer to wake than that. */
+        int spinning = timeout != 0 && nanoseconds(now()) < busy_until;
         struct pollfd fds[4] = {
             {CHANNEL_FD, POLLIN, 0}, {raw4, POLLIN, 0}, {raw6, POLLIN, 0}, {slot, POLLIN, 0}};
-        int ready = poll(fds, 4, timeout);
+        int ready = poll(fds, 4, spinning ? 0 : timeout);
         if (ready < 0 && errno != EINTR)
             return fail(2, "poll failed");
+        if (ready == 0 && spinning)
+            sched_yield();
         if (ready <= 0)
             continue;
+        busy_until = nanoseconds(now()) + SPIN_NS;
         /* Another broker of this user counting the slots. */
         if (fds[3].revents & POLLIN) {
             int counter = accept4(slot, NULL, NULL, SOCK_CLOEXEC | SOCK_NONBLOCK);

@@ -96,6 +96,7 @@ public:
 private:
     struct Waiting {
         bool done = false;
+        std::atomic<bool> ready{false}; // done, for a look without the lock
         Answer answer;
         std::condition_variable wake;
         // A request of send: owned by waiting_, completed through this.

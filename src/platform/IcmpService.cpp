@@ -902,16 +902,16 @@ std::uint32_t sendEcho(Handle& h, const Outgoing& out, const typename F::Req& re
     if (h.viaBroker)
         return echoViaBroker<F>(request, to, out, start, replyBuffer, replySize, timeoutMs);
     if (out.shared) {
-        return echoShared(out.shared, packet, name, sizeof to, out.ttl, out.tos, deadline,
-                          [&](const SharedRawSocket::Message& m) {
-                              Arrival a = F::fromShared(m, request);
-                              if (a.answer.verdict != Verdict::Answer)
-                                  return false;
-                              writeReply(F::reply(a.answer, start, ReceivedAt(m.control, start),
-                                                  a.scopeId),
-                                         m.bytes, a.answer, replyBuffer, replySize);
-                              return true;
-                          });
+        return echoShared(
+            out.shared, packet, name, sizeof to, out.ttl, out.tos, deadline,
+            [&](const SharedRawSocket::Message& m) {
+                Arrival a = F::fromShared(m, request);
+                if (a.answer.verdict != Verdict::Answer)
+                    return false;
+                writeReply(F::reply(a.answer, start, ReceivedAt(m.control, start), a.scopeId),
+                           m.bytes, a.answer, replyBuffer, replySize);
+                return true;
+            });
     }
     if (::sendto(h.fd, packet.data(), packet.size(), 0, name, sizeof to) < 0)
         return failWith(icmppacket::SendErrorStatus(errno));

@@ -40,8 +40,7 @@ SteadyClock::time_point ReceivedAt(std::optional<std::int64_t> stamp,
         return now;
     timespec realtime;
     ::clock_gettime(CLOCK_REALTIME, &realtime);
-    const std::int64_t age =
-        std::int64_t{realtime.tv_sec} * 1000000000 + realtime.tv_nsec - *stamp;
+    const std::int64_t age = std::int64_t{realtime.tv_sec} * 1000000000 + realtime.tv_nsec - *stamp;
     if (age < 0)
         return now;
     const SteadyClock::time_point received = now - std::chrono::nanoseconds(age);

@@ -34,7 +34,6 @@ SteadyClock::time_point ReceivedAt(std::span<const std::uint8_t> control,
                                    SteadyClock::time_point sent);
 
 // The same for a stamp already taken out of its message.
-SteadyClock::time_point ReceivedAt(std::optional<std::int64_t> stamp,
-                                   SteadyClock::time_point sent);
+SteadyClock::time_point ReceivedAt(std::optional<std::int64_t> stamp, SteadyClock::time_point sent);
 
 } // namespace platform

@@ -143,7 +143,9 @@ TEST_F(PingRun, CancelDuringTheThirdEchoEndsTheRunAfterIt) {
         ASSERT_TRUE(service.WaitForHeld(1));
         service.ReleaseOne();
     }
-    ASSERT_TRUE(WaitUntil([&] { return service.Requests().size() == 3; }));
+    // The third request leaves as the second ends, before the window has
+    // taken the second's result: the cancel comes once it has.
+    ASSERT_TRUE(WaitUntil([&] { return service.Requests().size() == 3 && r.events.size() == 2; }));
     ping->Cancel();
     EXPECT_TRUE(ping->Busy()) << "the echo in flight is not interrupted";
     service.ReleaseOne();
@@ -443,20 +445,6 @@ TEST_F(PingRun, DestroyedFromItsOwnEvent) {
 TEST_F(PingRun, EchoesGoOnWithoutTheWindowAndArriveInOrder) {
     Queue("192.168.1.1", {1, 2, -1, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20});
     ping->SetNumber(20);
-    ping->Start("192.168.1.1");
-    ASSERT_TRUE(WaitUntil([&] { return service.Requests().size() >= 1; }));
-    // The window thread takes no event now: the worker sends on alone,
-    // until the results not yet taken reach its limit.
-    QDeadlineTimer bound(Scaled(10000));
-    while (service.Requests().size() < 8 && !bound.hasExpired())
-        QThread::yieldCurrentThread();
-    EXPECT_GE(service.Requests().size(), 8u);
-    EXPECT_LT(service.Requests().size(), 20u) << "a window that takes nothing holds the worker";
-    std::set<std::thread::id> threads;
-    for (const FakeRequest& req : service.Requests())
-        threads.insert(req.thread);
-    EXPECT_EQ(threads.size(), 1u) << "one worker sends the whole run";
-
     // A handler that processes events meets the next result's post: that
     // result still waits until the handler has returned.
     int depth = 0, deepest = 0;
@@ -467,6 +455,22 @@ TEST_F(PingRun, EchoesGoOnWithoutTheWindowAndArriveInOrder) {
         QCoreApplication::processEvents();
         --depth;
     };
+    service.HoldRequests(true);
+    ping->Start("192.168.1.1");
+    ASSERT_TRUE(WaitUntil([&] { return service.Requests().size() == 1; }));
+    // The window thread takes no event from here: the worker sends on
+    // alone, until the results not yet taken reach its limit.
+    service.ReleaseAll();
+    QDeadlineTimer bound(Scaled(10000));
+    while (service.Requests().size() < 8 && !bound.hasExpired())
+        QThread::yieldCurrentThread();
+    EXPECT_GE(service.Requests().size(), 8u);
+    EXPECT_LT(service.Requests().size(), 20u) << "a window that takes nothing holds the worker";
+    std::set<std::thread::id> threads;
+    for (const FakeRequest& req : service.Requests())
+        threads.insert(req.thread);
+    EXPECT_EQ(threads.size(), 1u) << "one worker sends the whole run";
+
     ASSERT_TRUE(WaitUntil([&] { return !ping->Busy(); }));
     EXPECT_EQ(deepest, 1);
     ASSERT_EQ(r.events.size(), 21);

@@ -26,8 +26,8 @@ std::int64_t RealtimeNow() {
 
 // Ancillary data as recvmsg writes it: one message per (level, type,
 // payload), each aligned.
-std::vector<std::uint8_t> Control(
-    std::initializer_list<std::tuple<int, int, std::vector<std::uint8_t>>> messages) {
+std::vector<std::uint8_t>
+Control(std::initializer_list<std::tuple<int, int, std::vector<std::uint8_t>>> messages) {
     std::vector<std::uint8_t> out;
     for (const auto& [level, type, payload] : messages) {
         const std::size_t at = out.size();
