@@ -516,6 +516,23 @@ TEST_F(RawSockets, AMemberEchoesThroughOneBrokerAndHoldsNoRawSocketOrCapability)
             return std::string("the probe found no raw path");
         std::string f = echoOnce<Family4>("127.0.0.1") + echoOnce<Family6>("::1") +
                         echoOnce<Family4>("127.0.0.1");
+        // The broker's answer carries its own send time and the kernel's
+        // receive time, both within the request's call.
+        if (std::shared_ptr<raw::IcmpBroker> broker = raw::Broker()) {
+            const std::vector<std::uint8_t> data(16, 7);
+            raw::IcmpBroker::Echo e;
+            e.family = AF_INET;
+            e.address = {127, 0, 0, 1};
+            e.data = data;
+            const std::atomic<bool> stop{false};
+            const auto before = std::chrono::steady_clock::now();
+            const raw::IcmpBroker::Answer a = broker->echo(e, stop);
+            const auto after = std::chrono::steady_clock::now();
+            if (a.outcome != raw::IcmpBroker::Outcome::EchoReply)
+                f += "no echo reply through the broker; ";
+            else if (a.sent < before || a.received < a.sent || a.received > after)
+                f += "the broker's times do not lie within the call; ";
+        }
         int sockets = 0;
         for (const auto& entry : fs::directory_iterator("/proc/self/fd")) {
             int fd = std::stoi(entry.path().filename().string());
