@@ -369,14 +369,14 @@ TEST_F(WithPrometheus, ScrapedOverTlsByItsUserAndRefusedToOthers) {
     binding.reset();
     QTemporaryDir dir;
     QProcess make;
-    make.start(openssl, {QStringLiteral("req"), QStringLiteral("-x509"),
-                         QStringLiteral("-newkey"), QStringLiteral("ec"),
-                         QStringLiteral("-pkeyopt"), QStringLiteral("ec_paramgen_curve:prime256v1"),
-                         QStringLiteral("-nodes"), QStringLiteral("-days"), QStringLiteral("2"),
-                         QStringLiteral("-subj"), QStringLiteral("/CN=127.0.0.1"),
-                         QStringLiteral("-addext"), QStringLiteral("subjectAltName=IP:127.0.0.1"),
-                         QStringLiteral("-keyout"), dir.filePath(QStringLiteral("probe.key")),
-                         QStringLiteral("-out"), dir.filePath(QStringLiteral("probe.crt"))});
+    make.start(openssl, {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"),
+                         QStringLiteral("ec"), QStringLiteral("-pkeyopt"),
+                         QStringLiteral("ec_paramgen_curve:prime256v1"), QStringLiteral("-nodes"),
+                         QStringLiteral("-days"), QStringLiteral("2"), QStringLiteral("-subj"),
+                         QStringLiteral("/CN=127.0.0.1"), QStringLiteral("-addext"),
+                         QStringLiteral("subjectAltName=IP:127.0.0.1"), QStringLiteral("-keyout"),
+                         dir.filePath(QStringLiteral("probe.key")), QStringLiteral("-out"),
+                         dir.filePath(QStringLiteral("probe.crt"))});
     ASSERT_TRUE(make.waitForFinished(60000));
     ASSERT_EQ(make.exitCode(), 0) << make.readAllStandardError().toStdString();
     char setting[CRYPT_GENSALT_OUTPUT_SIZE];
@@ -386,7 +386,8 @@ TEST_F(WithPrometheus, ScrapedOverTlsByItsUserAndRefusedToOthers) {
     QFile web(dir.filePath(QStringLiteral("web.yml")));
     ASSERT_TRUE(web.open(QIODevice::WriteOnly));
     web.write("tls_server_config:\n  cert_file: probe.crt\n  key_file: probe.key\n"
-              "basic_auth_users:\n  prometheus: " + hash + "\n");
+              "basic_auth_users:\n  prometheus: " +
+              hash + "\n");
     web.close();
 
     const int probePort = freePort();
