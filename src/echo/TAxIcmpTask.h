@@ -29,6 +29,9 @@ public:
     const QString& ReplyAddress() const { return FReplyAddress; }
     bool Cancelled() const { return FCancelled; }
     bool Busy() const { return FBusy; }
+    // The target's name is being looked up; a Cancel now ends the run as
+    // a failed lookup.
+    bool Resolving() const { return FResolving; }
     TDNS* Resolver() const { return FResolver.data(); }
     // What a look-ahead found before this component's turn: the names it
     // looked up (this component's resolver and reply names ask Names, null
