@@ -343,6 +343,13 @@ void Tfm_ns::FormShow(QObject*) {
         lb_add->setFocus();
     FRuns->ResetCheckKind();
     UpdateButtons();
+    ApplyStartOptions();
+}
+
+void Tfm_ns::ApplyStartOptions() {
+    if (FOptionsApplied)
+        return;
+    FOptionsApplied = true;
     ApplyResolve(false);
     ApplyNumber(10);
     ApplyPacketSize(56);
