@@ -112,9 +112,9 @@ public:
     static constexpr int OutageOdds = 1000;
     // The consecutive failed runs that make a host down, given the echoes
     // lost and sent in its loss window before those runs and whether the
-    // window is full: the limit while it is not, lost nothing before or
-    // loss is not watched,
-    // more the more it lost, at most a window's worth.
+    // window is full: the limit while it is not, while it lost nothing
+    // before or loss is not watched; more the more it lost, at most a
+    // window's worth.
     int FailuresToDown(qint64 lost, qint64 window, bool full) const;
 
 private:
