@@ -127,6 +127,8 @@ int main(int argc, char** argv) {
         if (!file.isEmpty())
             QTimer::singleShot(0, opener, [opener, file] { opener->Open(file); });
         rc = QApplication::exec();
+        // From here on the program only ends: a new start runs by itself.
+        instance.Close();
     }
     // A history file held by another program may still keep its writer busy.
     return history::TSqlThread::EndProcess(rc);
