@@ -71,7 +71,9 @@ int main(int argc, char** argv) {
     qunsetenv(AutostartEntry::StartFlag);
     // Qt sees no arguments: the only one is the file.
     int qtArgc = 1;
+    auto guard = std::make_unique<startup::PlatformGuard>();
     QApplication app(qtArgc, argv);
+    guard.reset();
     platform::UseToolkitMessageBoxes();
     SingleInstance instance;
     if (instance.HandOver(file))
