@@ -363,7 +363,10 @@ void Tfm_ns::showEvent(QShowEvent* event) {
     if (FShown)
         return;
     FShown = true;
-    CentreOnScreen(this);
+    // A window shown minimised was placed before (StartInTray): moving it
+    // now would bring it out of the minimised state on X11.
+    if (!isMinimized())
+        CentreOnScreen(this);
     FormShow(this);
 }
 

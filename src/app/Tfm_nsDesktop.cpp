@@ -7,6 +7,7 @@
 
 #include "app/AutostartEntry.h"
 #include "app/LastSession.h"
+#include "controls/TForm.h"
 #include "desktop/MessageBoxes.h"
 #include "desktop/NotifyArea.h"
 #include "dialogs/Tfm_alerts.h"
@@ -82,6 +83,13 @@ void Tfm_ns::AppMinimize() {
 }
 
 void Tfm_ns::AppRestore() {
+    // A window that was only minimised (no area to go into) is back already:
+    // whoever restored it showed it. Bringing it to the front here would
+    // also undo a minimised start, whose first state change from the
+    // desktop (Wayland knows no minimised state to report) is no restore
+    // by the user.
+    if (!tray->Active() && !isHidden())
+        return;
     SetTrayMode(false);
 }
 
@@ -136,6 +144,7 @@ void Tfm_ns::StartInTray() {
     // Minimised, where there is no area (yet): the panel may simply not be
     // up at login, so no word on what to install.
     FQuietNoTray = true;
+    CentreOnScreen(this);
     showMinimized();
     FQuietNoTray = false;
 }
