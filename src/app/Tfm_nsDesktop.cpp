@@ -18,8 +18,12 @@
 #include <QDir>
 #include <QEvent>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QSettings>
 #include <QTimer>
+#include <QWindow>
+#include <functional>
+#include <utility>
 
 namespace {
 
@@ -51,6 +55,33 @@ protected:
 private:
     Tfm_ns* FWindow;
     bool FMinimised = false;
+};
+
+// Asks once more for the window to be minimised when it first reaches the
+// screen. A Wayland compositor may map a window that asked to be minimised
+// before its first frame (Weston does), and Wayland reports no minimised
+// state that would tell.
+class MinimiseWhenExposed final : public QObject {
+public:
+    MinimiseWhenExposed(Tfm_ns* window, std::function<void()> minimise)
+        : QObject(window), FMinimise(std::move(minimise)) {
+        window->windowHandle()->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        auto* window = qobject_cast<QWindow*>(watched);
+        if (event->type() == QEvent::Expose && window != nullptr && window->isExposed()) {
+            window->removeEventFilter(this);
+            // Not inside the compositor's event: the request goes out after it.
+            QTimer::singleShot(0, parent(), FMinimise);
+            deleteLater();
+        }
+        return false;
+    }
+
+private:
+    std::function<void()> FMinimise;
 };
 
 } // namespace
@@ -147,6 +178,12 @@ void Tfm_ns::StartInTray() {
     CentreOnScreen(this);
     showMinimized();
     FQuietNoTray = false;
+    if (QGuiApplication::platformName().startsWith(QLatin1String("wayland")) && windowHandle())
+        new MinimiseWhenExposed(this, [this] {
+            FQuietNoTray = true;
+            setWindowState(windowState() | Qt::WindowMinimized);
+            FQuietNoTray = false;
+        });
 }
 
 void Tfm_ns::NotifyAreaChange() {
