@@ -223,15 +223,16 @@ void HoldMessage(QtMsgType type, const QMessageLogContext&, const QString& text)
         held.messages.append({type, text});
         return;
     }
-    // Qt's own words name the platform plugin; the reason is in the
-    // warning before them ("could not connect to display :1").
-    QString reason = text.section(QLatin1Char('\n'), 0, 0);
+    // Qt's own words name the platform plugin and suggest reinstalling; the
+    // reason is in the warning before them ("could not connect to display
+    // :1").
+    QString reason = text.section(QLatin1Char('\n'), 0, 0).section(QLatin1String(". "), 0, 0);
     for (const auto& [kind, message] : held.messages)
         if (kind == QtWarningMsg) {
             reason = message.section(QLatin1Char('\n'), 0, 0);
             break;
         }
-    WriteAll(held.realError,
+    WriteAll(held.realError >= 0 ? held.realError : STDERR_FILENO,
              QStringLiteral("netsonde: no display to open: %1\n").arg(reason).toLocal8Bit());
     std::_Exit(1);
 }
