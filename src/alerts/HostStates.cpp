@@ -4,6 +4,7 @@
 #include <QSet>
 #include <algorithm>
 #include <climits>
+#include <cmath>
 #include <limits>
 
 namespace alerts {
@@ -99,16 +100,33 @@ THostStates::Verdict THostStates::Judge(const Host& h, int rtt) const {
     return {};
 }
 
+int THostStates::FailuresToDown(qint64 lost, qint64 window, bool full) const {
+    const int least = FLimits.FailuresToDown;
+    if (FLimits.LossPercent == 0 || !full || lost <= 0)
+        return least;
+    const int most = std::max(least, FLimits.LossWindow);
+    if (lost >= window)
+        return most;
+    // The shortest run of k failures with p^k <= 1 / OutageOdds.
+    const double p = double(lost) / double(window);
+    const double k = std::ceil(std::log(1.0 / OutageOdds) / std::log(p));
+    return std::clamp(static_cast<int>(k), least, most);
+}
+
 std::optional<Change> THostStates::Feed(const QString& host, const Run& run) {
     Host& h = FHosts[host];
     const HostState was = h.Now.State;
     QVector<int> answered;
-    for (int rtt : run.Echoes) {
-        h.Lost.push_back(rtt < 0);
+    for (int rtt : run.Echoes)
         if (rtt >= 0)
             answered.append(rtt);
+    // A down host's lost echoes belong to its outage, not to the loss it
+    // has once it answers again; its answers start the window afresh.
+    if (was != HostState::Down || !answered.isEmpty()) {
+        for (int rtt : run.Echoes)
+            h.Lost.push_back(rtt < 0);
+        TrimLoss(h);
     }
-    TrimLoss(h);
 
     Change change;
     change.Host = host;
@@ -116,12 +134,23 @@ std::optional<Change> THostStates::Feed(const QString& host, const Run& run) {
     change.TimeMs = run.TimeMs;
 
     if (answered.isEmpty()) {
-        if (h.Failures == 0)
+        if (h.Failures == 0) {
             h.FirstFailureMs = run.TimeMs;
+            h.StreakLost = 0;
+        }
         ++h.Failures;
+        h.StreakLost += static_cast<int>(run.Echoes.size());
         h.Answers = 0;
         h.Good = 0;
-        if (was == HostState::Down || h.Failures < FLimits.FailuresToDown)
+        if (was == HostState::Down)
+            return std::nullopt;
+        // The window as it was before these failures.
+        const auto streak = std::min<qint64>(h.StreakLost, qint64(h.Lost.size()));
+        const auto before = qint64(h.Lost.size()) - streak;
+        const auto lostBefore =
+            static_cast<qint64>(std::count(h.Lost.begin(), h.Lost.end(), true)) - streak;
+        const bool full = h.Lost.size() >= static_cast<std::size_t>(FLimits.LossWindow);
+        if (h.Failures < FailuresToDown(lostBefore, before, full))
             return std::nullopt;
         // An outage is reported as down, not as loss: the window starts
         // afresh when the host answers again.

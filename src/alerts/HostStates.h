@@ -18,7 +18,10 @@ using states::HostState;
 
 // When a host's state changes. A setting of 0 switches its test off.
 struct Limits {
-    // Consecutive runs without any answer that make a host down.
+    // Consecutive runs without any answer that make a host down. A host
+    // whose full loss window shows echoes lost at random needs a longer
+    // run of failures, one that such loss seldom makes (see
+    // THostStates::FailuresToDown): it is degraded, not down.
     int FailuresToDown = 3;
     // Consecutive answering runs that bring a down host back. The same
     // number of runs confirms a move between up and degraded, so that one
@@ -31,7 +34,9 @@ struct Limits {
     // baseline: the median of its last answering runs.
     int BaselineFactor = 0;
     // Degraded while more than LossPercent of the last LossWindow echoes
-    // went unanswered. Judged only once the window is full.
+    // went unanswered. Judged only once the window is full. The echoes of an
+    // outage do not count: the window starts afresh when the host answers
+    // again.
     int LossWindow = 20;
     int LossPercent = 20;
 };
@@ -102,6 +107,15 @@ public:
     // milliseconds, and a multiple of a 0 or 1 ms baseline would call every
     // scheduling hiccup of a near host slow.
     static constexpr int BaselineFloorMs = 10;
+    // A run of failures makes a lossy host down once loss at the rate of its
+    // window would make such a run less than once in this many tries.
+    static constexpr int OutageOdds = 1000;
+    // The consecutive failed runs that make a host down, given the echoes
+    // lost and sent in its loss window before those runs and whether the
+    // window is full: the limit while it is not, while it lost nothing
+    // before or loss is not watched; more the more it lost, at most a
+    // window's worth.
+    int FailuresToDown(qint64 lost, qint64 window, bool full) const;
 
 private:
     struct Host {
@@ -112,6 +126,7 @@ private:
         int Poor = 0;     // answering runs over a limit, failures between them ignored
         qint64 FirstFailureMs = -1;
         std::deque<bool> Lost;    // the loss window, newest last
+        int StreakLost = 0;       // echoes lost by the present failures
         std::deque<int> Baseline; // round-trip times of the last answering runs
     };
 

@@ -95,13 +95,24 @@ void LastSession::Restore(Tfm_ns& window) const {
     if (!QFileInfo(StatePath()).isFile())
         return;
     const QSettings state(StatePath(), QSettings::IniFormat);
+    // The starting values go first, so that the first show keeps what is
+    // restored here; each field's change handler then applies its value.
+    // The values are applied again from the fields as they stand: a field
+    // that already shows the saved text reports no change.
+    window.ApplyStartOptions();
     if (state.contains(ResolveKey))
         window.ck_Resolve->SetChecked(state.value(ResolveKey).toBool());
+    window.ck_ResolveClick(window.ck_Resolve);
     for (int i = 0; i < OptionCount; ++i) {
         const auto [edit, key] = optionFields(window, i);
         if (state.contains(key))
             edit->setText(state.value(key).toString());
     }
+    window.ed_numberChange(window.ed_number);
+    window.ed_sizeChange(window.ed_size);
+    window.ed_tmoutChange(window.ed_tmout);
+    window.ed_ttlChange(window.ed_ttl);
+    window.ed_secsChange(window.ed_secs);
     const int selected = window.lb_add->IndexOf(state.value(SelectedKey).toString());
     if (state.contains(SelectedKey) && selected >= 0) {
         window.lb_add->SetItemIndex(selected);

@@ -71,7 +71,9 @@ int main(int argc, char** argv) {
     qunsetenv(AutostartEntry::StartFlag);
     // Qt sees no arguments: the only one is the file.
     int qtArgc = 1;
+    auto guard = std::make_unique<startup::PlatformGuard>();
     QApplication app(qtArgc, argv);
+    guard.reset();
     platform::UseToolkitMessageBoxes();
     SingleInstance instance;
     if (instance.HandOver(file))
@@ -127,6 +129,8 @@ int main(int argc, char** argv) {
         if (!file.isEmpty())
             QTimer::singleShot(0, opener, [opener, file] { opener->Open(file); });
         rc = QApplication::exec();
+        // From here on the program only ends: a new start runs by itself.
+        instance.Close();
     }
     // A history file held by another program may still keep its writer busy.
     return history::TSqlThread::EndProcess(rc);

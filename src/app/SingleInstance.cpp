@@ -55,11 +55,16 @@ private:
 SingleInstance::SingleInstance(QObject* parent) : QObject(parent) {}
 
 SingleInstance::~SingleInstance() {
-    if (FRegistered) {
-        QDBusConnection bus = QDBusConnection::sessionBus();
-        bus.unregisterService(ServiceName());
-        bus.unregisterObject(ObjectPath());
-    }
+    Close();
+}
+
+void SingleInstance::Close() {
+    if (!FRegistered)
+        return;
+    FRegistered = false;
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    bus.unregisterService(ServiceName());
+    bus.unregisterObject(ObjectPath());
 }
 
 QString SingleInstance::ServiceName() {

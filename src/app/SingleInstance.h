@@ -33,6 +33,9 @@ public:
     // or an empty text for "come to the front". Requests that came before
     // are handed on now.
     void Serve(std::function<void(const QString&)> open);
+    // Gives the service up: a start from now on runs as a program of its
+    // own instead of handing its file to this one, which is ending.
+    void Close();
 
 private:
     class Object;

@@ -30,15 +30,15 @@ using Environment = std::function<QString(const char*)>;
 // down in WAYLAND_SOCKET counts as reachable.
 bool WaylandReachable(const Environment& env);
 
-// Whether the X server that DISPLAY names answers on its local socket. A
-// display on another host (over TCP or a forwarded connection) is taken as
-// reachable: only Qt can tell.
+// Whether the X server that DISPLAY names answers on its local socket, or,
+// for "localhost:N", on its port. A display on another host (over TCP or a
+// forwarded connection) is taken as reachable: only Qt can tell.
 bool X11Reachable(const Environment& env);
 
 // Why no display can be opened, or an empty text when one may be: Qt ends
-// the process with an abort when it finds none. A platform named in
-// QT_QPA_PLATFORM is checked only when it is "wayland" or "xcb"; any other
-// is left to Qt.
+// the process with an abort when it finds none. The platforms named in
+// QT_QPA_PLATFORM ("wayland;xcb" is tried in turn) are checked only while
+// each is "wayland" or "xcb"; a list with any other is left to Qt.
 QString NoDisplayReason(const Environment& env);
 
 // The platform Qt must use when its own choice would fail: "xcb" when
@@ -52,5 +52,19 @@ QString FallbackPlatform(const Environment& env);
 // file to open. Sets QT_QPA_PLATFORM to the fallback platform when there is
 // one.
 int Check(int argc, char** argv, QString& file);
+
+// Held while the application object is made, where Qt opens its platform:
+// what Qt and the display libraries write meanwhile is held back, and when
+// Qt gives up (an X server that refuses the client, a display elsewhere
+// that does not answer) the program ends with one line and status 1, as
+// Check does, instead of Qt's abort. Once released, what was held is
+// written after all.
+class PlatformGuard {
+public:
+    PlatformGuard();
+    ~PlatformGuard();
+    PlatformGuard(const PlatformGuard&) = delete;
+    PlatformGuard& operator=(const PlatformGuard&) = delete;
+};
 
 } // namespace startup

@@ -343,6 +343,13 @@ void Tfm_ns::FormShow(QObject*) {
         lb_add->setFocus();
     FRuns->ResetCheckKind();
     UpdateButtons();
+    ApplyStartOptions();
+}
+
+void Tfm_ns::ApplyStartOptions() {
+    if (FOptionsApplied)
+        return;
+    FOptionsApplied = true;
     ApplyResolve(false);
     ApplyNumber(10);
     ApplyPacketSize(56);
@@ -356,7 +363,10 @@ void Tfm_ns::showEvent(QShowEvent* event) {
     if (FShown)
         return;
     FShown = true;
-    CentreOnScreen(this);
+    // A window shown minimised was placed before (StartInTray): moving it
+    // now would bring it out of the minimised state on X11.
+    if (!isMinimized())
+        CentreOnScreen(this);
     FormShow(this);
 }
 

@@ -168,6 +168,11 @@ public:
     void ed_tmoutChange(QObject* Sender);
     void ed_ttlChange(QObject* Sender);
     void ed_secsChange(QObject* Sender);
+    // Applies the options' starting values (10 pings of 56 bytes, 2500 ms,
+    // TTL 32, every 30 s, no resolving), once: at the first show, or
+    // earlier when a last session is restored into a window not shown yet,
+    // whose values then replace them and are kept by that show.
+    void ApplyStartOptions();
 
     // ---- session files ----
     void bn_loadClick(QObject* Sender);
@@ -302,6 +307,7 @@ private:
 
     double FScale = 1.0;
     bool FShown = false;
+    bool FOptionsApplied = false;
     QStringList FPaneLines;
     QPointer<QWidget> FBusyFocus;
     // The mode the controls show (SetIdle's table).

@@ -7,6 +7,7 @@
 
 #include "app/AutostartEntry.h"
 #include "app/LastSession.h"
+#include "controls/TForm.h"
 #include "desktop/MessageBoxes.h"
 #include "desktop/NotifyArea.h"
 #include "dialogs/Tfm_alerts.h"
@@ -17,8 +18,12 @@
 #include <QDir>
 #include <QEvent>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QSettings>
 #include <QTimer>
+#include <QWindow>
+#include <functional>
+#include <utility>
 
 namespace {
 
@@ -52,6 +57,33 @@ private:
     bool FMinimised = false;
 };
 
+// Asks once more for the window to be minimised when it first reaches the
+// screen. A Wayland compositor may map a window that asked to be minimised
+// before its first frame (Weston does), and Wayland reports no minimised
+// state that would tell.
+class MinimiseWhenExposed final : public QObject {
+public:
+    MinimiseWhenExposed(Tfm_ns* window, std::function<void()> minimise)
+        : QObject(window), FMinimise(std::move(minimise)) {
+        window->windowHandle()->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        auto* window = qobject_cast<QWindow*>(watched);
+        if (event->type() == QEvent::Expose && window != nullptr && window->isExposed()) {
+            window->removeEventFilter(this);
+            // Not inside the compositor's event: the request goes out after it.
+            QTimer::singleShot(0, parent(), FMinimise);
+            deleteLater();
+        }
+        return false;
+    }
+
+private:
+    std::function<void()> FMinimise;
+};
+
 } // namespace
 
 void Tfm_ns::FormCreate(QObject*) {
@@ -82,6 +114,13 @@ void Tfm_ns::AppMinimize() {
 }
 
 void Tfm_ns::AppRestore() {
+    // A window that was only minimised (no area to go into) is back already:
+    // whoever restored it showed it. Bringing it to the front here would
+    // also undo a minimised start, whose first state change from the
+    // desktop (Wayland knows no minimised state to report) is no restore
+    // by the user.
+    if (!tray->Active() && !isHidden())
+        return;
     SetTrayMode(false);
 }
 
@@ -136,8 +175,15 @@ void Tfm_ns::StartInTray() {
     // Minimised, where there is no area (yet): the panel may simply not be
     // up at login, so no word on what to install.
     FQuietNoTray = true;
+    CentreOnScreen(this);
     showMinimized();
     FQuietNoTray = false;
+    if (QGuiApplication::platformName().startsWith(QLatin1String("wayland")) && windowHandle())
+        new MinimiseWhenExposed(this, [this] {
+            FQuietNoTray = true;
+            setWindowState(windowState() | Qt::WindowMinimized);
+            FQuietNoTray = false;
+        });
 }
 
 void Tfm_ns::NotifyAreaChange() {

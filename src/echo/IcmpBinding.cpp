@@ -12,8 +12,11 @@
 
 namespace {
 
-// Written only at start-up and at program end, while no request runs.
-std::unique_ptr<platform::IcmpLibrary> icmpLibrary;
+// Written only at start-up and at program end, while no request runs. Never
+// destroyed: a program may return from main with the library loaded, and
+// unloading it then, among the exit handlers, would reach the service's
+// state after its own unit has torn it down. The system closes its sockets.
+std::unique_ptr<platform::IcmpLibrary>& icmpLibrary = *new std::unique_ptr<platform::IcmpLibrary>;
 platform::IcmpCreateFileFn createFileEntry;
 platform::IcmpCloseHandleFn closeHandleEntry;
 platform::IcmpSendEchoFn sendEchoEntry;

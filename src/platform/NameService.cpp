@@ -8,7 +8,6 @@
 #include <mutex>
 #include <netdb.h>
 #include <netinet/in.h>
-#include <resolv.h>
 #include <sys/socket.h>
 
 namespace platform {
@@ -127,19 +126,6 @@ int SystemNameService::ByAddr6(const std::array<std::uint8_t, 16>& address, std:
     if (rc == 0)
         record.addresses6.push_back(address);
     return rc;
-}
-
-std::chrono::milliseconds SystemNameService::LookupTimeOut() {
-    struct __res_state state {};
-    int each = 5, tries = 2, servers = 1;
-    if (res_ninit(&state) == 0) {
-        each = state.retrans;
-        tries = state.retry;
-        servers = state.nscount;
-        res_nclose(&state);
-    }
-    const int seconds = std::max(each, 1) * std::max(tries, 1) * std::max(servers, 1);
-    return std::chrono::seconds(std::min(seconds, 120));
 }
 
 std::shared_ptr<NameService> CurrentNameService() {

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <array>
-#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -60,9 +59,6 @@ public:
     static int ErrorCode(int herrno);
     // The socket library code for a getaddrinfo or getnameinfo result.
     static int AddrInfoErrorCode(int eai);
-    // How long one lookup of the system's resolver may take at most: its
-    // time-out per try, times its tries, times its name servers.
-    static std::chrono::milliseconds LookupTimeOut();
 };
 
 // The service in use. Lookups in flight keep the one they started with.

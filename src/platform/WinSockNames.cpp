@@ -332,13 +332,18 @@ Registry& registry() {
 
 // The threads that asynchronous lookups run on: a few, as a lookup mostly
 // waits for the network. At program end the lookups not started are
-// dropped, and running ones get as long as a lookup of the system's
-// resolver may take.
+// dropped, and running ones get a moment to end; one that hangs (a name
+// server that does not answer) is left to its thread and does not hold up
+// the end. Such a thread touches nothing that the end frees: its job holds
+// its query and its service, the pool's state is shared with it, and its
+// reply goes through PostToWindowThread, which posts nothing once the
+// application is gone.
 constexpr int kLookupWorkers = 16;
+constexpr std::chrono::milliseconds kLookupWaitAtEnd{200};
 
 LookupWorkers& workers() {
     static LookupWorkers pool(kLookupWorkers);
-    static const bool timed = (pool.SetWaitAtEnd(SystemNameService::LookupTimeOut()), true);
+    static const bool timed = (pool.SetWaitAtEnd(kLookupWaitAtEnd), true);
     (void)timed;
     return pool;
 }

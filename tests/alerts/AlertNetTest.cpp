@@ -107,7 +107,8 @@ TEST_F(AlertNetTest, AHostThatStopsAnsweringIsDownOnceAndUpAgainOnce) {
     EXPECT_TRUE(notices.isEmpty());
     Round();
     EXPECT_EQ(notices, QStringList{host + " down"});
-    Round();
+    for (int round = 0; round < 10; ++round)
+        Round();
     EXPECT_EQ(notices.size(), 1);
     // Two answering rounds bring it back.
     Unfilter();
@@ -115,6 +116,12 @@ TEST_F(AlertNetTest, AHostThatStopsAnsweringIsDownOnceAndUpAgainOnce) {
     EXPECT_EQ(notices.size(), 1);
     Round();
     EXPECT_EQ(notices, (QStringList{host + " down", host + " up again"}));
+    // The echoes lost while it was down are not loss once it answers: a
+    // window's worth of answering rounds brings no further notice.
+    for (int round = 0; round < 20; ++round)
+        Round();
+    EXPECT_EQ(notices, (QStringList{host + " down", host + " up again"}))
+        << notices.join('\n').toStdString();
     EXPECT_EQ(sounds.played, (QStringList{alerts::AlertDown, alerts::AlertUp}));
     EXPECT_EQ(watch->States().State(QString::fromLatin1(net::Far)), states::HostState::Up);
 }
@@ -142,6 +149,40 @@ TEST_F(AlertNetTest, AHostThatLosesEveryOtherEchoIsDegraded) {
         << notices.join('\n').toStdString();
     EXPECT_EQ(watch->States().State(QString::fromLatin1(net::Far)), states::HostState::Degraded);
     EXPECT_EQ(sounds.played, QStringList{alerts::AlertDegraded});
+}
+
+// Loss of a third of the echoes, now and then three in a row, one echo a
+// round as the prober sends them: the host is degraded while it lasts and
+// never down, and answers normally again after it.
+TEST_F(AlertNetTest, AHostThatLosesEchoesInRunsIsDegradedNotDown) {
+    const QString far = QString::fromLatin1(net::Far);
+    w->lb_add->AddItem(far);
+    w->CheckAll1->trigger();
+    w->Tick->stop();
+    ASSERT_TRUE(WaitUntil([&] { return !w->Ping->Busy() && w->CheckKind() == rkNone; }, 30000));
+    for (int round = 0; round < 20; ++round)
+        Round();
+    ASSERT_EQ(watch->States().State(far), states::HostState::Up);
+
+    // Of every ten echoes, the fourth, seventh and eighth are dropped; then
+    // the fourth and the seventh to ninth.
+    Filter("ip daddr 10.61.4.2 icmp type echo-request numgen inc mod 10 { 3, 6, 7 } drop");
+    for (int round = 0; round < 20; ++round)
+        Round();
+    Unfilter();
+    Filter("ip daddr 10.61.4.2 icmp type echo-request numgen inc mod 10 { 3, 6, 7, 8 } drop");
+    for (int round = 0; round < 40; ++round) {
+        Round();
+        ASSERT_NE(watch->States().State(far), states::HostState::Down)
+            << "round " << round << ": " << notices.join('\n').toStdString();
+    }
+    EXPECT_EQ(watch->States().State(far), states::HostState::Degraded);
+    ASSERT_EQ(notices.size(), 1);
+    EXPECT_TRUE(notices.value(0).startsWith(far + " degraded")) << notices.value(0).toStdString();
+    Unfilter();
+    for (int round = 0; round < 25; ++round)
+        Round();
+    EXPECT_EQ(notices, (QStringList{notices.value(0), far + " answers normally again"}));
 }
 
 } // namespace

@@ -4,6 +4,8 @@
 
 #include <QDateTime>
 #include <gtest/gtest.h>
+#include <string>
+#include <vector>
 
 using alerts::Change;
 using alerts::Limits;
@@ -251,6 +253,51 @@ INSTANTIATE_TEST_SUITE_P(
     [](const testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
 
 // New limits apply from each host's next run, with the counts so far.
+// Long stretches of one-echo runs, as the prober sends them, written as a
+// pattern: "." an answer of 5 ms, "x" a lost echo. Each case gives the
+// changes it must make, in order, and nothing else.
+TEST(HostStates, OutagesAndLossPatternsOverLongStretches) {
+    struct Pattern {
+        const char* name;
+        std::string runs;
+        std::vector<HostState> changes;
+    };
+    const auto repeat = [](const std::string& part, int times) {
+        std::string all;
+        for (int i = 0; i < times; ++i)
+            all += part;
+        return all;
+    };
+    const std::string clean = repeat(".", 25);
+    // 30 % loss in ones and twos, then 40 % with runs of three: three lost
+    // echoes in a row from a host that lost none before are an outage, from
+    // one that loses a third of its echoes they are its loss.
+    const std::string lossy = repeat("...x..xx..", 2);
+    const Pattern patterns[] = {
+        // One outage: down once, up again once, and its lost echoes never
+        // count as loss afterwards.
+        {"outage", clean + repeat("x", 12) + repeat(".", 40), {Ok, Dn, Ok}},
+        {"two outages",
+         clean + repeat("x", 5) + repeat(".", 30) + repeat("x", 30) + repeat(".", 30),
+         {Ok, Dn, Ok, Dn, Ok}},
+        // 40 % loss in runs of up to three: degraded while it lasts, never
+        // down; an outage in the middle of it still is one.
+        {"loss", clean + lossy + repeat("...x..xxx.", 6) + repeat(".", 30), {Ok, Dg, Ok}},
+        {"outage amid loss",
+         clean + lossy + repeat("...x..xxx.", 2) + repeat("x", 25) + repeat(".", 30),
+         {Ok, Dg, Dn, Ok}},
+    };
+    for (const Pattern& pattern : patterns) {
+        SCOPED_TRACE(pattern.name);
+        THostStates states;
+        std::vector<HostState> seen;
+        for (char c : pattern.runs)
+            if (const auto change = states.Feed("h", R(c == 'x' ? "-" : "5")))
+                seen.push_back(change->To);
+        EXPECT_EQ(seen, pattern.changes);
+    }
+}
+
 TEST(HostStates, LimitsChangedWhileRunning) {
     Limits l;
     l.LossPercent = 0;

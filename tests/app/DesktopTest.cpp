@@ -13,8 +13,10 @@
 #include "tray/TTrayIcon.h"
 
 #include <QAction>
+#include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QSettings>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -175,6 +177,75 @@ TEST_F(DesktopTest, LastSessionBringsBackListResultsSelectionOptionsAndTheMode) 
     // The mode's first run went at once, with the option it was left with.
     EXPECT_EQ(service.Requests().size(), before + 3);
     EXPECT_EQ(w->Results(1), results);
+}
+
+// A start at login restores the session into a window that is not shown
+// yet: the options it restores drive the mode from the first tick (also the
+// smallest interval, which the field already shows before anything is
+// restored), and the first show keeps them rather than the starting values.
+TEST_F(DesktopTest, OptionsRestoredBeforeTheFirstShowDriveTheModeAndAreKept) {
+    struct Saved {
+        const char* pings;
+        const char* size;
+        const char* timeOut;
+        const char* ttl;
+        const char* seconds;
+        bool resolve;
+    };
+    const Saved cases[] = {{"3", "120", "900", "7", "3", true},
+                           {"1", "20", "100", "1", "4", false},
+                           {"10", "56", "2500", "32", "30", false}};
+    for (const Saved& saved : cases) {
+        SCOPED_TRACE(saved.seconds);
+        const QString data = folder.filePath("data");
+        QDir(data).removeRecursively();
+        {
+            QDir().mkpath(data);
+            QFile list(data + "/last-session.nsd");
+            ASSERT_TRUE(list.open(QIODevice::WriteOnly));
+            list.write("[gateway]\r\n=\r\n");
+            QSettings state(data + "/last-session.conf", QSettings::IniFormat);
+            state.setValue("Automatic/Command", "CheckAll");
+            state.setValue("Options/Pings", saved.pings);
+            state.setValue("Options/Size", saved.size);
+            state.setValue("Options/TimeOut", saved.timeOut);
+            state.setValue("Options/TTL", saved.ttl);
+            state.setValue("Options/Seconds", saved.seconds);
+            state.setValue("Options/Resolve", saved.resolve);
+        }
+        delete w;
+        binding.emplace();
+        w = new Tfm_ns;
+        w->SetLastSessionFolder(data);
+        w->StartInTray();
+        LastSession(data).Restore(*w);
+        ASSERT_TRUE(WaitUntil([&] { return Idle(); }));
+        EXPECT_EQ(w->AutoKind(), rkCheckAll);
+        EXPECT_TRUE(w->Tick->isActive());
+        EXPECT_EQ(w->Tick->interval(), QString(saved.seconds).toInt() * 1000);
+        const auto applied = [&] {
+            EXPECT_EQ(w->Runs()->Number(), QString(saved.pings).toInt());
+            EXPECT_EQ(w->Ping->PacketSize(), QString(saved.size).toInt());
+            EXPECT_EQ(w->Ping->TimeOut(), QString(saved.timeOut).toInt());
+            EXPECT_EQ(w->Trace->TimeToLive(), QString(saved.ttl).toInt());
+            EXPECT_EQ(w->Ping->Resolve(), saved.resolve);
+            EXPECT_EQ(w->Tick->interval(), QString(saved.seconds).toInt() * 1000);
+        };
+        applied();
+
+        // Out of the area: the window shows and keeps what was restored.
+        area.Mouse(platform::WM_LBUTTONUP);
+        ASSERT_TRUE(w->isVisible());
+        applied();
+        EXPECT_EQ(w->ed_secs->text(), saved.seconds);
+        EXPECT_EQ(w->ck_Resolve->Checked(), saved.resolve);
+        QFile::remove(folder.filePath("config/autostart/netsonde.desktop"));
+        ASSERT_TRUE(w->SetStartAtLogin(true));
+        const QSettings kept(data + "/last-session.conf", QSettings::IniFormat);
+        EXPECT_EQ(kept.value("Options/Seconds").toString(), saved.seconds);
+        EXPECT_EQ(kept.value("Options/Pings").toString(), saved.pings);
+        EXPECT_EQ(kept.value("Options/Resolve").toBool(), saved.resolve);
+    }
 }
 
 TEST_F(DesktopTest, LastSessionWithTheModeStoppedStartsNothingAndMissingFilesChangeNothing) {

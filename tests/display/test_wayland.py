@@ -76,3 +76,36 @@ class Wayland(ProgramTest):
         self.assertLines(lines, UNREACHABLE_LINES)
         spoken = [FAR + ", answered", QUIET + ", timed out", UNREACHABLE + ", answered"]
         wait_for(lambda: self.p.spoken_items() == spoken, "the entries' states in words")
+
+
+class WaylandLoginStart(unittest.TestCase):
+    """A start by the login's entry where there is no notification area:
+    the window asks to be minimised again once it is on the screen, which a
+    compositor that maps it anyway (this one) then does."""
+
+    def test_the_window_asks_to_be_minimised_once_mapped(self):
+        work = os.path.join(os.environ["NETSONDE_WORK"], "login")
+        config = os.path.join(work, "config")
+        runtime = os.path.join(work, "runtime")
+        os.makedirs(os.path.join(config, "autostart"), exist_ok=True)
+        os.makedirs(runtime, mode=0o700, exist_ok=True)
+        open(os.path.join(config, "autostart", "netsonde.desktop"), "w").close()
+        log = os.path.join(work, "program.log")
+        # The client side of the Wayland protocol, as the program speaks it.
+        env = dict(os.environ, QT_QPA_PLATFORM="wayland", XDG_RUNTIME_DIR=runtime,
+                   XDG_CONFIG_HOME=config, XDG_DATA_HOME=os.path.join(work, "data"),
+                   NETSONDE_AUTOSTART="1", WAYLAND_DEBUG="client")
+        with open(log, "wb") as out:
+            process = subprocess.Popen([os.environ["NETSONDE_PROGRAM"]], env=env, stdout=out,
+                                       stderr=out)
+
+        def requests():
+            with open(log, errors="replace") as f:
+                return [line for line in f
+                        if ".attach(wl_buffer" in line or ".set_minimized()" in line]
+        try:
+            wait_for(lambda: any("attach" in line for line in requests())
+                     and "set_minimized" in requests()[-1], "a minimise request after the first frame")
+        finally:
+            process.terminate()
+            self.assertEqual(process.wait(20), 0)

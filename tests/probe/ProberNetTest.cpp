@@ -20,11 +20,14 @@
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QUrlQuery>
+#include <cstdlib>
 #include <gtest/gtest.h>
 
 #include <crypt.h>
 #include <map>
 #include <optional>
+#include <string>
+#include <vector>
 
 #include <arpa/inet.h>
 
@@ -220,6 +223,60 @@ TEST_F(ProberOnTheNetwork, HostStatesFollowTheirThresholds) {
     const std::uint64_t before = host(p, net::Far).stats.answers;
     ASSERT_TRUE(WaitUntil([&] { return host(p, net::Far).stats.state == HostState::Up; }));
     EXPECT_GE(host(p, net::Far).stats.answers, before + 3);
+}
+
+// Loss that comes in runs (now and then three echoes in a row), one echo a
+// request as the prober sends them: the host is degraded while it lasts,
+// never down, and up again after it; an outage later is one down and one
+// up, with no degraded after it.
+TEST_F(ProberOnTheNetwork, LossInRunsIsDegradedAndAnOutageIsDown) {
+    const std::string far = NodeNamespace("far");
+    auto filter = [&](const char* drops) {
+        std::system(("ip netns exec " + far + " nft delete table ip lossy 2>/dev/null").c_str());
+        if (drops == nullptr)
+            return 0;
+        const std::string rule =
+            std::string("add table ip lossy { chain input { type filter hook input priority 0; "
+                        "ip daddr 10.61.4.2 icmp type echo-request numgen inc mod 10 ") +
+            drops + " drop; }; }";
+        return std::system(("ip netns exec " + far + " nft '" + rule + "'").c_str());
+    };
+    // Each answer or time-out comes in before the next request goes, so
+    // that the losses are judged in the order they happened.
+    ProbeConfig c = fast();
+    c.timeoutMs = 100;
+    c.intervalMs = 150;
+    Prober p(c);
+    p.SetHosts({net::Far});
+    std::vector<HostState> seen;
+    auto follow = [&](std::uint64_t requests) {
+        return WaitUntil(
+            [&] {
+                const HostStats s = host(p, net::Far).stats;
+                if (s.state != HostState::Unknown && (seen.empty() || seen.back() != s.state))
+                    seen.push_back(s.state);
+                return s.requests >= requests;
+            },
+            30000);
+    };
+    ASSERT_TRUE(follow(25));
+    // Of every ten echoes the fourth, seventh and eighth are lost; then the
+    // fourth and the seventh to ninth.
+    ASSERT_EQ(filter("{ 3, 6, 7 }"), 0);
+    ASSERT_TRUE(follow(host(p, net::Far).stats.requests + 20));
+    ASSERT_EQ(filter("{ 3, 6, 7, 8 }"), 0);
+    ASSERT_TRUE(follow(host(p, net::Far).stats.requests + 40));
+    EXPECT_EQ(seen, (std::vector<HostState>{HostState::Up, HostState::Degraded}));
+    ASSERT_EQ(filter(nullptr), 0);
+    ASSERT_TRUE(follow(host(p, net::Far).stats.requests + 25));
+    ASSERT_EQ(filter("{ 0, 1, 2, 3, 4, 5, 6, 7, 8, 9 }"), 0);
+    ASSERT_TRUE(follow(host(p, net::Far).stats.requests + 15));
+    ASSERT_EQ(filter(nullptr), 0);
+    ASSERT_TRUE(follow(host(p, net::Far).stats.requests + 30));
+    p.Stop();
+    filter(nullptr);
+    EXPECT_EQ(seen, (std::vector<HostState>{HostState::Up, HostState::Degraded, HostState::Up,
+                                            HostState::Down, HostState::Up}));
 }
 
 namespace {
