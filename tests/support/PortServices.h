@@ -18,7 +18,7 @@ namespace netsonde::test {
 
 // The ports of the far host (IPv4 and IPv6 alike) while a PortServices
 // lives: a listening TCP port, a closed one (the kernel resets), one that
-// far's firewall drops, a UDP echo service and a closed UDP port (the
+// far's firewall drops (for UDP too), a UDP echo service and a closed UDP port (the
 // kernel answers port unreachable, without a rate limit).
 namespace ports {
 inline constexpr std::uint16_t Listening = 7443;
@@ -35,7 +35,7 @@ public:
         ok = std::system(
                  (far + "sysctl -qw net.ipv4.icmp_ratelimit=0 net.ipv6.icmp.ratelimit=0 && " + far +
                   "nft -f - <<'EOF'\ntable inet portdrop {\n chain input {\n"
-                  "  type filter hook input priority 0;\n  tcp dport " +
+                  "  type filter hook input priority 0;\n  meta l4proto { tcp, udp } th dport " +
                   std::to_string(ports::Dropped) + " drop\n }\n}\nEOF")
                      .c_str()) == 0;
         listener = Bound(SOCK_STREAM, ports::Listening);
