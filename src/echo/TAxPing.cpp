@@ -90,9 +90,11 @@ QString TAxPing::PortReplyText() const {
         return prefix + where + QStringLiteral(". time = ") +
                QString::number(FReply.RoundTripTime) + QStringLiteral("ms");
     }
-    // Silence is all a UDP probe of an open port may get.
+    // Silence is all a UDP probe of an open port may get. The line still
+    // says "timed out", which is what the list's state reads.
     if (FProbeKind == platform::ProbeKind::Udp && FStatus == EchoStatus::TimedOut)
-        return where + QStringLiteral(": no answer (open or filtered)");
+        return where + QStringLiteral(": ") + FStatusText +
+               QStringLiteral(", no answer (open or filtered)");
     return where + QStringLiteral(": ") + FStatusText;
 }
 
