@@ -126,11 +126,15 @@ void TAxIcmp::SendEcho() {
     FInlineActive = false;
 }
 
-void TAxIcmp::SendPortProbe() {
+PortEcho& TAxIcmp::Ports() {
     if (!FPortEcho)
         FPortEcho = std::make_unique<PortEcho>();
+    return *FPortEcho;
+}
+
+void TAxIcmp::SendPortProbe() {
     const TEchoTarget target{FTargetFamily, FTargetAddress, FTargetAddress6};
-    FPortEcho->Send(
+    Ports().Send(
         target, FProbeKind, FProbePort, FOptions.Ttl, FTimeOut,
         [this](const platform::PortProbes::Outcome& outcome) { PortProbeDone(outcome); });
 }

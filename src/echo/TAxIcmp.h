@@ -98,6 +98,10 @@ public:
     }
     // What answered the last port probe.
     platform::PortAnswer PortAnswer() const { return FPortAnswer; }
+    // The component's port probes in flight; a look-ahead sends its own
+    // there, so that they live as long as the component that may take
+    // them over.
+    PortEcho& Ports();
 
     // Fired after each completed echo with the status code. The signal Data
     // comes first, for observers that must not take the event from its owner.
