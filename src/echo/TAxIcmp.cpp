@@ -134,9 +134,8 @@ PortEcho& TAxIcmp::Ports() {
 
 void TAxIcmp::SendPortProbe() {
     const TEchoTarget target{FTargetFamily, FTargetAddress, FTargetAddress6};
-    Ports().Send(
-        target, FProbeKind, FProbePort, FOptions.Ttl, FTimeOut,
-        [this](const platform::PortProbes::Outcome& outcome) { PortProbeDone(outcome); });
+    Ports().Send(target, FProbeKind, FProbePort, FOptions.Ttl, FTimeOut,
+                 [this](const platform::PortProbes::Outcome& outcome) { PortProbeDone(outcome); });
 }
 
 void TAxIcmp::PortProbeDone(const platform::PortProbes::Outcome& Outcome) {

@@ -466,8 +466,7 @@ std::optional<TSentAhead> TLookAhead::Take(const TEchoTarget& Target) {
     FArmed = -1;
     // The component resolved the entry to another address: its own echo
     // goes there.
-    const bool same = Target.Family == r.family && Target.Kind == r.kind &&
-                      Target.Port == r.port &&
+    const bool same = Target.Family == r.family && Target.Kind == r.kind && Target.Port == r.port &&
                       (r.family == platform::AfInet6 ? SameAddress6(Target.Address6, r.address6)
                                                      : Target.Address == r.address);
     if (!same)
