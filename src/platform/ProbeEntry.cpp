@@ -68,6 +68,42 @@ std::optional<ProbeEntry> ParseProbeEntry(const QString& text, QString* error) {
     return ReadPort(trimmed.first(colon), QStringView(trimmed).mid(colon + 1), text, error);
 }
 
+std::optional<ProbeEntry> ParseProbeTarget(const QString& text, QString* error) {
+    const QString trimmed = text.trimmed();
+    ProbeKind kind = ProbeKind::Icmp;
+    if (trimmed.startsWith(QLatin1String("tcp://"), Qt::CaseInsensitive))
+        kind = ProbeKind::Tcp;
+    else if (trimmed.startsWith(QLatin1String("udp://"), Qt::CaseInsensitive))
+        kind = ProbeKind::Udp;
+    else {
+        std::optional<ProbeEntry> entry = ParseProbeEntry(trimmed, error);
+        if (entry)
+            entry->host = entry->host.trimmed();
+        return entry;
+    }
+    const QString rest = trimmed.mid(6);
+    std::optional<ProbeEntry> entry = ParseProbeEntry(rest);
+    if (!entry || entry->kind == ProbeKind::Icmp || rest.contains(QLatin1Char('/'))) {
+        if (error != nullptr)
+            *error = QStringLiteral("%1: a target is %2://HOST:PORT with a port from 1 to 65535, "
+                                    "an IPv6 address in brackets.")
+                         .arg(text, QLatin1String(ProbeKindName(kind)));
+        return std::nullopt;
+    }
+    entry->kind = kind;
+    return entry;
+}
+
+QString ProbeTargetText(const ProbeEntry& entry) {
+    if (entry.kind == ProbeKind::Icmp)
+        return entry.host;
+    const QString host = entry.host.contains(QLatin1Char(':'))
+                             ? QLatin1Char('[') + entry.host + QLatin1Char(']')
+                             : entry.host;
+    return QLatin1String(ProbeKindName(entry.kind)) + QStringLiteral("://") + host +
+           QLatin1Char(':') + QString::number(entry.port);
+}
+
 QString PortSuffix(ProbeKind kind, std::uint16_t port) {
     switch (kind) {
     case ProbeKind::Tcp:

@@ -29,6 +29,16 @@ struct ProbeEntry {
 // message in error that says what is wrong with it.
 std::optional<ProbeEntry> ParseProbeEntry(const QString& text, QString* error = nullptr);
 
+// Reads a target of the prober: "tcp://host:port", "udp://host:port" (the
+// host of an IPv6 address in brackets), or an entry as ParseProbeEntry
+// reads it (its host trimmed). A target that names a port badly gives no
+// entry and a message in error.
+std::optional<ProbeEntry> ParseProbeTarget(const QString& text, QString* error = nullptr);
+
+// The prober's own text of a target: "tcp://host:port", "udp://[v6]:port",
+// or the host of an ICMP target.
+QString ProbeTargetText(const ProbeEntry& entry);
+
 // The entry's port part as the lines show it: ":443", ":53/udp"; empty for
 // ICMP.
 QString PortSuffix(ProbeKind kind, std::uint16_t port);

@@ -56,6 +56,50 @@ TEST(ProbeEntry, ABadPortIsRefusedWithAMessageThatNamesTheEntry) {
     }
 }
 
+TEST(ProbeEntry, ReadsTheProbersTargets) {
+    struct Case {
+        const char* text;
+        std::optional<ProbeKind> kind; // none: refused
+        const char* host;
+        std::uint16_t port;
+    };
+    const Case cases[] = {
+        {"far.nsd.test", ProbeKind::Icmp, "far.nsd.test", 0},
+        {" fd00::1 ", ProbeKind::Icmp, "fd00::1", 0},
+        // The entries of the lists name ports as the window's do.
+        {" far:443 ", ProbeKind::Tcp, "far", 443},
+        {"[fd00::1]:53/udp", ProbeKind::Udp, "fd00::1", 53},
+        {"far:0", std::nullopt, "", 0},
+        {"tcp://far:443", ProbeKind::Tcp, "far", 443},
+        {"UDP://far:53", ProbeKind::Udp, "far", 53},
+        {"tcp://[fd00::1]:22", ProbeKind::Tcp, "fd00::1", 22},
+        {"tcp://far", std::nullopt, "", 0},
+        {"udp://far:53/udp", std::nullopt, "", 0},
+        {"tcp://far:0", std::nullopt, "", 0},
+        {"tcp://fd00::1", std::nullopt, "", 0},
+        {"udp://", std::nullopt, "", 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        QString error;
+        const auto entry = platform::ParseProbeTarget(QString::fromUtf8(c.text), &error);
+        ASSERT_EQ(entry.has_value(), c.kind.has_value()) << error.toStdString();
+        if (!entry) {
+            EXPECT_TRUE(error.startsWith(QString::fromUtf8(c.text))) << error.toStdString();
+            continue;
+        }
+        EXPECT_EQ(entry->kind, *c.kind);
+        EXPECT_EQ(entry->host, QString::fromUtf8(c.host));
+        EXPECT_EQ(entry->port, c.port);
+    }
+    // The prober's own text of each reads back as the same target.
+    for (const char* text : {"tcp://far:443", "udp://[fd00::1]:53", "far"}) {
+        const auto entry = platform::ParseProbeTarget(QString::fromUtf8(text));
+        ASSERT_TRUE(entry);
+        EXPECT_EQ(platform::ProbeTargetText(*entry), QString::fromUtf8(text));
+    }
+}
+
 TEST(ProbeEntry, ThePortPartIsShownAsItIsTyped) {
     EXPECT_EQ(platform::PortSuffix(ProbeKind::Tcp, 443), ":443");
     EXPECT_EQ(platform::PortSuffix(ProbeKind::Udp, 53), ":53/udp");
