@@ -19,6 +19,7 @@ while True:
     c, _ = s.accept()
     c.close()
 """
+# Names of answering nodes are not looked up unless asked for.
 CLOSING = ["", "", r"Stats: Rcvd/Sent: 1/1, Min/Avg/Max: \d+/\d+/\d+", "",
            r"IP Address: 10\.61\.4\.2", r"Destination: far\.nsd\.test", None]
 
@@ -53,16 +54,16 @@ class Ports(ProgramTest):
         click(self.p.item("far.nsd.test:7443"))
         lines = self.run_command("alt+o")
         self.show("TCP Check One", lines)
-        self.assertLines(lines, [r"connected to far\.nsd\.test:7443\. time = \d+ms"] +
-                         closing(r"Return Name: far\.nsd\.test"))
+        self.assertLines(lines, [r"connected to 10\.61\.4\.2:7443\. time = \d+ms"] +
+                         closing(r"Return Name: 10\.61\.4\.2"))
         self.shot("ports-tcp-check-one")
 
     def test_2_udp_check_of_a_closed_port_is_an_answer(self):
         click(self.p.item("far.nsd.test:7009/udp"))
         lines = self.run_command("alt+o")
         self.show("UDP Check One", lines)
-        self.assertLines(lines, [r"port unreachable from far\.nsd\.test:7009/udp\. time = \d+ms"] +
-                         closing(r"Return Name: far\.nsd\.test"))
+        self.assertLines(lines, [r"port unreachable from 10\.61\.4\.2:7009/udp\. time = \d+ms"] +
+                         closing(r"Return Name: 10\.61\.4\.2"))
 
     def test_3_tcp_trace_meets_each_router_then_the_service(self):
         click(self.p.item("far.nsd.test:7443"))
@@ -71,7 +72,7 @@ class Ports(ProgramTest):
         self.assertLines(lines[:4], [r"1\t\d+\t10\.61\.1\.1", r"2\t\d+\t10\.61\.2\.2",
                                      r"3\t\d+\t10\.61\.3\.2",
                                      r"4\t\d+\t10\.61\.4\.2\treached, connected"])
-        self.assertIn("reached in 4 hops.", "\n".join(lines))
+        self.assertIn("10.61.4.2 reached in 4 hops.", lines)
         self.shot("ports-tcp-trace")
 
 
