@@ -76,19 +76,18 @@ std::string inFar() {
 class Service {
 public:
     Service() {
-        const std::string command =
-            inFar() +
-            "python3 -c 'import socket\n"
-            "s = socket.socket(socket.AF_INET, socket.SOCK_STREAM)\n"
-            "s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)\n"
-            "s.bind((\"0.0.0.0\", " +
-            std::string(FarPort) +
-            "))\n"
-            "s.listen(128)\n"
-            "open(\"/tmp/netsonde-bench-ports.ready\", \"w\").close()\n"
-            "while True:\n"
-            "    c, _ = s.accept()\n"
-            "    c.close()\n' & echo $! > /tmp/netsonde-bench-ports.pid";
+        const std::string command = inFar() +
+                                    "python3 -c 'import socket\n"
+                                    "s = socket.socket(socket.AF_INET, socket.SOCK_STREAM)\n"
+                                    "s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)\n"
+                                    "s.bind((\"0.0.0.0\", " +
+                                    std::string(FarPort) +
+                                    "))\n"
+                                    "s.listen(128)\n"
+                                    "open(\"/tmp/netsonde-bench-ports.ready\", \"w\").close()\n"
+                                    "while True:\n"
+                                    "    c, _ = s.accept()\n"
+                                    "    c.close()\n' & echo $! > /tmp/netsonde-bench-ports.pid";
         std::remove("/tmp/netsonde-bench-ports.ready");
         if (std::system(command.c_str()) != 0)
             fail("the service on the far host");
@@ -137,8 +136,8 @@ void benchCpu() {
         if (tcp != Count || icmp != Count)
             fail("answers: tcp " + std::to_string(tcp) + ", icmp " + std::to_string(icmp));
     }
-    report("CPU per TCP check (connect, reset)", median(ours), median(reference), "us",
-           "ICMP echo", 2.0);
+    report("CPU per TCP check (connect, reset)", median(ours), median(reference), "us", "ICMP echo",
+           2.0);
 }
 
 class Entries : public runs::EntryList {
@@ -184,8 +183,8 @@ void benchSilentNet() {
         reference.push_back(checkAll(QString()));
     }
     (void)std::system((inFar() + "nft delete table ip benchsilent").c_str());
-    report("Check All, silent /24 on TCP port 443", median(ours), median(reference), "s",
-           "ICMP", 1.1);
+    report("Check All, silent /24 on TCP port 443", median(ours), median(reference), "s", "ICMP",
+           1.1);
 }
 
 struct Run {
@@ -213,9 +212,8 @@ Run runProcess(const std::string& command) {
 // The addresses of the hops, one per line that names one, in order.
 std::vector<std::string> hopsOf(const std::string& text) {
     std::vector<std::string> hops;
-    static const QRegularExpression hop(
-        QStringLiteral("^\\s*\\d+\\s+(\\d+\\.\\d+\\.\\d+\\.\\d+)"),
-        QRegularExpression::MultilineOption);
+    static const QRegularExpression hop(QStringLiteral("^\\s*\\d+\\s+(\\d+\\.\\d+\\.\\d+\\.\\d+)"),
+                                        QRegularExpression::MultilineOption);
     auto it = hop.globalMatch(QString::fromStdString(text));
     while (it.hasNext())
         hops.push_back(it.next().captured(1).toStdString());

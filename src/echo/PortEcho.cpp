@@ -1,6 +1,6 @@
 #include "echo/PortEcho.h"
 
-#include "echo/TAxIcmp.h"
+#include "platform/WinSock.h"
 
 #include <cstring>
 
@@ -8,32 +8,32 @@ PortEcho::PortEcho() : FProbes(std::make_unique<platform::PortProbes>()) {}
 
 PortEcho::~PortEcho() = default;
 
-platform::PortProbes::Target PortEcho::TargetOf(const TEchoTarget& target, platform::ProbeKind kind,
-                                                std::uint16_t port) {
+platform::PortProbes::Target PortEcho::TargetOf(int family, std::uint32_t address,
+                                                const TIpv6Address& address6,
+                                                platform::ProbeKind kind, std::uint16_t port) {
     platform::PortProbes::Target t;
     t.kind = kind;
     t.port = port;
-    if (target.Family == platform::AfInet6) {
+    if (family == platform::AfInet6) {
         t.family = 6;
-        std::memcpy(t.address.data(), target.Address6.Bytes, 16);
-        t.scopeId = target.Address6.ScopeId;
+        std::memcpy(t.address.data(), address6.Bytes, 16);
+        t.scopeId = address6.ScopeId;
     } else {
         t.family = 4;
-        std::memcpy(t.address.data(), &target.Address, 4);
+        std::memcpy(t.address.data(), &address, 4);
     }
     return t;
 }
 
-void PortEcho::Send(const TEchoTarget& target, platform::ProbeKind kind, std::uint16_t port,
-                    std::uint8_t ttl, std::uint16_t timeoutMs,
+void PortEcho::Send(const platform::PortProbes::Target& target, std::uint8_t ttl,
+                    std::uint16_t timeoutMs,
                     std::function<void(const platform::PortProbes::Outcome&)> done) {
-    FProbes->Send(TargetOf(target, kind, port), {ttl, timeoutMs}, std::move(done));
+    FProbes->Send(target, {ttl, timeoutMs}, std::move(done));
 }
 
-platform::PortProbes::Outcome PortEcho::SendNow(const TEchoTarget& target, platform::ProbeKind kind,
-                                                std::uint16_t port, std::uint8_t ttl,
-                                                std::uint16_t timeoutMs) {
-    return platform::PortProbes::ProbeNow(TargetOf(target, kind, port), {ttl, timeoutMs});
+platform::PortProbes::Outcome PortEcho::SendNow(const platform::PortProbes::Target& target,
+                                                std::uint8_t ttl, std::uint16_t timeoutMs) {
+    return platform::PortProbes::ProbeNow(target, {ttl, timeoutMs});
 }
 
 void PortEcho::Fill(const platform::PortProbes::Outcome& outcome, int family, int& status,

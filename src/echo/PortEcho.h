@@ -9,8 +9,6 @@
 #include <functional>
 #include <memory>
 
-struct TEchoTarget;
-
 // The TCP or UDP probe that stands in for an echo request when an entry
 // names a port (see platform/ProbeEntry.h): the echo components send it
 // through here and read its outcome as the records of an echo reply, so
@@ -25,12 +23,10 @@ public:
 
     // Starts one probe on the window thread's event loop; done follows
     // there, never from within Send, and never after this object is gone.
-    void Send(const TEchoTarget& target, platform::ProbeKind kind, std::uint16_t port,
-              std::uint8_t ttl, std::uint16_t timeoutMs,
+    void Send(const platform::PortProbes::Target& target, std::uint8_t ttl, std::uint16_t timeoutMs,
               std::function<void(const platform::PortProbes::Outcome&)> done);
     // The same, blocking the calling thread.
-    static platform::PortProbes::Outcome SendNow(const TEchoTarget& target,
-                                                 platform::ProbeKind kind, std::uint16_t port,
+    static platform::PortProbes::Outcome SendNow(const platform::PortProbes::Target& target,
                                                  std::uint8_t ttl, std::uint16_t timeoutMs);
 
     // The outcome as an echo request leaves it: Status 0 with the reply
@@ -43,7 +39,9 @@ public:
     // its own probes there.
     platform::PortProbes& Probes() { return *FProbes; }
 
-    static platform::PortProbes::Target TargetOf(const TEchoTarget& target,
+    // The probe's target: an IPv4 address, or (family AfInet6) an IPv6 one.
+    static platform::PortProbes::Target TargetOf(int family, std::uint32_t address,
+                                                 const TIpv6Address& address6,
                                                  platform::ProbeKind kind, std::uint16_t port);
 
     // What answered, as the lines say it: "connected", "refused", "reply",

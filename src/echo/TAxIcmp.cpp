@@ -133,9 +133,10 @@ PortEcho& TAxIcmp::Ports() {
 }
 
 void TAxIcmp::SendPortProbe() {
-    const TEchoTarget target{FTargetFamily, FTargetAddress, FTargetAddress6};
-    Ports().Send(target, FProbeKind, FProbePort, FOptions.Ttl, FTimeOut,
-                 [this](const platform::PortProbes::Outcome& outcome) { PortProbeDone(outcome); });
+    Ports().Send(
+        PortEcho::TargetOf(FTargetFamily, FTargetAddress, FTargetAddress6, FProbeKind, FProbePort),
+        FOptions.Ttl, FTimeOut,
+        [this](const platform::PortProbes::Outcome& outcome) { PortProbeDone(outcome); });
 }
 
 void TAxIcmp::PortProbeDone(const platform::PortProbes::Outcome& Outcome) {
@@ -146,9 +147,10 @@ void TAxIcmp::PortProbeDone(const platform::PortProbes::Outcome& Outcome) {
 
 void TAxIcmp::RunInline() {
     if (FProbeKind != platform::ProbeKind::Icmp) {
-        const TEchoTarget target{FTargetFamily, FTargetAddress, FTargetAddress6};
         const platform::PortProbes::Outcome outcome =
-            PortEcho::SendNow(target, FProbeKind, FProbePort, FOptions.Ttl, FTimeOut);
+            PortEcho::SendNow(PortEcho::TargetOf(FTargetFamily, FTargetAddress, FTargetAddress6,
+                                                 FProbeKind, FProbePort),
+                              FOptions.Ttl, FTimeOut);
         PortEcho::Fill(outcome, FTargetFamily, FStatus, FReply, FReply6);
         FPortAnswer = outcome.answer;
         EchoDone();

@@ -353,9 +353,8 @@ void TLookAhead::StartPortProbe(int Index) {
     }
     auto slot = std::make_shared<PortSlot>();
     r.portSlot = slot;
-    const TEchoTarget target{r.family, r.address, r.address6, r.kind, r.port};
     FComponent->Ports().Send(
-        target, r.kind, r.port, FOptions.Ttl, FTimeOut,
+        PortEcho::TargetOf(r.family, r.address, r.address6, r.kind, r.port), FOptions.Ttl, FTimeOut,
         [slot, self = QPointer<TLookAhead>(this), Index](const platform::PortProbes::Outcome& o) {
             if (slot->takenBy) {
                 slot->takenBy(o);
