@@ -106,9 +106,9 @@ QString TAxTrace::HopText() const {
     const QChar tab = QLatin1Char('\t');
     switch (FStatus) {
     case EchoStatus::Answered:
+        // A port's answer says what answered in the place of "reached".
         if (FProbeKind != platform::ProbeKind::Icmp)
-            return n + tab + t + tab + ReplyName() + tab + QStringLiteral("reached, ") +
-                   PortEcho::AnswerWords(FPortAnswer);
+            return n + tab + t + tab + ReplyName() + tab + PortEcho::AnswerWords(FPortAnswer);
         return n + tab + t + tab + ReplyName() + tab + QStringLiteral("reached");
     case EchoStatus::TtlExpired:
         return n + tab + t + tab + ReplyName();

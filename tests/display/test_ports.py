@@ -71,7 +71,7 @@ class Ports(ProgramTest):
         self.show("TCP Trace", lines)
         self.assertLines(lines[:4], [r"1\t\d+\t10\.61\.1\.1", r"2\t\d+\t10\.61\.2\.2",
                                      r"3\t\d+\t10\.61\.3\.2",
-                                     r"4\t\d+\t10\.61\.4\.2\treached, connected"])
+                                     r"4\t\d+\t10\.61\.4\.2\tconnected"])
         self.assertIn("10.61.4.2 reached in 4 hops.", lines)
         self.shot("ports-tcp-trace")
 
