@@ -32,6 +32,11 @@ namespace {
 
 const bool network = (RequestTestNetwork(), true);
 
+// Source addresses of no node of the network, which r3 forwards from the
+// forger and the routers before the client pass on.
+constexpr const char* ElsewhereRouter = "10.61.99.1";
+constexpr const char* OtherElsewhereRouter = "10.61.99.2";
+
 PortProbes::Target target(const std::string& text, ProbeKind kind, std::uint16_t port) {
     PortProbes::Target t;
     t.kind = kind;
@@ -210,8 +215,9 @@ TEST(PortProbesForged, ErrorsAndResetsThatDoNotQuoteOurProbeNeverCount) {
             const std::uint16_t sum = platform::icmppacket::Checksum(icmp);
             icmp[2] = static_cast<std::uint8_t>(sum >> 8);
             icmp[3] = static_cast<std::uint8_t>(sum);
-            // In the name of r2, a router on the way.
-            const Bytes packet = Family4::Datagram(net::R2, net::Client, icmp);
+            // In the name of a router that is no node of the network: a
+            // router's own address would be dropped on the way as a martian.
+            const Bytes packet = Family4::Datagram(ElsewhereRouter, net::Client, icmp);
             const auto to = Family4::SocketAddress(net::Client);
             ::sendto(raw, packet.data(), packet.size(), 0, reinterpret_cast<const sockaddr*>(&to),
                      sizeof to);
@@ -249,6 +255,63 @@ TEST(PortProbesForged, ErrorsAndResetsThatDoNotQuoteOurProbeNeverCount) {
     ::close(raw);
     EXPECT_EQ(seen.status, IcmpStatus::ReqTimedOut);
     EXPECT_EQ(seen.answer, PortAnswer::None);
+}
+
+// Time Exceeded quoting a UDP datagram of the client to far: with other
+// ports it is not ours; with our own it is, which shows that the forged
+// errors of these tests reach the probe at all. The wrong ones go first, in
+// the name of a router elsewhere, the right one last in another's: only the
+// other may be seen.
+TEST(PortProbesForged, AUdpErrorCountsOnlyWhenItQuotesOurPorts) {
+    if (!InTestNetwork())
+        GTEST_SKIP() << TestNetworkProblem();
+    PortServices services;
+    ASSERT_TRUE(services.Ready());
+    const int raw = SocketInNode("forger", SOCK_RAW, IPPROTO_RAW);
+    ASSERT_GE(raw, 0);
+    PortProbes probes;
+    int calls = 0;
+    PortProbes::Outcome seen;
+    probes.Send(target(net::Far, ProbeKind::Udp, ports::Dropped), {64, 3000},
+                [&](const PortProbes::Outcome& o) {
+                    ++calls;
+                    seen = o;
+                });
+    const std::uint16_t local = probes.NewestLocalPortForTests();
+    ASSERT_NE(local, 0);
+    const auto forge = [&](const char* router, std::uint16_t sourcePort,
+                           std::uint16_t destinationPort) {
+        Bytes quoted(28, 0);
+        quoted[0] = 0x45;
+        quoted[3] = 36;
+        quoted[8] = 1;
+        quoted[9] = IPPROTO_UDP;
+        const auto client = Family4::ToWire(net::Client), far = Family4::ToWire(net::Far);
+        std::memcpy(&quoted[12], &client, 4);
+        std::memcpy(&quoted[16], &far, 4);
+        quoted[20] = static_cast<std::uint8_t>(sourcePort >> 8);
+        quoted[21] = static_cast<std::uint8_t>(sourcePort);
+        quoted[22] = static_cast<std::uint8_t>(destinationPort >> 8);
+        quoted[23] = static_cast<std::uint8_t>(destinationPort);
+        quoted[25] = 16;
+        Bytes icmp{platform::icmppacket::TimeExceeded, 0, 0, 0, 0, 0, 0, 0};
+        icmp.insert(icmp.end(), quoted.begin(), quoted.end());
+        const std::uint16_t sum = platform::icmppacket::Checksum(icmp);
+        icmp[2] = static_cast<std::uint8_t>(sum >> 8);
+        icmp[3] = static_cast<std::uint8_t>(sum);
+        const Bytes packet = Family4::Datagram(router, net::Client, icmp);
+        const auto to = Family4::SocketAddress(net::Client);
+        ::sendto(raw, packet.data(), packet.size(), 0, reinterpret_cast<const sockaddr*>(&to),
+                 sizeof to);
+    };
+    forge(ElsewhereRouter, static_cast<std::uint16_t>(local + 1), ports::Dropped);
+    forge(ElsewhereRouter, local, static_cast<std::uint16_t>(ports::Dropped + 1));
+    forge(ElsewhereRouter, static_cast<std::uint16_t>(local ^ 0x8000), ports::UdpEcho);
+    forge(OtherElsewhereRouter, local, ports::Dropped);
+    ASSERT_TRUE(WaitUntil([&] { return calls > 0; }, 5000));
+    ::close(raw);
+    EXPECT_EQ(seen.status, IcmpStatus::TtlExpiredTransit);
+    EXPECT_EQ(text(4, seen.from), OtherElsewhereRouter);
 }
 
 // A process without any capability, whose group the kernel refuses ICMP
