@@ -113,7 +113,12 @@ set(CPACK_DEBIAN_PROBE_DESCRIPTION
     "headless ICMP echo prober for Prometheus\n\
 netsonde-probe sends ICMP echo requests to a list of hosts on a steady\n\
 schedule and serves counters and a round-trip histogram per host at\n\
-/metrics for Prometheus to scrape.")
+/metrics for Prometheus to scrape.\n\
+.\n\
+Note: the package sets net.ipv4.ping_group_range to 0 2147483647, which\n\
+lets every group on the machine send ICMP echo requests on datagram\n\
+sockets (no raw sockets, no other packets). Its unit relies on this. A\n\
+file /etc/sysctl.d/60-netsonde-probe.conf overrides the setting.")
 set(CPACK_PACKAGE_NAME netsonde)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR "Netsonde developers")

@@ -355,10 +355,27 @@ else
     probe_old_range=$(</proc/sys/net/ipv4/ping_group_range)
     cleanup_probe() {
         [[ -n ${probe_installed_here:-} ]] && dpkg --purge netsonde-probe >/dev/null 2>&1 || true
+        [[ ${probe_had_override:-1} -eq 0 ]] && rm -f /etc/sysctl.d/60-netsonde-probe.conf
         echo "$probe_old_range" >/proc/sys/net/ipv4/ping_group_range 2>/dev/null || true
     }
     trap 'cleanup_probe; cleanup' EXIT
+    # An administrator's file of the same name overrides the package's, at
+    # installation as at boot.
+    probe_override=/etc/sysctl.d/60-netsonde-probe.conf
+    probe_had_override=0
+    [[ -e $probe_override ]] && probe_had_override=1
+    if [[ $probe_had_override -eq 0 ]]; then
+        mkdir -p /etc/sysctl.d
+        echo 'net.ipv4.ping_group_range = 1 0' >"$probe_override"
+        echo "1 0" >/proc/sys/net/ipv4/ping_group_range
+    fi
     DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "$(realpath "$probe_deb")" >/dev/null
+    if [[ $probe_had_override -eq 0 ]]; then
+        applied=$(tr -s '\t ' '  ' </proc/sys/net/ipv4/ping_group_range)
+        rm -f "$probe_override"
+        [[ $applied == "1 0" ]] || { echo "the postinst overrode the administrator's sysctl file: $applied" >&2; exit 1; }
+        echo "the administrator's /etc/sysctl.d/60-netsonde-probe.conf was honoured"
+    fi
     [[ -f $probe_unit ]] || { echo "the unit was not installed" >&2; exit 1; }
     if compgen -G "/etc/systemd/system/*.wants/netsonde-probe.service" >/dev/null; then
         echo "installing enabled the unit" >&2

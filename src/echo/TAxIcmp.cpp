@@ -43,20 +43,33 @@ bool TAxIcmp::HasReply6() const {
     return false;
 }
 
-void TAxIcmp::StartPingThread(std::function<void()> onTerminate) {
-    RunPingThread(
+void TAxIcmp::StartPingThread(std::function<void()> onTerminate, int Count) {
+    std::shared_ptr<TPingThread> thread =
         FTargetFamily == platform::AfInet6
             ? TPingThread::Create6(FStatus, FOptions, FTargetAddress6, FPacketSize, FTimeOut,
                                    FReply, FReply6)
-            : TPingThread::Create(FStatus, FOptions, FTargetAddress, FPacketSize, FTimeOut, FReply),
-        std::move(onTerminate));
+            : TPingThread::Create(FStatus, FOptions, FTargetAddress, FPacketSize, FTimeOut, FReply);
+    thread->SetSeries(Count);
+    RunPingThread(thread, std::move(onTerminate));
+}
+
+void TAxIcmp::SendNoMore() {
+    if (FThread)
+        FThread->StopSeries();
+}
+
+void TAxIcmp::StopEchoes() {
+    if (FThread)
+        FThread->Detach();
+    FThread.reset();
 }
 
 void TAxIcmp::RunPingThread(const std::shared_ptr<TPingThread>& thread,
                             std::function<void()> onTerminate) {
     TPingThread* raw = thread.get();
     thread->OnTerminate = [this, raw, done = std::move(onTerminate)] {
-        if (FThread.get() == raw)
+        // A series stays this component's request until its last echo.
+        if (FThread.get() == raw && !raw->SeriesPending())
             FThread.reset();
         done();
     };
@@ -96,6 +109,9 @@ void TAxIcmp::AdoptSentAhead(const TSentAhead& Ahead) {
 void TAxIcmp::SendEcho() {
     ClearReply();
     if (FMode == wsmAsync) {
+        // The series this run started sends the next request itself.
+        if (FThread && FThread->SeriesPending())
+            return;
         if (TakeSentAhead) {
             const TEchoTarget target{FTargetFamily, FTargetAddress, FTargetAddress6, FProbeKind,
                                      FProbePort};
@@ -108,7 +124,7 @@ void TAxIcmp::SendEcho() {
             SendPortProbe();
             return;
         }
-        StartPingThread([this] { EchoDone(); });
+        StartPingThread([this] { EchoDone(); }, EchoesLeft());
         return;
     }
     if (FInlineActive) {

@@ -138,7 +138,18 @@ protected:
     // Starts a worker for one request with the current parameters; its
     // completion writes Status and Reply and then calls onTerminate. The
     // request is cut off from this component if it is destroyed first.
-    void StartPingThread(std::function<void()> onTerminate);
+    // With Count above 1 the worker sends that many requests, one after
+    // the other (a series): the SendEcho of each completion then sends
+    // nothing, the next result being on its way already.
+    void StartPingThread(std::function<void()> onTerminate, int Count = 1);
+    // Ends the request or series in flight: nothing more completes.
+    void StopEchoes();
+    // A series in flight sends nothing after its current request, which
+    // still completes.
+    void SendNoMore();
+    // The requests a run still sends with the current parameters, counting
+    // the one being sent now; more than one lets them go as a series.
+    virtual int EchoesLeft() const { return 1; }
     // Makes a worker this component's request in flight.
     void RunPingThread(const std::shared_ptr<TPingThread>& thread,
                        std::function<void()> onTerminate);

@@ -98,6 +98,7 @@ void TAxIcmpTask::EchoDone() {
     if (!*alive)
         return;
     if (!CheckStatus()) {
+        StopEchoes();
         DoError(FStatus, FStatusText);
         if (*alive)
             FBusy = false;
@@ -108,12 +109,12 @@ void TAxIcmpTask::EchoDone() {
     DoData();
     if (!*alive)
         return;
-    if (FCancelled)
-        Finish();
-    else if (NextEcho())
+    if (!FCancelled && NextEcho()) {
         SendEcho();
-    else
-        Finish();
+        return;
+    }
+    StopEchoes();
+    Finish();
 }
 
 void TAxIcmpTask::SetReplyNames() {
@@ -165,6 +166,7 @@ void TAxIcmpTask::SetAhead(std::shared_ptr<platform::NameService> Names,
 
 void TAxIcmpTask::Cancel() {
     FCancelled = true;
+    SendNoMore();
     // Once the target is resolved the resolver has nothing left to cancel,
     // even while it is still inside its OnResolved: asking it would report
     // a failed cancel as a second end of the lookup.

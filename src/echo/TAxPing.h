@@ -32,6 +32,9 @@ protected:
     void BeginRun() override;
     void CountReply() override;
     bool NextEcho() override;
+    // Every echo of a Ping has the same parameters: the rest of the run can
+    // go as one series.
+    int EchoesLeft() const override { return FNumber > FSent ? FNumber - FSent + 1 : 1; }
 
 private:
     // The line of a TCP or UDP probe: what answered, and from where.

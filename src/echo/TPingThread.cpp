@@ -32,15 +32,11 @@ std::atomic<bool> keepFinished{true};
 
 struct Registry {
     std::mutex mutex;
-    std::condition_variable changed; // completion, detach, shutdown, a worker ended
-    std::condition_variable work;    // parked workers wait here for a request
-    int liveRequests = 0;            // started and not yet ended
-    int threads = 0;                 // operating-system threads of the pool
-    int parked = 0;                  // threads waiting for a request
-    // Threads whose request waits for its completion on the window thread;
-    // they are free right after it, and the completion usually starts the
-    // run's next request.
-    int finishing = 0;
+    std::condition_variable changed;                 // completion, detach, shutdown, a worker ended
+    std::condition_variable work;                    // parked workers wait here for a request
+    int liveRequests = 0;                            // started and not yet ended
+    int threads = 0;                                 // operating-system threads of the pool
+    int parked = 0;                                  // threads waiting for a request
     std::deque<std::shared_ptr<TPingThread>> queued; // each one promised to a parked thread
     std::atomic<int> queuedCount{0};                 // queued.size(), read while spinning
     bool shuttingDown = false;
@@ -51,13 +47,10 @@ Registry& registry() {
     return *r;
 }
 
-// Marks the completion as done when the last copy of the queued call is
-// destroyed: after it ran, or when the event queue discarded it unrun.
-struct CompletionToken {
-    std::shared_ptr<TPingThread> thread;
-    std::function<void()> done;
-    ~CompletionToken() { done(); }
-};
+// Results of a series that may wait for their completions before its
+// worker waits for the window thread: enough to ride out a slow completion,
+// few enough that the requests keep the completions' pace.
+constexpr std::size_t kMaxAhead = 8;
 
 } // namespace
 
@@ -108,7 +101,6 @@ std::shared_ptr<TPingThread> TPingThread::Make(int& Status, const TIpOptions& Op
     t->FHandle = Ipv6 ? Icmp6CreateFile() : IcmpCreateFile();
     if (t->FHandle == InvalidIcmpHandle) {
         Status = ErrNoHandle;
-        t->FResult = ErrNoHandle;
         t->FTerminated = true;
     }
     return t;
@@ -125,7 +117,7 @@ void TPingThread::Start() {
     ++reg.liveRequests;
     // A parked thread that nobody has claimed takes the request; otherwise a
     // new thread starts, so that no request waits for another one's worker.
-    int available = reg.parked + (keepFinished.load() ? reg.finishing : 0);
+    int available = reg.parked;
     if (available > static_cast<int>(reg.queued.size())) {
         reg.queued.push_back(shared_from_this());
         reg.queuedCount.store(static_cast<int>(reg.queued.size()));
@@ -180,7 +172,20 @@ void TPingThread::Detach() {
     FReplyDest = nullptr;
     FReply6Dest = nullptr;
     OnTerminate = nullptr;
+    FResults.clear();
     reg.changed.notify_all();
+}
+
+void TPingThread::StopSeries() {
+    Registry& reg = registry();
+    std::lock_guard lock(reg.mutex);
+    FStopSeries = true;
+    reg.changed.notify_all();
+}
+
+bool TPingThread::SeriesPending() const {
+    std::lock_guard lock(registry().mutex);
+    return FSeries > 1 && FDelivered < FSeries && !FDetached && !FStopSeries;
 }
 
 void TPingThread::Retarget(int& Status, TEchoReply& Reply, TEcho6Reply* Reply6) {
@@ -192,58 +197,48 @@ void TPingThread::Retarget(int& Status, TEchoReply& Reply, TEcho6Reply* Reply6) 
     FReply6Dest = FIpv6 ? Reply6 : nullptr;
 }
 
+TPingThread::Result TPingThread::RunOnce() {
+    Result r;
+    if (FTerminated) {
+        r.result = ErrNoHandle;
+    } else if (FIpv6) {
+        r.result = Echo6Request(FHandle, FOptions, r.reply6, FAddress6, FPacketSize, FTimeOut);
+        if (r.result == 0) {
+            r.gotReply = true;
+            r.reply = SummaryOf(r.reply6);
+        }
+    } else {
+        r.result = EchoRequest(FHandle, FOptions, r.reply, FAddress, FPacketSize, FTimeOut);
+        r.gotReply = r.result == 0;
+    }
+    return r;
+}
+
 void TPingThread::Execute(std::shared_ptr<TPingThread> self) {
     Registry& reg = registry();
-    if (!self->FTerminated && self->FIpv6) {
-        TEcho6Reply reply6;
-        self->FResult = Echo6Request(self->FHandle, self->FOptions, reply6, self->FAddress6,
-                                     self->FPacketSize, self->FTimeOut);
-        if (self->FResult == 0) {
-            self->FGotReply = true;
-            self->FReply6Copy = reply6;
-            self->FReplyCopy = SummaryOf(reply6);
+    for (int i = 0; i < self->FSeries; ++i) {
+        Result r = self->RunOnce();
+        bool post = false;
+        {
+            std::lock_guard lock(reg.mutex);
+            if (reg.shuttingDown || self->FDetached)
+                break;
+            // One posted completion runs every result that waits: a
+            // result that finds others waiting needs no post of its own.
+            post = self->FResults.empty();
+            self->FResults.push_back(r);
         }
-    } else if (!self->FTerminated) {
-        TEchoReply reply;
-        self->FResult = EchoRequest(self->FHandle, self->FOptions, reply, self->FAddress,
-                                    self->FPacketSize, self->FTimeOut);
-        if (self->FResult == 0) {
-            self->FGotReply = true;
-            self->FReplyCopy = reply;
-        }
-    }
-
-    // The token must never be released while the registry's mutex is held: its
-    // destructor takes that lock.
-    bool mayPost = false;
-    {
-        std::lock_guard lock(reg.mutex);
-        mayPost = !reg.shuttingDown && !self->FDetached;
-        if (mayPost)
-            ++reg.finishing;
-    }
-    bool posted = false;
-    if (mayPost) {
-        auto token = std::make_shared<CompletionToken>();
-        token->thread = self;
-        token->done = [t = self.get()] {
-            Registry& r = registry();
-            std::lock_guard inner(r.mutex);
-            t->FCompleted = true;
-            r.changed.notify_all();
-        };
-        posted = platform::PostToWindowThread([token] { token->thread->Complete(); });
-    }
-    if (posted) {
+        if (post && !platform::PostToWindowThread([self] { self->Complete(); }))
+            break;
+        if (i + 1 == self->FSeries)
+            break;
         std::unique_lock lock(reg.mutex);
-        reg.changed.wait(lock,
-                         [&] { return self->FCompleted || self->FDetached || reg.shuttingDown; });
-        if (!self->FCompleted)
-            self->FAbandoned = true;
-    }
-    if (mayPost) {
-        std::lock_guard lock(reg.mutex);
-        --reg.finishing;
+        reg.changed.wait(lock, [&] {
+            return self->FResults.size() < kMaxAhead || self->FDetached || self->FStopSeries ||
+                   reg.shuttingDown;
+        });
+        if (self->FDetached || self->FStopSeries || reg.shuttingDown)
+            break;
     }
 
     IcmpCloseHandle(self->FHandle);
@@ -254,22 +249,45 @@ void TPingThread::Execute(std::shared_ptr<TPingThread> self) {
 }
 
 void TPingThread::Complete() {
+    // A completion that processes messages may meet the post of the next
+    // result: that one then waits until this completion has returned.
+    if (FCompleting)
+        return;
+    Registry& reg = registry();
+    Result r;
     {
-        std::lock_guard lock(registry().mutex);
-        if (FDetached || FAbandoned)
+        std::lock_guard lock(reg.mutex);
+        if (FDetached || FResults.empty())
             return;
+        r = FResults.front();
+        FResults.pop_front();
+        reg.changed.notify_all();
     }
+    // The creator may let go of this thread inside OnTerminate.
+    const std::shared_ptr<TPingThread> keep = shared_from_this();
+    FCompleting = true;
+    ++FDelivered;
     // Detach() runs on this thread too, so nothing can change the
     // destinations between the check above and their use below.
     if (FStatusDest != nullptr)
-        *FStatusDest = FResult;
-    if (FGotReply && FReplyDest != nullptr)
-        *FReplyDest = FReplyCopy;
-    if (FGotReply && FReply6Dest != nullptr)
-        *FReply6Dest = FReply6Copy;
+        *FStatusDest = r.result;
+    if (r.gotReply && FReplyDest != nullptr)
+        *FReplyDest = r.reply;
+    if (r.gotReply && FReply6Dest != nullptr)
+        *FReply6Dest = r.reply6;
     std::function<void()> handler = OnTerminate;
     if (handler)
         handler();
+    FCompleting = false;
+    // One result per event, as when each echo was posted on its own: what
+    // the completion posted (a deletion, a click) comes before the next.
+    bool more = false;
+    {
+        std::lock_guard lock(reg.mutex);
+        more = !FDetached && !FResults.empty();
+    }
+    if (more)
+        platform::PostToWindowThread([keep] { keep->Complete(); });
 }
 
 void TPingThread::WaitForAll() {

@@ -3,6 +3,7 @@
 #include "platform/IcmpTypes.h"
 
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 
@@ -10,15 +11,22 @@
 // options; the address stays in the IPv6 record (Address 0 here).
 TEchoReply SummaryOf(const TEcho6Reply& Reply6);
 
-// One echo request on a worker thread of its own.
+// One echo request, or a series of them, on a worker thread of its own.
 //
 // The thread is created suspended on the window thread with copies of the
 // request and references to the creator's status and reply. The worker
-// performs the blocking request into its own copies; the results reach the
-// creator only through the completion, which runs on the window thread while
-// the worker waits: it writes the status (and the reply, when one came) into
-// the creator and then calls OnTerminate. The worker closes its service
-// handle and frees the thread object afterwards.
+// performs the blocking request into its own copies and posts the result to
+// the window thread without waiting for it; there the completion writes the
+// status (and the reply, when one came) into the creator and then calls
+// OnTerminate. The worker is free for the next request as soon as it has
+// posted.
+//
+// A series (SetSeries before Start) is Count requests with the same
+// parameters, each sent as soon as the one before has ended, on one handle:
+// a run of echoes costs no hand-over between threads per echo. Their
+// completions run one after the other in the order of the requests, never
+// one inside another (a completion that processes messages does not run
+// the next), and the worker keeps at most a few results ahead of them.
 //
 // The operating-system thread under a worker is pooled: once its request has
 // ended it parks and takes the next request instead of ending; a few parked
@@ -26,8 +34,8 @@ TEchoReply SummaryOf(const TEcho6Reply& Reply6);
 // thread: without a free parked thread a new one starts.
 //
 // Detach() cuts the thread off from its creator (the creator is being
-// destroyed): the completion then writes nothing and calls nothing, and the
-// worker ends on its own.
+// destroyed, or needs no more results): completions not yet run write
+// nothing and call nothing, and a series ends after its current request.
 class TPingThread : public std::enable_shared_from_this<TPingThread> {
 public:
     static std::shared_ptr<TPingThread> Create(int& Status, const TIpOptions& Options,
@@ -44,6 +52,14 @@ public:
     // Runs on the window thread when the request has completed.
     std::function<void()> OnTerminate;
 
+    // Makes the request a series of Count requests (at least 1). Call
+    // before Start.
+    void SetSeries(int Count) { FSeries = Count < 1 ? 1 : Count; }
+    // A series with completions still to come, not detached. Window thread.
+    bool SeriesPending() const;
+    // A series sends no request after the one in flight, whose completion
+    // still runs (a cancelled run reports its last echo).
+    void StopSeries();
     // Starts the worker. Call once, after OnTerminate is in place.
     void Start();
     void Detach();
@@ -75,8 +91,16 @@ private:
     TPingThread() = default;
     static std::shared_ptr<TPingThread> Make(int& Status, const TIpOptions& Options, int PacketSize,
                                              std::uint16_t TimeOut, TEchoReply& Reply, bool Ipv6);
+    struct Result {
+        int result = 0;
+        bool gotReply = false;
+        TEchoReply reply;
+        TEcho6Reply reply6;
+    };
     static void Execute(std::shared_ptr<TPingThread> self);
     static void WorkerLoop(std::shared_ptr<TPingThread> first);
+    Result RunOnce();
+    // Window thread: runs the completions of the results posted so far.
     void Complete();
 
     // Copies taken at creation; the worker reads and writes only these.
@@ -85,22 +109,24 @@ private:
     int FPacketSize = 0;
     std::uint16_t FTimeOut = 0;
     TIpOptions FOptions;
-    int FResult = 0;
-    bool FGotReply = false;
-    TEchoReply FReplyCopy;
     bool FIpv6 = false;
     TIpv6Address FAddress6;
-    TEcho6Reply FReply6Copy;
     bool FTerminated = false;
+    int FSeries = 1;
 
     // The creator's destinations; used on the window thread only.
     int* FStatusDest = nullptr;
     TEchoReply* FReplyDest = nullptr;
     TEcho6Reply* FReply6Dest = nullptr;
 
+    // Window thread only: completions run so far, and whether one is
+    // running now.
+    int FDelivered = 0;
+    bool FCompleting = false;
+
     // Guarded by the registry's mutex.
     bool FDetached = false;
-    bool FCompleted = false;
-    bool FAbandoned = false;
+    bool FStopSeries = false;
     bool FStarted = false;
+    std::deque<Result> FResults; // posted, their completions not run yet
 };

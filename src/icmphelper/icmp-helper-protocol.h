@@ -16,7 +16,7 @@
 
 #include <stdint.h>
 
-#define ICMP_BROKER_MAGIC 0x4E534232u /* "NSB2" */
+#define ICMP_BROKER_MAGIC 0x4E534233u /* "NSB3" */
 /* Most data bytes of one echo request. */
 #define ICMP_BROKER_MAX_DATA 65500
 /* Most requests the broker holds at once. */
@@ -68,7 +68,9 @@ struct icmp_broker_answer {
     int32_t error;        /* NOT_SENT: the errno */
     uint32_t scope_id;    /* IPv6: interface the answer came in on */
     uint8_t address[16];  /* the node that answered */
-    int64_t received_ns;  /* CLOCK_MONOTONIC when the answer came in */
+    int64_t received_ns;  /* CLOCK_MONOTONIC when the answer came in: the kernel's receive
+                             time where the socket gives one, else when the broker read it */
+    int64_t sent_ns;      /* CLOCK_MONOTONIC just before the request went out; 0: not sent */
     uint32_t data_length; /* ECHO_REPLY: the data bytes that follow */
     uint32_t reserved2;
 };

@@ -4,13 +4,13 @@
  * This is the only part of Netsonde that may hold a capability. It is
  * installed mode 0750 root:netsonde with the file capability cap_net_raw,
  * and it is kept small enough to read at a glance: libc only, no
- * environment, no files, no arguments.
+ * environment, no files but the kernel's socket tables, no arguments.
  *
  * File descriptor 3 must be the program's end of a Unix SOCK_SEQPACKET
- * socket pair. The broker takes one of a few per-user slots, opens one raw
- * ICMP and one raw ICMPv6 socket, lets the kernel pass them only echo
- * replies and errors that carry (or quote) its own identifier, and drops
- * every capability. From then on it keeps the sockets to itself: it reads
+ * socket pair. The broker opens one raw ICMP and one raw ICMPv6 socket,
+ * makes sure that its user runs no more than a few brokers, lets the kernel
+ * pass the sockets only echo replies and errors that carry (or quote) its
+ * own identifier, and drops every capability. From then on it keeps the sockets to itself: it reads
  * echo requests from the channel (icmp-helper-protocol.h), builds each
  * packet itself, and answers each request with its echo reply, an ICMP
  * error quoting it, or "nothing in time". Whatever else the sockets
@@ -25,6 +25,7 @@
 #include <netinet/icmp6.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sched.h>
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -39,7 +40,7 @@
 
 #include "icmp-broker-message.h"
 
-enum { CHANNEL_FD = 3, LOCK_SLOTS = 32, ECHO_HEADER = 8, RECEIVE_BURST = 64 };
+enum { CHANNEL_FD = 3, ECHO_HEADER = 8, RECEIVE_BURST = 64 };
 
 static int fail(int status, const char* what) {
     fprintf(stderr, "icmp-helper: %s\n", what);
@@ -48,38 +49,51 @@ static int fail(int status, const char* what) {
 
 /* ---- Start-up ------------------------------------------------------- */
 
-/* A per-user slot: an abstract Unix socket name that the kernel frees when
- * this process ends, however it ends. Names held by another user (squatted)
- * neither count nor block. Returns the slot's socket, or -1 when this user
- * runs ICMP_BROKER_MAX_PER_USER brokers already. */
-static int take_user_slot(void) {
-    int held = 0;
-    for (int slot = 0; slot < LOCK_SLOTS && held < ICMP_BROKER_MAX_PER_USER; ++slot) {
-        struct sockaddr_un name;
-        memset(&name, 0, sizeof name);
-        name.sun_family = AF_UNIX;
-        int length = snprintf(name.sun_path + 1, sizeof name.sun_path - 1,
-                              "netsonde-icmp-broker/%u/%d", (unsigned)getuid(), slot);
-        socklen_t size = (socklen_t)(offsetof(struct sockaddr_un, sun_path) + 1 + (size_t)length);
-        int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        if (fd < 0)
-            return -1;
-        if (bind(fd, (struct sockaddr*)&name, size) == 0 && listen(fd, 8) == 0)
-            return fd;
-        close(fd);
-        /* Taken: by one of this user's brokers, or by someone else. The
-         * holder accepts and closes such connections as they come. */
-        fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-        if (fd < 0)
-            return -1;
-        struct ucred peer;
-        socklen_t peer_size = sizeof peer;
-        if (connect(fd, (struct sockaddr*)&name, size) == 0 &&
-            getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &peer_size) == 0 && peer.uid == getuid())
-            ++held;
-        close(fd);
+/* The raw sockets of one protocol that this user holds in this network
+ * namespace, by the kernel's socket table (/proc/net/raw or raw6): the
+ * local "port" of a raw socket is its protocol. Nobody else can make a raw
+ * socket count for this user: it belongs to whoever created it, and only a
+ * process with the capability can. -1 when the table cannot be read. */
+static int count_raw(const char* table, unsigned protocol) {
+    FILE* f = fopen(table, "re");
+    if (f == NULL)
+        return -1;
+    char line[512];
+    int count = 0;
+    /* The first line names the columns. */
+    if (fgets(line, sizeof line, f) == NULL) {
+        fclose(f);
+        return -1;
     }
-    return -1;
+    while (fgets(line, sizeof line, f) != NULL) {
+        char local[64];
+        unsigned uid = 0;
+        /* sl local rem st tx:rx tr:when retrnsmt uid */
+        if (sscanf(line, " %*s %63s %*s %*s %*s %*s %*s %u", local, &uid) != 2)
+            continue;
+        const char* colon = strrchr(local, ':');
+        if (colon == NULL)
+            continue;
+        if ((unsigned)strtoul(colon + 1, NULL, 16) == protocol && uid == (unsigned)getuid())
+            ++count;
+    }
+    fclose(f);
+    return count;
+}
+
+/* 0 when this broker, whose sockets are open already, is one of at most
+ * ICMP_BROKER_MAX_PER_USER of this user; EUSERS when there are more, or an
+ * errno when they cannot be counted. Each broker holds one raw socket of
+ * each family it could open, so the family with more of them counts the
+ * brokers. Two that start at once both count each other: at worst both
+ * refuse, never both go beyond the limit, however many are stopped. */
+static int count_brokers(void) {
+    int four = count_raw("/proc/net/raw", IPPROTO_ICMP);
+    int six = count_raw("/proc/net/raw6", IPPROTO_ICMPV6);
+    if (four < 0 && six < 0)
+        return errno != 0 ? errno : EIO;
+    int brokers = four > six ? four : six;
+    return brokers > ICMP_BROKER_MAX_PER_USER ? EUSERS : 0;
 }
 
 /* The kernel's receive filter of the IPv4 socket, which sees the whole
@@ -162,6 +176,10 @@ static int open_raw(int family, uint16_t ident) {
              attach_filter4(fd, ident) == 0;
     }
     ok = ok && setsockopt(fd, SOL_SOCKET, SO_LOCK_FILTER, &on, sizeof on) == 0;
+    /* The kernel's receive time of each answer; without it the time of
+     * reading stands in. */
+    if (ok)
+        (void)setsockopt(fd, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on);
     if (!ok) {
         int error = errno;
         close(fd);
@@ -210,6 +228,10 @@ static int drop_capabilities(void) {
     return 0;
 }
 
+/* How long the broker keeps looking for work without sleeping after it
+ * last had some. */
+#define SPIN_NS 100000
+
 /* ---- Requests held ---------------------------------------------------- */
 
 struct pending {
@@ -218,6 +240,7 @@ struct pending {
     struct icmp_broker_echo echo;
     uint32_t scope_id;
     struct timespec deadline;
+    int64_t sent_ns; /* CLOCK_MONOTONIC just before it went out */
 };
 
 static struct pending held[ICMP_BROKER_MAX_PENDING];
@@ -226,7 +249,6 @@ static int raw4 = -1, raw6 = -1;
 static int error4, error6;
 static uint16_t ident4, ident6;
 static uint16_t next_sequence;
-static int slot = -1;
 
 static struct timespec now(void) {
     struct timespec t;
@@ -236,6 +258,29 @@ static struct timespec now(void) {
 
 static int64_t nanoseconds(struct timespec t) {
     return (int64_t)t.tv_sec * 1000000000 + t.tv_nsec;
+}
+
+/* When a message read now came in, on CLOCK_MONOTONIC: the kernel's
+ * receive stamp (CLOCK_REALTIME, SO_TIMESTAMPNS) aged against the realtime
+ * clock, so that a late wake-up of the broker does not lengthen the round
+ * trip; the time of reading where there is no stamp or the realtime clock
+ * was set since. */
+static int64_t received_ns(struct msghdr* msg) {
+    int64_t read_at = nanoseconds(now());
+    for (struct cmsghdr* c = CMSG_FIRSTHDR(msg); c != NULL; c = CMSG_NXTHDR(msg, c)) {
+        struct timespec stamp;
+        if (c->cmsg_level != SOL_SOCKET || c->cmsg_type != SCM_TIMESTAMPNS ||
+            c->cmsg_len < CMSG_LEN(sizeof stamp))
+            continue;
+        memcpy(&stamp, CMSG_DATA(c), sizeof stamp);
+        struct timespec realtime;
+        clock_gettime(CLOCK_REALTIME, &realtime);
+        int64_t age = nanoseconds(realtime) - nanoseconds(stamp);
+        if (age >= 0 && age <= read_at)
+            return read_at - age;
+        break;
+    }
+    return read_at;
 }
 
 static void release(struct pending* p) {
@@ -285,7 +330,7 @@ static uint16_t fresh_sequence(int family) {
 }
 
 /* Builds and sends the echo request of a held request; the errno, or 0. */
-static int send_echo(const struct pending* p, const struct icmp_broker_request* r) {
+static int send_echo(struct pending* p, const struct icmp_broker_request* r) {
     static uint8_t packet[ECHO_HEADER + ICMP_BROKER_MAX_DATA];
     int six = p->echo.family == ICMP_BROKER_INET6;
     int fd = six ? raw6 : raw4;
@@ -345,6 +390,7 @@ static int send_echo(const struct pending* p, const struct icmp_broker_request* 
     c->cmsg_len = CMSG_LEN(sizeof(int));
     memcpy(CMSG_DATA(c), &tos, sizeof tos);
     ssize_t sent;
+    p->sent_ns = nanoseconds(now());
     do
         sent = sendmsg(fd, &msg, MSG_DONTWAIT);
     while (sent < 0 && errno == EINTR);
@@ -417,7 +463,7 @@ static void take_packets(int fd, int family) {
                 return;
             continue; /* an error a router's report left on the socket */
         }
-        struct timespec received = now();
+        int64_t received = received_ns(&msg);
         if (msg.msg_flags & MSG_TRUNC)
             continue;
         struct icmp_broker_match m;
@@ -457,7 +503,8 @@ static void take_packets(int fd, int family) {
             if (family == ICMP_BROKER_INET6 && m.address[0] == 0xFE &&
                 (m.address[1] & 0xC0) == 0x80)
                 a.scope_id = from.sin6_scope_id;
-            a.received_ns = nanoseconds(received);
+            a.received_ns = received;
+            a.sent_ns = p->sent_ns;
             int reply = m.outcome == ICMP_BROKER_ECHO_REPLY;
             a.data_length = reply ? (uint32_t)m.data_length : 0;
             answer(&a, reply ? buffer + m.data_offset : NULL, reply ? m.data_length : 0);
@@ -513,43 +560,46 @@ int main(int argc, char** argv) {
     struct icmp_broker_hello hello;
     memset(&hello, 0, sizeof hello);
     hello.magic = ICMP_BROKER_MAGIC;
-    slot = take_user_slot();
-    if (slot < 0) {
-        hello.error = EUSERS;
-    } else {
-        ident4 = random16();
-        ident6 = random16();
-        next_sequence = random16();
-        raw4 = open_raw(AF_INET, ident4);
-        error4 = raw4 < 0 ? errno : 0;
-        raw6 = open_raw(AF_INET6, ident6);
-        error6 = raw6 < 0 ? errno : 0;
-        hello.inet_error = error4;
-        hello.inet6_error = error6;
-    }
+    ident4 = random16();
+    ident6 = random16();
+    next_sequence = random16();
+    raw4 = open_raw(AF_INET, ident4);
+    error4 = raw4 < 0 ? errno : 0;
+    raw6 = open_raw(AF_INET6, ident6);
+    error6 = raw6 < 0 ? errno : 0;
+    hello.inet_error = error4;
+    hello.inet6_error = error6;
+    /* Counted with its own sockets open, so that one starting at the same
+     * time sees this one. */
+    if (raw4 >= 0 || raw6 >= 0)
+        hello.error = count_brokers();
     if (drop_capabilities() != 0)
         return fail(2, "could not drop the capabilities");
     if (send(CHANNEL_FD, &hello, sizeof hello, MSG_NOSIGNAL) != (ssize_t)sizeof hello)
         return fail(2, "could not greet the program");
-    if (hello.error != 0)
+    if (hello.error == EUSERS)
         return fail(1, "this user runs as many brokers as allowed already");
+    if (hello.error != 0)
+        return fail(1, "the brokers of this user cannot be counted");
 
     static uint8_t message[sizeof(struct icmp_broker_request) + ICMP_BROKER_MAX_DATA + 1];
+    int64_t busy_until = 0;
     for (;;) {
         int timeout = expire();
-        struct pollfd fds[4] = {
-            {CHANNEL_FD, POLLIN, 0}, {raw4, POLLIN, 0}, {raw6, POLLIN, 0}, {slot, POLLIN, 0}};
-        int ready = poll(fds, 4, timeout);
+        /* Shortly after a request or an answer the next one is likely to
+         * follow within microseconds (a ping sends its next echo as soon as
+         * the last one has ended): look again without sleeping, for a
+         * sleeping process takes longer to wake than that. */
+        int spinning = timeout != 0 && nanoseconds(now()) < busy_until;
+        struct pollfd fds[3] = {{CHANNEL_FD, POLLIN, 0}, {raw4, POLLIN, 0}, {raw6, POLLIN, 0}};
+        int ready = poll(fds, 3, spinning ? 0 : timeout);
         if (ready < 0 && errno != EINTR)
             return fail(2, "poll failed");
+        if (ready == 0 && spinning)
+            sched_yield();
         if (ready <= 0)
             continue;
-        /* Another broker of this user counting the slots. */
-        if (fds[3].revents & POLLIN) {
-            int counter = accept4(slot, NULL, NULL, SOCK_CLOEXEC | SOCK_NONBLOCK);
-            if (counter >= 0)
-                close(counter);
-        }
+        busy_until = nanoseconds(now()) + SPIN_NS;
         if (fds[1].revents & POLLIN)
             take_packets(raw4, ICMP_BROKER_INET);
         if (fds[2].revents & POLLIN)

@@ -2,6 +2,7 @@
 
 #include "platform/IcmpPacket.h"
 #include "platform/IcmpTypes.h"
+#include "platform/KernelTime.h"
 #include "platform/RawIcmpSockets.h"
 
 #include <QSocketNotifier>
@@ -254,6 +255,9 @@ void AsyncEcho::Open(Channel& c) {
     int size = SocketBuffer;
     if (::setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &size, sizeof size) != 0)
         ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
+    // Round trips from the kernel's receive time: a busy event loop that
+    // reads an answer late does not make it slower.
+    StampReceives(fd);
     RandomBytes(reinterpret_cast<std::uint8_t*>(&c.sequence), sizeof c.sequence);
     c.fd = fd;
     c.notifier = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
@@ -392,8 +396,14 @@ void AsyncEcho::BrokerAnswers() {
         const bool six = it->second.family == 6;
         Outcome outcome;
         outcome.sent = it->second.sent;
-        outcome.received =
-            a.answer.received.time_since_epoch().count() != 0 ? a.answer.received : Clock::now();
+        // The broker's round trip, from its own send to the kernel's
+        // receive time, without the way to the broker and back.
+        if (a.answer.sent.time_since_epoch().count() != 0)
+            outcome.received = outcome.sent + (a.answer.received - a.answer.sent);
+        else if (a.answer.received.time_since_epoch().count() != 0)
+            outcome.received = a.answer.received;
+        else
+            outcome.received = Clock::now();
         outcome.from = a.answer.address;
         outcome.ttl = a.answer.ttl;
         switch (a.answer.outcome) {
@@ -560,7 +570,7 @@ void AsyncEcho::Received(Channel& c, std::span<const std::uint8_t> bytes,
     Control ctl = ParseControl(control);
     Outcome outcome;
     outcome.sent = p.sent;
-    outcome.received = Clock::now();
+    outcome.received = ReceivedAt(control, p.sent);
     Verdict verdict;
     int errnum = 0;
     if (six) {

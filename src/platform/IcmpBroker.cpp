@@ -29,6 +29,10 @@ constexpr int kExitWaitMs = 1000;
 // Longest single wait for room on the channel, so that a sender sees an
 // interruption or a finished broker soon.
 constexpr int kSendSliceMs = 50;
+// How long a request looks for its answer, and the receive thread for the
+// next answer, before they sleep: a sleeping thread takes longer to wake
+// than a near node takes to answer (much longer in a virtual machine).
+constexpr auto kSpin = std::chrono::microseconds(100);
 
 // Waits up to timeoutMs for the child to end, then kills it; always reaps.
 void reap(pid_t pid, int timeoutMs) {
@@ -213,6 +217,11 @@ IcmpBroker::Answer IcmpBroker::echo(const Echo& request, const std::atomic<bool>
         }
     }
 
+    // The answer of a near node comes back within microseconds, sooner
+    // than a sleeping thread wakes: look for it a little while first.
+    const Clock::time_point spinEnd = Clock::now() + kSpin;
+    while (!me.ready.load(std::memory_order_acquire) && !stop.load() && Clock::now() < spinEnd)
+        std::this_thread::yield();
     std::unique_lock lock(mutex_);
     me.wake.wait_until(lock, deadline, [&] { return me.done || stop.load(); });
     if (me.done)
@@ -228,10 +237,21 @@ IcmpBroker::Answer IcmpBroker::echo(const Echo& request, const std::atomic<bool>
 
 void IcmpBroker::receive() {
     std::vector<std::uint8_t> buffer(sizeof(icmp_broker_answer) + ICMP_BROKER_MAX_DATA + 1);
+    Clock::time_point busyUntil;
     for (;;) {
-        ssize_t n = ::recv(channel_, buffer.data(), buffer.size(), 0);
+        // Right after an answer the next one is likely within microseconds:
+        // look without sleeping for a while, then wait for it.
+        ssize_t n = ::recv(channel_, buffer.data(), buffer.size(), MSG_DONTWAIT);
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            if (Clock::now() < busyUntil) {
+                std::this_thread::yield();
+                continue;
+            }
+            n = ::recv(channel_, buffer.data(), buffer.size(), 0);
+        }
         if (n < 0 && errno == EINTR)
             continue;
+        busyUntil = Clock::now() + kSpin;
         std::lock_guard lock(mutex_);
         icmp_broker_answer a{};
         if (n >= static_cast<ssize_t>(sizeof a))
@@ -270,6 +290,8 @@ void IcmpBroker::receive() {
         out.scopeId = a.scope_id;
         std::memcpy(out.address.data(), a.address, 16);
         out.received = Clock::time_point(std::chrono::nanoseconds(a.received_ns));
+        if (a.sent_ns > 0 && a.sent_ns <= a.received_ns)
+            out.sent = Clock::time_point(std::chrono::nanoseconds(a.sent_ns));
         out.data.assign(buffer.begin() + sizeof a, buffer.begin() + n);
         waiting_.erase(it);
         room_.notify_one();
@@ -279,6 +301,7 @@ void IcmpBroker::receive() {
             continue;
         }
         w.done = true;
+        w.ready.store(true, std::memory_order_release);
         w.wake.notify_one();
     }
 }

@@ -49,7 +49,10 @@ public:
         int error = 0; // NotSent: the errno
         std::uint32_t scopeId = 0;
         std::array<std::uint8_t, 16> address{};
+        // When the answer came in, and when the broker sent the request
+        // (zero where it did not say), on the steady clock.
         std::chrono::steady_clock::time_point received;
+        std::chrono::steady_clock::time_point sent;
         std::vector<std::uint8_t> data;
     };
 
@@ -93,6 +96,7 @@ public:
 private:
     struct Waiting {
         bool done = false;
+        std::atomic<bool> ready{false}; // done, for a look without the lock
         Answer answer;
         std::condition_variable wake;
         // A request of send: owned by waiting_, completed through this.

@@ -1,6 +1,7 @@
 #include "platform/IcmpService.h"
 
 #include "platform/IcmpPacket.h"
+#include "platform/KernelTime.h"
 #include "platform/LastError.h"
 #include "platform/RawIcmpSockets.h"
 #include "platform/SharedRawSocket.h"
@@ -273,9 +274,12 @@ bool datagramRefused(int error) {
 // like a time-out, and the time-to-live of each reply (IP_RECVTTL), which
 // the trace's prediction needs. Raw sockets: a filter that lets through only
 // what can answer an echo request, so that the host's other ICMP traffic
-// does not crowd out the answer. Returns 0 or the errno of the failed step.
+// does not crowd out the answer. Every kind: the kernel's receive time of
+// each message, where the socket gives it. Returns 0 or the errno of the
+// failed step.
 int configure6(int fd, SocketKind kind);
 int configure(int fd, int family, SocketKind kind) {
+    StampReceives(fd);
     if (family == AF_INET6)
         return configure6(fd, kind);
     int on = 1;
@@ -543,12 +547,13 @@ struct Incoming {
     std::span<const std::uint8_t> control;
     sockaddr_storage from{};
     bool errorQueue = false;
+    Clock::time_point received; // the kernel's receive time where it gave one
 };
 
 // Waits until the deadline for the next message of a handle's socket.
 // Returns 0 with the message in `in`, or the status that ends the request:
 // 11010 at the deadline or when interrupted, 11050 when waiting fails.
-std::uint32_t nextMessage(const Handle& h, Clock::time_point deadline,
+std::uint32_t nextMessage(const Handle& h, Clock::time_point sent, Clock::time_point deadline,
                           std::vector<std::uint8_t>& buffer, std::span<std::uint8_t> control,
                           Incoming& in) {
     for (;;) {
@@ -592,6 +597,7 @@ std::uint32_t nextMessage(const Handle& h, Clock::time_point deadline,
             continue;
         in.bytes = {buffer.data(), static_cast<std::size_t>(n)};
         in.control = {control.data(), msg.msg_controllen};
+        in.received = ReceivedAt(in.control, sent);
         return 0;
     }
 }
@@ -625,17 +631,17 @@ std::uint32_t writeReply(const Record& reply, std::span<const std::uint8_t> rece
     return 1;
 }
 
-std::uint32_t elapsedMs(Clock::time_point start) {
-    auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
-    return static_cast<std::uint32_t>(elapsed.count());
+std::uint32_t elapsedMs(Clock::time_point start, Clock::time_point received) {
+    auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(received - start);
+    return static_cast<std::uint32_t>(std::max<std::int64_t>(elapsed.count(), 0));
 }
 
 // The reply record of an IPv4 answer.
-TEchoReply echoReply(const Result& answer, Clock::time_point start) {
+TEchoReply echoReply(const Result& answer, Clock::time_point start, Clock::time_point received) {
     TEchoReply reply;
     reply.Address = answer.address;
     reply.Status = answer.status;
-    reply.RoundTripTime = elapsedMs(start);
+    reply.RoundTripTime = elapsedMs(start, received);
     reply.DataSize = static_cast<std::uint16_t>(std::min<std::size_t>(answer.dataLength, 0xFFFF));
     reply.Data = static_cast<std::uint32_t>(kReplyHeader);
     reply.Options.Ttl = answer.ttl;
@@ -646,13 +652,14 @@ TEchoReply echoReply(const Result& answer, Clock::time_point start) {
 
 // The reply record of an IPv6 answer; scopeId is the interface it came in
 // on, which matters only for link-local nodes.
-TEcho6Reply echo6Reply(const Result6& answer, Clock::time_point start, std::uint32_t scopeId) {
+TEcho6Reply echo6Reply(const Result6& answer, Clock::time_point start, Clock::time_point received,
+                       std::uint32_t scopeId) {
     TEcho6Reply reply;
     std::memcpy(reply.Address.Bytes, answer.address.data(), 16);
     if (IN6_IS_ADDR_LINKLOCAL(reinterpret_cast<const in6_addr*>(answer.address.data())))
         reply.Address.ScopeId = scopeId;
     reply.Status = answer.status;
-    reply.RoundTripTime = elapsedMs(start);
+    reply.RoundTripTime = elapsedMs(start, received);
     reply.DataSize = static_cast<std::uint16_t>(std::min<std::size_t>(answer.dataLength, 0xFFFF));
     reply.Options.Ttl = answer.hopLimit;
     reply.Options.Tos = answer.trafficClass;
@@ -762,8 +769,9 @@ struct Echo4 {
         c.error.quotedDestination = from;
         return {ParseErrorQueue(in.bytes, c.error, request)};
     }
-    static TEchoReply reply(const Answer& answer, Clock::time_point start, std::uint32_t) {
-        return echoReply(answer, start);
+    static TEchoReply reply(const Answer& answer, Clock::time_point start,
+                            Clock::time_point received, std::uint32_t) {
+        return echoReply(answer, start, received);
     }
     static constexpr int kFamily = AF_INET;
     static void destination(const SockAddr& to, platform::rawicmp::IcmpBroker::Echo& echo) {
@@ -812,8 +820,9 @@ struct Echo6 {
         c.error.quotedDestination6 = source(from);
         return {ParseErrorQueue6(in.bytes, c.error, request), to.sin6_scope_id};
     }
-    static TEcho6Reply reply(const Answer& answer, Clock::time_point start, std::uint32_t scopeId) {
-        return echo6Reply(answer, start, scopeId);
+    static TEcho6Reply reply(const Answer& answer, Clock::time_point start,
+                             Clock::time_point received, std::uint32_t scopeId) {
+        return echo6Reply(answer, start, received, scopeId);
     }
     static constexpr int kFamily = AF_INET6;
     static void destination(const SockAddr& to, platform::rawicmp::IcmpBroker::Echo& echo) {
@@ -872,9 +881,11 @@ std::uint32_t echoViaBroker(const typename F::Req& request, const typename F::So
     // type would be its fault.
     if (answer.outcome == IcmpBroker::Outcome::IcmpError && a.status == IcmpStatus::Success)
         return failWith(IcmpStatus::GeneralFailure);
-    auto record = F::reply(a, start, answer.scopeId);
-    auto rtt = std::chrono::duration_cast<std::chrono::milliseconds>(answer.received - start);
-    record.RoundTripTime = static_cast<std::uint32_t>(std::max<std::int64_t>(rtt.count(), 0));
+    // The broker's own send time where it gave one: the way to the broker
+    // and back is not the network's.
+    const Clock::time_point sent =
+        answer.sent.time_since_epoch().count() != 0 ? answer.sent : start;
+    auto record = F::reply(a, sent, answer.received, answer.scopeId);
     return writeReply(record, answer.data, a, replyBuffer, replySize);
 }
 
@@ -891,15 +902,16 @@ std::uint32_t sendEcho(Handle& h, const Outgoing& out, const typename F::Req& re
     if (h.viaBroker)
         return echoViaBroker<F>(request, to, out, start, replyBuffer, replySize, timeoutMs);
     if (out.shared) {
-        return echoShared(out.shared, packet, name, sizeof to, out.ttl, out.tos, deadline,
-                          [&](const SharedRawSocket::Message& m) {
-                              Arrival a = F::fromShared(m, request);
-                              if (a.answer.verdict != Verdict::Answer)
-                                  return false;
-                              writeReply(F::reply(a.answer, start, a.scopeId), m.bytes, a.answer,
-                                         replyBuffer, replySize);
-                              return true;
-                          });
+        return echoShared(
+            out.shared, packet, name, sizeof to, out.ttl, out.tos, deadline,
+            [&](const SharedRawSocket::Message& m) {
+                Arrival a = F::fromShared(m, request);
+                if (a.answer.verdict != Verdict::Answer)
+                    return false;
+                writeReply(F::reply(a.answer, start, ReceivedAt(m.control, start), a.scopeId),
+                           m.bytes, a.answer, replyBuffer, replySize);
+                return true;
+            });
     }
     if (::sendto(h.fd, packet.data(), packet.size(), 0, name, sizeof to) < 0)
         return failWith(icmppacket::SendErrorStatus(errno));
@@ -910,7 +922,7 @@ std::uint32_t sendEcho(Handle& h, const Outgoing& out, const typename F::Req& re
     alignas(cmsghdr) std::uint8_t control[512];
     for (;;) {
         Incoming in;
-        if (std::uint32_t ended = nextMessage(h, deadline, buffer, control, in))
+        if (std::uint32_t ended = nextMessage(h, start, deadline, buffer, control, in))
             return failWith(ended);
         Arrival a = F::fromOwn(in, request, to);
         // Only an error-queue entry can say the host refused the request.
@@ -918,8 +930,8 @@ std::uint32_t sendEcho(Handle& h, const Outgoing& out, const typename F::Req& re
             return failWith(icmppacket::SendErrorStatus(a.answer.errnum));
         if (a.answer.verdict != Verdict::Answer)
             continue;
-        return writeReply(F::reply(a.answer, start, a.scopeId), buffer, a.answer, replyBuffer,
-                          replySize);
+        return writeReply(F::reply(a.answer, start, in.received, a.scopeId), buffer, a.answer,
+                          replyBuffer, replySize);
     }
 }
 

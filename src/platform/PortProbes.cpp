@@ -2,12 +2,14 @@
 
 #include "platform/IcmpPacket.h"
 #include "platform/IcmpTypes.h"
+#include "platform/KernelTime.h"
 
 #include <QSocketNotifier>
 #include <QTimer>
 #include <cerrno>
 #include <cstring>
 #include <optional>
+#include <span>
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -18,7 +20,6 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <time.h>
 #include <unistd.h>
 
 namespace platform {
@@ -33,7 +34,6 @@ constexpr std::uint8_t UdpPayload[] = {'n', 's', 'o', 'n', 'd', 'e', 0, 0};
 
 struct Sent {
     Clock::time_point steady;
-    timespec wall{};
 };
 
 union SockAddr {
@@ -58,10 +58,12 @@ socklen_t FillAddress(const PortProbes::Target& target, SockAddr& out) {
     return sizeof out.v4;
 }
 
-std::uint64_t MicrosBetween(const timespec& from, const timespec& to) {
-    const std::int64_t ns = (std::int64_t{to.tv_sec} - from.tv_sec) * 1'000'000'000 +
-                            (std::int64_t{to.tv_nsec} - from.tv_nsec);
-    return ns > 0 ? static_cast<std::uint64_t>(ns / 1000) : 0;
+// The round trip of a message the kernel stamped on its arrival.
+std::uint64_t MicrosUntilReceived(std::span<const std::uint8_t> control, const Sent& sent) {
+    const auto us = std::chrono::duration_cast<std::chrono::microseconds>(
+                        ReceivedAt(control, sent.steady) - sent.steady)
+                        .count();
+    return us > 0 ? static_cast<std::uint64_t>(us) : 0;
 }
 
 std::uint64_t MicrosSince(const Sent& sent) {
@@ -132,7 +134,7 @@ std::optional<PortProbes::Outcome> Open(Socket& s, const PortProbes::Target& tar
         ::setsockopt(s.fd, IPPROTO_IP, IP_TTL, &ttl, sizeof ttl);
         ::setsockopt(s.fd, IPPROTO_IP, IP_RECVERR, &one, sizeof one);
     }
-    ::setsockopt(s.fd, SOL_SOCKET, SO_TIMESTAMPNS, &one, sizeof one);
+    StampReceives(s.fd);
     if (tcp) {
         // One retransmitted SYN at most: a probe is one connection attempt.
         const int syns = 1;
@@ -141,7 +143,6 @@ std::optional<PortProbes::Outcome> Open(Socket& s, const PortProbes::Target& tar
     SockAddr to;
     const socklen_t toLength = FillAddress(target, to);
     s.sent.steady = Clock::now();
-    ::clock_gettime(CLOCK_REALTIME, &s.sent.wall);
     int rc = ::connect(s.fd, &to.any, toLength);
     const int connectError = rc == 0 ? 0 : errno;
     SockAddr local;
@@ -206,17 +207,10 @@ bool ReadError(Socket& s, std::optional<PortProbes::Outcome>& ours) {
     if (n < 0)
         return false;
     const sock_extended_err* error = nullptr;
-    std::optional<timespec> stamp;
-    for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c != nullptr; c = CMSG_NXTHDR(&msg, c)) {
+    for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c != nullptr; c = CMSG_NXTHDR(&msg, c))
         if ((c->cmsg_level == SOL_IP && c->cmsg_type == IP_RECVERR) ||
             (c->cmsg_level == SOL_IPV6 && c->cmsg_type == IPV6_RECVERR))
             error = reinterpret_cast<const sock_extended_err*>(CMSG_DATA(c));
-        else if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_TIMESTAMPNS) {
-            timespec t;
-            std::memcpy(&t, CMSG_DATA(c), sizeof t);
-            stamp = t;
-        }
-    }
     const bool v6 = s.target.family == 6;
     if (error == nullptr || error->ee_origin != (v6 ? SO_EE_ORIGIN_ICMP6 : SO_EE_ORIGIN_ICMP))
         return true;
@@ -234,7 +228,7 @@ bool ReadError(Socket& s, std::optional<PortProbes::Outcome>& ours) {
     if (status == 0)
         return true;
     const sockaddr* offender = SO_EE_OFFENDER(error);
-    const std::uint64_t us = stamp ? MicrosBetween(s.sent.wall, *stamp) : MicrosSince(s.sent);
+    const std::uint64_t us = MicrosUntilReceived(std::span(control, msg.msg_controllen), s.sent);
     std::array<std::uint8_t, 16> from{};
     CopyAddress(offender, from);
     // The destination itself saying its port is closed has answered.
@@ -260,15 +254,9 @@ std::optional<PortProbes::Outcome> ReadReply(Socket& s) {
     msg.msg_controllen = sizeof control;
     if (::recvmsg(s.fd, &msg, MSG_DONTWAIT | MSG_TRUNC) < 0)
         return std::nullopt;
-    std::optional<timespec> stamp;
-    for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c != nullptr; c = CMSG_NXTHDR(&msg, c))
-        if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_TIMESTAMPNS) {
-            timespec t;
-            std::memcpy(&t, CMSG_DATA(c), sizeof t);
-            stamp = t;
-        }
-    PortProbes::Outcome o = Ended(s.sent, IcmpStatus::Success, PortAnswer::Reply,
-                                  stamp ? MicrosBetween(s.sent.wall, *stamp) : MicrosSince(s.sent));
+    PortProbes::Outcome o =
+        Ended(s.sent, IcmpStatus::Success, PortAnswer::Reply,
+              MicrosUntilReceived(std::span(control, msg.msg_controllen), s.sent));
     std::copy(s.target.address.begin(), s.target.address.end(), o.from.begin());
     return o;
 }

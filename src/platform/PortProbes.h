@@ -29,7 +29,8 @@
 // errors whose quoted header matches its own addresses and ports (for TCP
 // also a sequence number it has in flight); the probe checks the quoted
 // ports once more. Times come from the kernel's receive stamps where it has
-// them (errors, UDP replies) and from the TCP handshake's own measurement.
+// them (errors, UDP replies; see KernelTime.h) and from the TCP handshake's
+// own measurement.
 //
 // Everything runs on the thread that owns the object; each Send's done is
 // called there exactly once, never from within Send. Destroying the object

@@ -2,9 +2,12 @@
 
 #include "probe/ProbeMetrics.h"
 
+#include <QSslServer>
+#include <QSslSocket>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
+#include <QUrl>
 
 #include <cerrno>
 #include <cstring>
@@ -25,6 +28,10 @@ QByteArray reasonPhrase(int status) {
         return "OK";
     case 400:
         return "Bad Request";
+    case 401:
+        return "Unauthorized";
+    case 403:
+        return "Forbidden";
     case 404:
         return "Not Found";
     case 405:
@@ -33,6 +40,8 @@ QByteArray reasonPhrase(int status) {
         return "Request Timeout";
     case 413:
         return "Content Too Large";
+    case 429:
+        return "Too Many Requests";
     case 431:
         return "Request Header Fields Too Large";
     case 500:
@@ -72,6 +81,9 @@ struct MetricsServer::Connection {
     QByteArray method;
     QByteArray path;
     QByteArray accept;
+    QByteArray authorization;
+    QByteArray origin;
+    QByteArray host;
     qsizetype bodyLength = 0;
     qsizetype headLength = 0;
     bool http10 = false;
@@ -91,13 +103,26 @@ struct MetricsServer::Connection {
 };
 
 MetricsServer::MetricsServer(Render render, Reload reload, QObject* parent)
-    : QObject(parent), FServer(new QTcpServer(this)), FRender(std::move(render)),
-      FReload(std::move(reload)) {
-    FServer->setMaxPendingConnections(MaxConnections);
-    connect(FServer, &QTcpServer::newConnection, this, &MetricsServer::Accept);
+    : QObject(parent), FRender(std::move(render)), FReload(std::move(reload)) {
+    SetWebConfig(nullptr);
 }
 
 MetricsServer::~MetricsServer() = default;
+
+void MetricsServer::SetWebConfig(std::shared_ptr<const WebConfig> config) {
+    FWeb = std::move(config);
+    delete FServer;
+    if (FWeb && FWeb->tls) {
+        auto* server = new QSslServer(this);
+        server->setSslConfiguration(FWeb->ssl);
+        FServer = server;
+    } else {
+        FServer = new QTcpServer(this);
+    }
+    FServer->setMaxPendingConnections(MaxConnections);
+    // After the handshake where there is one.
+    connect(FServer, &QTcpServer::pendingConnectionAvailable, this, &MetricsServer::Accept);
+}
 
 MetricsServer::Body MetricsServer::WholeBody(QByteArray bytes) {
     return [bytes = std::move(bytes), done = false](QByteArray& out, qsizetype) mutable {
@@ -122,29 +147,52 @@ quint16 MetricsServer::Port() const {
 }
 
 void MetricsServer::Accept() {
-    while (FOpen < MaxConnections && FServer->hasPendingConnections()) {
+    while (FServer->hasPendingConnections()) {
+        if (FOpen >= MaxConnections && !PushOutOldestWaiting()) {
+            // Every slot is answering: the kernel keeps the next ones
+            // waiting until one ends.
+            FServer->pauseAccepting();
+            return;
+        }
         QTcpSocket* socket = FServer->nextPendingConnection();
         if (!socket)
             break;
-        ++FOpen;
-        auto* c = new Connection;
-        c->socket = socket;
-        // Qt stops reading from the kernel when this much waits unread, so
-        // a client that sends without end is held back by TCP itself.
-        socket->setReadBufferSize(MaxHeadBytes + 1024);
-        c->deadline.setSingleShot(true);
-        connect(&c->deadline, &QTimer::timeout, socket, [this, c] { Finish(c); });
-        c->deadline.start(FDeadlineMs);
-        connect(socket, &QTcpSocket::readyRead, socket, [this, c] { Read(c); });
-        connect(socket, &QTcpSocket::bytesWritten, socket, [this, c] { Pump(c); });
-        connect(socket, &QTcpSocket::disconnected, socket, [this, c] { Finish(c); });
-        if (socket->bytesAvailable() > 0)
-            Read(c);
+        Take(socket);
     }
-    // With every slot taken the server stops taking connections; the
-    // kernel keeps the next ones waiting until one ends.
-    if (FOpen >= MaxConnections)
-        FServer->pauseAccepting();
+}
+
+bool MetricsServer::PushOutOldestWaiting() {
+    for (Connection* c : FConnections)
+        if (!c->responding) {
+            Finish(c);
+            return true;
+        }
+    return false;
+}
+
+void MetricsServer::Take(QTcpSocket* socket) {
+    ++FOpen;
+    auto* c = new Connection;
+    c->socket = socket;
+    FConnections.push_back(c);
+    // Qt stops reading from the kernel when this much waits unread, so
+    // a client that sends without end is held back by TCP itself.
+    socket->setReadBufferSize(MaxHeadBytes + 1024);
+    c->deadline.setSingleShot(true);
+    connect(&c->deadline, &QTimer::timeout, socket, [this, c] { Finish(c); });
+    c->deadline.start(FHeadDeadlineMs);
+    connect(socket, &QTcpSocket::readyRead, socket, [this, c] { Read(c); });
+    connect(socket, &QTcpSocket::bytesWritten, socket, [this, c] { Pump(c); });
+    connect(socket, &QTcpSocket::disconnected, socket, [this, c] { Finish(c); });
+    // What the client sent before it was taken is read now: a request that
+    // came at once is complete before any later connection could push it
+    // out, and a client that has gone already frees its slot at once.
+    if (!FWeb || !FWeb->tls)
+        socket->waitForReadyRead(0);
+    if (socket->state() != QAbstractSocket::ConnectedState && socket->bytesAvailable() == 0)
+        Finish(c);
+    else if (socket->bytesAvailable() > 0)
+        Read(c);
 }
 
 void MetricsServer::Read(Connection* c) {
@@ -182,6 +230,12 @@ void MetricsServer::Read(Connection* c) {
             QByteArray value = line.mid(colon + 1).trimmed();
             if (name == "accept")
                 c->accept = value;
+            else if (name == "authorization")
+                c->authorization = value;
+            else if (name == "origin")
+                c->origin = value;
+            else if (name == "host")
+                c->host = value;
             else if (name == "content-length") {
                 bool ok = false;
                 qlonglong length = value.toLongLong(&ok);
@@ -208,6 +262,8 @@ void MetricsServer::Read(Connection* c) {
     if (qsizetype query = path.indexOf('?'); query >= 0)
         path.truncate(query);
     const QByteArray& m = c->method;
+    if (FWeb && !FWeb->users.empty() && !FWeb->Admits(c->authorization))
+        return Respond(c, 401, "text/plain; charset=utf-8", "Unauthorized\n");
     if (path == "/metrics") {
         if (m != "GET" && m != "HEAD")
             return Respond(c, 405, "text/plain; charset=utf-8", "use GET\n");
@@ -220,12 +276,36 @@ void MetricsServer::Read(Connection* c) {
     } else if (path == "/-/reload") {
         if (m != "POST" && m != "PUT")
             return Respond(c, 405, "text/plain; charset=utf-8", "use POST\n");
-        QString message;
-        bool ok = FReload(message);
-        Respond(c, ok ? 200 : 500, "text/plain; charset=utf-8", message.toUtf8() + '\n');
+        AnswerReload(c);
     } else {
         Respond(c, 404, "text/plain; charset=utf-8", "not found: use /metrics\n");
     }
+}
+
+void MetricsServer::AnswerReload(Connection* c) {
+    if (!FReloadEnabled)
+        return Respond(c, 403, "text/plain; charset=utf-8",
+                       "Lifecycle API is not enabled: start with --web.enable-lifecycle, or "
+                       "send SIGHUP\n");
+    // A browser names the page's origin; a page of another site must not
+    // reload the prober behind its user's back.
+    if (!c->origin.isEmpty()) {
+        const QUrl origin(QString::fromLatin1(c->origin));
+        const QByteArray authority =
+            origin.host(QUrl::FullyEncoded).toLatin1() +
+            (origin.port() >= 0 ? ':' + QByteArray::number(origin.port()) : QByteArray());
+        if (!origin.isValid() || authority.toLower() != c->host.toLower())
+            return Respond(c, 403, "text/plain; charset=utf-8", "cross-origin request refused\n");
+    }
+    if (!FReloadClock.isValid() || FReloadClock.elapsed() >= 1000) {
+        FReloadClock.start();
+        FReloadsThisSecond = 0;
+    }
+    if (++FReloadsThisSecond > ReloadsPerSecond)
+        return Respond(c, 429, "text/plain; charset=utf-8", "one reload per second\n");
+    QString message;
+    bool ok = FReload(message);
+    Respond(c, ok ? 200 : 500, "text/plain; charset=utf-8", message.toUtf8() + '\n');
 }
 
 void MetricsServer::Respond(Connection* c, int status, const QByteArray& contentType,
@@ -236,6 +316,10 @@ void MetricsServer::Respond(Connection* c, int status, const QByteArray& content
                       "\r\nConnection: close\r\n";
     if (status == 405)
         head += c->path.startsWith("/-/reload") ? "Allow: POST, PUT\r\n" : "Allow: GET, HEAD\r\n";
+    if (status == 401)
+        head += "WWW-Authenticate: Basic realm=\"netsonde-probe\", charset=\"UTF-8\"\r\n";
+    if (status == 429)
+        head += "Retry-After: 1\r\n";
     head += "\r\n";
     c->body = headOnly ? QByteArray() : std::move(body);
     Begin(c, std::move(head));
@@ -256,6 +340,7 @@ void MetricsServer::Stream(Connection* c, const QByteArray& contentType, Body bo
 
 void MetricsServer::Begin(Connection* c, QByteArray head) {
     c->responding = true;
+    c->deadline.start(FDeadlineMs);
     c->input.clear();
     c->input.squeeze();
     c->head = std::move(head);
@@ -324,7 +409,7 @@ void MetricsServer::Pump(Connection* c) {
         const char* data = c->current->constData() + c->at;
         const qint64 length = std::min<qint64>(WriteChunk, c->current->size() - c->at);
         qint64 n = -1;
-        if (c->socket->bytesToWrite() == 0) {
+        if (c->socket->bytesToWrite() == 0 && !(FWeb && FWeb->tls)) {
             // Straight into the kernel's buffer while it takes it, without a
             // copy into the socket's own; when it is full, one piece waits in
             // the socket, whose bytesWritten brings us back.
@@ -352,6 +437,11 @@ void MetricsServer::Pump(Connection* c) {
         c->body = QByteArray();
         c->piece = QByteArray();
         c->socket->flush();
+        if (FWeb && FWeb->tls) {
+            // The TLS session ends with its own closing message.
+            c->socket->disconnectFromHost();
+            return;
+        }
         ::shutdown(static_cast<int>(c->socket->socketDescriptor()), SHUT_WR);
         c->deadline.start(std::min(
             c->deadline.remainingTime() < 0 ? FDeadlineMs : c->deadline.remainingTime(), 2000));
@@ -369,6 +459,7 @@ void MetricsServer::Finish(Connection* c) {
         socket->abort();
     socket->deleteLater();
     c->deadline.stop();
+    FConnections.remove(c);
     // The connection's lambdas live on the socket; the record goes with it.
     QObject::connect(socket, &QObject::destroyed, [c] { delete c; });
     --FOpen;

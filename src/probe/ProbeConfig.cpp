@@ -334,6 +334,12 @@ ParseResult ParseCommandLine(const QStringList& arguments, ProbeConfig& config, 
         {QStringLiteral("listen"),
          QStringLiteral("Serves metrics there (default 127.0.0.1:%1).").arg(DefaultPort),
          QStringLiteral("ADDRESS:PORT")},
+        {QStringLiteral("web.enable-lifecycle"),
+         QStringLiteral("Lets POST /-/reload reload the host list (SIGHUP always does).")},
+        {QStringLiteral("web.config.file"),
+         QStringLiteral("Serves metrics over TLS and/or to named users only, as set in FILE "
+                        "(tls_server_config, basic_auth_users)."),
+         QStringLiteral("FILE")},
         {QStringLiteral("label"), QStringLiteral("Adds a label to every series (repeatable)."),
          QStringLiteral("NAME=VALUE")},
         {QStringLiteral("resolve-every"),
@@ -420,6 +426,8 @@ ParseResult ParseCommandLine(const QStringList& arguments, ProbeConfig& config, 
         if (!applySetting(name, parser.value(name), config, error))
             return ParseResult::Error;
     }
+    config.enableLifecycle = parser.isSet(QStringLiteral("web.enable-lifecycle"));
+    config.webConfigFile = parser.value(QStringLiteral("web.config.file"));
     for (const QString& label : parser.values(QStringLiteral("label")))
         if (!applySetting(QStringLiteral("label"), label, config, error))
             return ParseResult::Error;

@@ -37,6 +37,10 @@ struct ProbeConfig {
     int resolveEveryMs = 300'000;
     QString listenAddress = QStringLiteral("127.0.0.1");
     quint16 listenPort = DefaultPort;
+    // POST /-/reload is taken only when asked for; SIGHUP always is.
+    bool enableLifecycle = false;
+    // TLS and users of the endpoint (the exporters' web config file).
+    QString webConfigFile;
     // When a host's state (netsonde_host_state) changes: consecutive
     // requests without an answer that make it down, answered ones that bring
     // it back up; degraded while an answer is slower than rttLimitMs (0:

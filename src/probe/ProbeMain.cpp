@@ -6,6 +6,7 @@
 #include "probe/MetricsServer.h"
 #include "probe/ProbeConfig.h"
 #include "probe/Prober.h"
+#include "probe/WebConfig.h"
 
 #include <QCoreApplication>
 #include <QSocketNotifier>
@@ -115,6 +116,9 @@ int RunProbe(const QStringList& arguments) {
         }
         if (fresh.listenAddress != config.listenAddress || fresh.listenPort != config.listenPort)
             say(QStringLiteral("the listen address takes effect at the next start"));
+        if (fresh.webConfigFile != config.webConfigFile ||
+            fresh.enableLifecycle != config.enableLifecycle)
+            say(QStringLiteral("the web settings take effect at the next start"));
         prober.SetConfig(fresh);
         prober.SetHosts(list);
         prober.SetPaths(fresh.paths);
@@ -132,6 +136,15 @@ int RunProbe(const QStringList& arguments) {
                 [writer](QByteArray& out, qsizetype budget) { return writer->Next(out, budget); };
         },
         reload);
+    server.SetReloadEnabled(config.enableLifecycle);
+    if (!config.webConfigFile.isEmpty()) {
+        auto web = std::make_shared<WebConfig>();
+        if (!LoadWebConfig(config.webConfigFile, *web, error)) {
+            say(error);
+            return ExitUsage;
+        }
+        server.SetWebConfig(web);
+    }
     if (!server.Listen(QHostAddress(config.listenAddress), config.listenPort, error)) {
         say(QStringLiteral("cannot listen on %1:%2: %3")
                 .arg(config.listenAddress)
@@ -170,11 +183,12 @@ int RunProbe(const QStringList& arguments) {
     QString where = config.listenAddress.contains(QLatin1Char(':'))
                         ? QStringLiteral("[%1]").arg(config.listenAddress)
                         : config.listenAddress;
-    say(QStringLiteral("probing %1 hosts every %2 s; metrics at http://%3:%4/metrics")
+    say(QStringLiteral("probing %1 hosts every %2 s; metrics at %5://%3:%4/metrics")
             .arg(hosts.size())
             .arg(config.intervalMs / 1000.0)
             .arg(where)
-            .arg(server.Port()));
+            .arg(server.Port())
+            .arg(server.Tls() ? QStringLiteral("https") : QStringLiteral("http")));
     if (!config.paths.empty())
         say(QStringLiteral("watching %1 paths hop by hop (a round every %2 s unless a path sets "
                            "its own interval)")

@@ -1,7 +1,11 @@
 #include "echo/TAxPing.h"
 #include "RunFixture.h"
 
+#include <QDeadlineTimer>
 #include <QThread>
+
+#include <algorithm>
+#include <set>
 
 using namespace netsonde::test;
 
@@ -139,7 +143,9 @@ TEST_F(PingRun, CancelDuringTheThirdEchoEndsTheRunAfterIt) {
         ASSERT_TRUE(service.WaitForHeld(1));
         service.ReleaseOne();
     }
-    ASSERT_TRUE(WaitUntil([&] { return service.Requests().size() == 3; }));
+    // The third request leaves as the second ends, before the window has
+    // taken the second's result: the cancel comes once it has.
+    ASSERT_TRUE(WaitUntil([&] { return service.Requests().size() == 3 && r.events.size() == 2; }));
     ping->Cancel();
     EXPECT_TRUE(ping->Busy()) << "the echo in flight is not interrupted";
     service.ReleaseOne();
@@ -430,6 +436,62 @@ TEST_F(PingRun, DestroyedFromItsOwnEvent) {
     ASSERT_TRUE(WaitUntil([&] { return data > 0 && TPingThread::LiveCount() == 0; }));
     QCoreApplication::processEvents();
     EXPECT_EQ(data, 1);
+}
+
+// The echoes of a run go out one after the other from one worker, which
+// does not wait for the window thread between them; the window still sees
+// every echo once, in order, never one inside another, and a slow window
+// holds the worker back after a few echoes instead of piling them up.
+TEST_F(PingRun, EchoesGoOnWithoutTheWindowAndArriveInOrder) {
+    Queue("192.168.1.1", {1, 2, -1, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20});
+    ping->SetNumber(20);
+    // A handler that processes events meets the next result's post: that
+    // result still waits until the handler has returned.
+    int depth = 0, deepest = 0;
+    TDataRt record = ping->OnData;
+    ping->OnData = [&](QObject* s, int status) {
+        deepest = std::max(deepest, ++depth);
+        record(s, status);
+        QCoreApplication::processEvents();
+        --depth;
+    };
+    service.HoldRequests(true);
+    ping->Start("192.168.1.1");
+    ASSERT_TRUE(WaitUntil([&] { return service.Requests().size() == 1; }));
+    // The window thread takes no event from here: the worker sends on
+    // alone, until the results not yet taken reach its limit.
+    service.ReleaseAll();
+    QDeadlineTimer bound(Scaled(10000));
+    while (service.Requests().size() < 8 && !bound.hasExpired())
+        QThread::yieldCurrentThread();
+    EXPECT_GE(service.Requests().size(), 8u);
+    EXPECT_LT(service.Requests().size(), 20u) << "a window that takes nothing holds the worker";
+    std::set<std::thread::id> threads;
+    for (const FakeRequest& req : service.Requests())
+        threads.insert(req.thread);
+    EXPECT_EQ(threads.size(), 1u) << "one worker sends the whole run";
+
+    ASSERT_TRUE(WaitUntil([&] { return !ping->Busy(); }));
+    EXPECT_EQ(deepest, 1);
+    ASSERT_EQ(r.events.size(), 21);
+    for (int i = 0; i < 20; ++i) {
+        const QString expected =
+            i == 2 ? QStringLiteral("data 11010 gateway: Request timed out")
+                   : QStringLiteral("data 0 56 bytes received from 192.168.1.1. time = %1ms")
+                         .arg(i + 1);
+        EXPECT_EQ(r.events[i], expected);
+    }
+    EXPECT_TRUE(r.events.last().startsWith("finished Stats: Rcvd/Sent: 19/20, Min/Avg/Max: 1/"));
+    EXPECT_EQ(service.Requests().size(), 20u);
+
+    // The next run starts its own series on the same component.
+    Fresh();
+    service.SetAnswer("192.168.1.1", FakeAnswer::Echo("192.168.1.1", 3));
+    ping->SetNumber(3);
+    Run(*ping, r, "192.168.1.1");
+    EXPECT_EQ(r.events.size(), 4);
+    EXPECT_EQ(service.Requests().size(), 23u);
+    EXPECT_TRUE(WaitUntil([] { return TPingThread::LiveCount() == 0; }));
 }
 
 } // namespace

@@ -17,6 +17,7 @@
 #include <cstring>
 #include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
 using namespace netsonde::test;
@@ -205,6 +206,29 @@ TEST_P(AsyncEchoRoutes, RequestsInFlightEndSilentlyWithTheEngine) {
     QCoreApplication::processEvents();
     EXPECT_EQ(dropped.calls, 0);
     EXPECT_EQ(far.outcome.status, IcmpStatus::Success);
+}
+
+// An event loop that reads the answers late (a busy window, a loaded
+// machine) still reports the wire's round trips: the kernel's receive
+// time, not the time of reading. The answers of the far host and of its
+// first router (an error-queue entry on a datagram socket) both arrive
+// within milliseconds, while this thread does not look for 300 ms.
+TEST_P(AsyncEchoRoutes, LateReadersReportTheWiresRoundTrip) {
+    Seen far, far6, firstHop;
+    send(net::Far, 64, 3000, far);
+    send(net::Far6, 64, 3000, far6);
+    send(net::Far, 1, 3000, firstHop);
+    // Not a wait for a result: the reader is kept away, as by other work.
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    ASSERT_TRUE(WaitUntil([&] { return echo.InFlight() == 0; }));
+    for (Seen* s : {&far, &far6, &firstHop}) {
+        EXPECT_EQ(s->calls, 1);
+        const auto rtt = s->outcome.received - s->outcome.sent;
+        EXPECT_GT(rtt, std::chrono::nanoseconds(0));
+        EXPECT_LT(rtt, std::chrono::milliseconds(150)) << "the time of reading, not of arrival";
+    }
+    EXPECT_EQ(far.outcome.status, IcmpStatus::Success);
+    EXPECT_EQ(firstHop.outcome.status, IcmpStatus::TtlExpiredTransit);
 }
 
 INSTANTIATE_TEST_SUITE_P(Routes, AsyncEchoRoutes,

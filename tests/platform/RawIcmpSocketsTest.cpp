@@ -12,7 +12,11 @@
 #include "support/IpFamily.h"
 #include "support/PrivateNetwork.h"
 
+#include <algorithm>
+#include <csignal>
+#include <cstddef>
 #include <gtest/gtest.h>
+#include <sys/un.h>
 
 #include <atomic>
 #include <cerrno>
@@ -516,6 +520,23 @@ TEST_F(RawSockets, AMemberEchoesThroughOneBrokerAndHoldsNoRawSocketOrCapability)
             return std::string("the probe found no raw path");
         std::string f = echoOnce<Family4>("127.0.0.1") + echoOnce<Family6>("::1") +
                         echoOnce<Family4>("127.0.0.1");
+        // The broker's answer carries its own send time and the kernel's
+        // receive time, both within the request's call.
+        if (std::shared_ptr<raw::IcmpBroker> broker = raw::Broker()) {
+            const std::vector<std::uint8_t> data(16, 7);
+            raw::IcmpBroker::Echo e;
+            e.family = AF_INET;
+            e.address = {127, 0, 0, 1};
+            e.data = data;
+            const std::atomic<bool> stop{false};
+            const auto before = std::chrono::steady_clock::now();
+            const raw::IcmpBroker::Answer a = broker->echo(e, stop);
+            const auto after = std::chrono::steady_clock::now();
+            if (a.outcome != raw::IcmpBroker::Outcome::EchoReply)
+                f += "no echo reply through the broker; ";
+            else if (a.sent < before || a.received < a.sent || a.received > after)
+                f += "the broker's times do not lie within the call; ";
+        }
         int sockets = 0;
         for (const auto& entry : fs::directory_iterator("/proc/self/fd")) {
             int fd = std::stoi(entry.path().filename().string());
@@ -606,6 +627,58 @@ TEST_F(RawSockets, AMemberRunsOnlyAFewBrokersAtOnce) {
             f += "no place after one ended; ";
         return f;
     });
+    EXPECT_EQ(found, "");
+}
+
+// Nobody else can take a member's places: names another user holds (here
+// root holds every abstract name a broker once counted itself by) neither
+// count nor block; brokers that are stopped still count, and a burst of
+// starts at once never runs more than the limit.
+TEST_F(RawSockets, NobodyElseTakesAMembersPlacesAndNoBurstGoesPastTheLimit) {
+    std::vector<int> squatted;
+    for (int slot = 0; slot < 32; ++slot) {
+        sockaddr_un name{};
+        name.sun_family = AF_UNIX;
+        const int length = std::snprintf(name.sun_path + 1, sizeof name.sun_path - 1,
+                                         "netsonde-icmp-broker/%u/%d", kUser, slot);
+        const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&name),
+                         static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + length)),
+                  0);
+        ASSERT_EQ(::listen(fd, 1), 0);
+        squatted.push_back(fd);
+    }
+    std::string found = runAs(kGroup, [&] {
+        std::string f;
+        std::vector<std::shared_ptr<raw::IcmpBroker>> brokers;
+        for (int i = 0; i < ICMP_BROKER_MAX_PER_USER; ++i)
+            if (auto b = raw::StartBroker(helper.string(), 5s))
+                brokers.push_back(b);
+        if (brokers.size() != ICMP_BROKER_MAX_PER_USER)
+            f += std::to_string(brokers.size()) + " brokers beside the squatter; ";
+        for (const auto& b : brokers)
+            ::kill(b->pid(), SIGSTOP);
+        errno = 0;
+        if (raw::StartBroker(helper.string(), 5s) || errno != EUSERS)
+            f += "a broker beside four stopped ones; ";
+        for (const auto& b : brokers)
+            ::kill(b->pid(), SIGCONT);
+        brokers.clear();
+
+        std::vector<std::shared_ptr<raw::IcmpBroker>> burst(4 * ICMP_BROKER_MAX_PER_USER);
+        std::vector<std::thread> starts;
+        for (auto& b : burst)
+            starts.emplace_back([&b, this] { b = raw::StartBroker(helper.string(), 5s); });
+        for (std::thread& t : starts)
+            t.join();
+        const auto running =
+            std::count_if(burst.begin(), burst.end(), [](const auto& b) { return b != nullptr; });
+        if (running > ICMP_BROKER_MAX_PER_USER)
+            f += std::to_string(running) + " brokers from one burst; ";
+        return f;
+    });
+    for (int fd : squatted)
+        ::close(fd);
     EXPECT_EQ(found, "");
 }
 

@@ -101,7 +101,10 @@ TEST_F(Endpoint, ServesItsThreePathsAndNothingElse) {
     EXPECT_TRUE(exchange("GET /metrics/../etc HTTP/1.1\r\n\r\n").startsWith("HTTP/1.1 404"));
     EXPECT_TRUE(exchange("GET / HTTP/1.1\r\n\r\n").startsWith("HTTP/1.1 404"));
     EXPECT_TRUE(exchange("GET /-/reload HTTP/1.1\r\n\r\n").startsWith("HTTP/1.1 405"));
+    EXPECT_TRUE(exchange("POST /-/reload HTTP/1.1\r\n\r\n").startsWith("HTTP/1.1 403"))
+        << "reload is off unless enabled";
     EXPECT_EQ(reloads, 0);
+    server->SetReloadEnabled(true);
     EXPECT_TRUE(exchange("POST /-/reload HTTP/1.1\r\nContent-Length: 3\r\n\r\nabc")
                     .startsWith("HTTP/1.1 200"));
     EXPECT_EQ(reloads, 1);
@@ -110,6 +113,63 @@ TEST_F(Endpoint, ServesItsThreePathsAndNothingElse) {
                     .startsWith("HTTP/1.1 413"));
     EXPECT_EQ(reloads, 1);
     EXPECT_TRUE(WaitUntil([&] { return server->OpenConnections() == 0; }));
+}
+
+// A reload from a browser page of another origin is refused, one of the
+// same origin taken; more than one a second is told to wait.
+TEST_F(Endpoint, ReloadsAreForTheirOwnOriginAndRationed) {
+    server->SetReloadEnabled(true);
+    const QByteArray port = QByteArray::number(server->Port());
+    struct Case {
+        QByteArray headers;
+        const char* status;
+    } cases[] = {
+        {"Host: 127.0.0.1:" + port + "\r\nOrigin: http://evil.example\r\n", "403"},
+        {"Host: 127.0.0.1:" + port + "\r\nOrigin: http://127.0.0.1:1\r\n", "403"},
+        {"Origin: http://127.0.0.1:" + port + "\r\n", "403"}, // no Host to match
+        {"Host: 127.0.0.1:" + port + "\r\nOrigin: null\r\n", "403"},
+        {"Host: 127.0.0.1:" + port + "\r\nOrigin: http://127.0.0.1:" + port + "\r\n", "200"},
+        {"Host: 127.0.0.1:" + port + "\r\n", "429"}, // the second within a second
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.headers.toStdString());
+        EXPECT_TRUE(exchange("POST /-/reload HTTP/1.1\r\n" + c.headers + "\r\n")
+                        .startsWith(QByteArray("HTTP/1.1 ") + c.status));
+    }
+    EXPECT_EQ(reloads, 1);
+}
+
+// Hundreds of connections that send nothing, send a byte now and then, or
+// connect and go at once cannot keep a scrape out: every scrape among
+// them is answered, and the slots of those that went are free at once.
+TEST_F(Endpoint, CrowdsOfIdleSlowAndVanishingClientsDoNotKeepAScrapeOut) {
+    std::vector<std::unique_ptr<QTcpSocket>> crowd;
+    for (int i = 0; i < MetricsServer::MaxConnections + 100; ++i) {
+        crowd.push_back(std::make_unique<QTcpSocket>());
+        crowd.back()->connectToHost(QHostAddress::LocalHost, server->Port());
+        if (i % 2 == 0)
+            crowd.back()->write("G");
+    }
+    for (int scrape = 0; scrape < 5; ++scrape) {
+        QByteArray answer = exchange("GET /metrics HTTP/1.1\r\n\r\n");
+        EXPECT_TRUE(answer.startsWith("HTTP/1.1 200")) << scrape;
+        for (int i = 0; i < 20; ++i) {
+            crowd.push_back(std::make_unique<QTcpSocket>());
+            crowd.back()->connectToHost(QHostAddress::LocalHost, server->Port());
+        }
+    }
+    EXPECT_LE(server->OpenConnections(), MetricsServer::MaxConnections);
+    crowd.clear();
+
+    // Connections that close before they are served leave nothing behind.
+    for (int i = 0; i < MetricsServer::MaxConnections + 32; ++i) {
+        QTcpSocket s;
+        s.connectToHost(QHostAddress::LocalHost, server->Port());
+        WaitUntil([&] { return s.state() == QAbstractSocket::ConnectedState; });
+        s.abort();
+    }
+    EXPECT_TRUE(exchange("GET /metrics HTTP/1.1\r\n\r\n").startsWith("HTTP/1.1 200"));
+    EXPECT_TRUE(WaitUntil([&] { return server->OpenConnections() == 0; }, 5000));
 }
 
 // A request line without end is cut off at the head limit, while the

@@ -21,6 +21,9 @@
 #include <QTemporaryDir>
 #include <QUrlQuery>
 #include <gtest/gtest.h>
+
+#include <crypt.h>
+#include <map>
 #include <optional>
 
 #include <arpa/inet.h>
@@ -353,6 +356,97 @@ TEST_F(WithPrometheus, ScrapedByARealPrometheus) {
     EXPECT_TRUE(up);
     EXPECT_TRUE(down);
     EXPECT_TRUE(rate) << query(QStringLiteral("rate(netsonde_requests_total[5s])")).value_or(-1);
+}
+
+// Over TLS with basic auth, as an operator who exposes the endpoint sets
+// it up: Prometheus with the CA and the user's password scrapes it; without
+// the password, or over plain HTTP, it gets nothing.
+TEST_F(WithPrometheus, ScrapedOverTlsByItsUserAndRefusedToOthers) {
+    QString promBinary = QStandardPaths::findExecutable(QStringLiteral("prometheus"));
+    QString openssl = QStandardPaths::findExecutable(QStringLiteral("openssl"));
+    if (promBinary.isEmpty() || openssl.isEmpty())
+        GTEST_SKIP() << "prometheus or openssl is not installed";
+    binding.reset();
+    QTemporaryDir dir;
+    QProcess make;
+    make.start(openssl, {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"),
+                         QStringLiteral("ec"), QStringLiteral("-pkeyopt"),
+                         QStringLiteral("ec_paramgen_curve:prime256v1"), QStringLiteral("-nodes"),
+                         QStringLiteral("-days"), QStringLiteral("2"), QStringLiteral("-subj"),
+                         QStringLiteral("/CN=127.0.0.1"), QStringLiteral("-addext"),
+                         QStringLiteral("subjectAltName=IP:127.0.0.1"), QStringLiteral("-keyout"),
+                         dir.filePath(QStringLiteral("probe.key")), QStringLiteral("-out"),
+                         dir.filePath(QStringLiteral("probe.crt"))});
+    ASSERT_TRUE(make.waitForFinished(60000));
+    ASSERT_EQ(make.exitCode(), 0) << make.readAllStandardError().toStdString();
+    char setting[CRYPT_GENSALT_OUTPUT_SIZE];
+    ASSERT_NE(::crypt_gensalt_rn("$2b$", 4, nullptr, 0, setting, sizeof setting), nullptr);
+    crypt_data data{};
+    const QByteArray hash = ::crypt_r("scrape-secret", setting, &data);
+    QFile web(dir.filePath(QStringLiteral("web.yml")));
+    ASSERT_TRUE(web.open(QIODevice::WriteOnly));
+    web.write("tls_server_config:\n  cert_file: probe.crt\n  key_file: probe.key\n"
+              "basic_auth_users:\n  prometheus: " +
+              hash + "\n");
+    web.close();
+
+    const int probePort = freePort();
+    probe.setProcessChannelMode(QProcess::ForwardedChannels);
+    probe.start(QStringLiteral(PROBE_PROGRAM),
+                {QStringLiteral("--listen"), QStringLiteral("127.0.0.1:%1").arg(probePort),
+                 QStringLiteral("--web.config.file"), web.fileName(), net::Far});
+    ASSERT_TRUE(probe.waitForStarted());
+
+    QFile config(dir.filePath(QStringLiteral("prometheus.yml")));
+    ASSERT_TRUE(config.open(QIODevice::WriteOnly));
+    const QString target = QStringLiteral("['127.0.0.1:%1']").arg(probePort);
+    const QString tls =
+        QStringLiteral("    tls_config:\n      ca_file: %1\n").arg(dir.filePath("probe.crt"));
+    config.write((QStringLiteral("global:\n  scrape_interval: 1s\n  evaluation_interval: 1s\n"
+                                 "scrape_configs:\n"
+                                 "  - job_name: user\n    scheme: https\n") +
+                  tls +
+                  QStringLiteral("    basic_auth:\n      username: prometheus\n"
+                                 "      password: scrape-secret\n"
+                                 "    static_configs:\n      - targets: %1\n"
+                                 "  - job_name: wrong\n    scheme: https\n")
+                      .arg(target) +
+                  tls +
+                  QStringLiteral("    basic_auth:\n      username: prometheus\n"
+                                 "      password: guessed\n"
+                                 "    static_configs:\n      - targets: %1\n"
+                                 "  - job_name: nobody\n    scheme: https\n")
+                      .arg(target) +
+                  tls +
+                  QStringLiteral("    static_configs:\n      - targets: %1\n"
+                                 "  - job_name: plain\n    static_configs:\n"
+                                 "      - targets: %1\n")
+                      .arg(target))
+                     .toUtf8());
+    config.close();
+    promPort = freePort();
+    prometheus.setProcessChannelMode(QProcess::MergedChannels);
+    prometheus.setStandardOutputFile(dir.filePath(QStringLiteral("prometheus.log")));
+    prometheus.start(promBinary,
+                     {QStringLiteral("--config.file=") + config.fileName(),
+                      QStringLiteral("--storage.tsdb.path=") + dir.filePath(QStringLiteral("data")),
+                      QStringLiteral("--web.listen-address=127.0.0.1:%1").arg(promPort)});
+    ASSERT_TRUE(prometheus.waitForStarted());
+
+    std::map<QString, std::optional<double>> up;
+    const bool settled = WaitUntil(
+        [&] {
+            for (const char* job : {"user", "wrong", "nobody", "plain"})
+                up[job] = query(QStringLiteral("up{job=\"%1\"}").arg(job));
+            return up["user"] == 1.0 && up["wrong"] == 0.0 && up["nobody"] == 0.0 &&
+                   up["plain"] == 0.0 &&
+                   query(QStringLiteral("netsonde_host_state{job=\"user\",host=\"10.61.4.2\","
+                                        "state=\"up\"}")) == 1.0;
+        },
+        30000);
+    EXPECT_TRUE(settled) << "user " << up["user"].value_or(-1) << ", wrong "
+                         << up["wrong"].value_or(-1) << ", nobody " << up["nobody"].value_or(-1)
+                         << ", plain " << up["plain"].value_or(-1);
 }
 
 namespace {
