@@ -5,7 +5,7 @@
 #include "platform/KernelTime.h"
 
 #include <QSocketNotifier>
-#include <QTimer>
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <optional>
@@ -317,12 +317,17 @@ std::optional<PortProbes::Outcome> Examine(Socket& s) {
 struct PortProbes::Probe {
     Socket socket;
     Done done;
-    std::unique_ptr<QSocketNotifier> readable;
-    std::unique_ptr<QSocketNotifier> writable;
-    QTimer timer;
+    Clock::time_point deadline;
+    // TCP: writable once the connect has ended; UDP: readable. An error of
+    // either, on the error queue or the socket, wakes both.
+    std::unique_ptr<QSocketNotifier> ready;
 };
 
-PortProbes::PortProbes(QObject* parent) : QObject(parent) {}
+PortProbes::PortProbes(QObject* parent) : QObject(parent) {
+    FTimer.setSingleShot(true);
+    FTimer.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&FTimer, &QTimer::timeout, this, [this] { Expire(); });
+}
 
 PortProbes::~PortProbes() = default;
 
@@ -337,40 +342,65 @@ void PortProbes::Send(const Target& target, const Options& options, Done done) {
         return;
     }
     const std::uint64_t serial = ++FSerial;
-    const int fd = probe->socket.fd;
-    probe->readable = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
-    QObject::connect(probe->readable.get(), &QSocketNotifier::activated, this,
-                     [this, serial] { Ready(serial, false); });
-    if (target.kind == ProbeKind::Tcp) {
-        probe->writable = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Write);
-        QObject::connect(probe->writable.get(), &QSocketNotifier::activated, this,
-                         [this, serial] { Ready(serial, false); });
-    }
-    probe->timer.setSingleShot(true);
-    probe->timer.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&probe->timer, &QTimer::timeout, this,
-                     [this, serial] { Ready(serial, true); });
-    probe->timer.start(static_cast<int>(options.timeoutMs));
+    probe->deadline = probe->socket.sent.steady + std::chrono::milliseconds(options.timeoutMs);
+    probe->ready = std::make_unique<QSocketNotifier>(probe->socket.fd, target.kind == ProbeKind::Tcp
+                                                                           ? QSocketNotifier::Write
+                                                                           : QSocketNotifier::Read);
+    QObject::connect(probe->ready.get(), &QSocketNotifier::activated, this,
+                     [this, serial] { Ready(serial); });
+    FDeadlines.emplace(probe->deadline, serial);
     FProbes.emplace(serial, std::move(probe));
+    Arm();
 }
 
-void PortProbes::Ready(std::uint64_t serial, bool timedOut) {
+void PortProbes::Arm() {
+    if (FDeadlines.empty()) {
+        FTimer.stop();
+        return;
+    }
+    const auto wait =
+        std::chrono::ceil<std::chrono::milliseconds>(FDeadlines.top().first - Clock::now());
+    const auto ms = static_cast<int>(std::max<std::int64_t>(0, wait.count()));
+    // A timer already due no later stays as it is: re-arming one for every
+    // probe of a steady run costs more than the probe itself.
+    if (FTimer.isActive() && FTimer.remainingTime() <= ms)
+        return;
+    FTimer.start(ms);
+}
+
+void PortProbes::Expire() {
+    const auto now = Clock::now();
+    while (!FDeadlines.empty() && FDeadlines.top().first <= now) {
+        const std::uint64_t serial = FDeadlines.top().second;
+        FDeadlines.pop();
+        auto it = FProbes.find(serial);
+        if (it == FProbes.end())
+            continue; // ended before its time-out
+        std::optional<Outcome> outcome = Examine(it->second->socket);
+        Finish(it, outcome ? *outcome
+                           : Ended(it->second->socket.sent, IcmpStatus::ReqTimedOut,
+                                   PortAnswer::None, MicrosSince(it->second->socket.sent)));
+    }
+    // Probes that ended leave their deadlines behind; drop them from the top.
+    while (!FDeadlines.empty() && FProbes.count(FDeadlines.top().second) == 0)
+        FDeadlines.pop();
+    Arm();
+}
+
+void PortProbes::Ready(std::uint64_t serial) {
     auto it = FProbes.find(serial);
     if (it == FProbes.end())
         return;
-    Probe& p = *it->second;
-    std::optional<Outcome> outcome = Examine(p.socket);
-    if (!outcome && !timedOut)
-        return;
-    if (!outcome)
-        outcome = Ended(p.socket.sent, IcmpStatus::ReqTimedOut, PortAnswer::None,
-                        MicrosSince(p.socket.sent));
+    if (std::optional<Outcome> outcome = Examine(it->second->socket))
+        Finish(it, *outcome);
+}
+
+void PortProbes::Finish(Probes::iterator it, const Outcome& outcome) {
     std::unique_ptr<Probe> ended = std::move(it->second);
     FProbes.erase(it);
-    ended->readable.reset();
-    ended->writable.reset();
-    ended->socket.Close(outcome->answer == PortAnswer::Connected);
-    ended->done(*outcome);
+    ended->ready.reset();
+    ended->socket.Close(outcome.answer == PortAnswer::Connected);
+    ended->done(outcome);
 }
 
 PortProbes::Outcome PortProbes::ProbeNow(const Target& target, const Options& options) {

@@ -3,12 +3,16 @@
 #include "platform/ProbeEntry.h"
 
 #include <QObject>
+#include <QTimer>
 #include <array>
 #include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <queue>
 #include <unordered_map>
+#include <utility>
+#include <vector>
 
 // Probes of one TCP or UDP port, without privilege: one socket per probe,
 // many probes in flight, their answers read when the owning thread's event
@@ -91,11 +95,19 @@ public:
 
 private:
     struct Probe;
+    using Probes = std::unordered_map<std::uint64_t, std::unique_ptr<Probe>>;
 
-    void Ready(std::uint64_t serial, bool timedOut);
+    void Ready(std::uint64_t serial);
+    void Expire();
+    void Arm();
+    void Finish(Probes::iterator it, const Outcome& outcome);
 
-    std::unordered_map<std::uint64_t, std::unique_ptr<Probe>> FProbes;
+    Probes FProbes;
     std::uint64_t FSerial = 0;
+    // The probes' time-outs, earliest first, with one timer for all.
+    using Deadline = std::pair<Clock::time_point, std::uint64_t>;
+    std::priority_queue<Deadline, std::vector<Deadline>, std::greater<>> FDeadlines;
+    QTimer FTimer;
 };
 
 } // namespace platform
