@@ -9,8 +9,10 @@
 //      addresses with ICMP echo, which nft drops too (time-out 1000 ms);
 //   3. a TCP trace to the far host's service by this program run as nobody,
 //      without any capability and with ICMP datagram sockets refused to
-//      its group, against `tcptraceroute -n -q 1` run as root: both whole
-//      processes, the hops of both compared.
+//      its group, against `tcptraceroute -n -q 1` run as root, the hops of
+//      both compared: ours from the Trace button's start of the run to its
+//      summary, as a user of the running program waits for it, and as a
+//      whole process with the toolkit's start-up; theirs as the command.
 // A set-up step that fails names itself on stderr and the benchmark exits
 // with 1.
 #include "echo/IcmpBinding.h"
@@ -77,7 +79,9 @@ pid_t servicePid = 0;
     std::fprintf(stderr, "set-up failed: %s\n", what.c_str());
     if (servicePid > 0)
         ::kill(servicePid, SIGTERM);
-    std::exit(1);
+    // Out at once: the application and its objects are still alive.
+    std::fflush(stdout);
+    std::_Exit(1);
 }
 
 std::string inFar() {
@@ -96,7 +100,7 @@ public:
                                     "s.bind((\"0.0.0.0\", " +
                                     std::string(FarPort) +
                                     "))\n"
-                                    "s.listen(128)\n"
+                                    "s.listen(4096)\n"
                                     "open(\"/tmp/netsonde-bench-ports.ready\", \"w\").close()\n"
                                     "while True:\n"
                                     "    c, _ = s.accept()\n"
@@ -148,12 +152,18 @@ Cpu cpuPerProbe(const QString& entry, int count, int& answered) {
 void benchCpu() {
     constexpr int Count = 1000;
     std::vector<double> ours, reference, oursUser, referenceUser;
+    int tcpAnswered = 0, icmpAnswered = 0;
     for (int round = 0; round < 3; ++round) {
         int tcp = 0, icmp = 0;
         const Cpu t = cpuPerProbe(QStringLiteral("10.61.4.2:%1").arg(FarPort), Count, tcp);
         const Cpu i = cpuPerProbe(QStringLiteral("10.61.4.2"), Count, icmp);
-        if (tcp != Count || icmp != Count)
+        // The namespaces' links drop a packet now and then when the machine
+        // is busy; a check that timed out costs no more CPU than one that
+        // answered, but many would say something is wrong.
+        if (tcp < Count * 98 / 100 || icmp < Count * 98 / 100)
             fail("answers: tcp " + std::to_string(tcp) + ", icmp " + std::to_string(icmp));
+        tcpAnswered += tcp;
+        icmpAnswered += icmp;
         ours.push_back((t.user + t.system) * 1e6);
         reference.push_back((i.user + i.system) * 1e6);
         oursUser.push_back(t.user * 1e6);
@@ -163,6 +173,8 @@ void benchCpu() {
            2.0);
     std::printf("%-44s ours %9.3f us   ICMP echo %9.3f us\n", "  of which in user space",
                 median(oursUser), median(referenceUser));
+    std::printf("%-44s ours %d/%d   ICMP echo %d/%d\n", "  answered", tcpAnswered, 3 * Count,
+                icmpAnswered, 3 * Count);
 }
 
 class Entries : public runs::EntryList {
@@ -237,12 +249,23 @@ Run runProcess(const std::string& command) {
 // The addresses of the hops, one per line that names one, in order.
 std::vector<std::string> hopsOf(const std::string& text) {
     std::vector<std::string> hops;
-    static const QRegularExpression hop(QStringLiteral("^\\s*\\d+\\s+(\\d+\\.\\d+\\.\\d+\\.\\d+)"),
-                                        QRegularExpression::MultilineOption);
+    static const QRegularExpression hop(
+        QStringLiteral("^\\s*\\d+\\s+(?:\\d+\\s+)?(\\d+\\.\\d+\\.\\d+\\.\\d+)"),
+        QRegularExpression::MultilineOption);
     auto it = hop.globalMatch(QString::fromStdString(text));
     while (it.hasNext())
         hops.push_back(it.next().captured(1).toStdString());
     return hops;
+}
+
+// The microseconds the child's trace took, from its "trace took" line.
+double traceMicros(const std::string& output) {
+    static const QRegularExpression took(QStringLiteral("^trace took (\\d+) us$"),
+                                         QRegularExpression::MultilineOption);
+    const QRegularExpressionMatch m = took.match(QString::fromStdString(output));
+    if (!m.hasMatch())
+        fail("no time in the trace's output: " + output);
+    return m.captured(1).toDouble();
 }
 
 void benchTrace(const char* self) {
@@ -254,21 +277,24 @@ void benchTrace(const char* self) {
                                          "--inh-caps=-all --bounding-set=-all ") +
                              self + " --trace 10.61.4.2:" + FarPort;
     const std::string theirs = std::string("tcptraceroute -n -q 1 10.61.4.2 ") + FarPort;
-    std::vector<double> oursTimes, theirTimes;
+    std::vector<double> oursTrace, oursProcess, theirProcess;
     Run o, t;
     for (int round = 0; round < 3; ++round) {
-        o = runProcess(ours + " 2>&1");
+        o = runProcess(ours + " 2>/dev/null");
         t = runProcess(theirs + " 2>/dev/null");
-        oursTimes.push_back(o.seconds * 1e3);
-        theirTimes.push_back(t.seconds * 1e3);
+        oursTrace.push_back(traceMicros(o.output) / 1e3);
+        oursProcess.push_back(o.seconds * 1e3);
+        theirProcess.push_back(t.seconds * 1e3);
     }
     std::ofstream(range) << before << "\n";
     std::printf("our trace, as nobody:\n%s", o.output.c_str());
     std::printf("tcptraceroute, as root:\n%s", t.output.c_str());
     const bool same = hopsOf(o.output) == hopsOf(t.output) && hopsOf(o.output).size() == 4;
     std::printf("%-44s %s\n", "same hops", same ? "yes" : "NO");
-    report("TCP trace to the far host", median(oursTimes), median(theirTimes), "ms",
+    report("TCP trace, Trace button to summary", median(oursTrace), median(theirProcess), "ms",
            "tcptraceroute", 0.5);
+    report("TCP trace, whole process with Qt start-up", median(oursProcess), median(theirProcess),
+           "ms", "tcptraceroute", 0.5);
 }
 
 // The child of benchTrace: a TCP trace as the Trace button runs it, its
@@ -284,8 +310,11 @@ int traceChild(int argc, char** argv) {
     QEventLoop loop;
     int status = 1;
     trace.OnData = [&](QObject*, int) { std::printf("%s\n", qPrintable(trace.HopText())); };
+    QElapsedTimer took;
     trace.OnFinished = [&](QObject*) {
-        std::printf("%s\n", qPrintable(trace.SummaryText()));
+        const qint64 us = took.nsecsElapsed() / 1000;
+        std::printf("%s\ntrace took %lld us\n", qPrintable(trace.SummaryText()),
+                    static_cast<long long>(us));
         status = 0;
         loop.quit();
     };
@@ -293,6 +322,7 @@ int traceChild(int argc, char** argv) {
         std::printf("Error %d: %s\n", code, qPrintable(message));
         loop.quit();
     };
+    took.start();
     trace.Start(QString::fromLatin1(argv[2]));
     if (trace.Busy())
         loop.exec();

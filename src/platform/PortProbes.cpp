@@ -95,6 +95,18 @@ struct Socket {
     Socket& operator=(const Socket&) = delete;
     ~Socket() { Close(false); }
 
+    // The port the kernel gave the socket, asked for once.
+    std::uint16_t LocalPort() {
+        if (localPort == 0) {
+            SockAddr local;
+            socklen_t length = sizeof local;
+            if (::getsockname(fd, &local.any, &length) == 0)
+                localPort =
+                    ntohs(local.any.sa_family == AF_INET6 ? local.v6.sin6_port : local.v4.sin_port);
+        }
+        return localPort;
+    }
+
     // A connected TCP socket is reset rather than shut down: nothing is
     // left to linger on either side.
     void Close(bool reset) {
@@ -135,20 +147,11 @@ std::optional<PortProbes::Outcome> Open(Socket& s, const PortProbes::Target& tar
         ::setsockopt(s.fd, IPPROTO_IP, IP_RECVERR, &one, sizeof one);
     }
     StampReceives(s.fd);
-    if (tcp) {
-        // One retransmitted SYN at most: a probe is one connection attempt.
-        const int syns = 1;
-        ::setsockopt(s.fd, IPPROTO_TCP, TCP_SYNCNT, &syns, sizeof syns);
-    }
     SockAddr to;
     const socklen_t toLength = FillAddress(target, to);
     s.sent.steady = Clock::now();
     int rc = ::connect(s.fd, &to.any, toLength);
     const int connectError = rc == 0 ? 0 : errno;
-    SockAddr local;
-    socklen_t localLength = sizeof local;
-    if (::getsockname(s.fd, &local.any, &localLength) == 0)
-        s.localPort = ntohs(v6 ? local.v6.sin6_port : local.v4.sin_port);
     if (tcp) {
         if (rc == 0)
             return std::nullopt; // connected at once (loopback): the first look reports it
@@ -220,7 +223,7 @@ bool ReadError(Socket& s, std::optional<PortProbes::Outcome>& ours) {
         PortOf(&original.any) != s.target.port)
         return true;
     if (s.target.kind == ProbeKind::Tcp &&
-        (n < 4 || ((quoted[0] << 8) | quoted[1]) != s.localPort ||
+        (n < 4 || ((quoted[0] << 8) | quoted[1]) != s.LocalPort() ||
          ((quoted[2] << 8) | quoted[3]) != s.target.port))
         return true;
     const std::uint32_t status = v6 ? icmppacket::Error6Status(error->ee_type, error->ee_code)
@@ -264,49 +267,55 @@ std::optional<PortProbes::Outcome> ReadReply(Socket& s) {
 // Looks at a socket the kernel has reported ready: an outcome once the
 // probe has ended, nothing while it goes on.
 std::optional<PortProbes::Outcome> Examine(Socket& s) {
-    // Errors first: a router's Time Exceeded also fails the connect. The
-    // queue is bounded, so that a flood of foreign errors cannot hold the
-    // thread.
-    std::optional<PortProbes::Outcome> ours;
-    for (int i = 0; i < 64 && !ours && ReadError(s, ours); ++i) {
-    }
-    if (ours)
+    // Errors first: a router's Time Exceeded also fails a connect. The queue
+    // is bounded, so that a flood of foreign errors cannot hold the thread.
+    const auto readErrors = [&s] {
+        std::optional<PortProbes::Outcome> ours;
+        for (int i = 0; i < 64 && !ours && ReadError(s, ours); ++i) {
+        }
         return ours;
-    if (s.target.kind == ProbeKind::Udp) {
-        // An error that was not ours still left the socket's error set, and
-        // a receive would report it instead of a datagram.
-        int pending = 0;
-        socklen_t length = sizeof pending;
-        ::getsockopt(s.fd, SOL_SOCKET, SO_ERROR, &pending, &length);
-    }
-    if (s.target.kind == ProbeKind::Udp)
-        return ReadReply(s);
-
+    };
     int error = 0;
     socklen_t length = sizeof error;
+    if (s.target.kind == ProbeKind::Udp) {
+        if (std::optional<PortProbes::Outcome> ours = readErrors())
+            return ours;
+        // An error that was not ours still left the socket's error set, and
+        // a receive would report it instead of a datagram.
+        ::getsockopt(s.fd, SOL_SOCKET, SO_ERROR, &error, &length);
+        return ReadReply(s);
+    }
+    // TCP: the socket's error says whether the connect failed; only then
+    // can the error queue hold why.
     ::getsockopt(s.fd, SOL_SOCKET, SO_ERROR, &error, &length);
-    if (error == ECONNREFUSED) {
+    if (error != 0) {
+        if (std::optional<PortProbes::Outcome> ours = readErrors())
+            return ours;
+        if (error == ETIMEDOUT)
+            return Ended(s.sent, IcmpStatus::ReqTimedOut, PortAnswer::None, MicrosSince(s.sent));
+        if (error != ECONNREFUSED)
+            return Ended(s.sent, icmppacket::SendErrorStatus(error), PortAnswer::None,
+                         MicrosSince(s.sent));
+        // Refused without an ICMP error behind it: the host's reset.
         PortProbes::Outcome o =
             Ended(s.sent, IcmpStatus::Success, PortAnswer::Refused, MicrosSince(s.sent));
         std::copy(s.target.address.begin(), s.target.address.end(), o.from.begin());
         return o;
     }
-    if (error == ETIMEDOUT)
-        return Ended(s.sent, IcmpStatus::ReqTimedOut, PortAnswer::None, MicrosSince(s.sent));
-    if (error != 0)
-        return Ended(s.sent, icmppacket::SendErrorStatus(error), PortAnswer::None,
-                     MicrosSince(s.sent));
-    SockAddr peer;
-    socklen_t peerLength = sizeof peer;
-    if (::getpeername(s.fd, &peer.any, &peerLength) != 0)
-        return std::nullopt; // still connecting
-    std::uint64_t us = MicrosSince(s.sent);
     tcp_info info{};
     socklen_t infoLength = sizeof info;
+    // Past SYN_SENT the handshake has completed, whatever came after it (a
+    // service that closes at once has the socket in CLOSE_WAIT already).
+    if (::getsockopt(s.fd, IPPROTO_TCP, TCP_INFO, &info, &infoLength) != 0 ||
+        info.tcpi_state == TCP_SYN_SENT) {
+        // Still connecting. An error queued without failing the connect
+        // (the socket was busy when it came) is read here, also so that it
+        // does not keep waking the loop.
+        return readErrors();
+    }
     // The kernel's own measure of the handshake, unless a SYN went twice.
-    if (::getsockopt(s.fd, IPPROTO_TCP, TCP_INFO, &info, &infoLength) == 0 && info.tcpi_rtt > 0 &&
-        info.tcpi_total_retrans == 0)
-        us = info.tcpi_rtt;
+    const std::uint64_t us =
+        info.tcpi_rtt > 0 && info.tcpi_total_retrans == 0 ? info.tcpi_rtt : MicrosSince(s.sent);
     PortProbes::Outcome o = Ended(s.sent, IcmpStatus::Success, PortAnswer::Connected, us);
     std::copy(s.target.address.begin(), s.target.address.end(), o.from.begin());
     return o;
@@ -428,7 +437,7 @@ PortProbes::Outcome PortProbes::ProbeNow(const Target& target, const Options& op
 
 std::uint16_t PortProbes::NewestLocalPortForTests() const {
     auto newest = FProbes.find(FSerial);
-    return newest == FProbes.end() ? 0 : newest->second->socket.localPort;
+    return newest == FProbes.end() ? 0 : newest->second->socket.LocalPort();
 }
 
 } // namespace platform
