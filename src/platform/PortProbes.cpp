@@ -12,11 +12,8 @@
 #include <span>
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <linux/errqueue.h>
-#include <netinet/icmp6.h>
 #include <netinet/in.h>
-#include <netinet/ip_icmp.h>
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -157,8 +154,12 @@ std::optional<PortProbes::Outcome> Open(Socket& s, const PortProbes::Target& tar
             return std::nullopt; // connected at once (loopback): the first look reports it
         if (connectError == EINPROGRESS)
             return std::nullopt;
-        if (connectError == ECONNREFUSED)
-            return Ended(s.sent, IcmpStatus::Success, PortAnswer::Refused, MicrosSince(s.sent));
+        if (connectError == ECONNREFUSED) {
+            PortProbes::Outcome o =
+                Ended(s.sent, IcmpStatus::Success, PortAnswer::Refused, MicrosSince(s.sent));
+            o.from = target.address;
+            return o;
+        }
         return Ended(s.sent, icmppacket::SendErrorStatus(connectError), PortAnswer::None, 0);
     }
     if (rc != 0)

@@ -101,6 +101,7 @@ TEST(PortProbes, AClosedPortIsRefusedAndAProbeEndsOnlyOnce) {
     });
     ASSERT_TRUE(WaitUntil([&] { return calls > 0; }, 1000));
     EXPECT_EQ(seen.answer, PortAnswer::Refused);
+    EXPECT_EQ(seen.from, (std::array<std::uint8_t, 16>{127, 0, 0, 1}));
     // Past its time-out nothing more comes.
     WaitUntil([] { return false; }, 400);
     EXPECT_EQ(calls, 1);
