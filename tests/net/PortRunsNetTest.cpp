@@ -157,14 +157,11 @@ TEST_P(PortRuns, TraceOverTcpAndUdpEndsAtTheService) {
         QString summary;
     };
     const Case cases[] = {
-        {"far.nsd.test:7443", "4\tt\tfar.nsd.test\tconnected",
-         "far.nsd.test reached in 4 hops."},
-        {"far.nsd.test:7444", "4\tt\tfar.nsd.test\trefused",
-         "far.nsd.test reached in 4 hops."},
+        {"far.nsd.test:7443", "4\tt\tfar.nsd.test\tconnected", "far.nsd.test reached in 4 hops."},
+        {"far.nsd.test:7444", "4\tt\tfar.nsd.test\trefused", "far.nsd.test reached in 4 hops."},
         {"far.nsd.test:7009/udp", "4\tt\tfar.nsd.test\tport unreachable",
          "far.nsd.test reached in 4 hops."},
-        {"six.nsd.test:7443", "4\tt\tsix.nsd.test\tconnected",
-         "six.nsd.test reached in 4 hops."},
+        {"six.nsd.test:7443", "4\tt\tsix.nsd.test\tconnected", "six.nsd.test reached in 4 hops."},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.entry.toStdString());
