@@ -14,7 +14,7 @@ packages=(
     openbox imagemagick dbus-daemon at-spi2-core python3-pyatspi gir1.2-atspi-2.0
     iproute2 iputils-ping traceroute dnsmasq-base libcap2-bin fping desktop-file-utils
     clang-format clang-tidy cmake-format
-    nftables openssl libcrypt-dev shared-mime-info libglib2.0-bin xauth
+    nftables openssl libcrypt-dev shared-mime-info libglib2.0-bin xauth tcptraceroute
     prometheus prometheus-smokeping-prober mtr-tiny
     clang libclang-rt-14-dev
 )

@@ -9,6 +9,8 @@
 constexpr int ErrNoHandle = static_cast<int>(0x80000100u);
 constexpr int ErrCancelled = static_cast<int>(0x80000103u);
 constexpr int ErrInProgress = static_cast<int>(0x80000104u);
+// An entry that names a port badly ("host:0", "host:80/sctp").
+constexpr int ErrBadEntry = static_cast<int>(0x80000105u);
 
 // The status of one echo as the components report it and the history keeps
 // it: the ICMP service's codes that a run's outcome turns on.

@@ -3,6 +3,7 @@
 
 #include "echo/AxIcmp.h"
 #include "echo/IcmpBinding.h"
+#include "echo/PortEcho.h"
 #include "echo/TPingThread.h"
 #include "platform/Component.h"
 #include "platform/Messages.h"
@@ -31,6 +32,7 @@ void TAxIcmp::ClearReply() {
     FReply = TEchoReply{};
     FReply.Address = NoAddress;
     FReply6 = TEcho6Reply{};
+    FPortAnswer = platform::PortAnswer::None;
 }
 
 bool TAxIcmp::HasReply6() const {
@@ -79,6 +81,13 @@ void TAxIcmp::RunPingThread(const std::shared_ptr<TPingThread>& thread,
 }
 
 void TAxIcmp::AdoptSentAhead(const TSentAhead& Ahead) {
+    if (Ahead.Port) {
+        Ahead.Port([this, alive = FAlive](const platform::PortProbes::Outcome& outcome) {
+            if (*alive)
+                PortProbeDone(outcome);
+        });
+        return;
+    }
     if (Ahead.Thread) {
         Ahead.Thread->Retarget(FStatus, FReply, &FReply6);
         RunPingThread(Ahead.Thread, [this] { EchoDone(); });
@@ -92,6 +101,7 @@ void TAxIcmp::AdoptSentAhead(const TSentAhead& Ahead) {
         FStatus = Ahead.Status;
         FReply = Ahead.Reply;
         FReply6 = Ahead.Reply6;
+        FPortAnswer = Ahead.Answer;
         EchoDone();
     });
 }
@@ -103,11 +113,16 @@ void TAxIcmp::SendEcho() {
         if (FThread && FThread->SeriesPending())
             return;
         if (TakeSentAhead) {
-            const TEchoTarget target{FTargetFamily, FTargetAddress, FTargetAddress6};
+            const TEchoTarget target{FTargetFamily, FTargetAddress, FTargetAddress6, FProbeKind,
+                                     FProbePort};
             if (std::optional<TSentAhead> ahead = TakeSentAhead(target)) {
                 AdoptSentAhead(*ahead);
                 return;
             }
+        }
+        if (FProbeKind != platform::ProbeKind::Icmp) {
+            SendPortProbe();
+            return;
         }
         StartPingThread([this] { EchoDone(); }, EchoesLeft());
         return;
@@ -127,7 +142,36 @@ void TAxIcmp::SendEcho() {
     FInlineActive = false;
 }
 
+PortEcho& TAxIcmp::Ports() {
+    if (!FPortEcho)
+        FPortEcho = std::make_unique<PortEcho>();
+    return *FPortEcho;
+}
+
+void TAxIcmp::SendPortProbe() {
+    Ports().Send(
+        PortEcho::TargetOf(FTargetFamily, FTargetAddress, FTargetAddress6, FProbeKind, FProbePort),
+        FOptions.Ttl, FTimeOut,
+        [this](const platform::PortProbes::Outcome& outcome) { PortProbeDone(outcome); });
+}
+
+void TAxIcmp::PortProbeDone(const platform::PortProbes::Outcome& Outcome) {
+    PortEcho::Fill(Outcome, FTargetFamily, FStatus, FReply, FReply6);
+    FPortAnswer = Outcome.answer;
+    EchoDone();
+}
+
 void TAxIcmp::RunInline() {
+    if (FProbeKind != platform::ProbeKind::Icmp) {
+        const platform::PortProbes::Outcome outcome =
+            PortEcho::SendNow(PortEcho::TargetOf(FTargetFamily, FTargetAddress, FTargetAddress6,
+                                                 FProbeKind, FProbePort),
+                              FOptions.Ttl, FTimeOut);
+        PortEcho::Fill(outcome, FTargetFamily, FStatus, FReply, FReply6);
+        FPortAnswer = outcome.answer;
+        EchoDone();
+        return;
+    }
     bool ipv6 = FTargetFamily == platform::AfInet6;
     IcmpHandle handle = ipv6 ? Icmp6CreateFile() : IcmpCreateFile();
     if (handle == InvalidIcmpHandle) {

@@ -2,6 +2,8 @@
 
 #include "echo/EchoCodes.h"
 #include "platform/IcmpTypes.h"
+#include "platform/PortProbes.h"
+#include "platform/ProbeEntry.h"
 #include "platform/WinSock.h"
 #include "resolve/TWSMode.h"
 
@@ -12,6 +14,7 @@
 #include <memory>
 #include <optional>
 
+class PortEcho;
 class TPingThread;
 
 // Event types of the echo components; the sender comes first, and an empty
@@ -23,17 +26,23 @@ using TDataRt = std::function<void(QObject* Sender, int Status)>;
 // (a Check All's runs ahead): either still on its way, or already ended.
 struct TSentAhead {
     std::shared_ptr<TPingThread> Thread; // on its way; empty once it has ended
-    int Status = 0;                      // the outcome of an ended request
-    TEchoReply Reply;                    // as a fresh request leaves it when none came
-    TEcho6Reply Reply6;                  // the IPv6 reply of an ended IPv6 request
+    // A port probe on its way: takes the completion that writes the
+    // outcome; empty for an echo request or once the probe has ended.
+    std::function<void(std::function<void(const platform::PortProbes::Outcome&)>)> Port;
+    platform::PortAnswer Answer = platform::PortAnswer::None; // of an ended port probe
+    int Status = 0;                                           // the outcome of an ended request
+    TEchoReply Reply;   // as a fresh request leaves it when none came
+    TEcho6Reply Reply6; // the IPv6 reply of an ended IPv6 request
 };
 
 // Where a component's echo goes: the family and the address of that family
-// (an IPv6 one with its scope).
+// (an IPv6 one with its scope), and for a port probe its kind and port.
 struct TEchoTarget {
     int Family = platform::AfInet;
     std::uint32_t Address = NoAddress;
     TIpv6Address Address6;
+    platform::ProbeKind Kind = platform::ProbeKind::Icmp;
+    std::uint16_t Port = 0;
 };
 
 // The root of the echo components: request parameters, the destination and
@@ -79,6 +88,20 @@ public:
     // An IPv6 reply was copied by the last request (its Reply.Address is 0).
     bool HasReply6() const;
     const TIpOptions& Options() const { return FOptions; }
+    // What the echoes are: ICMP echo requests, or probes of one TCP or UDP
+    // port (PortEcho) whose outcome fills Status and Reply as an echo's.
+    platform::ProbeKind ProbeKind() const { return FProbeKind; }
+    std::uint16_t ProbePort() const { return FProbePort; }
+    void SetProbe(platform::ProbeKind Kind, std::uint16_t Port) {
+        FProbeKind = Kind;
+        FProbePort = Kind == platform::ProbeKind::Icmp ? 0 : Port;
+    }
+    // What answered the last port probe.
+    platform::PortAnswer PortAnswer() const { return FPortAnswer; }
+    // The component's port probes in flight; a look-ahead sends its own
+    // there, so that they live as long as the component that may take
+    // them over.
+    PortEcho& Ports();
 
     // Fired after each completed echo with the status code. The signal Data
     // comes first, for observers that must not take the event from its owner.
@@ -146,12 +169,18 @@ protected:
     int FTargetFamily = platform::AfInet;
     TIpv6Address FTargetAddress6;
     TEcho6Reply FReply6;
+    platform::ProbeKind FProbeKind = platform::ProbeKind::Icmp;
+    std::uint16_t FProbePort = 0;
+    platform::PortAnswer FPortAnswer = platform::PortAnswer::None;
 
 private:
     void RunInline();
+    void SendPortProbe();
+    void PortProbeDone(const platform::PortProbes::Outcome& Outcome);
     void AdoptSentAhead(const TSentAhead& Ahead);
 
     std::shared_ptr<TPingThread> FThread;
+    std::unique_ptr<PortEcho> FPortEcho;
     // Blocking mode: a request issued from inside a completion waits for the
     // running one to return, so that a long run is a loop, not a recursion.
     bool FInlineActive = false;

@@ -27,7 +27,15 @@ TAxIcmpTask::~TAxIcmpTask() {
 
 void TAxIcmpTask::Start(const QString& Target) {
     std::shared_ptr<bool> alive = AliveToken();
-    if (!IcmpAvailable()) {
+    QString entryError;
+    const std::optional<platform::ProbeEntry> entry =
+        platform::ParseProbeEntry(Target, &entryError);
+    if (!entry) {
+        DoError(ErrBadEntry, entryError);
+        return;
+    }
+    // A port probe needs no ICMP service: only a plain entry asks for it.
+    if (entry->kind == platform::ProbeKind::Icmp && !IcmpAvailable()) {
         DoError(ErrNoHandle, QStringLiteral("ICMP disabled: Winsock or icmp.dll not found"));
         if (*alive)
             Finish();
@@ -43,8 +51,9 @@ void TAxIcmpTask::Start(const QString& Target) {
     FStatusText.clear();
     FResolver->SetMode(FMode);
     FResolver->OnResolved = [this](QObject* Sender) { Resolved(Sender); };
+    SetProbe(entry->kind, entry->port);
     FResolving = true;
-    FResolver->Lookup(Target);
+    FResolver->Lookup(entry->host);
 }
 
 void TAxIcmpTask::Resolved(QObject*) {

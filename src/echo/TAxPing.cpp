@@ -1,5 +1,7 @@
 #include "echo/TAxPing.h"
 
+#include "echo/PortEcho.h"
+
 namespace {
 
 // numerator / denominator rounded to the nearest integer, an exact half to
@@ -54,12 +56,46 @@ bool TAxPing::NextEcho() {
 QString TAxPing::ReplyText() const {
     if (!FBusy)
         return {};
+    if (FProbeKind != platform::ProbeKind::Icmp)
+        return PortReplyText();
     bool answered = FStatus == 0 || (FStatus == ErrCancelled && FReply.Status == 0);
     if (answered)
         return QString::number(FReply.DataSize) + QStringLiteral(" bytes received from ") +
                ReplyName() + QStringLiteral(". time = ") + QString::number(FReply.RoundTripTime) +
                QStringLiteral("ms");
     return ReplyName() + QStringLiteral(": ") + FStatusText;
+}
+
+QString TAxPing::PortReplyText() const {
+    const QString where = PortEcho::HostWithPort(ReplyName(), FProbeKind, FProbePort);
+    bool answered = FStatus == 0 || (FStatus == ErrCancelled && FReply.Status == 0);
+    if (answered) {
+        QString prefix;
+        switch (FPortAnswer) {
+        case platform::PortAnswer::Connected:
+            prefix = QStringLiteral("connected to ");
+            break;
+        case platform::PortAnswer::Refused:
+            prefix = QStringLiteral("refused by ");
+            break;
+        case platform::PortAnswer::Reply:
+            prefix = QStringLiteral("reply from ");
+            break;
+        case platform::PortAnswer::PortUnreachable:
+            prefix = QStringLiteral("port unreachable from ");
+            break;
+        case platform::PortAnswer::None:
+            break;
+        }
+        return prefix + where + QStringLiteral(". time = ") +
+               QString::number(FReply.RoundTripTime) + QStringLiteral("ms");
+    }
+    // Silence is all a UDP probe of an open port may get. The line still
+    // says "timed out", which is what the list's state reads.
+    if (FProbeKind == platform::ProbeKind::Udp && FStatus == EchoStatus::TimedOut)
+        return where + QStringLiteral(": ") + FStatusText +
+               QStringLiteral(", no answer (open or filtered)");
+    return where + QStringLiteral(": ") + FStatusText;
 }
 
 QString TAxPing::StatsText() const {

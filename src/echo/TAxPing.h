@@ -6,7 +6,8 @@
 
 // Sends Number echo requests to one target, one after another, counts the
 // answers and keeps the minimum, running average and maximum round-trip
-// time; formats one line per echo and a statistics line per run.
+// time; formats one line per echo and a statistics line per run. For an
+// entry that names a port the echoes are TCP or UDP probes, counted alike.
 class TAxPing : public TAxIcmpTask {
     Q_OBJECT
 public:
@@ -36,6 +37,9 @@ protected:
     int EchoesLeft() const override { return FNumber > FSent ? FNumber - FSent + 1 : 1; }
 
 private:
+    // The line of a TCP or UDP probe: what answered, and from where.
+    QString PortReplyText() const;
+
     std::uint16_t FNumber = 5;
     std::uint16_t FSent = 0;
     std::uint16_t FReceived = 0;

@@ -1,5 +1,7 @@
 #include "echo/TAxTrace.h"
 
+#include "echo/PortEcho.h"
+
 #include <algorithm>
 #include <arpa/inet.h>
 #include <iterator>
@@ -31,7 +33,8 @@ std::uint8_t TAxTrace::PredictHops(std::uint8_t replyTtl) {
 void TAxTrace::BeginRun() {
     FExpectedHops = 0;
     FHopsDone = false;
-    if (!FSendTestPacket) {
+    // A port probe's answer carries no time-to-live to predict hops from.
+    if (!FSendTestPacket || FProbeKind != platform::ProbeKind::Icmp) {
         FOptions.Ttl = 1;
         SendEcho();
         return;
@@ -103,6 +106,9 @@ QString TAxTrace::HopText() const {
     const QChar tab = QLatin1Char('\t');
     switch (FStatus) {
     case EchoStatus::Answered:
+        // A port's answer says what answered in the place of "reached".
+        if (FProbeKind != platform::ProbeKind::Icmp)
+            return n + tab + t + tab + ReplyName() + tab + PortEcho::AnswerWords(FPortAnswer);
         return n + tab + t + tab + ReplyName() + tab + QStringLiteral("reached");
     case EchoStatus::TtlExpired:
         return n + tab + t + tab + ReplyName();

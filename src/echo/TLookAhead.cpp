@@ -1,6 +1,7 @@
 #include "echo/TLookAhead.h"
 
 #include "echo/IcmpBinding.h"
+#include "echo/PortEcho.h"
 #include "echo/TAxIcmpTask.h"
 #include "echo/TPingThread.h"
 #include "platform/NameService.h"
@@ -24,6 +25,12 @@ bool IsLocalFailure(int Status) {
 }
 
 } // namespace
+
+// A port probe sent ahead: its outcome goes to the component that took it
+// over, or else back to the look-ahead while that lives.
+struct PortSlot {
+    std::function<void(const platform::PortProbes::Outcome&)> takenBy;
+};
 
 // The name service of the look-ahead and of its component while it lives:
 // every question is put to the service in use once, and whoever asks it
@@ -138,6 +145,12 @@ struct TLookAhead::Run {
     int family = platform::AfInet;
     std::uint32_t address = NoAddress;
     TIpv6Address address6;
+    // The entry's probe: an echo request, or TCP or UDP to a port.
+    platform::ProbeKind kind = platform::ProbeKind::Icmp;
+    std::uint16_t port = 0;
+    platform::PortAnswer answer = platform::PortAnswer::None;
+    // The port probe in flight.
+    std::shared_ptr<PortSlot> portSlot;
     // The worker of the echo in flight; it writes status and reply.
     std::shared_ptr<TPingThread> thread;
     int status = 0;
@@ -163,11 +176,9 @@ TLookAhead::TLookAhead(TAxIcmpTask* Component, const QStringList& Targets, int F
     FResolve = Component->Resolve();
     FNextLookup = First;
     FReachedAt = std::chrono::steady_clock::now();
-    // Without the echo service the component fails every run on its own.
-    if (!IcmpAvailable()) {
-        FStopped = true;
-        return;
-    }
+    // Without the echo service the component fails every plain entry on
+    // its own; entries that name a port need none.
+    FIcmp = IcmpAvailable();
     FAnswers = std::make_shared<Answers>(platform::CurrentNameService());
     Component->SetAhead(FAnswers, [this](const TEchoTarget& Target) { return Take(Target); });
     FPace.setTimerType(Qt::PreciseTimer);
@@ -196,6 +207,7 @@ void TLookAhead::Stop() {
         if (r->thread)
             r->thread->Detach();
         r->thread.reset();
+        r->portSlot.reset();
         r->lookup = 0;
         r->replyLookup = 0;
         r->lookupBuffer.reset();
@@ -250,7 +262,14 @@ void TLookAhead::StartLookup() {
         return;
     const int index = FNextLookup++;
     Run& r = *FRuns[static_cast<std::size_t>(index)];
-    const QByteArray text = FTargets[index].toUtf8();
+    const std::optional<platform::ProbeEntry> entry = platform::ParseProbeEntry(FTargets[index]);
+    if (!entry || (entry->kind == platform::ProbeKind::Icmp && !FIcmp)) {
+        r.state = Run::State::Dropped;
+        return;
+    }
+    r.kind = entry->kind;
+    r.port = entry->port;
+    const QByteArray text = entry->host.toUtf8();
     // Texts that the resolver refuses without asking anybody.
     if (text.isEmpty() || text.contains('\0')) {
         r.state = Run::State::Dropped;
@@ -304,6 +323,10 @@ void TLookAhead::StartEcho() {
     const int index = *FReady.begin();
     FReady.erase(FReady.begin());
     Run& r = *FRuns[static_cast<std::size_t>(index)];
+    if (r.kind != platform::ProbeKind::Icmp) {
+        StartPortProbe(index);
+        return;
+    }
     r.thread =
         r.family == platform::AfInet6
             ? TPingThread::Create6(r.status, FOptions, r.address6, FPacketSize, FTimeOut, r.reply,
@@ -320,6 +343,37 @@ void TLookAhead::StartEcho() {
     Begin(r);
     ++FSent;
     r.thread->Start();
+}
+
+void TLookAhead::StartPortProbe(int Index) {
+    Run& r = *FRuns[static_cast<std::size_t>(Index)];
+    if (!FComponent) {
+        r.state = Run::State::Dropped;
+        return;
+    }
+    auto slot = std::make_shared<PortSlot>();
+    r.portSlot = slot;
+    FComponent->Ports().Send(
+        PortEcho::TargetOf(r.family, r.address, r.address6, r.kind, r.port), FOptions.Ttl, FTimeOut,
+        [slot, self = QPointer<TLookAhead>(this), Index](const platform::PortProbes::Outcome& o) {
+            if (slot->takenBy) {
+                slot->takenBy(o);
+                return;
+            }
+            if (!self)
+                return;
+            Run& run = *self->FRuns[static_cast<std::size_t>(Index)];
+            // Dropped since (Stop): its outcome is of no use any more.
+            if (run.portSlot != slot)
+                return;
+            run.portSlot.reset();
+            PortEcho::Fill(o, run.family, run.status, run.reply, run.reply6);
+            run.answer = o.answer;
+            self->EchoEnded(Index);
+        });
+    r.state = Run::State::Sending;
+    Begin(r);
+    ++FSent;
 }
 
 void TLookAhead::EchoEnded(int Index) {
@@ -411,7 +465,7 @@ std::optional<TSentAhead> TLookAhead::Take(const TEchoTarget& Target) {
     FArmed = -1;
     // The component resolved the entry to another address: its own echo
     // goes there.
-    const bool same = Target.Family == r.family &&
+    const bool same = Target.Family == r.family && Target.Kind == r.kind && Target.Port == r.port &&
                       (r.family == platform::AfInet6 ? SameAddress6(Target.Address6, r.address6)
                                                      : Target.Address == r.address);
     if (!same)
@@ -419,6 +473,15 @@ std::optional<TSentAhead> TLookAhead::Take(const TEchoTarget& Target) {
     TSentAhead ahead;
     switch (r.state) {
     case Run::State::Sending:
+        if (r.portSlot) {
+            ahead.Port = [slot = std::move(r.portSlot)](
+                             std::function<void(const platform::PortProbes::Outcome&)> done) {
+                slot->takenBy = std::move(done);
+            };
+            r.state = Run::State::Dropped;
+            End(r);
+            return ahead;
+        }
         ahead.Thread = std::move(r.thread);
         r.state = Run::State::Dropped;
         End(r);
@@ -427,6 +490,7 @@ std::optional<TSentAhead> TLookAhead::Take(const TEchoTarget& Target) {
         ahead.Status = r.status;
         ahead.Reply = r.reply;
         ahead.Reply6 = r.reply6;
+        ahead.Answer = r.answer;
         r.state = Run::State::Dropped;
         return ahead;
     default:

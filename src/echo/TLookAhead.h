@@ -36,7 +36,10 @@ class TAxIcmpTask;
 // over the request already sent to the address it resolved
 // (TAxIcmp::TakeSentAhead).
 // A request that cannot be matched is not used: the component sends its
-// own, as without a look-ahead.
+// own, as without a look-ahead. An entry that names a port is probed ahead
+// the same way, on the component's own port probes (TAxIcmp::Ports), so
+// that a probe the component has taken over ends with it, whatever becomes
+// of the look-ahead.
 class TLookAhead : public QObject {
     Q_OBJECT
 public:
@@ -72,6 +75,7 @@ private:
     void StartLookup();
     void StartEcho();
     void EchoEnded(int Index);
+    void StartPortProbe(int Index);
     void LookupEnded(std::uintptr_t Handle, std::intptr_t LParam);
     std::optional<TSentAhead> Take(const TEchoTarget& Target);
     void Begin(Run& R);
@@ -97,6 +101,8 @@ private:
     int FInFlight = 0;
     int FSent = 0;
     bool FStopped = false;
+    // The echo service may be had: plain entries are checked ahead.
+    bool FIcmp = false;
     // Ticks every millisecond while there is anything to start; a tick that
     // comes late is followed by one that comes early, which waits.
     QTimer FPace;

@@ -6,10 +6,12 @@
 #include "history/TSqlThread.h"
 #include "paths/Address.h"
 #include "paths/PathReport.h"
+#include "paths/PortEchoSender.h"
 #include "pathview/HeatStrip.h"
 #include "pathview/PathTableModel.h"
 #include "platform/Messages.h"
 #include "platform/NameService.h"
+#include "platform/ProbeEntry.h"
 #include "platform/WindowThread.h"
 
 #include <QClipboard>
@@ -232,14 +234,29 @@ Tfm_path::Tfm_path(const QString& entry, QWidget* owner)
     UpdateButtons();
     ShowStatus();
 
+    // An entry that names a port is watched with TCP or UDP probes of it.
+    QString entryError;
+    const std::optional<platform::ProbeEntry> probe = platform::ParseProbeEntry(entry, &entryError);
+    if (!probe) {
+        // Reported as a failed lookup is, once the window's owner listens.
+        platform::AttachWindowThread();
+        platform::PostToWindowThread([this, alive = FAlive, entryError] {
+            if (*alive)
+                Resolved(std::nullopt, entryError);
+        });
+        return;
+    }
+    FProbeKind = probe->kind;
+    FProbePort = probe->port;
+    const QString host = probe->host.trimmed();
     // An address is watched at once; a name is looked up on a worker, and
     // the answer comes back only while the window exists.
-    if (std::optional<paths::PathWatch::Target> target = paths::ParseTarget(entry.trimmed())) {
+    if (std::optional<paths::PathWatch::Target> target = paths::ParseTarget(host)) {
         StartWatch(*target);
         return;
     }
     platform::AttachWindowThread();
-    QThreadPool::globalInstance()->start([this, alive = FAlive, name = entry.trimmed()] {
+    QThreadPool::globalInstance()->start([this, alive = FAlive, name = host] {
         QString reason;
         std::optional<paths::PathWatch::Target> target = LookUp(name, reason);
         platform::PostToWindowThread([this, alive, target, reason] {
@@ -280,8 +297,13 @@ void Tfm_path::Resolved(const std::optional<paths::PathWatch::Target>& target,
 }
 
 void Tfm_path::StartWatch(const paths::PathWatch::Target& target) {
-    FWatch = SenderForTests() ? std::make_unique<paths::PathWatch>(target, SenderForTests())
-                              : std::make_unique<paths::PathWatch>(target);
+    if (SenderForTests())
+        FWatch = std::make_unique<paths::PathWatch>(target, SenderForTests());
+    else if (FProbeKind != platform::ProbeKind::Icmp)
+        FWatch = std::make_unique<paths::PathWatch>(
+            target, std::make_shared<paths::PortEchoSender>(FProbeKind, FProbePort));
+    else
+        FWatch = std::make_unique<paths::PathWatch>(target);
     connect(FWatch.get(), &paths::PathWatch::RoundEnded, this, &Tfm_path::Refresh);
     connect(FWatch.get(), &paths::PathWatch::NameResolved, this, &Tfm_path::Refresh);
     connect(FWatch.get(), &paths::PathWatch::RouteChanged, this, &Tfm_path::AddChange);

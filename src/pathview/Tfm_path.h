@@ -3,6 +3,7 @@
 #include "history/PathQueries.h"
 #include "paths/EchoSender.h"
 #include "paths/PathWatch.h"
+#include "platform/ProbeEntry.h"
 
 #include <QVector>
 #include <QWidget>
@@ -133,6 +134,9 @@ private:
 
     QString FEntry;
     QString FFailure;
+    // The entry's probe: ICMP echo, or TCP or UDP to a port.
+    platform::ProbeKind FProbeKind = platform::ProbeKind::Icmp;
+    std::uint16_t FProbePort = 0;
     std::unique_ptr<paths::PathWatch> FWatch;
     PathTableModel* FModel;
     // Cleared as the window goes, for a lookup still on its worker.

@@ -2,6 +2,7 @@
 
 #include "files/AddressListFile.h"
 #include "files/SessionFile.h"
+#include "platform/ProbeEntry.h"
 
 #include <QCommandLineParser>
 #include <QFile>
@@ -116,7 +117,7 @@ bool applySetting(const QString& name, const QString& value, ProbeConfig& config
         QString key = value.left(eq).trimmed();
         if (eq < 0 || !ValidLabelName(key))
             return bad(QStringLiteral("expected NAME=VALUE with a name of letters, digits and "
-                                      "'_' (not host, ip or ip_version)"));
+                                      "'_' (not host, ip, ip_version, probe or port)"));
         QString labelValue = value.mid(eq + 1);
         for (auto& label : config.labels)
             if (label.first == key) {
@@ -194,6 +195,11 @@ bool ParsePathTarget(const QString& text, PathTarget& path, QString& error) {
         error = QStringLiteral("the host comes first, then NAME=VALUE settings");
         return false;
     }
+    const std::optional<platform::ProbeEntry> target =
+        platform::ParseProbeTarget(path.host, &error);
+    if (!target)
+        return false;
+    path.host = platform::ProbeTargetText(*target);
     for (qsizetype i = 1; i < words.size(); ++i) {
         const QString& word = words[i];
         const qsizetype eq = word.indexOf(QLatin1Char('='));
@@ -239,7 +245,8 @@ bool ValidLabelName(const QString& name) {
     static const QRegularExpression pattern(QStringLiteral("^[a-zA-Z_][a-zA-Z0-9_]*$"));
     return pattern.match(name).hasMatch() && !name.startsWith(QLatin1String("__")) &&
            name != QLatin1String("host") && name != QLatin1String("ip") &&
-           name != QLatin1String("ip_version");
+           name != QLatin1String("ip_version") && name != QLatin1String("probe") &&
+           name != QLatin1String("port");
 }
 
 bool ParseListen(const QString& text, QString& address, quint16& port) {
@@ -468,7 +475,15 @@ bool CollectHosts(const ProbeConfig& config, QStringList& hosts, QString& error)
     hosts.clear();
     for (const QString& host : all) {
         QString h = host.trimmed();
-        if (h.isEmpty() || seen.contains(h))
+        if (h.isEmpty())
+            continue;
+        // An entry that names a port is kept in the prober's own form, so
+        // that "far:443" and "tcp://far:443" are one target.
+        const std::optional<platform::ProbeEntry> target = platform::ParseProbeTarget(h, &error);
+        if (!target)
+            return false;
+        h = platform::ProbeTargetText(*target);
+        if (seen.contains(h))
             continue;
         seen.insert(h);
         hosts << h;

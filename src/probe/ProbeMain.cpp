@@ -2,6 +2,7 @@
 
 #include "echo/IcmpBinding.h"
 #include "platform/IcmpService.h"
+#include "platform/ProbeEntry.h"
 #include "probe/MetricsServer.h"
 #include "probe/ProbeConfig.h"
 #include "probe/Prober.h"
@@ -9,8 +10,10 @@
 
 #include <QCoreApplication>
 #include <QSocketNotifier>
+#include <algorithm>
 #include <cstdio>
 #include <memory>
+#include <optional>
 
 #include <csignal>
 #include <malloc.h>
@@ -75,7 +78,16 @@ int RunProbe(const QStringList& arguments) {
                            "--session FILE or \"host =\" lines in the config file"));
         return ExitUsage;
     }
-    if (!icmpPossible(config.family)) {
+    // TCP and UDP targets need no ICMP socket: only a list with an ICMP
+    // host or path asks for one.
+    const auto icmp = [](const QString& target) {
+        return platform::ParseProbeTarget(target).value_or(platform::ProbeEntry{}).kind ==
+               platform::ProbeKind::Icmp;
+    };
+    const bool needsIcmp = std::any_of(hosts.begin(), hosts.end(), icmp) ||
+                           std::any_of(config.paths.begin(), config.paths.end(),
+                                       [&](const PathTarget& path) { return icmp(path.host); });
+    if (needsIcmp && !icmpPossible(config.family)) {
         say(QStringLiteral(
             "no ICMP socket can be opened: either admit this user's group to datagram ICMP "
             "(sysctl -w net.ipv4.ping_group_range=\"0 2147483647\") or let it run the raw-socket "
@@ -84,7 +96,11 @@ int RunProbe(const QStringList& arguments) {
         return ExitNoIcmp;
     }
 
-    IcmpBindingScope binding;
+    // Without ICMP hosts the echo service is not asked for, and its absence
+    // is no error.
+    std::optional<IcmpBindingScope> binding;
+    if (needsIcmp)
+        binding.emplace();
     Prober prober(config);
     auto reload = [&](QString& message) {
         ProbeConfig fresh;

@@ -255,14 +255,22 @@ void sampleDouble(Out& out, std::string_view name, const std::string& labels,
     out += '\n';
 }
 
-// host, ip, ip_version, then the user's labels (common starts with a comma).
+// host, ip, ip_version, for a port's target probe and port, then the
+// user's labels (common starts with a comma).
 std::string labelSet(const QString& host, const QString& ip, int ipVersion,
-                     const std::string& common) {
+                     platform::ProbeKind kind, std::uint16_t port, const std::string& common) {
     std::string s =
         "host=\"" + EscapeLabelValue(host) + "\",ip=\"" + EscapeLabelValue(ip) + "\",ip_version=\"";
     if (ipVersion != 0)
         appendUnsigned(s, static_cast<std::uint64_t>(ipVersion));
     s += '"';
+    if (kind != platform::ProbeKind::Icmp) {
+        s += ",probe=\"";
+        s += platform::ProbeKindName(kind);
+        s += "\",port=\"";
+        appendUnsigned(s, port);
+        s += '"';
+    }
     s += common;
     return s;
 }
@@ -400,10 +408,10 @@ MetricsWriter::MetricsWriter(std::vector<HostSnapshot> hosts,
     // Every host's label set once: host, ip, ip_version, then the user's.
     FSets.reserve(FHosts.size());
     for (const HostSnapshot& h : FHosts)
-        FSets.push_back(labelSet(h.host, h.ip, h.ipVersion, common));
+        FSets.push_back(labelSet(h.host, h.ip, h.ipVersion, h.kind, h.port, common));
     FPathSets.reserve(FPaths.size());
     for (const PathSnapshot& p : FPaths)
-        FPathSets.push_back(labelSet(p.host, p.ip, p.ipVersion, common));
+        FPathSets.push_back(labelSet(p.host, p.ip, p.ipVersion, p.kind, p.port, common));
 }
 
 bool MetricsWriter::Next(QByteArray& out, qsizetype budget) {

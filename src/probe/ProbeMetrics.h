@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/ProbeEntry.h"
 #include "states/HostState.h"
 
 #include <QByteArray>
@@ -101,12 +102,16 @@ struct ProbeFigures {
     std::size_t hosts = 0;
 };
 
-// One host as a scrape shows it, frozen when the scrape began.
+// One host as a scrape shows it, frozen when the scrape began. A TCP or
+// UDP target's series also carry probe="tcp" or "udp" and port="N" after
+// ip_version; an ICMP host's carry neither, as they always did.
 struct HostSnapshot {
     QString host;
     QString ip;
     int ipVersion;
     HostStats stats;
+    platform::ProbeKind kind = platform::ProbeKind::Icmp;
+    std::uint16_t port = 0;
 };
 
 // One watched path likewise.
@@ -115,6 +120,8 @@ struct PathSnapshot {
     QString ip;    // the target's address; empty while the name has none
     int ipVersion; // 4, 6, or 0 while unknown
     PathStats stats;
+    platform::ProbeKind kind = platform::ProbeKind::Icmp;
+    std::uint16_t port = 0;
 };
 
 // Writes the exposition of a frozen set of hosts and paths piece by piece,

@@ -1,6 +1,7 @@
 #include "probe/Prober.h"
 
 #include "echo/TPingThread.h"
+#include "paths/PortEchoSender.h"
 #include "platform/NameService.h"
 
 #include <QDateTime>
@@ -103,7 +104,8 @@ constexpr std::chrono::seconds PathLookupCheck{1};
 
 struct Prober::Path {
     std::uint64_t id = 0;
-    PathTarget settings; // with the defaults filled in
+    PathTarget settings;        // with the defaults filled in
+    platform::ProbeEntry probe; // the host to look up, and the kind of probe
     bool literal = false;
     int family = 0;
     QByteArray address; // 4 or 16 bytes; empty while none
@@ -119,6 +121,8 @@ struct Prober::Path {
 struct Prober::Host {
     std::uint64_t id = 0;
     QString name;
+    platform::ProbeEntry probe; // the host to look up, and the kind of probe
+    bool portInFlight = false;
     bool literal = false; // an address: never looked up
     int family = 0;       // of the address; 0 while none
     QByteArray address;   // 4 or 16 bytes in network order
@@ -190,7 +194,9 @@ void Prober::SetHosts(const QStringList& names) {
         auto h = std::make_unique<Host>();
         h->id = FNextId++;
         h->name = name;
-        QString literal = name;
+        h->probe = platform::ParseProbeTarget(name).value_or(
+            platform::ProbeEntry{platform::ProbeKind::Icmp, name, 0});
+        QString literal = h->probe.host;
         if (literal.startsWith(QLatin1Char('[')) && literal.endsWith(QLatin1Char(']')))
             literal = literal.mid(1, literal.size() - 2);
         QHostAddress parsed;
@@ -286,9 +292,13 @@ void Prober::Probe(Host& h, Clock::time_point now) {
         Judge(h, std::nullopt);
         return;
     }
+    std::uint16_t timeout = static_cast<std::uint16_t>(std::min(FConfig.timeoutMs, 65535));
+    if (h.probe.kind != platform::ProbeKind::Icmp) {
+        ProbePort(h, timeout);
+        return;
+    }
     ++h.stats.requests;
     ++FInFlight;
-    std::uint16_t timeout = static_cast<std::uint16_t>(std::min(FConfig.timeoutMs, 65535));
     if (FEcho.RouteFor(h.family) != platform::AsyncEcho::Route::None) {
         platform::AsyncEcho::Target target;
         target.family = h.family;
@@ -332,6 +342,29 @@ void Prober::Probe(Host& h, Clock::time_point now) {
     thread->Start();
 }
 
+void Prober::ProbePort(Host& h, std::uint16_t timeout) {
+    if (h.portInFlight)
+        return; // one probe per target: this turn is left out
+    ++h.stats.requests;
+    ++FInFlight;
+    h.portInFlight = true;
+    platform::PortProbes::Target target;
+    target.family = h.family;
+    std::memcpy(target.address.data(), h.address.constData(),
+                static_cast<std::size_t>(h.address.size()));
+    target.scopeId = h.scopeId;
+    target.kind = h.probe.kind;
+    target.port = h.probe.port;
+    FPorts.Send(target, {static_cast<std::uint8_t>(FConfig.ttl), timeout},
+                [this, id = h.id, address = h.address](const platform::PortProbes::Outcome& o) {
+                    if (auto found = FHosts.find(id); found != FHosts.end())
+                        found->second->portInFlight = false;
+                    // No time-to-live comes with a port's answer.
+                    Ended(id, address, static_cast<int>(o.status),
+                          std::chrono::microseconds(o.roundTripUs), -1);
+                });
+}
+
 void Prober::EchoEnded(const std::shared_ptr<Request>& r) {
     int status = r->status == 0 ? static_cast<int>(r->reply.Status) : r->status;
     int ttl = r->reply.Options.Ttl;
@@ -370,7 +403,7 @@ void Prober::Ended(std::uint64_t hostId, const QByteArray& address, int status,
 void Prober::StartLookup(Host& h, Clock::time_point now) {
     h.lookupRunning = true;
     h.lastLookup = now;
-    Resolve(h.name, [this, id = h.id](int error, int family, const QByteArray& address) {
+    Resolve(h.probe.host, [this, id = h.id](int error, int family, const QByteArray& address) {
         LookupEnded(id, error, family, address);
     });
 }
@@ -432,12 +465,18 @@ MetricsWriter Prober::Writer(bool openMetrics) const {
     frozen.reserve(FOrder.size());
     for (std::uint64_t id : FOrder) {
         const Host& h = *FHosts.at(id);
-        frozen.push_back({h.name, h.ip, h.family, h.stats});
+        frozen.push_back({h.probe.kind == platform::ProbeKind::Icmp ? h.name : h.probe.host, h.ip,
+                          h.family, h.stats, h.probe.kind, h.probe.port});
     }
     std::vector<PathSnapshot> paths;
     paths.reserve(FPaths.size());
-    for (const PathView& p : Paths())
-        paths.push_back({p.host, p.ip, p.ipVersion, p.stats});
+    for (std::size_t i = 0; i < FPaths.size(); ++i) {
+        const Path& path = *FPaths[i];
+        PathView p = ViewOf(path, FClock());
+        const bool port = path.probe.kind != platform::ProbeKind::Icmp;
+        paths.push_back({port ? path.probe.host : p.host, p.ip, p.ipVersion, std::move(p.stats),
+                         path.probe.kind, path.probe.port});
+    }
     return MetricsWriter(std::move(frozen), FConfig.labels, FFigures, openMetrics,
                          std::move(paths));
 }
@@ -464,7 +503,9 @@ void Prober::SetPaths(const std::vector<PathTarget>& targets) {
         auto p = std::make_unique<Path>();
         p->id = FNextId++;
         p->settings = settings;
-        if (const auto literal = paths::ParseTarget(settings.host);
+        p->probe = platform::ParseProbeTarget(settings.host)
+                       .value_or(platform::ProbeEntry{platform::ProbeKind::Icmp, settings.host, 0});
+        if (const auto literal = paths::ParseTarget(p->probe.host);
             literal && (FConfig.family == 0 || FConfig.family == literal->family)) {
             p->literal = true;
             p->family = literal->family;
@@ -493,7 +534,13 @@ void Prober::Watch(Path& p) {
                 static_cast<std::size_t>(p.address.size()));
     target.scopeId = p.scopeId;
     p.series = PathSeries();
-    p.watch = std::make_unique<paths::PathWatch>(target, FPathSender);
+    // A port's path has a sender of its own: its rule of one probe that
+    // may reach the target holds per path.
+    p.watch =
+        p.probe.kind == platform::ProbeKind::Icmp
+            ? std::make_unique<paths::PathWatch>(target, FPathSender)
+            : std::make_unique<paths::PathWatch>(
+                  target, std::make_shared<paths::PortEchoSender>(p.probe.kind, p.probe.port));
     p.watch->SetMaxTtl(p.settings.maxTtl);
     p.watch->SetTimeoutMs(p.settings.timeoutMs);
     p.watch->SetIntervalMs(p.settings.intervalMs);
@@ -522,7 +569,7 @@ void Prober::PathTick() {
 void Prober::StartPathLookup(Path& p, Clock::time_point now) {
     p.lookupRunning = true;
     p.lastLookup = now;
-    Resolve(p.settings.host, [this, id = p.id](int error, int family, const QByteArray& address) {
+    Resolve(p.probe.host, [this, id = p.id](int error, int family, const QByteArray& address) {
         PathLookupEnded(id, error, family, address);
     });
 }
@@ -553,13 +600,16 @@ void Prober::PathLookupEnded(std::uint64_t id, int error, int family, const QByt
 std::vector<Prober::PathView> Prober::Paths() const {
     std::vector<PathView> out;
     const Clock::time_point now = FClock();
-    for (const auto& p : FPaths) {
-        PathView view{p->settings.host, p->ip, p->address.isEmpty() ? 0 : p->family,
-                      p->series.Stats(now, FResponderExpiry)};
-        view.stats.nameErrors = p->nameErrors;
-        out.push_back(std::move(view));
-    }
+    for (const auto& p : FPaths)
+        out.push_back(ViewOf(*p, now));
     return out;
+}
+
+Prober::PathView Prober::ViewOf(const Path& p, Clock::time_point now) const {
+    PathView view{p.settings.host, p.ip, p.address.isEmpty() ? 0 : p.family,
+                  p.series.Stats(now, FResponderExpiry)};
+    view.stats.nameErrors = p.nameErrors;
+    return view;
 }
 
 void Prober::SetPathSenderForTests(std::shared_ptr<paths::EchoSender> sender) {

@@ -5,6 +5,7 @@
 #include "paths/PathWatch.h"
 #include "platform/AsyncEcho.h"
 #include "platform/IcmpTypes.h"
+#include "platform/PortProbes.h"
 #include "probe/PathSeries.h"
 #include "probe/ProbeConfig.h"
 #include "probe/ProbeMetrics.h"
@@ -26,7 +27,10 @@ namespace probe {
 // Sends echo requests to every host on a steady schedule of its own and
 // keeps the counters of each. The hosts' start times are spread evenly over
 // one interval; a host's requests then follow each other at exactly one
-// interval, however late one of them went out. Requests go out on the
+// interval, however late one of them went out. A target "tcp://host:port"
+// or "udp://host:port" is probed on its port instead (platform::PortProbes,
+// its series labelled with probe and port), never twice at once: its turn
+// is skipped while its last probe is out. Requests go out on the
 // engine's event-loop path (platform::AsyncEcho: one socket per family or
 // the echo broker, no thread per request); where it has no route at all
 // they run on the engine's workers, which then report why. Names are looked
@@ -107,6 +111,7 @@ private:
     void Probe(Host& h, Clock::time_point now);
     void StartLookup(Host& h, Clock::time_point now);
     void LookupEnded(std::uint64_t id, int error, int family, const QByteArray& address);
+    void ProbePort(Host& h, std::uint16_t timeout);
     void EchoEnded(const std::shared_ptr<Request>& r);
     // Hands a request's outcome to the state machine: the round-trip time
     // in milliseconds, -1 for no answer, nothing for a request that could
@@ -122,6 +127,7 @@ private:
     void StartPathLookup(Path& p, Clock::time_point now);
     void PathLookupEnded(std::uint64_t id, int error, int family, const QByteArray& address);
     void Watch(Path& p);
+    PathView ViewOf(const Path& p, Clock::time_point now) const;
 
     ProbeConfig FConfig;
     std::unordered_map<std::uint64_t, std::unique_ptr<Host>> FHosts;
@@ -132,6 +138,7 @@ private:
     QTimer FTimer;
     QThreadPool FLookups;
     platform::AsyncEcho FEcho;
+    platform::PortProbes FPorts;
     // After the engine, so that the watches, which send through it, go first.
     std::shared_ptr<paths::EchoSender> FPathSender;
     std::vector<std::unique_ptr<Path>> FPaths; // in list order

@@ -440,6 +440,27 @@ TEST_F(DialogTest, SaveWritesSortedEntriesByteForByte) {
     EXPECT_TRUE(boxes.shown.last().contains("already exists"));
 }
 
+TEST_F(DialogTest, PortEntriesAreKeptAsTypedThroughSaveAndLoad) {
+    const QStringList typed{"[fd00::1]:443/udp", "far.nsd.test:443", "Far.nsd.test:443/UDP",
+                            " host:80"};
+    for (const QString& text : typed) {
+        fm.ed_add->setText(text);
+        Click(fm.bn_one);
+    }
+    QStringList sorted = typed;
+    sorted.sort(Qt::CaseInsensitive);
+    EXPECT_EQ(fm.Items(), sorted);
+    QTemporaryDir dir;
+    dialogs.PickNext(dir.filePath("ports.NET"));
+    Click(fm.bn_save);
+    EXPECT_EQ(ContentOf(dir.filePath("ports.NET")), sorted.join("\r\n").toUtf8() + "\r\n");
+    fm.bn_delAllClick(nullptr);
+    dialogs.PickNext(dir.filePath("ports.NET"));
+    Click(fm.bn_load);
+    EXPECT_TRUE(WaitUntil([&] { return fm.Count() == typed.size(); }));
+    EXPECT_EQ(fm.Items(), sorted);
+}
+
 TEST_F(DialogTest, FailedSaveShowsAnErrorNamingTheFile) {
     QTemporaryDir dir;
     // A folder where the file should go cannot be replaced by the file.

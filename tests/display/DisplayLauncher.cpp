@@ -6,6 +6,7 @@
 #include "support/TestNetwork.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -22,6 +23,8 @@ int main(int argc, char** argv) {
         std::printf("skipped: %s\n", TestNetworkProblem().c_str());
         return 77;
     }
+    // Tests that start a service on the far host run it in this namespace.
+    ::setenv("NETSONDE_FAR_NAMESPACE", NodeNamespace("far").c_str(), 1);
     std::fflush(stdout);
     int status = 1;
     const pid_t child = ::fork();
