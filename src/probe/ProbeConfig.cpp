@@ -245,9 +245,37 @@ bool ValidLabelName(const QString& name) {
     static const QRegularExpression pattern(QStringLiteral("^[a-zA-Z_][a-zA-Z0-9_]*$"));
     return pattern.match(name).hasMatch() && !name.startsWith(QLatin1String("__")) &&
            name != QLatin1String("host") && name != QLatin1String("ip") &&
-           name != QLatin1String("ip_version") && name != QLatin1String("probe") &&
-           name != QLatin1String("port");
+           name != QLatin1String("ip_version");
 }
+
+namespace {
+
+// The labels the prober adds to the series of targets that name a port: a
+// label of the same name given with --label would clash there only, so
+// configurations without such targets keep theirs.
+bool PortLabelsFree(const ProbeConfig& config, const QStringList& hosts, QString& error) {
+    bool ports = false;
+    auto namesAPort = [](const QString& text) {
+        const std::optional<platform::ProbeEntry> target = platform::ParseProbeTarget(text);
+        return target && target->kind != platform::ProbeKind::Icmp;
+    };
+    for (const QString& host : hosts)
+        ports = ports || namesAPort(host);
+    for (const PathTarget& path : config.paths)
+        ports = ports || namesAPort(path.host);
+    if (!ports)
+        return true;
+    for (const auto& [name, value] : config.labels)
+        if (name == QLatin1String("probe") || name == QLatin1String("port")) {
+            error = QStringLiteral("the label %1 is the one the prober gives targets that name a "
+                                   "port: rename it")
+                        .arg(name);
+            return false;
+        }
+    return true;
+}
+
+} // namespace
 
 bool ParseListen(const QString& text, QString& address, quint16& port) {
     QString t = text.trimmed();
@@ -488,7 +516,7 @@ bool CollectHosts(const ProbeConfig& config, QStringList& hosts, QString& error)
         seen.insert(h);
         hosts << h;
     }
-    return true;
+    return PortLabelsFree(config, hosts, error);
 }
 
 } // namespace probe

@@ -174,3 +174,27 @@ TEST(ProbeConfig, PathsTakeSettingsOfTheirOwnOverTheDefaults) {
     EXPECT_EQ(error, badFile + QStringLiteral(": line 2: invalid path \"b max-ttl=x\": max-ttl=x: "
                                               "expected 1 to 64"));
 }
+
+// The labels "probe" and "port" are the prober's own only on the series of
+// targets that name a port: a configuration without such targets keeps
+// them, one with such a target (a host or a path) is told to rename them.
+TEST(ProbeConfig, PortLabelsClashOnlyWithTargetsThatNameAPort) {
+    struct Case {
+        QStringList arguments;
+        bool taken;
+    } cases[] = {
+        {{"--label", "port=uplink", "--label", "probe=a", "far"}, true},
+        {{"--label", "port=uplink", "far", "tcp://far:443"}, false},
+        {{"--label", "probe=a", "far", "--path", "far:53/udp"}, false},
+        {{"--label", "site=x", "far", "tcp://far:443"}, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.arguments.join(' ').toStdString());
+        ProbeConfig config;
+        QString error;
+        ASSERT_EQ(parse(c.arguments, config, error), ParseResult::Run) << error.toStdString();
+        QStringList hosts;
+        EXPECT_EQ(CollectHosts(config, hosts, error), c.taken);
+        EXPECT_EQ(error.isEmpty(), c.taken) << error.toStdString();
+    }
+}
