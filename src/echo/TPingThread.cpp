@@ -228,7 +228,8 @@ void TPingThread::Execute(std::shared_ptr<TPingThread> self) {
             post = self->FResults.empty();
             self->FResults.push_back(r);
         }
-        if (post && !platform::PostToWindowThread([self] { self->Complete(); }))
+        if (post && !platform::PostToWindowThread(
+                        [self, posted = self->FEnded.load()] { self->Complete(posted); }))
             break;
         if (i + 1 == self->FSeries)
             break;
@@ -248,11 +249,20 @@ void TPingThread::Execute(std::shared_ptr<TPingThread> self) {
     reg.changed.notify_all();
 }
 
-void TPingThread::Complete() {
+void TPingThread::Complete(int Posted) {
     // A completion that processes messages may meet the post of the next
     // result: that one then waits until this completion has returned.
     if (FCompleting)
         return;
+    // A post made before the last completion returned may stand before what
+    // that completion posted (a deletion of the creator, a click): it goes
+    // to the back of the queue, so that the next result comes after them,
+    // as when each echo was sent only after the last one's completion.
+    if (Posted != FEnded.load()) {
+        platform::PostToWindowThread(
+            [keep = shared_from_this(), ended = FEnded.load()] { keep->Complete(ended); });
+        return;
+    }
     Registry& reg = registry();
     Result r;
     {
@@ -279,6 +289,7 @@ void TPingThread::Complete() {
     if (handler)
         handler();
     FCompleting = false;
+    ++FEnded;
     // One result per event, as when each echo was posted on its own: what
     // the completion posted (a deletion, a click) comes before the next.
     bool more = false;
@@ -287,7 +298,7 @@ void TPingThread::Complete() {
         more = !FDetached && !FResults.empty();
     }
     if (more)
-        platform::PostToWindowThread([keep] { keep->Complete(); });
+        platform::PostToWindowThread([keep, ended = FEnded.load()] { keep->Complete(ended); });
 }
 
 void TPingThread::WaitForAll() {

@@ -2,6 +2,7 @@
 
 #include "platform/IcmpTypes.h"
 
+#include <atomic>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -101,7 +102,9 @@ private:
     static void WorkerLoop(std::shared_ptr<TPingThread> first);
     Result RunOnce();
     // Window thread: runs the completions of the results posted so far.
-    void Complete();
+    // Posted is the number of completions that had ended when the post was
+    // made.
+    void Complete(int Posted);
 
     // Copies taken at creation; the worker reads and writes only these.
     IcmpHandle FHandle = InvalidIcmpHandle;
@@ -123,6 +126,8 @@ private:
     // running now.
     int FDelivered = 0;
     bool FCompleting = false;
+    // Completions that have returned; read by the worker when it posts.
+    std::atomic<int> FEnded{0};
 
     // Guarded by the registry's mutex.
     bool FDetached = false;
