@@ -16,10 +16,14 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <mutex>
+#include <thread>
+#include <vector>
 
 namespace netsonde::test {
 namespace {
@@ -246,6 +250,31 @@ TEST_F(DesktopTest, OptionsRestoredBeforeTheFirstShowDriveTheModeAndAreKept) {
         EXPECT_EQ(kept.value("Options/Pings").toString(), saved.pings);
         EXPECT_EQ(kept.value("Options/Resolve").toBool(), saved.resolve);
     }
+}
+
+// The last session is written on a worker, never on the window thread, one
+// snapshot after the other, and is on disk whole once the window has ended.
+TEST_F(DesktopTest, LastSessionIsWrittenOffTheWindowThreadAndKeptAtTheEnd) {
+    QString error;
+    ASSERT_TRUE(AutostartEntry::Write("/usr/bin/netsonde", error)) << error.toStdString();
+    std::mutex lock;
+    std::vector<std::thread::id> writers;
+    LastSession::SetWriteObserverForTests([&] {
+        const std::lock_guard<std::mutex> hold(lock);
+        writers.push_back(std::this_thread::get_id());
+    });
+    const auto observed = qScopeGuard([] { LastSession::SetWriteObserverForTests({}); });
+    for (const char* entry : {"gateway", "far", "10.1.2.3"}) {
+        w->lb_add->AddItem(entry);
+        w->SaveLastSession();
+    }
+    delete w;
+    Open();
+    ASSERT_EQ(writers.size(), 3U);
+    for (const std::thread::id& writer : writers)
+        EXPECT_NE(writer, std::this_thread::get_id());
+    LastSession(folder.filePath("data")).Restore(*w);
+    EXPECT_EQ(w->lb_add->Count(), 3) << "the last snapshot is the one kept";
 }
 
 TEST_F(DesktopTest, LastSessionWithTheModeStoppedStartsNothingAndMissingFilesChangeNothing) {
