@@ -169,6 +169,7 @@ Tfm_ns::Tfm_ns(QWidget* owner) : QWidget(owner) {
     bar->setRange(0, 100);
 
     scale.SetBounds(ed_results, 296, 24, 321, 393);
+    KeepFrameWhole(ed_results);
     ed_results->setReadOnly(true);
     ed_results->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     ed_results->setLineWrapMode(QPlainTextEdit::WidgetWidth);
