@@ -41,7 +41,7 @@ void Tfm_ns::BuildHistoryMenu() {
             menu.addAction(History1);
         }
         // The alerts hold for the whole list, also an empty one.
-        if (Alerts1->isEnabled())
+        if (FHistory || Alerts1->isEnabled())
             menu.addAction(Alerts1);
         if (row >= 0) {
             WatchPath1->setData(row);
