@@ -12,7 +12,9 @@ namespace {
 // An argument of Exec: bare when it holds only harmless characters, else in
 // double quotes with the four characters that stay special there escaped.
 // The value as a whole is a desktop entry string, whose own escape doubles
-// every backslash; a percent sign would start a field code.
+// every backslash and writes a line break or tab as \n, \r or \t, so that
+// no character of the path can end the line and start a key of its own; a
+// percent sign would start a field code.
 QString execArgument(const QString& arg) {
     bool bare = !arg.isEmpty();
     for (QChar c : arg)
@@ -29,6 +31,9 @@ QString execArgument(const QString& arg) {
     }
     quoted += QLatin1Char('"');
     quoted.replace(QLatin1Char('\\'), QStringLiteral("\\\\"));
+    quoted.replace(QLatin1Char('\n'), QStringLiteral("\\n"));
+    quoted.replace(QLatin1Char('\r'), QStringLiteral("\\r"));
+    quoted.replace(QLatin1Char('\t'), QStringLiteral("\\t"));
     quoted.replace(QLatin1Char('%'), QStringLiteral("%%"));
     return quoted;
 }

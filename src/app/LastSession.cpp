@@ -35,6 +35,11 @@ std::pair<g_edit*, QString> optionFields(const Tfm_ns& w, int i) {
 }
 constexpr int OptionCount = 5;
 
+std::function<void()>& writeObserver() {
+    static std::function<void()> observer;
+    return observer;
+}
+
 } // namespace
 
 LastSession::LastSession(QString folder) : FFolder(std::move(folder)) {}
@@ -51,42 +56,64 @@ QString LastSession::StatePath() const {
     return FFolder + QStringLiteral("/last-session.conf");
 }
 
-bool LastSession::Save(const Tfm_ns& window, QString& error) const {
+LastSession::Snapshot LastSession::Take(const Tfm_ns& window) {
+    Snapshot snapshot;
+    const hosts::HostList& list = *window.Hosts();
+    snapshot.entries.reserve(list.Count());
+    for (int i = 0; i < list.Count(); ++i) {
+        files::SessionFile::Entry entry{list.Item(i), std::nullopt};
+        if (list.HasResults(i))
+            entry.lines = list.Results(i);
+        snapshot.entries.append(std::move(entry));
+    }
+    snapshot.watched = window.WatchedPaths();
+    snapshot.command = QString::fromLatin1(CommandNames[window.AutoKind()]);
+    const int selected = window.lb_add->ItemIndex();
+    if (selected >= 0)
+        snapshot.selected = window.lb_add->Item(selected);
+    snapshot.resolve = window.ck_Resolve->Checked();
+    for (int i = 0; i < OptionCount; ++i) {
+        const auto [edit, key] = optionFields(window, i);
+        snapshot.options.append({key, edit->text()});
+    }
+    return snapshot;
+}
+
+void LastSession::SetWriteObserverForTests(std::function<void()> observer) {
+    writeObserver() = std::move(observer);
+}
+
+bool LastSession::Write(const Snapshot& snapshot, QString& error) const {
+    if (const auto& observe = writeObserver())
+        observe();
     if (!QDir().mkpath(FFolder)) {
         error = QStringLiteral("The folder %1 cannot be created.")
                     .arg(QDir::toNativeSeparators(FFolder));
         return false;
     }
-    const hosts::HostList& list = *window.Hosts();
-    QList<files::SessionFile::Entry> entries;
-    entries.reserve(list.Count());
-    for (int i = 0; i < list.Count(); ++i) {
-        files::SessionFile::Entry entry{list.Item(i), std::nullopt};
-        if (list.HasResults(i))
-            entry.lines = list.Results(i);
-        entries.append(std::move(entry));
-    }
-    if (!files::SessionFile::Write(SessionPath(), entries, window.WatchedPaths(), error))
+    if (!files::SessionFile::Write(SessionPath(), snapshot.entries, snapshot.watched, error))
         return false;
 
+    // QSettings replaces the file whole (a new file renamed over the old).
     QSettings state(StatePath(), QSettings::IniFormat);
-    state.setValue(CommandKey, QString::fromLatin1(CommandNames[window.AutoKind()]));
-    const int selected = window.lb_add->ItemIndex();
-    if (selected >= 0)
-        state.setValue(SelectedKey, window.lb_add->Item(selected));
+    state.setValue(CommandKey, snapshot.command);
+    if (!snapshot.selected.isEmpty())
+        state.setValue(SelectedKey, snapshot.selected);
     else
         state.remove(SelectedKey);
-    state.setValue(ResolveKey, window.ck_Resolve->Checked());
-    for (int i = 0; i < OptionCount; ++i) {
-        const auto [edit, key] = optionFields(window, i);
-        state.setValue(key, edit->text());
-    }
+    state.setValue(ResolveKey, snapshot.resolve);
+    for (const auto& [key, text] : snapshot.options)
+        state.setValue(key, text);
     state.sync();
     if (state.status() != QSettings::NoError) {
         error = QStringLiteral("%1 cannot be written.").arg(QDir::toNativeSeparators(StatePath()));
         return false;
     }
     return true;
+}
+
+bool LastSession::Save(const Tfm_ns& window, QString& error) const {
+    return Write(Take(window), error);
 }
 
 void LastSession::Restore(Tfm_ns& window) const {

@@ -1,6 +1,13 @@
 #pragma once
 
+#include "files/SessionFile.h"
+
+#include <QList>
 #include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <utility>
 
 class Tfm_ns;
 
@@ -20,9 +27,25 @@ public:
     QString SessionPath() const;
     QString StatePath() const;
 
-    // Writes both files from the window; false with a text for the user
-    // when one of them cannot be written.
+    // What is kept of the window, taken on the window thread and written
+    // on any thread.
+    struct Snapshot {
+        QList<files::SessionFile::Entry> entries;
+        QStringList watched;
+        QString command;
+        QString selected; // empty: none
+        bool resolve = false;
+        QList<std::pair<QString, QString>> options; // key, field text
+    };
+    static Snapshot Take(const Tfm_ns& window);
+    // Writes both files, each replaced whole or not at all; false with a
+    // text for the user when one of them cannot be written. Safe on any
+    // thread, one write at a time.
+    bool Write(const Snapshot& snapshot, QString& error) const;
+    // Take and Write at once.
     bool Save(const Tfm_ns& window, QString& error) const;
+    // Called at the start of every Write, on the writing thread.
+    static void SetWriteObserverForTests(std::function<void()> observer);
     // Makes the window what it was: the list from the session file (with the
     // load's own message when the file cannot be read), the options, the
     // selected entry and the automatic mode, which starts with one run at

@@ -74,16 +74,17 @@ int main(int argc, char** argv) {
     auto guard = std::make_unique<startup::PlatformGuard>();
     QApplication app(qtArgc, argv);
     guard.reset();
+    // No display name: Qt would append it to the title of every other
+    // window ("Load from File — Netsonde").
+    QApplication::setApplicationName(QStringLiteral("Netsonde"));
     platform::UseToolkitMessageBoxes();
     SingleInstance instance;
-    if (instance.HandOver(file))
+    // A start at login that finds the program running leaves it as it is.
+    if (atLogin ? instance.StandAside() : instance.HandOver(file))
         return 0;
     // The binding comes first: Abort in its error box ends the program
     // before any window exists.
     IcmpBindingScope binding;
-    // No display name: Qt would append it to the title of every other
-    // window ("Load from File — Netsonde").
-    QApplication::setApplicationName(QStringLiteral("Netsonde"));
     QIcon icon;
     for (int size : {16, 32, 48, 64, 128, 256})
         icon.addFile(QStringLiteral(":/app/icons/netsonde-%1.png").arg(size));

@@ -15,6 +15,7 @@ const char* const IntrospectionXml = "  <interface name=\"%1\">\n"
                                      "    <method name=\"Open\">\n"
                                      "      <arg name=\"file\" type=\"s\" direction=\"in\"/>\n"
                                      "    </method>\n"
+                                     "    <method name=\"Present\"/>\n"
                                      "  </interface>\n";
 
 } // namespace
@@ -33,7 +34,14 @@ public:
 
     bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override {
         if (message.type() != QDBusMessage::MethodCallMessage ||
-            message.interface() != ServiceName() || message.member() != QLatin1String("Open"))
+            message.interface() != ServiceName())
+            return false;
+        // A start that only wants to know whether this program runs.
+        if (message.member() == QLatin1String("Present")) {
+            connection.send(message.createReply());
+            return true;
+        }
+        if (message.member() != QLatin1String("Open"))
             return false;
         const QList<QVariant> args = message.arguments();
         if (args.size() != 1 || args[0].typeId() != QMetaType::QString) {
@@ -76,6 +84,14 @@ QString SingleInstance::ObjectPath() {
 }
 
 bool SingleInstance::HandOver(const QString& file) {
+    return Claim(Ask::Open, file);
+}
+
+bool SingleInstance::StandAside() {
+    return Claim(Ask::Present, QString());
+}
+
+bool SingleInstance::Claim(Ask ask, const QString& file) {
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected())
         return false;
@@ -92,9 +108,11 @@ bool SingleInstance::HandOver(const QString& file) {
     }
     bus.unregisterObject(ObjectPath());
     FObject.reset();
-    QDBusMessage call = QDBusMessage::createMethodCall(ServiceName(), ObjectPath(), ServiceName(),
-                                                       QStringLiteral("Open"));
-    call << (file.isEmpty() ? QString() : QFileInfo(file).absoluteFilePath());
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        ServiceName(), ObjectPath(), ServiceName(),
+        ask == Ask::Open ? QStringLiteral("Open") : QStringLiteral("Present"));
+    if (ask == Ask::Open)
+        call << (file.isEmpty() ? QString() : QFileInfo(file).absoluteFilePath());
     // No answer (the running program is ending, or hangs): this one runs.
     return bus.call(call, QDBus::Block, CallTimeoutMs).type() == QDBusMessage::ReplyMessage;
 }

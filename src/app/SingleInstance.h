@@ -28,6 +28,10 @@ public:
     // process is the one to run, also when there is no bus or the running
     // program does not answer.
     bool HandOver(const QString& file);
+    // As HandOver, but a running program is only asked whether it answers
+    // and is left as it is (a start at login that finds the program running
+    // ends quietly, without bringing its window to the front).
+    bool StandAside();
 
     // Where the requests of later starts go, on the window thread: a file,
     // or an empty text for "come to the front". Requests that came before
@@ -39,6 +43,8 @@ public:
 
 private:
     class Object;
+    enum class Ask { Open, Present };
+    bool Claim(Ask ask, const QString& file);
     void Request(const QString& file);
 
     std::unique_ptr<Object> FObject;

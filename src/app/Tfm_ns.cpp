@@ -56,6 +56,9 @@ QImage picture(const char* name) {
 Tfm_ns::Tfm_ns(QWidget* owner) : QWidget(owner) {
     setObjectName(QStringLiteral("fm_ns"));
     setWindowTitle(QStringLiteral("Netsonde"));
+    // The name of the window when it is minimised (the icon's text), which
+    // is also what assistive technology reads for it then.
+    setWindowIconText(windowTitle());
     // A fixed frame with the system menu and the minimise button.
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
@@ -166,6 +169,7 @@ Tfm_ns::Tfm_ns(QWidget* owner) : QWidget(owner) {
     bar->setRange(0, 100);
 
     scale.SetBounds(ed_results, 296, 24, 321, 393);
+    KeepFrameWhole(ed_results);
     ed_results->setReadOnly(true);
     ed_results->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     ed_results->setLineWrapMode(QPlainTextEdit::WidgetWidth);

@@ -10,6 +10,7 @@
 #include <cstdint>
 
 class QAction;
+class QThreadPool;
 class QTimer;
 class TAlertWatch;
 class TAxPing;
@@ -246,8 +247,12 @@ public:
     // Writes or removes the autostart entry, keeping the last session with
     // it; false after telling the user why it failed.
     bool SetStartAtLogin(bool On);
-    // Keeps the last session for the next start at login, if there is one.
+    // Keeps the last session for the next start at login, if there is one:
+    // taken from the window at once and written on a worker, one write
+    // after the other; the window's end waits for the last of them.
     void SaveLastSession();
+    // Waits until every last session handed to the worker is written.
+    void WaitForLastSession();
 
     // ---- form events ----
     void FormCreate(QObject* Sender);
@@ -264,6 +269,7 @@ private:
     QAction* Hide1 = nullptr;
     QString DesktopSettings;
     QString LastSessionFolder;
+    QThreadPool* FSessionWriter = nullptr;
     class Entries;
 
     void BuildOptions(class FormScale& scale);

@@ -20,6 +20,7 @@
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QSettings>
+#include <QThreadPool>
 #include <QTimer>
 #include <QWindow>
 #include <functional>
@@ -226,6 +227,9 @@ bool Tfm_ns::SetStartAtLogin(bool On) {
     bool ok = true;
     if (On) {
         // The entry is only worth having with a session to come back to.
+        // The user waits for the answer: written here, after any snapshot
+        // still on its way, so that this one is the last.
+        WaitForLastSession();
         ok = AutostartEntry::Write(QCoreApplication::applicationFilePath(), error) &&
              LastSession(LastSessionFolder).Save(*this, error);
         QString ignored;
@@ -242,8 +246,23 @@ bool Tfm_ns::SetStartAtLogin(bool On) {
 void Tfm_ns::SaveLastSession() {
     if (LastSessionFolder.isEmpty() || !AutostartEntry::Exists())
         return;
-    QString error;
-    // The program is on its way out: a message would hold up the logout.
-    if (!LastSession(LastSessionFolder).Save(*this, error))
-        qWarning("netsonde: %s", qPrintable(error));
+    if (!FSessionWriter) {
+        FSessionWriter = new QThreadPool(this);
+        FSessionWriter->setMaxThreadCount(1);
+        FSessionWriter->setExpiryTimeout(-1);
+    }
+    // A slow disk holds up neither the window nor the logout; the one
+    // worker writes the snapshots in the order they were taken.
+    FSessionWriter->start(
+        [last = LastSession(LastSessionFolder), snapshot = LastSession::Take(*this)] {
+            QString error;
+            // The program is on its way out: a message would hold up the logout.
+            if (!last.Write(snapshot, error))
+                qWarning("netsonde: %s", qPrintable(error));
+        });
+}
+
+void Tfm_ns::WaitForLastSession() {
+    if (FSessionWriter)
+        FSessionWriter->waitForDone();
 }

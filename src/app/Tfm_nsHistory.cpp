@@ -36,16 +36,19 @@ void Tfm_ns::BuildHistoryMenu() {
         const int row = under.isValid() ? under.row() : lb_add->ItemIndex();
         QMenu menu(this);
         menu.setObjectName(QStringLiteral("historyMenu"));
+        if (row >= 0 && FHistory) {
+            History1->setData(row);
+            menu.addAction(History1);
+        }
+        // The alerts hold for the whole list, also an empty one.
+        if (FHistory || Alerts1->isEnabled())
+            menu.addAction(Alerts1);
         if (row >= 0) {
-            if (FHistory) {
-                History1->setData(row);
-                menu.addAction(History1);
-                menu.addAction(Alerts1);
-            }
             WatchPath1->setData(row);
             menu.addAction(WatchPath1);
-            menu.addSeparator();
         }
+        if (!menu.isEmpty())
+            menu.addSeparator();
         menu.addAction(Hide1);
         if (!menu.exec(lb_add->viewport()->mapToGlobal(at)))
             History1->setData({});

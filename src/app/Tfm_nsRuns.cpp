@@ -12,6 +12,7 @@
 #include "runs/RunRecorder.h"
 
 #include <QCloseEvent>
+#include <QThreadPool>
 #include <QTimer>
 #include <algorithm>
 #include <memory>
@@ -80,6 +81,8 @@ void Tfm_ns::ConnectRuns() {
 }
 
 Tfm_ns::~Tfm_ns() {
+    // A last session on its way is written whole before the program ends.
+    WaitForLastSession();
     // The runs go first: a run still in flight is cut off from the
     // components, and nothing of it reaches the window any more.
     delete FRuns;

@@ -2,6 +2,7 @@
 
 #include <QFont>
 
+class QFrame;
 class QWidget;
 
 // The program's forms are laid out in pixels at 96 dots per inch for a narrow
@@ -27,6 +28,13 @@ public:
 private:
     double FFactor = 1.0;
 };
+
+// At a fractional device pixel ratio (1.5) the contents of a framed control
+// whose inner edge falls between two device pixels are drawn over the
+// frame's right or bottom line, which then seems cut off. Makes the control
+// a little smaller, where needed, so that those edges fall on whole device
+// pixels. For a control already placed in its window.
+void KeepFrameWhole(QFrame* framed);
 
 // The dialog font of the program's forms at 8 points (11 pixels high at 96
 // dots per inch): a narrow sans-serif face whose widths match the layouts

@@ -24,6 +24,34 @@ void drawFocusRect(QPainter& painter, const QRect& r) {
 
 } // namespace
 
+// The list's selection. A selection the program makes goes through
+// SetItemIndex, and the view's own follow-up of a removed row is the
+// program's too; the mouse and the keys come as user input. Whatever else
+// selects an item is a user's tool doing it on the user's behalf (assistive
+// technology through the list's accessible interface): a choice of the
+// user's as much as a click.
+class g_listbox::Selection final : public QItemSelectionModel {
+public:
+    Selection(QAbstractItemModel* model, g_listbox* list) : QItemSelectionModel(model, list) {}
+
+    void select(const QModelIndex& index, QItemSelectionModel::SelectionFlags command) override {
+        Chosen([&] { QItemSelectionModel::select(index, command); });
+    }
+    void select(const QItemSelection& selection,
+                QItemSelectionModel::SelectionFlags command) override {
+        Chosen([&] { QItemSelectionModel::select(selection, command); });
+    }
+
+private:
+    void Chosen(const std::function<void()>& change) {
+        auto* list = static_cast<g_listbox*>(parent());
+        if (list->FProgramChange)
+            change();
+        else
+            list->UserInput(change);
+    }
+};
+
 // Paints every item with the list's colours, through OnDrawItem when the
 // list is owner-drawn.
 class g_listbox::Delegate : public QStyledItemDelegate {
@@ -93,6 +121,10 @@ void g_listbox::SetItemModel(hosts::SortedItems* items) {
     QItemSelectionModel* oldSelection = selectionModel();
     FItems = items;
     setModel(items);
+    QItemSelectionModel* made = selectionModel();
+    setSelectionModel(new Selection(items, this));
+    if (made != oldSelection)
+        delete made;
     if (oldSelection && oldSelection != selectionModel())
         delete oldSelection;
     // A click is reported once the new selection is in place, so that the
@@ -181,6 +213,7 @@ int g_listbox::ItemIndex() const {
 }
 
 void g_listbox::SetItemIndex(int index) {
+    const ProgramChange program(this);
     if (index >= 0 && index < Count()) {
         // The model's record of the index is made here, where running out of
         // memory reaches the caller: the selection model takes it over
@@ -249,6 +282,12 @@ void g_listbox::UserInput(const std::function<void()>& baseHandling) {
     baseHandling();
     if (outer)
         FUserInput = false;
+}
+
+void g_listbox::rowsAboutToBeRemoved(const QModelIndex& parent, int start, int end) {
+    // The view moves the selection off a removed row on its own.
+    const ProgramChange program(this);
+    THighlightControl<QListView>::rowsAboutToBeRemoved(parent, start, end);
 }
 
 void g_listbox::mousePressEvent(QMouseEvent* event) {

@@ -109,10 +109,30 @@ protected:
     void mouseMoveEvent(QMouseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    void rowsAboutToBeRemoved(const QModelIndex& parent, int start, int end) override;
 
 private:
     class Delegate;
     friend class Delegate;
+    class Selection;
+    friend class Selection;
+    // Marks the selection changes made meanwhile as the program's.
+    class ProgramChange {
+    public:
+        explicit ProgramChange(g_listbox* list) : FList(list), FOuter(!list->FProgramChange) {
+            list->FProgramChange = true;
+        }
+        ~ProgramChange() {
+            if (FOuter)
+                FList->FProgramChange = false;
+        }
+        ProgramChange(const ProgramChange&) = delete;
+        ProgramChange& operator=(const ProgramChange&) = delete;
+
+    private:
+        g_listbox* FList;
+        bool FOuter;
+    };
 
     void FitIntegralHeight();
     void UserInput(const std::function<void()>& baseHandling);
@@ -120,6 +140,7 @@ private:
     hosts::SortedItems* FItems = nullptr;
     bool FIntegralHeight = false;
     bool FUserInput = false;
+    bool FProgramChange = false;
     int FItemHeight = 0;
     TListBoxStyle FStyle = TListBoxStyle::lbStandard;
     QPainter* FCanvas = nullptr;

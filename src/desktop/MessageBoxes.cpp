@@ -7,16 +7,20 @@ namespace platform {
 
 namespace {
 
-// Title of every box: the application's name, as the system's boxes show it.
+// Title of every box: the program's name as its windows write it, also for
+// a box that comes before the application has a name of its own (Qt's
+// default is the executable's file name, in lower case).
 QString boxTitle() {
-    QString title = QApplication::applicationDisplayName();
-    return title.isEmpty() ? QStringLiteral("Netsonde") : title;
+    return QStringLiteral("Netsonde");
 }
 
 // Shows a box modal to the window that asked and returns the button chosen.
 int run(QMessageBox::Icon icon, const QString& text, QMessageBox::StandardButtons buttons,
         QMessageBox::StandardButton defaultButton) {
     QMessageBox box(icon, boxTitle(), text, buttons, BoxOwner());
+    // Texts carry file names, host names and the system's messages: shown
+    // as written, never as markup whose links could be followed.
+    box.setTextFormat(Qt::PlainText);
     box.setWindowModality(box.parentWidget() ? Qt::WindowModal : Qt::ApplicationModal);
     if (defaultButton != QMessageBox::NoButton)
         box.setDefaultButton(defaultButton);

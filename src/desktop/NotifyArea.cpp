@@ -57,6 +57,8 @@ public:
                 it->data.hIcon = data.hIcon;
             if (data.uFlags & NIF_TIP)
                 it->data.szTip = data.szTip;
+            if (data.uFlags & NIF_MENU)
+                it->data.hMenu = data.hMenu;
             Apply(*it);
             return true;
         case NIM_DELETE:
@@ -125,6 +127,12 @@ private:
                qvariant_cast<QDBusVariant>(reply.arguments().constFirst()).variant().toBool();
     }
 
+    // Qt's tray icons are items of a StatusNotifierItem host.
+    bool QtShowsHostItems() const {
+        NoteQtChoice();
+        return FQtChoice == QtChoice::Host;
+    }
+
     bool OwnItemNeeded() const {
         NoteQtChoice();
         return FQtChoice == QtChoice::NoHost && StatusNotifierItem::WatcherPresent();
@@ -140,7 +148,9 @@ private:
             held.own = item;
             Apply(held);
             QObject::connect(item, &StatusNotifierItem::Clicked, item,
-                             [receiver, id, callback, notify](int reason) {
+                             [receiver, id, callback, notify, item](int reason) {
+                                 if (reason == QSystemTrayIcon::Context && item->Menu())
+                                     return;
                                  if (notify)
                                      post(receiver, id, callback, MouseMessageOf(reason));
                              });
@@ -149,28 +159,41 @@ private:
         }
         auto* icon = new QSystemTrayIcon(held.data.hWnd);
         held.qt = icon;
+        // Qt's item exports the menu only when it has it as it is shown.
         Apply(held);
-        QObject::connect(icon, &QSystemTrayIcon::activated, icon,
-                         [receiver, id, callback, notify](QSystemTrayIcon::ActivationReason r) {
-                             if (notify)
-                                 post(receiver, id, callback, MouseMessageOf(r));
-                         });
+        QObject::connect(
+            icon, &QSystemTrayIcon::activated, icon,
+            [receiver, id, callback, notify, icon](QSystemTrayIcon::ActivationReason r) {
+                // A host that has the menu shows it: the
+                // receiver's own would be a second one.
+                if (r == QSystemTrayIcon::Context && icon->contextMenu())
+                    return;
+                if (notify)
+                    post(receiver, id, callback, MouseMessageOf(r));
+            });
         icon->show();
     }
 
-    static void Apply(Held& held) {
+    void Apply(Held& held) const {
         const NOTIFYICONDATA& data = held.data;
         if (held.qt) {
             if (data.uFlags & NIF_ICON)
                 held.qt->setIcon(data.hIcon);
             if (data.uFlags & NIF_TIP)
                 held.qt->setToolTip(data.szTip.left(63));
+            // Over D-Bus the host shows the menu next to the item, as the
+            // desktop's own; the XEmbed tray leaves it to the receiver,
+            // which opens it at the cursor.
+            if ((data.uFlags & NIF_MENU) && QtShowsHostItems())
+                held.qt->setContextMenu(data.hMenu);
         }
         if (held.own) {
             if (data.uFlags & NIF_ICON)
                 held.own->SetIcon(data.hIcon);
             if (data.uFlags & NIF_TIP)
                 held.own->SetToolTip(data.szTip.left(63));
+            if (data.uFlags & NIF_MENU)
+                held.own->SetMenu(data.hMenu);
         }
     }
 

@@ -5,6 +5,7 @@
 #include <functional>
 #include <memory>
 
+class QMenu;
 class QObject;
 
 namespace platform {
@@ -23,6 +24,11 @@ struct NOTIFYICONDATA {
     QIcon hIcon;
     // At most 63 characters.
     QString szTip;
+    // The icon's menu (NIF_MENU), null for none. An area that shows menus
+    // itself (a StatusNotifierItem host reads it over D-Bus) shows it and
+    // sends no WM_RBUTTONUP for it; elsewhere the receiver opens it on
+    // WM_RBUTTONUP. The menu must outlive the icon or be changed first.
+    QMenu* hMenu = nullptr;
 };
 
 // Operations of NotifyArea::NotifyIcon.
@@ -34,6 +40,7 @@ constexpr unsigned NIM_DELETE = 2;
 constexpr unsigned NIF_MESSAGE = 1;
 constexpr unsigned NIF_ICON = 2;
 constexpr unsigned NIF_TIP = 4;
+constexpr unsigned NIF_MENU = 8;
 
 // Mouse messages carried in the notifications.
 constexpr unsigned WM_MOUSEMOVE = 0x0200;

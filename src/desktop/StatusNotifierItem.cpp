@@ -9,8 +9,12 @@
 #include <QDBusMetaType>
 #include <QDBusObjectPath>
 #include <QDBusServiceWatcher>
+#include <QDBusVariant>
+#include <QEvent>
+#include <QGuiApplication>
 #include <QImage>
 #include <QList>
+#include <QMenu>
 #include <QSystemTrayIcon>
 #include <QtEndian>
 
@@ -35,10 +39,27 @@ struct SniToolTip {
     QString text;
 };
 
+// One entry of a menu's layout as dbusmenu carries it: its id, its
+// properties and its children, each child a variant of the same structure.
+struct SniMenuLayout {
+    int id = 0;
+    QVariantMap properties;
+    QList<SniMenuLayout> children;
+};
+
+// The properties of one entry, for GetGroupProperties.
+struct SniMenuProperties {
+    int id = 0;
+    QVariantMap properties;
+};
+using SniMenuPropertiesList = QList<SniMenuProperties>;
+
 } // namespace platform
 
 Q_DECLARE_METATYPE(platform::SniPixmap)
 Q_DECLARE_METATYPE(platform::SniToolTip)
+Q_DECLARE_METATYPE(platform::SniMenuLayout)
+Q_DECLARE_METATYPE(platform::SniMenuProperties)
 
 namespace platform {
 
@@ -70,9 +91,49 @@ const QDBusArgument& operator>>(const QDBusArgument& in, SniToolTip& t) {
     return in;
 }
 
+QDBusArgument& operator<<(QDBusArgument& out, const SniMenuLayout& m) {
+    out.beginStructure();
+    out << m.id << m.properties;
+    out.beginArray(qMetaTypeId<QDBusVariant>());
+    for (const SniMenuLayout& child : m.children)
+        out << QDBusVariant(QVariant::fromValue(child));
+    out.endArray();
+    out.endStructure();
+    return out;
+}
+
+const QDBusArgument& operator>>(const QDBusArgument& in, SniMenuLayout& m) {
+    in.beginStructure();
+    in >> m.id >> m.properties;
+    in.beginArray();
+    while (!in.atEnd()) {
+        QDBusVariant child;
+        in >> child;
+        m.children.append(qdbus_cast<SniMenuLayout>(child.variant()));
+    }
+    in.endArray();
+    in.endStructure();
+    return in;
+}
+
+QDBusArgument& operator<<(QDBusArgument& out, const SniMenuProperties& p) {
+    out.beginStructure();
+    out << p.id << p.properties;
+    out.endStructure();
+    return out;
+}
+
+const QDBusArgument& operator>>(const QDBusArgument& in, SniMenuProperties& p) {
+    in.beginStructure();
+    in >> p.id >> p.properties;
+    in.endStructure();
+    return in;
+}
+
 namespace {
 
 const QString ItemPath = QStringLiteral("/StatusNotifierItem");
+const QString MenuPath = QStringLiteral("/MenuBar");
 const QString WatcherPath = QStringLiteral("/StatusNotifierWatcher");
 
 void registerTypes() {
@@ -80,6 +141,9 @@ void registerTypes() {
         qDBusRegisterMetaType<SniPixmap>();
         qDBusRegisterMetaType<SniPixmaps>();
         qDBusRegisterMetaType<SniToolTip>();
+        qDBusRegisterMetaType<SniMenuLayout>();
+        qDBusRegisterMetaType<SniMenuProperties>();
+        qDBusRegisterMetaType<SniMenuPropertiesList>();
         return true;
     }();
     (void)done;
@@ -110,6 +174,36 @@ SniPixmaps picturesOf(const QIcon& icon) {
     return result;
 }
 
+// An action's text as dbusmenu writes it: the mnemonic marked by an
+// underscore instead of an ampersand.
+QString menuLabel(QString text) {
+    QString label;
+    for (int i = 0; i < text.size(); ++i) {
+        const QChar c = text[i];
+        if (c == QLatin1Char('_'))
+            label += QStringLiteral("__");
+        else if (c == QLatin1Char('&') && i + 1 < text.size())
+            label +=
+                text[++i] == QLatin1Char('&') ? QStringLiteral("&") : QLatin1Char('_') + text[i];
+        else
+            label += c;
+    }
+    return label;
+}
+
+// The properties of an action as an entry of the exported menu.
+QVariantMap entryProperties(const QAction* action) {
+    QVariantMap p;
+    if (action->isSeparator()) {
+        p.insert(QStringLiteral("type"), QStringLiteral("separator"));
+    } else {
+        p.insert(QStringLiteral("label"), menuLabel(action->text()));
+        p.insert(QStringLiteral("enabled"), action->isEnabled());
+    }
+    p.insert(QStringLiteral("visible"), action->isVisible());
+    return p;
+}
+
 } // namespace
 
 struct StatusNotifierItem::Bus {
@@ -122,6 +216,7 @@ struct StatusNotifierItem::Bus {
           connection(QDBusConnection::connectToBus(QDBusConnection::SessionBus, connectionName)) {}
     ~Bus() {
         delete watcher;
+        connection.unregisterObject(MenuPath);
         connection.unregisterObject(ItemPath);
         QDBusConnection::disconnectFromBus(name);
     }
@@ -159,9 +254,11 @@ public:
     QString Empty() const { return {}; }
     SniPixmaps NoPictures() const { return {}; }
     SniToolTip ToolTip() const { return SniToolTip{{}, {}, FItem->FToolTip, {}}; }
-    // Clicks are the program's to handle; there is no menu of the host's.
+    // Clicks are the program's to handle; the host shows the menu, if any.
     bool ItemIsMenu() const { return false; }
-    QDBusObjectPath Menu() const { return QDBusObjectPath(QStringLiteral("/NO_DBUSMENU")); }
+    QDBusObjectPath Menu() const {
+        return QDBusObjectPath(FItem->FMenu ? MenuPath : QStringLiteral("/NO_DBUSMENU"));
+    }
 
 public slots:
     void Activate(int, int) { emit FItem->Clicked(QSystemTrayIcon::Trigger); }
@@ -179,6 +276,104 @@ private:
     StatusNotifierItem* FItem;
 };
 
+// The item's menu on the bus (com.canonical.dbusmenu): the root (id 0) and
+// one entry per action of the menu, its id the action's place plus one. The
+// entries are read from the menu whenever the host asks; a change of the
+// menu's actions tells the host to read them again.
+class StatusNotifierItem::MenuAdaptor final : public QDBusAbstractAdaptor {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "com.canonical.dbusmenu")
+    Q_PROPERTY(uint Version READ Version)
+    Q_PROPERTY(QString TextDirection READ TextDirection)
+    Q_PROPERTY(QString Status READ Status)
+    Q_PROPERTY(QStringList IconThemePath READ IconThemePath)
+
+public:
+    MenuAdaptor(QObject* object, StatusNotifierItem* item)
+        : QDBusAbstractAdaptor(object), FItem(item) {}
+
+    uint Version() const { return 3; }
+    QString TextDirection() const {
+        return QGuiApplication::isRightToLeft() ? QStringLiteral("rtl") : QStringLiteral("ltr");
+    }
+    QString Status() const { return QStringLiteral("normal"); }
+    QStringList IconThemePath() const { return {}; }
+
+    // Called by the item when the menu's actions changed.
+    void Changed() { emit LayoutUpdated(++FRevision, 0); }
+
+public slots:
+    uint GetLayout(int parentId, int recursionDepth, const QStringList& propertyNames,
+                   platform::SniMenuLayout& layout) {
+        (void)propertyNames;
+        layout = SniMenuLayout{};
+        const QList<QAction*> actions = Actions();
+        if (parentId > 0 && parentId <= actions.size()) {
+            layout.id = parentId;
+            layout.properties = entryProperties(actions[parentId - 1]);
+            return FRevision;
+        }
+        layout.properties.insert(QStringLiteral("children-display"), QStringLiteral("submenu"));
+        if (recursionDepth == 0)
+            return FRevision;
+        for (int i = 0; i < actions.size(); ++i)
+            layout.children.append(SniMenuLayout{i + 1, entryProperties(actions[i]), {}});
+        return FRevision;
+    }
+    platform::SniMenuPropertiesList GetGroupProperties(const QList<int>& ids,
+                                                       const QStringList& propertyNames) {
+        (void)propertyNames;
+        SniMenuPropertiesList result;
+        const QList<QAction*> actions = Actions();
+        for (int id : ids)
+            if (id > 0 && id <= actions.size())
+                result.append(SniMenuProperties{id, entryProperties(actions[id - 1])});
+        return result;
+    }
+    QDBusVariant GetProperty(int id, const QString& name) {
+        const QList<QAction*> actions = Actions();
+        if (id > 0 && id <= actions.size())
+            return QDBusVariant(entryProperties(actions[id - 1]).value(name));
+        return QDBusVariant(QVariant(QString()));
+    }
+    void Event(int id, const QString& eventId, const QDBusVariant& data, uint timestamp) {
+        (void)data;
+        (void)timestamp;
+        if (eventId != QLatin1String("clicked"))
+            return;
+        const QList<QAction*> actions = Actions();
+        if (id <= 0 || id > actions.size())
+            return;
+        // After the answer: the action may open a modal dialog.
+        QPointer<QAction> action = actions[id - 1];
+        QMetaObject::invokeMethod(
+            this,
+            [action] {
+                if (action && action->isEnabled())
+                    action->trigger();
+            },
+            Qt::QueuedConnection);
+    }
+    bool AboutToShow(int id) {
+        (void)id;
+        return false;
+    }
+
+signals:
+    void ItemsPropertiesUpdated(const platform::SniMenuPropertiesList& updated,
+                                const platform::SniMenuPropertiesList& removed);
+    void LayoutUpdated(uint revision, int parent);
+    void ItemActivationRequested(int id, uint timestamp);
+
+private:
+    QList<QAction*> Actions() const {
+        return FItem->FMenu ? FItem->FMenu->actions() : QList<QAction*>{};
+    }
+
+    StatusNotifierItem* FItem;
+    uint FRevision = 1;
+};
+
 StatusNotifierItem::StatusNotifierItem(QObject* parent) : QObject(parent) {
     registerTypes();
     static std::atomic<int> serial{0};
@@ -188,6 +383,11 @@ StatusNotifierItem::StatusNotifierItem(QObject* parent) : QObject(parent) {
     if (!FBus->connection.isConnected())
         return;
     FBus->connection.registerObject(ItemPath, this, QDBusConnection::ExportAdaptors);
+    // The menu has an object of its own, so that its interface's Status does
+    // not meet the item's.
+    FMenuObject = new QObject(this);
+    new MenuAdaptor(FMenuObject, this);
+    FBus->connection.registerObject(MenuPath, FMenuObject, QDBusConnection::ExportAdaptors);
     // A panel that starts (or starts again) later gets the item too.
     FBus->watcher = new QDBusServiceWatcher(WatcherService(), FBus->connection,
                                             QDBusServiceWatcher::WatchForRegistration);
@@ -218,6 +418,36 @@ void StatusNotifierItem::SetToolTip(const QString& text) {
     FToolTip = text;
     if (auto* adaptor = findChild<Adaptor*>())
         emit adaptor->NewToolTip();
+}
+
+QMenu* StatusNotifierItem::Menu() const {
+    return FMenu.data();
+}
+
+void StatusNotifierItem::SetMenu(QMenu* menu) {
+    if (menu == FMenu)
+        return;
+    if (FMenu)
+        FMenu->removeEventFilter(this);
+    FMenu = menu;
+    if (menu)
+        menu->installEventFilter(this);
+    MenuChanged();
+}
+
+bool StatusNotifierItem::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == FMenu &&
+        (event->type() == QEvent::ActionAdded || event->type() == QEvent::ActionChanged ||
+         event->type() == QEvent::ActionRemoved))
+        MenuChanged();
+    return QObject::eventFilter(watched, event);
+}
+
+void StatusNotifierItem::MenuChanged() {
+    if (!FMenuObject)
+        return;
+    if (auto* menu = FMenuObject->findChild<MenuAdaptor*>())
+        menu->Changed();
 }
 
 bool StatusNotifierItem::Register() {

@@ -2,8 +2,11 @@
 
 #include <QIcon>
 #include <QObject>
+#include <QPointer>
 #include <QString>
 #include <memory>
+
+class QMenu;
 
 namespace platform {
 
@@ -18,7 +21,9 @@ namespace platform {
 // watcher whenever one is (or comes) on the session bus. Activate is a left
 // click, SecondaryActivate a middle click and ContextMenu a right click, each
 // reported through Clicked as the QSystemTrayIcon::ActivationReason (an int)
-// that Qt's own tray icon would give.
+// that Qt's own tray icon would give. A menu set on the item is exported
+// over D-Bus (com.canonical.dbusmenu), so that the host shows it next to the
+// item as the desktop's own menus; a right click then reports nothing.
 class StatusNotifierItem : public QObject {
     Q_OBJECT
 public:
@@ -32,6 +37,10 @@ public:
 
     void SetIcon(const QIcon& icon);
     void SetToolTip(const QString& text);
+    // The menu the host shows for the item; null for none. Its items are
+    // read whenever the host asks, and a chosen item is triggered.
+    void SetMenu(QMenu* menu);
+    QMenu* Menu() const;
     // Registers with the watcher on the bus; false when there is none or it
     // refused. A watcher that appears later is found by the item itself.
     bool Register();
@@ -41,13 +50,21 @@ public:
 signals:
     void Clicked(int activationReason);
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
+    void MenuChanged();
     class Adaptor;
     friend class Adaptor;
+    class MenuAdaptor;
+    friend class MenuAdaptor;
     struct Bus;
 
     QIcon FIcon;
     QString FToolTip;
+    QPointer<QMenu> FMenu;
+    QObject* FMenuObject = nullptr;
     std::unique_ptr<Bus> FBus;
 };
 

@@ -5,6 +5,7 @@
 #include <QCursor>
 #include <QDir>
 #include <QEventLoop>
+#include <QLabel>
 #include <QProgressDialog>
 #include <QTimer>
 
@@ -59,10 +60,15 @@ files::LoadStatus RunFileLoad(QWidget* owner, const QString& path, QString& erro
 
     if (!finished) {
         busy.reset();
-        QProgressDialog progress(
-            QStringLiteral("Loading \"%1\"").arg(QDir::toNativeSeparators(path)),
-            QStringLiteral("Cancel"), 0, 1000, owner);
+        QProgressDialog progress(owner);
         progress.setObjectName(QStringLiteral("dl_progress"));
+        // The file's name as written: a name is never read as markup.
+        auto* label = new QLabel(&progress);
+        label->setTextFormat(Qt::PlainText);
+        progress.setLabel(label);
+        progress.setLabelText(QStringLiteral("Loading \"%1\"").arg(QDir::toNativeSeparators(path)));
+        progress.setCancelButtonText(QStringLiteral("Cancel"));
+        progress.setRange(0, 1000);
         progress.setWindowTitle(QStringLiteral("Load from File"));
         progress.setWindowModality(Qt::ApplicationModal);
         progress.setAutoClose(false);

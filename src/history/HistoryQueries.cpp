@@ -13,6 +13,10 @@ namespace {
 
 // The number of an entry's name; 0 when it was never recorded.
 qint64 EntryId(const QSqlDatabase& db, const QString& entry) {
+    // A file that could not be opened (none yet) knows no entry; a query on
+    // it would only complain on standard error.
+    if (!db.isOpen())
+        return 0;
     QSqlQuery q(db);
     q.prepare(QStringLiteral("SELECT id FROM names WHERE text = ?"));
     q.addBindValue(entry);
@@ -357,6 +361,8 @@ QByteArray SummaryCsvRow(const QString& entry, const SpanData& data, qint64 now)
 
 QByteArray ExportAllCsv(const QSqlDatabase& db, qint64 from, qint64 to) {
     QByteArray csv = SummaryCsvHeader();
+    if (!db.isOpen())
+        return csv;
     QSqlQuery q(db);
     q.setForwardOnly(true);
     q.prepare(QStringLiteral("SELECT n.text FROM names n WHERE EXISTS (SELECT 1 FROM runs r"

@@ -22,6 +22,9 @@ double PercentOf(std::uint64_t part, std::uint64_t whole) {
 }
 
 qint64 NameId(const QSqlDatabase& db, const QString& text) {
+    // A file that could not be opened knows no name.
+    if (!db.isOpen())
+        return 0;
     QSqlQuery q(db);
     q.prepare(QStringLiteral("SELECT id FROM names WHERE text = ?"));
     q.addBindValue(text);
@@ -123,6 +126,8 @@ paths::PathFigures PathTotals::Figures(const QString& target) const {
 
 QStringList PathEntries(const QSqlDatabase& db) {
     QStringList entries;
+    if (!db.isOpen())
+        return entries;
     QSqlQuery q(db);
     q.setForwardOnly(true);
     if (!q.exec(QStringLiteral("SELECT n.text FROM names n WHERE EXISTS (SELECT 1 FROM"

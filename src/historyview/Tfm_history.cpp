@@ -206,6 +206,8 @@ Tfm_history::Tfm_history(const QString& path, const QString& entry, QWidget* own
     lb_summary->setObjectName(QStringLiteral("lb_summary"));
     lb_rtt = new QLabel(this);
     lb_rtt->setObjectName(QStringLiteral("lb_rtt"));
+    lb_summary->setTextFormat(Qt::PlainText);
+    lb_rtt->setTextFormat(Qt::PlainText);
 
     tv_outages = new QTreeWidget(this);
     tv_outages->setObjectName(QStringLiteral("tv_outages"));

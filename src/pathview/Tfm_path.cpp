@@ -142,6 +142,8 @@ Tfm_path::Tfm_path(const QString& entry, QWidget* owner)
     lb_status = new QLabel(this);
     lb_status->setObjectName(QStringLiteral("lb_status"));
     lb_status->setAccessibleName(QStringLiteral("Status"));
+    // The status names the entry as written in the list: never markup.
+    lb_status->setTextFormat(Qt::PlainText);
     lb_status->setTextInteractionFlags(Qt::TextSelectableByMouse);
 
     tv_hops = new QTableView(this);

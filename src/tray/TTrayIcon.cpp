@@ -108,15 +108,18 @@ QMenu* TTrayIcon::PopupMenu() const {
 
 void TTrayIcon::SetPopupMenu(QMenu* Value) {
     FPopupMenu = Value;
+    ModifyIcon();
 }
 
 void TTrayIcon::FillIconData() {
     FIconData.hWnd = FWindow;
     FIconData.uID = 0;
-    FIconData.uFlags = platform::NIF_MESSAGE | platform::NIF_ICON | platform::NIF_TIP;
+    FIconData.uFlags =
+        platform::NIF_MESSAGE | platform::NIF_ICON | platform::NIF_TIP | platform::NIF_MENU;
     FIconData.uCallbackMessage = WM_TRAYNOTIFY;
     FIconData.hIcon = FIcon;
     FIconData.szTip = FToolTip;
+    FIconData.hMenu = FPopupMenu.data();
 }
 
 bool TTrayIcon::AddIcon() {

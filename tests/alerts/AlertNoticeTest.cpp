@@ -23,7 +23,8 @@ namespace {
 // The recording service, as a child process.
 class NoticeServer {
 public:
-    NoticeServer() : process(QCoreApplication::applicationDirPath() + "/notice_server", {}) {
+    explicit NoticeServer(const QStringList& arguments = {})
+        : process(QCoreApplication::applicationDirPath() + "/notice_server", arguments) {
         ready = process.WaitForLine("ready");
     }
     // Every Notify call so far, one line each.
@@ -127,6 +128,32 @@ TEST_F(AlertNoticeTest, ChangesOfARoundBecomeOneNoticeAndTheTrayShowsTheWorstSta
     EXPECT_TRUE(calls[1].startsWith("Netsonde\tnetsonde\t192.168.1.1 up again\tat "))
         << calls[1].toStdString();
     EXPECT_FALSE(Marked());
+}
+
+// A name in a notice reaches the desktop as written: a service that reads
+// markup in bodies gets its special characters escaped, one that does not
+// gets the text untouched.
+TEST(Notices, NamesInTheBodyAreShownAsWritten) {
+    if (!QDBusConnection::sessionBus().isConnected())
+        GTEST_SKIP() << "no session bus (run under dbus-run-session)";
+    const QString body = QStringLiteral("<b>big</b> & <a href=\"x\">here</a> down");
+    const struct {
+        const char* server;
+        QString arrives;
+    } cases[] = {
+        {"", body},
+        {"--markup",
+         QStringLiteral("&lt;b&gt;big&lt;/b&gt; &amp; &lt;a href=\"x\"&gt;here&lt;/a&gt; down")},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.server);
+        NoticeServer server(*c.server ? QStringList{c.server} : QStringList{});
+        ASSERT_TRUE(server.ready);
+        platform::SendNotice(QStringLiteral("1 host changed state"), body, false);
+        const QStringList calls = server.CallsAfterMarker();
+        ASSERT_EQ(calls.size(), 1);
+        EXPECT_EQ(calls.front().split('\t').value(3), c.arrives);
+    }
 }
 
 TEST_F(AlertNoticeTest, RunsOutsideTheAutomaticModeSendNothing) {

@@ -11,8 +11,10 @@
 #include "tray/TrayMark.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QMenu>
 #include <QTemporaryDir>
+#include <QTimer>
 
 namespace netsonde::test {
 namespace {
@@ -36,6 +38,19 @@ protected:
     }
     // The colour in the lower right corner of the tray icon's 32 px picture.
     QColor Mark() { return w->tray->Icon().pixmap(32, 32).toImage().pixelColor(26, 26); }
+    // The items of the list's context menu opened at a point of the list.
+    QStringList ContextMenu(const QPoint& at) {
+        QStringList texts;
+        QTimer::singleShot(0, [&] {
+            auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+            ASSERT_NE(menu, nullptr);
+            for (QAction* a : menu->actions())
+                texts << (a->isSeparator() ? QStringLiteral("-") : a->text());
+            menu->close();
+        });
+        emit w->lb_add->customContextMenuRequested(at);
+        return texts;
+    }
     QString RowText(int row) {
         return w->lb_add->model()->index(row, 0).data(Qt::AccessibleTextRole).toString();
     }
@@ -176,6 +191,17 @@ TEST_F(AlertWatchTest, TrayMarkShowsTheWorstStateAndItsMenuOpensTheDialog) {
     w->SetAlerts(nullptr);
     watch = nullptr;
     EXPECT_EQ(Mark(), plain);
+}
+
+// The alerts hold for the whole list: its context menu offers them over an
+// entry and over an empty list alike.
+TEST_F(AlertWatchTest, TheListsMenuOffersTheAlertsAlsoWhenItIsEmpty) {
+    const QString hide = QStringLiteral("Hide to Notification Area");
+    EXPECT_EQ(ContextMenu(QPoint(5, 5)), (QStringList{"Alerts\u2026", "-", hide}));
+    SetList({"192.168.1.1"});
+    const QPoint row = w->lb_add->visualRect(w->lb_add->model()->index(0, 0)).center();
+    EXPECT_EQ(ContextMenu(row),
+              (QStringList{"History\u2026", "Alerts\u2026", "Watch &Path\u2026", "-", hide}));
 }
 
 } // namespace

@@ -2,6 +2,8 @@
 // the session bus and prints every Notify call it receives on one line:
 //   notify <TAB> app <TAB> icon <TAB> summary <TAB> body (\n as "\\n") <TAB> timeout
 // It prints "ready" once it owns the name, and ends when its input closes.
+// With --markup it says that it reads markup in bodies, as most desktops'
+// services do.
 #include <QCoreApplication>
 #include <QDBusConnection>
 #include <QSocketNotifier>
@@ -26,7 +28,13 @@ public slots:
         std::fflush(stdout);
         return ++last;
     }
-    QStringList GetCapabilities() { return {QStringLiteral("body")}; }
+    QStringList GetCapabilities() {
+        return markup ? QStringList{QStringLiteral("body"), QStringLiteral("body-markup")}
+                      : QStringList{QStringLiteral("body")};
+    }
+
+public:
+    bool markup = false;
 
 private:
     uint last = 0;
@@ -35,6 +43,7 @@ private:
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     NoticeServer server;
+    server.markup = argc > 1 && QByteArray(argv[1]) == "--markup";
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.registerObject(QStringLiteral("/org/freedesktop/Notifications"), &server,
                             QDBusConnection::ExportAllSlots) ||

@@ -16,10 +16,14 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <mutex>
+#include <thread>
+#include <vector>
 
 namespace netsonde::test {
 namespace {
@@ -248,6 +252,31 @@ TEST_F(DesktopTest, OptionsRestoredBeforeTheFirstShowDriveTheModeAndAreKept) {
     }
 }
 
+// The last session is written on a worker, never on the window thread, one
+// snapshot after the other, and is on disk whole once the window has ended.
+TEST_F(DesktopTest, LastSessionIsWrittenOffTheWindowThreadAndKeptAtTheEnd) {
+    QString error;
+    ASSERT_TRUE(AutostartEntry::Write("/usr/bin/netsonde", error)) << error.toStdString();
+    std::mutex lock;
+    std::vector<std::thread::id> writers;
+    LastSession::SetWriteObserverForTests([&] {
+        const std::lock_guard<std::mutex> hold(lock);
+        writers.push_back(std::this_thread::get_id());
+    });
+    const auto observed = qScopeGuard([] { LastSession::SetWriteObserverForTests({}); });
+    for (const char* entry : {"gateway", "far", "10.1.2.3"}) {
+        w->lb_add->AddItem(entry);
+        w->SaveLastSession();
+    }
+    delete w;
+    Open();
+    ASSERT_EQ(writers.size(), 3U);
+    for (const std::thread::id& writer : writers)
+        EXPECT_NE(writer, std::this_thread::get_id());
+    LastSession(folder.filePath("data")).Restore(*w);
+    EXPECT_EQ(w->lb_add->Count(), 3) << "the last snapshot is the one kept";
+}
+
 TEST_F(DesktopTest, LastSessionWithTheModeStoppedStartsNothingAndMissingFilesChangeNothing) {
     SetList({"gateway"});
     const LastSession last(folder.filePath("data"));
@@ -317,6 +346,71 @@ TEST(AutostartEntryText, QuotesProgramPathsAsTheExecKeyAsks) {
             .contains(
                 R"(Exec=env NETSONDE_AUTOSTART=1 "/opt/my \\"net\\" \\$x\\\\ 100%%/netsonde")"))
         << AutostartEntry::Text(R"(/opt/my "net" $x\ 100%/netsonde)").toStdString();
+}
+
+// Reads the entry as a desktop session does: its keys, line by line, and
+// the program path of Exec, the string's escapes undone first, then the
+// quoting of the argument and its field codes.
+struct ReadEntry {
+    QStringList keys;
+    QString program;
+};
+ReadEntry ReadAutostart(const QString& text) {
+    ReadEntry read;
+    QString exec;
+    for (const QString& line : text.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+        if (line.startsWith(QLatin1Char('[')))
+            continue;
+        read.keys << line.section(QLatin1Char('='), 0, 0);
+        if (line.startsWith(QLatin1String("Exec=")))
+            exec = line.mid(5);
+    }
+    QString value;
+    for (int i = 0; i < exec.size(); ++i) {
+        if (exec[i] != QLatin1Char('\\') || i + 1 == exec.size()) {
+            value += exec[i];
+            continue;
+        }
+        const QChar next = exec[++i];
+        value += next == QLatin1Char('n')   ? QChar('\n')
+                 : next == QLatin1Char('t') ? QChar('\t')
+                 : next == QLatin1Char('r') ? QChar('\r')
+                 : next == QLatin1Char('s') ? QChar(' ')
+                                            : next;
+    }
+    const QString arg = value.section(QLatin1Char(' '), 2).replace(QLatin1String("%%"), "%");
+    if (!arg.startsWith(QLatin1Char('"'))) {
+        read.program = arg;
+        return read;
+    }
+    for (int i = 1; i + 1 < arg.size(); ++i) {
+        if (arg[i] == QLatin1Char('\\'))
+            ++i;
+        read.program += arg[i];
+    }
+    return read;
+}
+
+// Whatever the program's path holds, the entry has its own keys alone and
+// gives the path back unchanged: a line break in it starts no key.
+TEST(AutostartEntryText, AnyProgramPathComesBackWholeAndAddsNoKeys) {
+    const QStringList keys = {"Type", "Name",     "Comment",   "Exec",
+                              "Icon", "Terminal", "NoDisplay", "X-GNOME-Autostart-enabled"};
+    const char* const paths[] = {
+        "/usr/bin/netsonde",
+        R"(/opt/my "net" $x\ 100%/netsonde)",
+        "/opt/a\nTerminal=true\nExec=/bin/evil\n/netsonde",
+        "/opt/a\r\nHidden=true\r/netsonde",
+        "/opt/tab\there/back\\n/netsonde",
+    };
+    for (const char* path : paths) {
+        SCOPED_TRACE(path);
+        const QString text = AutostartEntry::Text(QString::fromUtf8(path));
+        const ReadEntry read = ReadAutostart(text);
+        EXPECT_EQ(read.keys, keys) << text.toStdString();
+        EXPECT_EQ(read.program, QString::fromUtf8(path)) << text.toStdString();
+        EXPECT_FALSE(text.contains(QLatin1Char('\r')));
+    }
 }
 
 TEST(AlertsDialogLogin, TheBoxGoesBackWhenTheChangeFailsAndIsHiddenWithoutAHandler) {

@@ -82,6 +82,51 @@ TEST_F(MainWindowTest, StartsWithItsControlsInPlaceAndTheValuesAtShow) {
     EXPECT_TRUE(service.Requests().empty());
 }
 
+// Assistive technology reads the window's name whether it is on the screen
+// or minimised.
+TEST_F(MainWindowTest, TheWindowKeepsItsSpokenNameWhenMinimised) {
+    QAccessibleInterface* window = QAccessible::queryAccessibleInterface(w);
+    ASSERT_NE(window, nullptr);
+    EXPECT_EQ(window->text(QAccessible::Name), "Netsonde");
+    w->showMinimized();
+    ASSERT_TRUE(w->isMinimized());
+    EXPECT_EQ(window->text(QAccessible::Name), "Netsonde");
+    w->showNormal();
+}
+
+// An entry chosen through the list's accessible interface (a screen reader's
+// or voice control's toggle, or its selection) is the user's choice as a
+// click is: the commands for one entry come on. The program's own selection
+// is not.
+TEST_F(MainWindowTest, AnEntryChosenByAssistiveTechnologyIsTheUsersChoice) {
+    SetList({"gateway", "far", "10.1.1.1"});
+    QAccessibleInterface* list = QAccessible::queryAccessibleInterface(w->lb_add);
+    ASSERT_NE(list, nullptr);
+    ASSERT_EQ(list->childCount(), 3);
+    EXPECT_FALSE(w->bn_one->isEnabled());
+
+    QAccessibleInterface* far = list->child(1);
+    ASSERT_NE(far, nullptr);
+    ASSERT_NE(far->actionInterface(), nullptr);
+    far->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
+    EXPECT_EQ(w->lb_add->ItemIndex(), 1);
+    EXPECT_TRUE(w->bn_one->isEnabled()) << "the toggle did not count as the user's choice";
+
+    Select(-1);
+    EXPECT_FALSE(w->bn_one->isEnabled());
+    ASSERT_NE(list->tableInterface(), nullptr);
+    list->tableInterface()->selectRow(2);
+    EXPECT_EQ(w->lb_add->ItemIndex(), 2);
+    EXPECT_TRUE(w->bn_one->isEnabled()) << "the selection did not count as the user's choice";
+
+    // The program's selection fires nothing by itself.
+    int clicks = 0;
+    w->lb_add->OnClick = [&](QObject*) { ++clicks; };
+    w->lb_add->SetItemIndex(0);
+    w->lb_add->DeleteItem(0);
+    EXPECT_EQ(clicks, 0);
+}
+
 TEST_F(MainWindowTest, OptionFieldsKeepTheirValueOnTextThatIsNoNumberInRange) {
     w->ed_size->setText("7");
     EXPECT_EQ(w->Ping->PacketSize(), 8);

@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QLabel>
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -174,7 +175,8 @@ TEST_F(SessionTest, HostileFilesLeaveListSelectionAndPaneAsTheyWere) {
 }
 
 TEST_F(SessionTest, LongLoadShowsProgressAndCancelChangesNothing) {
-    const QString path = dir.filePath("s.nsd");
+    // The progress shows the file's name as written, markup and all.
+    const QString path = dir.filePath("<font size=6 color=red>Infected!<br>s.nsd");
     PutContent(path, "[new]\r\n0=loaded\r\n");
     SetList({"old"});
     w->lb_add->SetItemData(0, QStringList{"kept"});
@@ -190,6 +192,8 @@ TEST_F(SessionTest, LongLoadShowsProgressAndCancelChangesNothing) {
             return false;
         EXPECT_TRUE(progress->isModal());
         EXPECT_TRUE(progress->labelText().contains(path)) << progress->labelText().toStdString();
+        auto* label = progress->findChild<QLabel*>();
+        EXPECT_TRUE(label && label->textFormat() == Qt::PlainText) << "the name drawn as markup";
         progress->findChild<QPushButton*>()->click();
         cancelled = true;
         return true;

@@ -1,11 +1,13 @@
 #include "desktop/MessageBoxes.h"
 
 #include <QApplication>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
 #include <QWidget>
+#include <functional>
 #include <gtest/gtest.h>
 
 namespace {
@@ -57,6 +59,46 @@ TEST(MessageBoxes, BoxBelongsToTheAskingWindowAndEnterTakesTheDefault) {
     EXPECT_EQ(replace.owner, &window);
     EXPECT_EQ(replace.defaultButton, "No");
 
+    platform::SetMessages(std::move(replaced));
+}
+
+// A file name is shown as it is written in every kind of box: markup in it
+// is neither drawn nor made into links. Every box has the program's name as
+// its title, whatever the executable is called.
+TEST(MessageBoxes, NamesAreShownAsWrittenUnderTheProgramsTitle) {
+    auto replaced = platform::SetMessages(nullptr);
+    const QString name = QStringLiteral(
+        "<font size=6 color=red>Infected!</font><br><a href=\"https://example.invalid/\">here</a>"
+        "<img src=\"/etc/x.png\">&amp;x.nsd");
+    const QString text = QStringLiteral("Cannot open \"%1\".").arg(name);
+    const std::pair<const char*, std::function<void()>> kinds[] = {
+        {"Error", [&] { platform::Messages().Error(text); }},
+        {"Information", [&] { platform::Messages().Information(text); }},
+        {"Plain", [&] { platform::Messages().Plain(text); }},
+        {"ErrorAbortIgnore", [&] { platform::Messages().ErrorAbortIgnore(text); }},
+        {"YesNo", [&] { platform::Messages().YesNo(text); }},
+        {"YesNoDefaultYes", [&] { platform::Messages().YesNoDefaultYes(text); }},
+    };
+    for (const auto& [kind, show] : kinds) {
+        SCOPED_TRACE(kind);
+        QString title, shown;
+        bool asWritten = false;
+        QTimer::singleShot(0, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            ASSERT_NE(box, nullptr);
+            title = box->windowTitle();
+            auto* label = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_label"));
+            ASSERT_NE(label, nullptr);
+            shown = label->text();
+            asWritten = label->textFormat() == Qt::PlainText ||
+                        (label->textFormat() == Qt::AutoText && !Qt::mightBeRichText(shown));
+            QTest::keyClick(box, Qt::Key_Return);
+        });
+        show();
+        EXPECT_EQ(title, "Netsonde");
+        EXPECT_EQ(shown, text);
+        EXPECT_TRUE(asWritten) << "the name is drawn as markup";
+    }
     platform::SetMessages(std::move(replaced));
 }
 

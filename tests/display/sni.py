@@ -43,6 +43,30 @@ def properties(service):
     return item.GetAll(ITEM, dbus_interface="org.freedesktop.DBus.Properties")
 
 
+def menu_entries(service):
+    """The labels of the item's menu as the host reads them over dbusmenu,
+    with their ids; empty when the item exports no menu."""
+    path = properties(service)["Menu"]
+    if path == "/NO_DBUSMENU":
+        return {}
+    bus = dbus.SessionBus()
+    menu = bus.get_object(service, path)
+    _, layout = menu.GetLayout(0, -1, [], dbus_interface="com.canonical.dbusmenu")
+    entries = {}
+    for child in layout[2]:
+        if child[1].get("type", "standard") != "separator" and child[1].get("visible", True):
+            entries[str(child[1].get("label", ""))] = int(child[0])
+    return entries
+
+
+def choose(service, entry_id):
+    """Chooses an entry of the item's menu as the host does on a click."""
+    bus = dbus.SessionBus()
+    menu = bus.get_object(service, properties(service)["Menu"])
+    menu.Event(entry_id, "clicked", dbus.String("", variant_level=1), dbus.UInt32(0),
+               dbus_interface="com.canonical.dbusmenu")
+
+
 def activate(service):
     bus = dbus.SessionBus()
     bus.get_object(service, "/StatusNotifierItem").Activate(0, 0, dbus_interface=ITEM)

@@ -3,7 +3,7 @@ GNOME's AppIndicator extension) offers it on the session bus, with a
 stand-in watcher; the display has no XEmbed tray."""
 
 from desktop import *
-from sni import StandInWatcher, activate, iconic_window, properties, shown_window
+from sni import StandInWatcher, activate, choose, iconic_window, menu_entries, properties, shown_window
 
 
 class SniTest(unittest.TestCase):
@@ -29,6 +29,22 @@ class SniTest(unittest.TestCase):
         self.assertEqual(props["ToolTip"][2], "Netsonde")
         self.assertEqual(props["Status"], "Active")
         self.assertTrue(props["IconName"] or len(props["IconPixmap"]) > 0, "the item has no picture")
+        # The host shows the item's menu itself, read over D-Bus; choosing
+        # an entry there runs it.
+        self.assertNotEqual(props["Menu"], "/NO_DBUSMENU")
+        entries = menu_entries(service)
+        self.assertIn("Alerts\u2026", entries)
+        choose(service, entries["Alerts\u2026"])
+        alerts = wait_for(lambda: self.alerts_dialog(), "the Alerts dialog from the menu")
+        screenshot(os.path.join(self.shots, "%s-alerts-from-tray-menu.png" % type(self).__name__))
+        click(self.p.button("Close", root=alerts))
+        wait_for(lambda: self.alerts_dialog() is None, "the Alerts dialog to close")
+
+    def alerts_dialog(self):
+        for window in children(self.p.app):
+            if window is not None and window.name == "Alerts" and is_showing(window):
+                return window
+        return None
 
     def assertBackByActivate(self, service):
         activate(service)

@@ -479,4 +479,30 @@ TEST_F(HistoryPathsTest, ThirtyDaysOfOnePathFitInTwentyMegabytes) {
     EXPECT_EQ(all.figures.distance, Hops);
 }
 
+// A history that does not exist yet (a fresh machine) reads as empty, and
+// quietly: no query runs on a connection that could not be opened, so
+// nothing says "database not open" on standard error.
+TEST(HistoryReaders, AMissingFileReadsAsEmptyWithoutWarnings) {
+    QTemporaryDir dir;
+    const QString missing = dir.filePath("none/history.sqlite");
+    static QStringList warnings;
+    warnings.clear();
+    const QtMessageHandler previous = qInstallMessageHandler(
+        [](QtMsgType, const QMessageLogContext&, const QString& text) { warnings << text; });
+    {
+        const QSqlDatabase db = history::ReaderConnection("missing-reader", missing, 0);
+        EXPECT_FALSE(db.isOpen());
+        qint64 first = 0, last = 0;
+        EXPECT_FALSE(history::Extent(db, "gateway", &first, &last));
+        EXPECT_EQ(history::LoadSpan(db, "gateway", 0, 60'000, 10).From, 0);
+        EXPECT_TRUE(history::PathEntries(db).isEmpty());
+        EXPECT_EQ(history::LoadPathSpan(db, "gateway", 0, 60'000).minutes, 0);
+        EXPECT_FALSE(history::ExportCsv(db, "gateway", 0, 60'000).isEmpty());
+        EXPECT_FALSE(history::ExportAllCsv(db, 0, 60'000).isEmpty());
+    }
+    QSqlDatabase::removeDatabase("missing-reader");
+    qInstallMessageHandler(previous);
+    EXPECT_TRUE(warnings.isEmpty()) << warnings.join('\n').toStdString();
+}
+
 } // namespace

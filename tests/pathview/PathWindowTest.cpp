@@ -141,6 +141,7 @@ TEST_F(PathWindowTest, TableFollowsTheRoundsAndCopyTakesTheReport) {
 // does not resolve is said in the window, whose commands stay off.
 TEST_F(PathWindowTest, NamesAreLookedUpOffTheWindowThreadOrSayWhyNot) {
     names.SetNameError("nowhere.nsd.test", 11001);
+    names.SetNameError("<b>bold</b><a href=\"x\">.nsd.test", 11001);
     struct Case {
         const char* entry;
         bool starts;
@@ -149,6 +150,7 @@ TEST_F(PathWindowTest, NamesAreLookedUpOffTheWindowThreadOrSayWhyNot) {
     const Case cases[] = {
         {"far.nsd.test", true, "Path to far.nsd.test (10.61.4.2): "},
         {"nowhere.nsd.test", false, "nowhere.nsd.test cannot be watched: host not found."},
+        {"<b>bold</b><a href=\"x\">.nsd.test", false, "<b>bold</b><a href=\"x\">.nsd.test cannot"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.entry);
@@ -165,6 +167,7 @@ TEST_F(PathWindowTest, NamesAreLookedUpOffTheWindowThreadOrSayWhyNot) {
         EXPECT_TRUE(window->StatusText().startsWith(QString::fromLatin1(c.status)))
             << window->StatusText().toStdString();
         EXPECT_EQ(window->lb_status->text(), window->StatusText());
+        EXPECT_EQ(window->lb_status->textFormat(), Qt::PlainText) << "an entry drawn as markup";
     }
     bool lookedUp = false;
     for (const FakeLookup& l : names.Lookups())

@@ -84,7 +84,15 @@ TEST_F(TrayIconTest, OneIconWhateverTheActivationsAndNoCallsWhileInactive) {
     EXPECT_EQ(shown.hWnd, tray->Window());
     EXPECT_EQ(shown.uID, 0u);
     EXPECT_EQ(shown.uCallbackMessage, WM_TRAYNOTIFY);
-    EXPECT_EQ(shown.uFlags, NIF_MESSAGE | NIF_ICON | NIF_TIP);
+    EXPECT_EQ(shown.uFlags, NIF_MESSAGE | NIF_ICON | NIF_TIP | NIF_MENU);
+    EXPECT_EQ(shown.hMenu, nullptr);
+
+    // The icon's menu goes to the area, which may show it itself.
+    QMenu menu;
+    tray->SetPopupMenu(&menu);
+    EXPECT_EQ(area.icons[0].hMenu, &menu);
+    tray->SetPopupMenu(nullptr);
+    EXPECT_EQ(area.icons[0].hMenu, nullptr);
 
     // Changes while active are sent at once.
     tray->SetIcon(Picture(Qt::blue));
@@ -92,7 +100,8 @@ TEST_F(TrayIconTest, OneIconWhateverTheActivationsAndNoCallsWhileInactive) {
 
     tray->SetActive(false);
     tray->SetActive(false);
-    EXPECT_EQ(area.Messages(), (QList<unsigned>{NIM_ADD, NIM_MODIFY, NIM_DELETE}));
+    EXPECT_EQ(area.Messages(),
+              (QList<unsigned>{NIM_ADD, NIM_MODIFY, NIM_MODIFY, NIM_MODIFY, NIM_DELETE}));
     EXPECT_TRUE(area.icons.isEmpty());
 }
 
