@@ -375,6 +375,9 @@ else
         rm -f "$probe_override"
         [[ $applied == "1 0" ]] || { echo "the postinst overrode the administrator's sysctl file: $applied" >&2; exit 1; }
         echo "the administrator's /etc/sysctl.d/60-netsonde-probe.conf was honoured"
+        # Without the override the package's own file applies again, as the
+        # checks below expect.
+        /var/lib/dpkg/info/netsonde-probe.postinst configure
     fi
     [[ -f $probe_unit ]] || { echo "the unit was not installed" >&2; exit 1; }
     if compgen -G "/etc/systemd/system/*.wants/netsonde-probe.service" >/dev/null; then
